@@ -1,0 +1,430 @@
+#include "store/link_tree_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include "store/text_util.h"
+
+namespace tarnvelox::store {
+
+namespace {
+
+// Key storage grows in blocks of this size: one allocation per ~20,000 typical URLs.
+constexpr std::size_t kKeyBlockSize = std::size_t{1} << 20;
+// The index is built from the file in reads of this size.
+constexpr std::size_t kScanChunk = std::size_t{1} << 20;
+// Offsets are 32-bit signed on disk: no node may start beyond this.
+constexpr int64_t kMaxOffset = std::numeric_limits<int32_t>::max();
+// An append interrupted by a crash leaves at most one partial node at the end of the file. A
+// longer remainder is damage of another kind and is left as it is.
+constexpr int64_t kMaxTornTail = kNodeHeaderSize + static_cast<int64_t>(kMaxRecordLine);
+constexpr uint32_t kNoBound = std::numeric_limits<uint32_t>::max();
+
+bool write_exact(int fd, int64_t offset, const void* data, std::size_t size) {
+    const auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, p, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<std::size_t>(n);
+        offset += n;
+    }
+    return true;
+}
+
+// Reads up to `size` bytes at `offset`; returns how many were read (short only at end or error).
+std::size_t read_some(int fd, int64_t offset, void* out, std::size_t size) {
+    auto* p = static_cast<char*>(out);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, p + done, size - done, static_cast<off_t>(offset) + done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+}  // namespace
+
+LinkTreeFile::~LinkTreeFile() { close(); }
+
+bool LinkTreeFile::open(const std::string& path) {
+    close();
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    fd_ = fd;
+    if (!build_index()) {
+        close();
+        return false;
+    }
+    return true;
+}
+
+void LinkTreeFile::close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    reset_index();
+}
+
+void LinkTreeFile::reset_index() {
+    end_ = 0;
+    root_deleted_ = false;
+    nodes_.clear();
+    nodes_.shrink_to_fit();
+    by_key_.clear();
+    stray_keys_.clear();
+    key_blocks_.clear();
+    block_used_ = 0;
+    block_size_ = 0;
+}
+
+std::string_view LinkTreeFile::store_key(std::string_view key) {
+    if (key.empty()) return {};
+    if (key.size() > block_size_ - block_used_) {
+        block_size_ = std::max(kKeyBlockSize, key.size());
+        key_blocks_.push_back(std::make_unique<char[]>(block_size_));
+        block_used_ = 0;
+    }
+    char* dest = key_blocks_.back().get() + block_used_;
+    std::memcpy(dest, key.data(), key.size());
+    block_used_ += key.size();
+    return {dest, key.size()};
+}
+
+LinkTreeFile::Node* LinkTreeFile::node_at(int32_t offset) {
+    auto it = std::lower_bound(nodes_.begin(), nodes_.end(), offset,
+                               [](const Node& n, int32_t off) { return n.offset < off; });
+    return (it != nodes_.end() && it->offset == offset) ? &*it : nullptr;
+}
+
+const LinkTreeFile::Node* LinkTreeFile::node_at(int32_t offset) const {
+    return const_cast<LinkTreeFile*>(this)->node_at(offset);
+}
+
+LinkTreeFile::Node* LinkTreeFile::live_child(const Node& parent, int32_t child_offset) {
+    Node* child = node_at(child_offset);
+    if (child == nullptr || child->state != NodeState::Live) return nullptr;
+    return child->tree_parent == parent.offset ? child : nullptr;
+}
+
+bool LinkTreeFile::read_exact(int64_t offset, void* out, std::size_t size) const {
+    return read_some(fd_, offset, out, size) == size;
+}
+
+bool LinkTreeFile::write_header(const Node& node) {
+    unsigned char bytes[kNodeHeaderSize];
+    encode_header(bytes, node.header);
+    return write_exact(fd_, node.offset, bytes, sizeof bytes);
+}
+
+bool LinkTreeFile::build_index() {
+    reset_index();
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return false;
+    const int64_t file_size = st.st_size;
+
+    // Pass 1: the sequential chain of nodes, with each readable key.
+    std::vector<unsigned char> buf;
+    int64_t buf_start = 0;
+    auto fetch = [&](int64_t off, std::size_t n) -> const unsigned char* {
+        if (off >= buf_start && off + static_cast<int64_t>(n) <= buf_start + int64_t(buf.size())) {
+            return buf.data() + (off - buf_start);
+        }
+        buf.resize(std::max(n, kScanChunk));
+        buf.resize(read_some(fd_, off, buf.data(), buf.size()));
+        buf_start = off;
+        return buf.size() >= n ? buf.data() : nullptr;
+    };
+
+    int64_t pos = 0;
+    int64_t truncate_at = -1;
+    while (pos < file_size && pos <= kMaxOffset) {
+        const unsigned char* hdr =
+            file_size - pos >= kNodeHeaderSize ? fetch(pos, kNodeHeaderSize) : nullptr;
+        if (hdr == nullptr) {
+            truncate_at = pos;  // a header cut short: an interrupted append
+            break;
+        }
+        const NodeHeader header = decode_header(hdr);
+        const auto offset = static_cast<int32_t>(pos);
+        if (header.length < 0) {
+            // Nothing after a negative length can be located; the chain ends here.
+            nodes_.push_back({{}, offset, header, kNone, NodeState::Unreadable, false});
+            break;
+        }
+        const int64_t next = pos + kNodeHeaderSize + header.length;
+        const auto read_len = static_cast<std::size_t>(std::min(header.length, kMaxLineRead));
+        const unsigned char* line = pos + kNodeHeaderSize + int64_t(read_len) <= file_size
+                                        ? fetch(pos + kNodeHeaderSize, read_len)
+                                        : nullptr;
+        if (next > file_size && file_size - pos <= kMaxTornTail) {
+            truncate_at = pos;
+            break;
+        }
+        if (line == nullptr) {
+            nodes_.push_back({{}, offset, header, kNone, NodeState::Unreadable, false});
+            break;
+        }
+        const bool deleted = header.parent < 0;
+        const std::string_view key =
+            deleted ? std::string_view()
+                    : store_key(line_key({reinterpret_cast<const char*>(line), read_len}));
+        nodes_.push_back({key, offset, header, kNone,
+                          deleted ? NodeState::Deleted : NodeState::Stray, false});
+        if (next > file_size) break;  // a damaged length: nothing after it can be located
+        pos = next;
+    }
+    end_ = file_size;
+    if (truncate_at >= 0) {
+        if (::ftruncate(fd_, static_cast<off_t>(truncate_at)) != 0) return false;
+        end_ = truncate_at;
+    }
+    if (nodes_.empty()) return true;
+
+    // Pass 2: the tree, walked in order from the root. A link is followed only to a node of the
+    // chain that is not deleted, not yet visited and whose key lies strictly between the bounds
+    // of its position; every other link is left alone as occupied.
+    auto accept = [&](int32_t child, uint32_t lo, uint32_t hi, int32_t parent) -> uint32_t {
+        if (child == kNone) return kNoBound;
+        Node* n = node_at(child);
+        if (n == nullptr || n->visited || n->state != NodeState::Stray) return kNoBound;
+        if (lo != kNoBound && !(nodes_[lo].key < n->key)) return kNoBound;
+        if (hi != kNoBound && !(n->key < nodes_[hi].key)) return kNoBound;
+        n->visited = true;
+        n->tree_parent = parent;
+        return static_cast<uint32_t>(n - nodes_.data());
+    };
+
+    struct Frame {
+        uint32_t idx;
+        uint32_t lo;
+        uint32_t hi;
+        bool left_done;
+    };
+    std::vector<Frame> stack;
+    Node& root = nodes_.front();
+    if (root.state == NodeState::Deleted) {
+        root_deleted_ = true;
+        const uint32_t first = accept(root.header.right, kNoBound, kNoBound, kRootOffset);
+        if (first != kNoBound) stack.push_back({first, kNoBound, kNoBound, false});
+    } else if (root.state == NodeState::Stray) {
+        root.visited = true;
+        stack.push_back({0, kNoBound, kNoBound, false});
+    }
+    while (!stack.empty()) {
+        Frame& f = stack.back();
+        if (!f.left_done) {
+            f.left_done = true;
+            const Frame cur = f;
+            const uint32_t left =
+                accept(nodes_[cur.idx].header.left, cur.lo, cur.idx, nodes_[cur.idx].offset);
+            if (left != kNoBound) stack.push_back({left, cur.lo, cur.idx, false});
+            continue;
+        }
+        const Frame cur = f;
+        stack.pop_back();
+        Node& n = nodes_[cur.idx];
+        n.state = NodeState::Live;
+        by_key_.emplace_hint(by_key_.end(), n.key, cur.idx);
+        const uint32_t right = accept(n.header.right, cur.idx, cur.hi, n.offset);
+        if (right != kNoBound) stack.push_back({right, cur.idx, cur.hi, false});
+    }
+    if (!root_deleted_ && root.state == NodeState::Live) root.tree_parent = kNone;
+
+    for (Node& n : nodes_) {
+        if (n.state == NodeState::Stray) stray_keys_.insert(n.key);
+    }
+    return true;
+}
+
+int32_t LinkTreeFile::insert(const ItemRecord& rec) {
+    if (!is_open() || !rec.url) return kNone;
+    const std::string line = format_record_line(rec);
+    const std::string_view key = line_key(line);
+    // The stored key must be exactly the url, or the record could never be found again.
+    if (key != c_text(*rec.url) || line.compare(key.size(), kKeyEnd.size(), kKeyEnd) != 0) {
+        return kNone;
+    }
+    if (by_key_.count(key) != 0 || stray_keys_.count(key) != 0) return kNone;
+    const int64_t offset = end_;
+    if (offset > kMaxOffset || (nodes_.empty() && offset != kRootOffset)) return kNone;
+
+    auto succ = by_key_.lower_bound(key);
+    Node* parent = nullptr;
+    bool as_right = false;
+    if (!nodes_.empty()) {
+        if (nodes_.front().state == NodeState::Unreadable) return kNone;
+        Node* pred = nullptr;
+        if (succ != by_key_.begin()) {
+            pred = &nodes_[std::prev(succ)->second];
+        } else if (root_deleted_) {
+            pred = &nodes_.front();  // the deleted root sorts below every key
+        }
+        Node* after = succ != by_key_.end() ? &nodes_[succ->second] : nullptr;
+        if (pred != nullptr && pred->header.right == kNone) {
+            parent = pred;
+            as_right = true;
+        } else if (after != nullptr && after->header.left == kNone) {
+            parent = after;
+        } else {
+            return kNone;  // the slot the descent would use holds a damaged link
+        }
+    }
+
+    const NodeHeader header{kNone, kNone, static_cast<int32_t>(line.size()),
+                            parent != nullptr ? parent->offset : kRootOffset};
+    std::string bytes(kNodeHeaderSize, '\0');
+    encode_header(reinterpret_cast<unsigned char*>(bytes.data()), header);
+    bytes += line;
+    const auto new_offset = static_cast<int32_t>(offset);
+    bool ok = write_exact(fd_, offset, bytes.data(), bytes.size());
+    if (ok && parent != nullptr) {
+        const NodeHeader before = parent->header;
+        (as_right ? parent->header.right : parent->header.left) = new_offset;
+        ok = write_header(*parent);
+        if (!ok) parent->header = before;
+    }
+    if (!ok) {
+        // Take back whatever part of the node reached the file.
+        if (::ftruncate(fd_, static_cast<off_t>(end_)) != 0) {
+            build_index();
+        }
+        return kNone;
+    }
+    const int32_t tree_parent = parent != nullptr ? parent->offset : kNone;
+    nodes_.push_back({store_key(key), new_offset, header, tree_parent, NodeState::Live, true});
+    by_key_.emplace_hint(succ, nodes_.back().key, static_cast<uint32_t>(nodes_.size() - 1));
+    end_ = offset + static_cast<int64_t>(bytes.size());
+    return new_offset;
+}
+
+int32_t LinkTreeFile::find(std::string_view key) const {
+    if (!is_open()) return kNone;
+    auto it = by_key_.find(c_text(key));
+    return it == by_key_.end() ? kNone : nodes_[it->second].offset;
+}
+
+LinkTreeFile::DeleteResult LinkTreeFile::remove(int32_t offset) {
+    if (!is_open()) return DeleteResult::NotOpen;
+    Node* x = node_at(offset);
+    if (x == nullptr || x->state != NodeState::Live) return DeleteResult::Failed;
+    const bool is_root = offset == kRootOffset;
+    Node* p = is_root ? x : node_at(x->tree_parent);
+    if (p == nullptr) return DeleteResult::Failed;
+    const NodeHeader d = x->header;
+
+    // Check every link the delete follows before anything is written.
+    Node* r = d.right != kNone ? live_child(*x, d.right) : nullptr;
+    Node* l = d.left != kNone ? live_child(*x, d.left) : nullptr;
+    if ((d.right != kNone && r == nullptr) || (d.left != kNone && l == nullptr)) {
+        return DeleteResult::Failed;
+    }
+    Node* lowest = nullptr;  // where the left subtree is hung: the leftmost node right of x
+    if (r != nullptr && l != nullptr) {
+        lowest = r;
+        for (std::size_t steps = 0; lowest->header.left != kNone; ++steps) {
+            Node* next = live_child(*lowest, lowest->header.left);
+            if (next == nullptr || steps > nodes_.size()) return DeleteResult::Failed;
+            lowest = next;
+        }
+    }
+
+    // Unlink x from its parent; the right subtree takes its place.
+    bool right_side = true;
+    if (is_root) {
+        p->header.left = kNone;
+    } else if (p->header.left == offset) {
+        p->header.left = d.right;
+        right_side = false;
+    } else {
+        p->header.right = d.right;
+    }
+    const int32_t new_parent = is_root ? kRootOffset : p->offset;
+    if (r != nullptr) {
+        r->header.parent = new_parent;
+        r->tree_parent = new_parent;
+    }
+    // Hang the left subtree back: below the leftmost node of the right subtree, or in x's place.
+    if (l != nullptr) {
+        if (lowest != nullptr) {
+            lowest->header.left = d.left;
+            l->header.parent = lowest->offset;
+            l->tree_parent = lowest->offset;
+        } else {
+            (right_side ? p->header.right : p->header.left) = d.left;
+            l->header.parent = new_parent;
+            l->tree_parent = new_parent;
+        }
+    }
+    x->header.parent = kDeletedParent;
+
+    bool ok = true;
+    Node* touched[] = {p, r, lowest, l, x};
+    for (std::size_t i = 0; i < std::size(touched); ++i) {
+        Node* n = touched[i];
+        if (n == nullptr || std::find(touched, touched + i, n) != touched + i) continue;
+        ok = write_header(*n) && ok;
+    }
+    if (!ok) {
+        // The file is the authority: rebuild the cache from whatever reached it.
+        build_index();
+        return DeleteResult::Failed;
+    }
+    by_key_.erase(x->key);
+    x->state = NodeState::Deleted;
+    if (is_root) root_deleted_ = true;
+    return DeleteResult::Deleted;
+}
+
+bool LinkTreeFile::rewrite(const ItemRecord& rec) {
+    if (!is_open()) return false;
+    Node* n = node_at(rec.file_offset);
+    if (n == nullptr || (n->state != NodeState::Live && n->state != NodeState::Stray)) {
+        return false;
+    }
+    const auto length = static_cast<std::size_t>(n->header.length);
+    std::string bytes = format_record_line(rec);
+    if (bytes.size() > length) {
+        bytes.resize(length);  // a grown line is cut at the node's size
+    } else if (bytes.size() < length) {
+        // A shorter line is padded with blanks before its line end; readers trim them.
+        const bool line_end = !bytes.empty() && bytes.back() == '\n';
+        if (line_end) bytes.pop_back();
+        bytes.append(length - bytes.size() - (line_end ? 1 : 0), ' ');
+        if (line_end) bytes.push_back('\n');
+    }
+    if (line_key(bytes) != n->key) return false;
+    return write_exact(fd_, int64_t{n->offset} + kNodeHeaderSize, bytes.data(), bytes.size());
+}
+
+RecordPtr LinkTreeFile::read_next(int64_t& position, int32_t& node_offset) const {
+    if (!is_open()) return nullptr;
+    std::string line;
+    while (position >= 0 && position <= kMaxOffset) {
+        node_offset = static_cast<int32_t>(position);
+        unsigned char hdr[kNodeHeaderSize];
+        if (!read_exact(position, hdr, sizeof hdr)) return nullptr;
+        const NodeHeader header = decode_header(hdr);
+        if (header.length < 0) return nullptr;  // the chain cannot be followed any further
+        const int64_t at = position;
+        position = at + kNodeHeaderSize + header.length;
+        if (header.parent < 0) continue;
+        line.resize(static_cast<std::size_t>(std::min(header.length, kMaxLineRead)));
+        line.resize(read_some(fd_, at + kNodeHeaderSize, line.data(), line.size()));
+        RecordPtr rec = parse_record_line(line);
+        if (!rec) continue;
+        rec->file_offset = static_cast<int32_t>(at);
+        return rec;
+    }
+    return nullptr;
+}
+
+}  // namespace tarnvelox::store

@@ -1,0 +1,109 @@
+#pragma once
+
+// LinkTreeFile: one open link tree file (see tree_format.h for its bytes) with an in-memory
+// index of it. The file is the authority; the index is a cache rebuilt from the file whenever it
+// is opened and kept in step with every write made through this class. Descents (insert, find)
+// are answered from the index in O(log n) instead of one disk read per tree level, and every
+// write produces exactly the bytes the plain on-disk descent would produce: a new key hangs as
+// the right child of its in-order predecessor when that slot is free, else as the left child of
+// its successor, and a deleted root is a sentinel below every key.
+//
+// Damaged files: the index holds only nodes reached from the root through readable, in-order
+// links (each visited once). Any other non-empty link counts as occupied and is never
+// overwritten; an insert that would need such a slot is refused. Keys of live nodes outside the
+// tree are remembered so that they are never stored a second time. A node cut short at the end
+// of the file (an interrupted append) is removed when the file is opened.
+//
+// Single-threaded; not copyable or movable (the index refers to its own key storage).
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store/item_record.h"
+#include "store/tree_format.h"
+
+namespace tarnvelox::store {
+
+class LinkTreeFile {
+public:
+    LinkTreeFile() = default;
+    ~LinkTreeFile();
+    LinkTreeFile(const LinkTreeFile&) = delete;
+    LinkTreeFile& operator=(const LinkTreeFile&) = delete;
+
+    // Opens `path` for reading and writing, creating it empty when missing, and builds the
+    // index. False when the file can neither be opened nor created (or cannot be read).
+    [[nodiscard]] bool open(const std::string& path);
+    void close();
+    [[nodiscard]] bool is_open() const { return fd_ >= 0; }
+
+    // Stores the record under its url. Returns the new node's offset, or -1 when the key is
+    // already stored, the file is not open, the url cannot be stored as a key (absent, or
+    // containing "<1>", or too long for a line), the file would outgrow 32-bit offsets, the
+    // needed child slot is occupied by a damaged link, or the write fails (nothing is kept then).
+    [[nodiscard]] int32_t insert(const ItemRecord& rec);
+
+    // Offset of the live node whose key equals `key` (up to its first NUL), or -1.
+    [[nodiscard]] int32_t find(std::string_view key) const;
+
+    enum class DeleteResult { Deleted, NotOpen, Failed };
+    // Unlinks the live node at `offset` from the tree and marks it deleted. Failed (and nothing
+    // written) when `offset` is not a live tree node or a link it needs is damaged.
+    [[nodiscard]] DeleteResult remove(int32_t offset);
+
+    // Rewrites the line of the node at rec.file_offset in place with the record's new line, cut
+    // or blank-padded to the node's stored length. Refused (false) when the file is not open,
+    // the offset is not a live node, or the new line would change the node's key.
+    [[nodiscard]] bool rewrite(const ItemRecord& rec);
+
+    // Sequential read: the next live, parseable record at or after `position`, with its
+    // file_offset set; `position` moves past it and `node_offset` receives its offset. Null at
+    // the end of the file (or of its readable part) or when the file is not open.
+    [[nodiscard]] RecordPtr read_next(int64_t& position, int32_t& node_offset) const;
+
+    // Number of live keys in the tree, and the offset where the next node will be written.
+    [[nodiscard]] std::size_t live_count() const { return by_key_.size(); }
+    [[nodiscard]] int64_t end_offset() const { return end_; }
+
+private:
+    enum class NodeState : uint8_t {
+        Live,        // reached from the root, in order; its key is in by_key_
+        Stray,       // not deleted, readable, but not part of the tree
+        Deleted,     // parent field negative
+        Unreadable,  // line length negative: no key can be read
+    };
+    struct Node {
+        std::string_view key;  // into key storage; empty for unreadable nodes
+        int32_t offset;
+        NodeHeader header;         // the header as it stands on disk
+        int32_t tree_parent;       // Live: offset of the node that links to it (root: 0)
+        NodeState state;
+        bool visited;              // index build only
+    };
+
+    bool build_index();
+    void reset_index();
+    std::string_view store_key(std::string_view key);
+    [[nodiscard]] Node* node_at(int32_t offset);
+    [[nodiscard]] const Node* node_at(int32_t offset) const;
+    [[nodiscard]] Node* live_child(const Node& parent, int32_t child_offset);
+    bool write_header(const Node& node);
+    bool read_exact(int64_t offset, void* out, std::size_t size) const;
+
+    int fd_ = -1;
+    int64_t end_ = 0;         // where the next node goes
+    bool root_deleted_ = false;
+    std::vector<Node> nodes_;  // every node of the sequential chain, by ascending offset
+    std::map<std::string_view, uint32_t> by_key_;  // live key -> index into nodes_
+    std::set<std::string_view> stray_keys_;        // keys stored outside the tree
+    std::vector<std::unique_ptr<char[]>> key_blocks_;
+    std::size_t block_used_ = 0;
+    std::size_t block_size_ = 0;
+};
+
+}  // namespace tarnvelox::store

@@ -1,0 +1,69 @@
+#include "store/store.h"
+
+namespace tarnvelox::store {
+
+std::string companion_base(std::string_view project_path) {
+    const std::size_t name_start = project_path.find_last_of('/') + 1;  // npos + 1 == 0
+    const std::size_t dot = project_path.find('.', name_start);
+    return std::string(project_path.substr(0, dot));
+}
+
+std::string links_file_name(std::string_view project_path) {
+    return companion_base(project_path) + std::string(kLinksExtension);
+}
+
+std::string addresses_file_name(std::string_view project_path) {
+    return companion_base(project_path) + std::string(kAddressesExtension);
+}
+
+void set_project_path(Store& store, std::string_view project_path) {
+    close_store(store);
+    store.links_path = links_file_name(project_path);
+    store.addresses_path = addresses_file_name(project_path);
+}
+
+bool open_store(Store& store) {
+    store.read_position = 0;
+    bool ok = true;
+    if (!store.links.is_open()) ok = store.links.open(store.links_path) && ok;
+    if (!store.addresses.is_open()) ok = store.addresses.open(store.addresses_path) && ok;
+    return ok;
+}
+
+void close_store(Store& store) {
+    store.links.close();
+    store.addresses.close();
+}
+
+int32_t tree_insert(Store& store, TreeFile which, const ItemRecord& rec) {
+    return store.file(which).insert(rec);
+}
+
+int32_t tree_find(const Store& store, TreeFile which, const ItemRecord& rec) {
+    if (!rec.url) return kNone;
+    return store.file(which).find(*rec.url);
+}
+
+int tree_delete(Store& store, TreeFile which, int32_t node_offset) {
+    switch (store.file(which).remove(node_offset)) {
+        case LinkTreeFile::DeleteResult::NotOpen:
+            return 0;
+        case LinkTreeFile::DeleteResult::Failed:
+            if (store.report_error) store.report_error(kDeleteFailedMessage);
+            return 0;
+        case LinkTreeFile::DeleteResult::Deleted:
+            break;
+    }
+    if (which == TreeFile::Addresses && store.address_count > 0) --store.address_count;
+    return 1;
+}
+
+int rewrite_line(Store& store, const ItemRecord& rec) {
+    return store.links.rewrite(rec) ? 1 : 0;
+}
+
+RecordPtr read_next_link(Store& store, TreeFile which) {
+    return store.file(which).read_next(store.read_position, store.last_read_offset);
+}
+
+}  // namespace tarnvelox::store

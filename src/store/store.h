@@ -1,0 +1,69 @@
+#pragma once
+
+// The store of the open project: its links file (".lin") and addresses file (".mai"), the
+// position of the sequential read shared by both, and the project's address count. One Store
+// lives in the program's context; a test builds its own.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "store/item_record.h"
+#include "store/link_tree_file.h"
+
+namespace tarnvelox::store {
+
+enum class TreeFile { Links, Addresses };
+
+inline constexpr std::string_view kLinksExtension = ".lin";
+inline constexpr std::string_view kAddressesExtension = ".mai";
+inline constexpr std::string_view kDeleteFailedMessage = "Delete failed";
+
+struct Store {
+    LinkTreeFile links;
+    LinkTreeFile addresses;
+    std::string links_path;      // companion file names of the current project
+    std::string addresses_path;
+    int64_t read_position = 0;        // where the next sequential read starts
+    int32_t last_read_offset = kNone;  // offset of the node the last sequential read visited
+    // The project's address count (shown in the status area, saved with the project). Deleting
+    // an address node lowers it, never below 0.
+    int32_t address_count = 0;
+    // Shows a file error to the person (an "Error" box in the desktop program). May be empty.
+    std::function<void(std::string_view)> report_error;
+
+    LinkTreeFile& file(TreeFile which) { return which == TreeFile::Links ? links : addresses; }
+    const LinkTreeFile& file(TreeFile which) const {
+        return which == TreeFile::Links ? links : addresses;
+    }
+};
+
+// The companion files' base name: the project path up to, not including, the first "." of its
+// last component (its file name). Dots in folder names do not count, so every project keeps its
+// files inside its own folder.
+[[nodiscard]] std::string companion_base(std::string_view project_path);
+[[nodiscard]] std::string links_file_name(std::string_view project_path);
+[[nodiscard]] std::string addresses_file_name(std::string_view project_path);
+
+// Closes both files and points the store at the companion files of `project_path`.
+void set_project_path(Store& store, std::string_view project_path);
+
+// Opens whichever of the two files is not open (creating it empty when missing) and sets
+// read_position to 0. True when both are open.
+[[nodiscard]] bool open_store(Store& store);
+void close_store(Store& store);
+
+// Node offset of the new record, or -1 (duplicate key, file not open, or refused).
+[[nodiscard]] int32_t tree_insert(Store& store, TreeFile which, const ItemRecord& rec);
+// Node offset of the live record whose key is rec.url, or -1.
+[[nodiscard]] int32_t tree_find(const Store& store, TreeFile which, const ItemRecord& rec);
+// 1 when the node was removed and marked deleted; 0 when the file is not open or the delete
+// failed ("Delete failed" is then reported). Deleting from the addresses file lowers the count.
+int tree_delete(Store& store, TreeFile which, int32_t node_offset);
+// Rewrites the record's line in place in the links file. 1, or 0 when not done.
+int rewrite_line(Store& store, const ItemRecord& rec);
+// The next live record in file order from read_position, or null at the end.
+[[nodiscard]] RecordPtr read_next_link(Store& store, TreeFile which);
+
+}  // namespace tarnvelox::store

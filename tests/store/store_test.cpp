@@ -1,0 +1,128 @@
+#include "store/store.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "store/temp_dir.h"
+#include "store/tree_test_util.h"
+
+namespace tarnvelox::store {
+namespace {
+
+using testing::link;
+
+TEST(StoreNamesTest, CompanionFilesTakeTheFileNameUpToItsFirstDot) {
+    struct Row {
+        std::string_view project, links, addresses;
+    };
+    const Row rows[] = {
+        {"default.tvp", "default.lin", "default.mai"},
+        {"/home/u/projects/shop.tvp", "/home/u/projects/shop.lin", "/home/u/projects/shop.mai"},
+        {"a.b.tvp", "a.lin", "a.mai"},
+        // Dots in folder names do not end the base name.
+        {"/home/u/.local/share/x/site.tvp", "/home/u/.local/share/x/site.lin",
+         "/home/u/.local/share/x/site.mai"},
+        {"my.dir/one.tvp", "my.dir/one.lin", "my.dir/one.mai"},
+        {"my.dir/noext", "my.dir/noext.lin", "my.dir/noext.mai"},
+        {"./p.tvp", "./p.lin", "./p.mai"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.project);
+        EXPECT_EQ(links_file_name(row.project), row.links);
+        EXPECT_EQ(addresses_file_name(row.project), row.addresses);
+    }
+    // Two projects in one dotted folder keep separate files.
+    EXPECT_NE(links_file_name("my.dir/one.tvp"), links_file_name("my.dir/two.tvp"));
+}
+
+class StoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        set_project_path(store_, dir_.file("proj.tvp"));
+        store_.report_error = [this](std::string_view m) { errors_.emplace_back(m); };
+    }
+    tarnvelox::testing::TempDir dir_;
+    Store store_;
+    std::vector<std::string> errors_;
+};
+
+TEST_F(StoreTest, OpenCreatesBothFilesAndResetsTheReadPosition) {
+    EXPECT_EQ(tree_insert(store_, TreeFile::Links, link("http://a/")), -1);  // not open
+    ASSERT_TRUE(open_store(store_));
+    EXPECT_TRUE(std::filesystem::exists(dir_.file("proj.lin")));
+    EXPECT_TRUE(std::filesystem::exists(dir_.file("proj.mai")));
+    ASSERT_EQ(tree_insert(store_, TreeFile::Links, link("http://a/")), 0);
+    ASSERT_NE(read_next_link(store_, TreeFile::Links), nullptr);
+    EXPECT_GT(store_.read_position, 0);
+    ASSERT_TRUE(open_store(store_));  // already open: only the position is reset
+    EXPECT_EQ(store_.read_position, 0);
+    EXPECT_EQ(tree_find(store_, TreeFile::Links, link("http://a/")), 0);
+}
+
+TEST_F(StoreTest, OpenFailsWhenAFileCannotBeCreated) {
+    set_project_path(store_, dir_.file("missing-folder/proj.tvp"));
+    EXPECT_FALSE(open_store(store_));
+}
+
+TEST_F(StoreTest, DeletingAddressesLowersTheCountButNeverBelowZero) {
+    ASSERT_TRUE(open_store(store_));
+    ItemRecord a = link("mailto:a@x.org");
+    ItemRecord b = link("mailto:b@x.org");
+    const int32_t at_a = tree_insert(store_, TreeFile::Addresses, a);
+    const int32_t at_b = tree_insert(store_, TreeFile::Addresses, b);
+    const int32_t at_link = tree_insert(store_, TreeFile::Links, link("http://x.org/"));
+    store_.address_count = 1;
+    EXPECT_EQ(tree_delete(store_, TreeFile::Addresses, at_a), 1);
+    EXPECT_EQ(store_.address_count, 0);
+    EXPECT_EQ(tree_delete(store_, TreeFile::Addresses, at_b), 1);
+    EXPECT_EQ(store_.address_count, 0);
+    store_.address_count = 5;
+    EXPECT_EQ(tree_delete(store_, TreeFile::Links, at_link), 1);
+    EXPECT_EQ(store_.address_count, 5);
+    EXPECT_TRUE(errors_.empty());
+
+    EXPECT_EQ(tree_delete(store_, TreeFile::Links, 3), 0);  // not a node
+    EXPECT_EQ(errors_, std::vector<std::string>{"Delete failed"});
+    close_store(store_);
+    EXPECT_EQ(tree_delete(store_, TreeFile::Links, 0), 0);  // not open: nothing reported
+    EXPECT_EQ(errors_.size(), 1u);
+}
+
+TEST_F(StoreTest, SequentialReadReturnsRecordsInStoredOrderAcrossReopen) {
+    ASSERT_TRUE(open_store(store_));
+    const std::vector<std::string> urls = {"http://m/", "http://c/", "http://x/", "http://a/"};
+    std::vector<int32_t> offsets;
+    for (const auto& u : urls) offsets.push_back(tree_insert(store_, TreeFile::Links, link(u)));
+    ASSERT_EQ(tree_delete(store_, TreeFile::Links, offsets[1]), 1);
+    close_store(store_);
+    ASSERT_TRUE(open_store(store_));
+
+    std::vector<std::string> read;
+    while (RecordPtr rec = read_next_link(store_, TreeFile::Links)) {
+        EXPECT_EQ(store_.last_read_offset, rec->file_offset);
+        read.push_back(*rec->url);
+    }
+    EXPECT_EQ(read, (std::vector<std::string>{"http://m/", "http://x/", "http://a/"}));
+    EXPECT_EQ(read_next_link(store_, TreeFile::Addresses), nullptr);
+}
+
+TEST_F(StoreTest, RewriteLineUpdatesAFetchedLinkInPlace) {
+    ItemRecord rec = link("http://a/");
+    EXPECT_EQ(rewrite_line(store_, rec), 0);  // not open
+    ASSERT_TRUE(open_store(store_));
+    rec.file_offset = tree_insert(store_, TreeFile::Links, rec);
+    rec.title = "The page's own title";
+    rec.size = "5120";
+    rec.modified = "Tue, 08 Dec 2026 04:00:00 GMT";
+    rec.status = STATUS_VISITED;
+    EXPECT_EQ(rewrite_line(store_, rec), 1);
+    RecordPtr back = read_next_link(store_, TreeFile::Links);
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(*back->title, "The page's own title");
+    EXPECT_EQ(back->status, STATUS_VISITED);
+    EXPECT_EQ(*back->modified, "Tue, 08 Dec 2026 04:00:00 GMT");
+}
+
+}  // namespace
+}  // namespace tarnvelox::store
