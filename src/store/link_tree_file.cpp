@@ -80,7 +80,9 @@ void LinkTreeFile::reset_index() {
     nodes_.clear();
     nodes_.shrink_to_fit();
     by_key_.clear();
-    stray_keys_.clear();
+    hash_.clear();
+    hash_.shrink_to_fit();
+    hash_used_ = 0;
     key_blocks_.clear();
     block_used_ = 0;
     block_size_ = 0;
@@ -123,6 +125,70 @@ bool LinkTreeFile::write_header(const Node& node) {
     unsigned char bytes[kNodeHeaderSize];
     encode_header(bytes, node.header);
     return write_exact(fd_, node.offset, bytes, sizeof bytes);
+}
+
+namespace {
+
+uint32_t hash_key(std::string_view key) {
+    return static_cast<uint32_t>(std::hash<std::string_view>{}(key));
+}
+
+}  // namespace
+
+uint32_t LinkTreeFile::hash_find(std::string_view key, bool live_only) const {
+    if (hash_.empty()) return kEmptySlot;
+    const uint32_t h = hash_key(key);
+    const std::size_t mask = hash_.size() - 1;
+    for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+        const HashSlot& slot = hash_[i];
+        if (slot.node == kEmptySlot) return kEmptySlot;
+        if (slot.node == kErasedSlot || slot.hash != h) continue;
+        const Node& n = nodes_[slot.node];
+        if (n.key == key && (!live_only || n.state == NodeState::Live)) return slot.node;
+    }
+}
+
+void LinkTreeFile::hash_resize(std::size_t slots) {
+    std::vector<HashSlot> old = std::move(hash_);
+    hash_.assign(slots, HashSlot{0, kEmptySlot});
+    hash_used_ = 0;
+    for (const HashSlot& slot : old) {
+        if (slot.node < kErasedSlot) hash_place(slot);
+    }
+}
+
+void LinkTreeFile::hash_insert(uint32_t node) {
+    if ((hash_used_ + 1) * 2 > hash_.size()) {
+        // Size for the entries still in use: erased slots are dropped, not carried along.
+        std::size_t in_use = 1;
+        for (const HashSlot& slot : hash_) in_use += slot.node < kErasedSlot;
+        std::size_t slots = 64;
+        while (slots < in_use * 4) slots *= 2;
+        hash_resize(slots);
+    }
+    hash_place(HashSlot{hash_key(nodes_[node].key), node});
+}
+
+void LinkTreeFile::hash_place(HashSlot entry) {
+    const uint32_t h = entry.hash;
+    const uint32_t node = entry.node;
+    const std::size_t mask = hash_.size() - 1;
+    std::size_t i = h & mask;
+    while (hash_[i].node != kEmptySlot) i = (i + 1) & mask;
+    hash_[i] = HashSlot{h, node};
+    ++hash_used_;
+}
+
+void LinkTreeFile::hash_erase(uint32_t node) {
+    if (hash_.empty()) return;
+    const uint32_t h = hash_key(nodes_[node].key);
+    const std::size_t mask = hash_.size() - 1;
+    for (std::size_t i = h & mask; hash_[i].node != kEmptySlot; i = (i + 1) & mask) {
+        if (hash_[i].node == node) {
+            hash_[i].node = kErasedSlot;  // still counted in hash_used_ until the next resize
+            return;
+        }
+    }
 }
 
 bool LinkTreeFile::build_index() {
@@ -239,8 +305,16 @@ bool LinkTreeFile::build_index() {
     }
     if (!root_deleted_ && root.state == NodeState::Live) root.tree_parent = kNone;
 
-    for (Node& n : nodes_) {
-        if (n.state == NodeState::Stray) stray_keys_.insert(n.key);
+    std::size_t keyed = 0;
+    for (const Node& n : nodes_) keyed += n.state == NodeState::Live || n.state == NodeState::Stray;
+    std::size_t slots = 64;
+    while (slots < keyed * 2 + 2) slots *= 2;
+    hash_resize(slots);
+    for (std::size_t i = 0; i < nodes_.size(); ++i) {
+        const NodeState state = nodes_[i].state;
+        if (state == NodeState::Live || state == NodeState::Stray) {
+            hash_insert(static_cast<uint32_t>(i));
+        }
     }
     return true;
 }
@@ -253,7 +327,7 @@ int32_t LinkTreeFile::insert(const ItemRecord& rec) {
     if (key != c_text(*rec.url) || line.compare(key.size(), kKeyEnd.size(), kKeyEnd) != 0) {
         return kNone;
     }
-    if (by_key_.count(key) != 0 || stray_keys_.count(key) != 0) return kNone;
+    if (hash_find(key, false) != kEmptySlot) return kNone;  // stored already, in or out of the tree
     const int64_t offset = end_;
     if (offset > kMaxOffset || (nodes_.empty() && offset != kRootOffset)) return kNone;
 
@@ -301,15 +375,17 @@ int32_t LinkTreeFile::insert(const ItemRecord& rec) {
     }
     const int32_t tree_parent = parent != nullptr ? parent->offset : kNone;
     nodes_.push_back({store_key(key), new_offset, header, tree_parent, NodeState::Live, true});
-    by_key_.emplace_hint(succ, nodes_.back().key, static_cast<uint32_t>(nodes_.size() - 1));
+    const auto added = static_cast<uint32_t>(nodes_.size() - 1);
+    by_key_.emplace_hint(succ, nodes_.back().key, added);
+    hash_insert(added);
     end_ = offset + static_cast<int64_t>(bytes.size());
     return new_offset;
 }
 
 int32_t LinkTreeFile::find(std::string_view key) const {
     if (!is_open()) return kNone;
-    auto it = by_key_.find(c_text(key));
-    return it == by_key_.end() ? kNone : nodes_[it->second].offset;
+    const uint32_t node = hash_find(c_text(key), true);
+    return node == kEmptySlot ? kNone : nodes_[node].offset;
 }
 
 LinkTreeFile::DeleteResult LinkTreeFile::remove(int32_t offset) {
@@ -379,6 +455,7 @@ LinkTreeFile::DeleteResult LinkTreeFile::remove(int32_t offset) {
         return DeleteResult::Failed;
     }
     by_key_.erase(x->key);
+    hash_erase(static_cast<uint32_t>(x - nodes_.data()));
     x->state = NodeState::Deleted;
     if (is_root) root_deleted_ = true;
     return DeleteResult::Deleted;

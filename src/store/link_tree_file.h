@@ -19,7 +19,6 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -86,6 +85,20 @@ private:
         bool visited;              // index build only
     };
 
+    // Open-addressing hash of the keys of every Live and Stray node: the duplicate test of
+    // insert and the lookup of find, without walking the ordered index.
+    struct HashSlot {
+        uint32_t hash;
+        uint32_t node;  // index into nodes_, or kEmptySlot / kErasedSlot
+    };
+    static constexpr uint32_t kEmptySlot = 0xFFFFFFFF;
+    static constexpr uint32_t kErasedSlot = 0xFFFFFFFE;
+    [[nodiscard]] uint32_t hash_find(std::string_view key, bool live_only) const;
+    void hash_insert(uint32_t node);
+    void hash_place(HashSlot entry);  // into a table known to have room
+    void hash_erase(uint32_t node);
+    void hash_resize(std::size_t slots);
+
     bool build_index();
     void reset_index();
     std::string_view store_key(std::string_view key);
@@ -100,7 +113,8 @@ private:
     bool root_deleted_ = false;
     std::vector<Node> nodes_;  // every node of the sequential chain, by ascending offset
     std::map<std::string_view, uint32_t> by_key_;  // live key -> index into nodes_
-    std::set<std::string_view> stray_keys_;        // keys stored outside the tree
+    std::vector<HashSlot> hash_;                   // power-of-two size, at most half used
+    std::size_t hash_used_ = 0;                    // slots not empty (erased ones included)
     std::vector<std::unique_ptr<char[]>> key_blocks_;
     std::size_t block_used_ = 0;
     std::size_t block_size_ = 0;
