@@ -14,6 +14,9 @@ void report_to_stderr_marked(std::string_view message) {
 }
 
 TEST(OutOfMemoryDeathTest, FailedAllocationShowsTheMessageAndExitsWithOne) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer's operator new does not call the new-handler";
+#endif
     EXPECT_EXIT(
         {
             install_out_of_memory_handler(&report_to_stderr_marked);
