@@ -54,7 +54,7 @@ int tree_delete(Store& store, TreeFile which, int32_t node_offset) {
         case LinkTreeFile::DeleteResult::Deleted:
             break;
     }
-    if (which == TreeFile::Addresses && store.address_count > 0) --store.address_count;
+    if (which == TreeFile::Addresses && store.total_addresses > 0) --store.total_addresses;
     return 1;
 }
 

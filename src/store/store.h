@@ -27,9 +27,11 @@ struct Store {
     std::string addresses_path;
     int64_t read_position = 0;        // where the next sequential read starts
     int32_t last_read_offset = kNone;  // offset of the node the last sequential read visited
-    // The project's address count (shown in the status area, saved with the project). Deleting
-    // an address node lowers it, never below 0.
-    int32_t address_count = 0;
+    // The project's counts: links in the links file and addresses in the addresses file (shown
+    // in the status area; the address count is saved with the project). Storing an item raises
+    // its count; deleting an address node lowers the address count, never below 0.
+    int32_t total_links = 0;
+    int32_t total_addresses = 0;
     // Shows a file error to the person (an "Error" box in the desktop program). May be empty.
     std::function<void(std::string_view)> report_error;
 

@@ -72,14 +72,14 @@ TEST_F(StoreTest, DeletingAddressesLowersTheCountButNeverBelowZero) {
     const int32_t at_a = tree_insert(store_, TreeFile::Addresses, a);
     const int32_t at_b = tree_insert(store_, TreeFile::Addresses, b);
     const int32_t at_link = tree_insert(store_, TreeFile::Links, link("http://x.org/"));
-    store_.address_count = 1;
+    store_.total_addresses = 1;
     EXPECT_EQ(tree_delete(store_, TreeFile::Addresses, at_a), 1);
-    EXPECT_EQ(store_.address_count, 0);
+    EXPECT_EQ(store_.total_addresses, 0);
     EXPECT_EQ(tree_delete(store_, TreeFile::Addresses, at_b), 1);
-    EXPECT_EQ(store_.address_count, 0);
-    store_.address_count = 5;
+    EXPECT_EQ(store_.total_addresses, 0);
+    store_.total_addresses = 5;
     EXPECT_EQ(tree_delete(store_, TreeFile::Links, at_link), 1);
-    EXPECT_EQ(store_.address_count, 5);
+    EXPECT_EQ(store_.total_addresses, 5);
     EXPECT_TRUE(errors_.empty());
 
     EXPECT_EQ(tree_delete(store_, TreeFile::Links, 3), 0);  // not a node

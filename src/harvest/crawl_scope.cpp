@@ -1,0 +1,3 @@
+#include "harvest/crawl_scope.h"
+
+namespace tarnvelox::harvest {}  // namespace tarnvelox::harvest

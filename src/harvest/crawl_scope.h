@@ -1,0 +1,35 @@
+#pragma once
+
+// The crawl scope ("Limit to:") and the keyword lists ("Crawl if contains:", "Extract if
+// contains:") of the Harvest tab: what is derived from them at every harvest run start and the
+// tests applied to each found link and each fetched page.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "harvest/harvest_state.h"
+
+namespace tarnvelox::harvest {
+
+// Longest keyword text that is parsed (the working buffer of 2048 bytes).
+inline constexpr std::size_t kMaxKeywordText = 2048;
+
+// Derives search.scope_base from the starting URL and crawl_scope; none outside Harvest mode,
+// without a starting URL, or with "No Limit".
+void compute_scope_base(SearchTexts& search, int32_t search_mode);
+
+// Whether a page link (already cut and trimmed) may be stored under the current scope.
+[[nodiscard]] bool scope_admits(const SearchTexts& search, std::string_view link);
+
+// Replaces the entries of `list` with those parsed from `text` (none counts as empty):
+// " OR " -> ",", " AND " -> ",+", " NOT " -> ",-", blanks -> ",", then split at commas; at
+// most kMaxKeywords entries.
+void parse_keyword_list(KeywordList& list, const std::optional<std::string>& text);
+
+// The keyword test on a page (after its response header): true when a word matches one of the
+// entries, every "+" entry is matched and no "-" entry is. An empty list, or one whose first
+// entry is empty, matches every page.
+[[nodiscard]] bool page_matches_keywords(const KeywordList& list, std::string_view page);
+
+}  // namespace tarnvelox::harvest

@@ -1,0 +1,3 @@
+#include "harvest/found_item.h"
+
+namespace tarnvelox::harvest {}  // namespace tarnvelox::harvest

@@ -1,0 +1,36 @@
+#pragma once
+
+// The gate through which every found link and address reaches the store: recognising an
+// address around an "@" in page text, and record_found_item, which checks, normalises, stores,
+// lists and counts one item.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "harvest/harvest_state.h"
+
+namespace tarnvelox::harvest {
+
+// Longest key (url) that is stored.
+inline constexpr std::size_t kMaxKeyLength = 256;
+// The program's own sample address, refused in Web Search mode so that searching for it never
+// harvests it. An invented person at a reserved domain.
+inline constexpr std::string_view kSampleAddress = "jo.doe@abc.test";
+
+// Cuts out the address candidate around the "@" at `at` in `text` (the page text; a NUL ends
+// it) and records it when it passes the checks. Returns the position after the candidate,
+// where the scanner continues.
+std::size_t recognise_address_at(HarvestEnv& env, int slot, const store::ItemRecord* page,
+                                 std::string_view text, std::size_t at);
+
+// Checks, normalises and stores one found item. `page` is the record of the page it was found
+// on (its url becomes the source; may be null). `text` is the link text or none. `kind` is
+// KIND_PAGE or KIND_ADDRESS; `status` is stored as it is. Returns 1 when a new record was
+// stored, 0 otherwise (duplicate, out of scope, malformed: never reported).
+int record_found_item(HarvestEnv& env, int slot, const store::ItemRecord* page, std::string url,
+                      std::optional<std::string> text, uint32_t kind, int32_t status);
+
+}  // namespace tarnvelox::harvest

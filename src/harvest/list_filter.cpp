@@ -1,0 +1,3 @@
+#include "harvest/list_filter.h"
+
+namespace tarnvelox::harvest {}  // namespace tarnvelox::harvest

@@ -1,0 +1,20 @@
+#pragma once
+
+// The page scanner: one pass over a fetched page (or an imported text line) that finds its
+// title, the links of anchors, inputs, areas, options and frames, "mailto:" links and addresses
+// in running text, and hands each to record_found_item.
+
+#include <string_view>
+
+#include "harvest/harvest_state.h"
+
+namespace tarnvelox::harvest {
+
+inline constexpr std::string_view kNoKeywordMatch = "No Keyword Match - Page ignored.";
+
+// Scans `text` (the whole response, header lines included; a NUL ends it) for the page held by
+// connection slot `slot`, whose record is `page` (null when the slot holds none). May replace
+// the page's title. Returns the number of addresses recorded from this page.
+int scan_page(HarvestEnv& env, int slot, store::ItemRecord* page, std::string_view text);
+
+}  // namespace tarnvelox::harvest

@@ -1,0 +1,3 @@
+#include "harvest/page_text.h"
+
+namespace tarnvelox::harvest {}  // namespace tarnvelox::harvest

@@ -1,0 +1,3 @@
+#include "harvest/url_resolve.h"
+
+namespace tarnvelox::harvest {}  // namespace tarnvelox::harvest

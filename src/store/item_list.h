@@ -1,0 +1,54 @@
+#pragma once
+
+// ItemList: the in-memory links list or addresses list, a chain of ItemRecords in the order
+// they were found, with its tail and the number of rows its list view shows. The list owns its
+// records; a connection slot's current record is a borrowed pointer into the links list and must
+// not be removed while the slot holds it (STATUS_ACTIVE).
+
+#include <cstdint>
+
+#include "store/item_record.h"
+
+namespace tarnvelox::store {
+
+class ItemList {
+public:
+    ItemList() = default;
+    ItemList(const ItemList&) = delete;
+    ItemList& operator=(const ItemList&) = delete;
+
+    [[nodiscard]] ItemRecord* head() const { return head_.get(); }
+    [[nodiscard]] ItemRecord* tail() const { return tail_; }
+    [[nodiscard]] bool empty() const { return head_ == nullptr; }
+    [[nodiscard]] int32_t size() const { return size_; }
+
+    // Rows the list view shows. Equal to size() outside an import; an import appends records
+    // without rows and the views are rebuilt afterwards.
+    int32_t row_count = 0;
+
+    // Appends `rec` at the tail and returns it (the list owns it now).
+    ItemRecord& append(RecordPtr rec);
+    // Unlinks `rec` from the list and hands it back (null when it is not in the list). Head and
+    // tail stay right.
+    RecordPtr unlink(const ItemRecord& rec);
+    // The record whose node is at `file_offset`, or null.
+    [[nodiscard]] ItemRecord* find_by_offset(int32_t file_offset) const;
+    // Position of `rec` in the list (its row), or -1.
+    [[nodiscard]] int32_t index_of(const ItemRecord& rec) const;
+    // Walks the chain from its head, sets the tail to its last record and returns it.
+    ItemRecord* find_tail();
+    // Frees every record; rows and size go to 0.
+    void clear();
+
+private:
+    RecordPtr head_;
+    ItemRecord* tail_ = nullptr;
+    int32_t size_ = 0;
+};
+
+struct ItemLists {
+    ItemList links;
+    ItemList addresses;
+};
+
+}  // namespace tarnvelox::store
