@@ -1,3 +1,209 @@
 #include "harvest/found_item.h"
 
-namespace tarnvelox::harvest {}  // namespace tarnvelox::harvest
+#include <array>
+
+#include "harvest/crawl_scope.h"
+#include "harvest/page_text.h"
+#include "store/text_util.h"
+
+namespace tarnvelox::harvest {
+
+namespace {
+
+using store::find_nocase;
+using store::kNotFound;
+
+constexpr std::string_view kMailto = "mailto:";
+// Characters skipped at the start of a link title: punctuation left over from the markup.
+constexpr std::string_view kTitleLeadIn = ".,:;-_\"'";
+// File names such as "logo@2x.png" in styles and scripts look like addresses; an address never
+// ends in one of these extensions.
+constexpr std::array<std::string_view, 9> kWebFileExtensions = {
+    "png", "jpg", "jpeg", "gif", "svg", "webp", "ico", "css", "js"};
+
+bool is_ascii_alnum(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+// Letters, digits, "_", "-", "~" and ".". The comma is not one: "a@x.com,b@y.com" is a list.
+bool is_address_char(char c) {
+    return is_ascii_alnum(c) || c == '_' || c == '-' || c == '~' || c == '.';
+}
+
+bool equals_nocase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && find_nocase(a, b) == 0;
+}
+
+// The checks an address candidate must pass before it is offered for recording.
+bool acceptable_address(std::string_view candidate, std::size_t at_in_candidate) {
+    if (at_in_candidate == 0) return false;  // nothing before the "@"
+    const std::string_view domain = candidate.substr(at_in_candidate + 1);
+    const std::size_t last_dot = domain.rfind('.');
+    if (domain.empty() || last_dot == std::string_view::npos) return false;
+    const std::string_view extension = domain.substr(last_dot + 1);
+    for (std::string_view web : kWebFileExtensions) {
+        if (equals_nocase(extension, web)) return false;
+    }
+    return true;
+}
+
+void trim_blanks(std::string& text) {
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string::npos) {
+        text.clear();
+        return;
+    }
+    text.erase(0, first);
+    text.erase(text.find_last_not_of(' ') + 1);
+}
+
+void cut_at(std::string& text, char c) {
+    const std::size_t at = text.find(c);
+    if (at != std::string::npos) text.resize(at);
+}
+
+// A page link needs "//", a dot after it, a "/" after the host, and its first dot before
+// that "/": the host must be a dotted name.
+bool well_formed_page_link(std::string_view url) {
+    const std::size_t scheme = url.find("//");
+    if (scheme == std::string_view::npos) return false;
+    if (url.find('.', scheme + 2) == std::string_view::npos) return false;
+    const std::size_t host_end = url.find('/', scheme + 2);
+    return host_end != std::string_view::npos && url.find('.') < host_end;
+}
+
+// Offers a stored record to its in-memory list. During an import the list takes records only
+// while its rows plus the items stored since the last page start stay within maxlist, and no
+// row is shown (the views are rebuilt when the import ends).
+bool joins_list(const HarvestEnv& env, const store::ItemList& list, int32_t found_on_page) {
+    if (env.maxlist == 0) return false;
+    if (!env.run.import_in_progress) return true;
+    return list.row_count + found_on_page <= env.maxlist;
+}
+
+}  // namespace
+
+std::size_t recognise_address_at(HarvestEnv& env, int slot, const store::ItemRecord* page,
+                                 std::string_view text, std::size_t at) {
+    text = store::c_text(text);
+    if (at >= text.size()) return text.size();
+    std::size_t start = at;
+    while (start > 0 && is_address_char(text[start - 1])) --start;
+    if (start == 0 && at > 0 && !is_ascii_alnum(text[0])) start = 1;
+    std::size_t end = at + 1;
+    while (end < text.size() && is_address_char(text[end])) ++end;
+
+    // An address never starts or ends with a full stop: one that ends a sentence is not part
+    // of it.
+    std::size_t first = start;
+    std::size_t last = end;
+    while (first < at && text[first] == '.') ++first;
+    while (last > at + 1 && text[last - 1] == '.') --last;
+    const std::string_view candidate = text.substr(first, last - first);
+    if (acceptable_address(candidate, at - first)) {
+        std::string url(kMailto);
+        url.append(candidate);
+        record_found_item(env, slot, page, std::move(url), std::nullopt, store::KIND_ADDRESS, 0);
+    }
+    return end;
+}
+
+int record_found_item(HarvestEnv& env, int slot, const store::ItemRecord* page, std::string url,
+                      std::optional<std::string> text, uint32_t kind, int32_t status) {
+    (void)slot;  // the item's page record is passed directly
+    if (!env.store.links.is_open() || !env.store.addresses.is_open()) {
+        if (!store::open_store(env.store)) return 0;
+    }
+    if (env.run.stop_requested != 0) return 0;
+
+    // Fragment and query are never stored.
+    url.resize(store::c_text(url).size());
+    cut_at(url, '#');
+    cut_at(url, '?');
+    if (url.size() > kMaxKeyLength) return 0;
+
+    std::string title;
+    if (text) {
+        title.assign(store::c_text(*text));
+        strip_markup(title);
+        if (title.size() > kMaxTitle) title.resize(kMaxTitle);
+    } else {
+        title.assign(kNoTitle);
+    }
+    if (page != nullptr && (page->kind & store::KIND_VENDOR) != 0) return 0;
+    const bool is_address = (kind & store::KIND_ADDRESS) != 0;
+    if (is_address && url.find('@') == std::string::npos) return 0;
+    trim_blanks(title);
+    trim_blanks(url);
+    if (env.run.search_mode == kWebSearch && find_nocase(url, kSampleAddress) != kNotFound) {
+        return 0;
+    }
+    if ((kind & store::KIND_PAGE) != 0) {
+        store::replace_first(url, "HTTP:", "http:");
+        if (!scope_admits(env.search, url)) return 0;
+        if (!well_formed_page_link(url)) return 0;
+    }
+    std::size_t lead = 0;
+    while (lead < title.size() &&
+           (store::is_space(title[lead]) || kTitleLeadIn.find(title[lead]) != kNotFound)) {
+        ++lead;
+    }
+    title.erase(0, lead);
+    if (title.size() > kWorkBuffer) title.resize(kWorkBuffer);
+    store::replace_first(url, "/ http://", "/");
+
+    store::RecordPtr rec = store::clear_record();
+    if (is_address) {
+        for (char& c : url) c = store::to_lower(c);
+        while (store::replace_first(url, "mailto: ", "mailto:") != kNotFound) {
+        }
+        std::string bare = url;
+        store::replace_first_nocase(bare, kMailto, "");
+        trim_blanks(bare);
+        rec->title = std::move(bare);
+    } else {
+        rec->title = title.empty() ? std::string(kNoTitle) : std::move(title);
+    }
+    rec->url = std::move(url);
+    rec->kind = kind;
+    rec->status = status;
+    if (page != nullptr) rec->source = page->url;
+
+    if (!is_address) {
+        const int32_t offset = store::tree_insert(env.store, store::TreeFile::Links, *rec);
+        if (offset < 0) return 0;
+        rec->file_offset = offset;
+        if (joins_list(env, env.lists.links, env.run.links_found_on_page)) {
+            store::ItemRecord& listed = env.lists.links.append(std::move(rec));
+            if (!env.run.import_in_progress) {
+                store::add_link_row(env.lists.links, env.shell, env.maxlist, listed);
+            }
+        }
+        ++env.run.links_found_on_page;
+        ++env.store.total_links;
+        return 1;
+    }
+
+    if (env.run.import_in_progress && env.run.merge_mode != kAddUniqueSkipDuplicates) {
+        const int32_t existing = store::tree_find(env.store, store::TreeFile::Addresses, *rec);
+        if (existing >= 0) {
+            store::tree_delete(env.store, store::TreeFile::Addresses, existing);
+            return 0;
+        }
+        if (env.run.merge_mode == kDeleteDuplicates) return 0;
+    }
+    const int32_t offset = store::tree_insert(env.store, store::TreeFile::Addresses, *rec);
+    if (offset < 0) return 0;
+    rec->file_offset = offset;
+    if (joins_list(env, env.lists.addresses, env.run.addresses_found_on_page)) {
+        store::ItemRecord& listed = env.lists.addresses.append(std::move(rec));
+        if (!env.run.import_in_progress) {
+            store::add_address_row(env.lists.addresses, env.shell, listed);
+        }
+    }
+    ++env.run.addresses_found_on_page;
+    ++env.store.total_addresses;
+    return 1;
+}
+
+}  // namespace tarnvelox::harvest

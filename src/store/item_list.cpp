@@ -58,3 +58,39 @@ void ItemList::clear() {
 }
 
 }  // namespace tarnvelox::store
+
+#include "platform/shell.h"
+
+namespace tarnvelox::store {
+
+int link_icon(const ItemRecord& rec) {
+    if ((rec.kind & KIND_ADDRESS) != 0) return 0;
+    if ((rec.status & STATUS_TIMEOUT) != 0) return 4;
+    if ((rec.status & STATUS_MOVED) != 0) return 5;
+    if ((rec.status & STATUS_BAD) != 0) return 3;
+    if ((rec.status & STATUS_VISITED) != 0) return 2;
+    return 1;
+}
+
+void add_link_row(ItemList& links, platform::Shell& shell, int32_t maxlist, ItemRecord& rec) {
+    const int32_t rows_before = links.row_count;
+    shell.link_row_added(rec);
+    ++links.row_count;
+    if (rows_before <= maxlist || maxlist < 2) return;
+    int32_t row = 0;
+    for (ItemRecord* at = links.head(); at != nullptr; at = at->next.get(), ++row) {
+        if ((at->status & STATUS_VISITED) != 0 && (at->status & STATUS_ACTIVE) == 0) {
+            links.unlink(*at);  // frees the record
+            shell.link_row_removed(row);
+            --links.row_count;
+            return;
+        }
+    }
+}
+
+void add_address_row(ItemList& addresses, platform::Shell& shell, ItemRecord& rec) {
+    shell.address_row_added(rec);
+    ++addresses.row_count;
+}
+
+}  // namespace tarnvelox::store

@@ -52,3 +52,22 @@ struct ItemLists {
 };
 
 }  // namespace tarnvelox::store
+
+namespace tarnvelox::platform {
+class Shell;
+}
+
+namespace tarnvelox::store {
+
+// Image index of a row's icon: 0 address (also a link that carries KIND_ADDRESS), then by the
+// first status bit that holds: 4 timed out, 5 moved, 3 bad, 2 visited; 1 not yet fetched.
+[[nodiscard]] int link_icon(const ItemRecord& rec);
+
+// Shows `rec` (already the last record of `links`) as a new last row of the links view, then
+// trims: when the view had more than `maxlist` rows (and maxlist is at least 2), the first
+// visited link that no slot holds leaves the list and the view (it stays in the links file).
+void add_link_row(ItemList& links, platform::Shell& shell, int32_t maxlist, ItemRecord& rec);
+// Shows `rec` as a new last row of the addresses view. The addresses list is never trimmed.
+void add_address_row(ItemList& addresses, platform::Shell& shell, ItemRecord& rec);
+
+}  // namespace tarnvelox::store
