@@ -31,11 +31,12 @@ install_packages() {
     local apt=(env DEBIAN_FRONTEND=noninteractive apt-get)
     if [ "$(id -u)" -eq 0 ]; then
         "${apt[@]}" update -qq && "${apt[@]}" install -y -qq --no-install-recommends $missing
-    elif command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
-        sudo "${apt[@]}" update -qq && sudo "${apt[@]}" install -y -qq --no-install-recommends $missing
+    elif command -v sudo >/dev/null 2>&1 &&
+        sudo "${apt[@]}" update -qq && sudo "${apt[@]}" install -y -qq --no-install-recommends $missing; then
+        :
     else
-        echo "error: these Debian packages are missing and cannot be installed" >&2
-        echo "       (not root, and sudo is not available without a password):" >&2
+        echo "error: these Debian packages are missing and could not be installed" >&2
+        echo "       (not root, and sudo is missing or failed):" >&2
         echo "       $missing" >&2
         echo "Install them with: sudo apt-get install $missing" >&2
         exit 1

@@ -76,6 +76,7 @@ void LinkTreeFile::close() {
 
 void LinkTreeFile::reset_index() {
     end_ = 0;
+    appends_blocked_ = false;
     root_deleted_ = false;
     nodes_.clear();
     nodes_.shrink_to_fit();
@@ -191,6 +192,10 @@ void LinkTreeFile::hash_erase(uint32_t node) {
     }
 }
 
+void LinkTreeFile::recover() {
+    if (!build_index()) close();
+}
+
 bool LinkTreeFile::build_index() {
     reset_index();
     struct stat st {};
@@ -210,33 +215,48 @@ bool LinkTreeFile::build_index() {
         return buf.size() >= n ? buf.data() : nullptr;
     };
 
+    // A node cut short at the end of the file is taken for an append that a crash interrupted
+    // only when it looks like one: no children yet, a plausible length, and a parent that
+    // stands before it. Anything else is damage of another kind and keeps its bytes.
+    auto fresh_append = [&](const NodeHeader& h, int64_t at) {
+        if (h.left != kNone || h.right != kNone) return false;
+        if (h.length < 1 || h.length > static_cast<int32_t>(kMaxRecordLine)) return false;
+        if (at == kRootOffset) return h.parent == kRootOffset;
+        return h.parent >= 0 && h.parent < at && node_at(h.parent) != nullptr;
+    };
+
     int64_t pos = 0;
-    int64_t truncate_at = -1;
-    while (pos < file_size && pos <= kMaxOffset) {
-        const unsigned char* hdr =
-            file_size - pos >= kNodeHeaderSize ? fetch(pos, kNodeHeaderSize) : nullptr;
-        if (hdr == nullptr) {
-            truncate_at = pos;  // a header cut short: an interrupted append
+    int64_t torn_at = -1;
+    bool chain_complete = true;  // the chain of nodes ends exactly at the end of the file
+    while (pos < file_size) {
+        if (pos > kMaxOffset) {
+            chain_complete = false;
             break;
         }
-        const NodeHeader header = decode_header(hdr);
+        if (file_size - pos < kNodeHeaderSize) {
+            torn_at = pos;  // a header cut short
+            break;
+        }
+        const NodeHeader header = decode_header(fetch(pos, kNodeHeaderSize));
         const auto offset = static_cast<int32_t>(pos);
         if (header.length < 0) {
             // Nothing after a negative length can be located; the chain ends here.
             nodes_.push_back({{}, offset, header, kNone, NodeState::Unreadable, false});
+            chain_complete = false;
             break;
         }
         const int64_t next = pos + kNodeHeaderSize + header.length;
+        if (next > file_size && fresh_append(header, pos)) {
+            torn_at = pos;
+            break;
+        }
         const auto read_len = static_cast<std::size_t>(std::min(header.length, kMaxLineRead));
         const unsigned char* line = pos + kNodeHeaderSize + int64_t(read_len) <= file_size
                                         ? fetch(pos + kNodeHeaderSize, read_len)
                                         : nullptr;
-        if (next > file_size && file_size - pos <= kMaxTornTail) {
-            truncate_at = pos;
-            break;
-        }
         if (line == nullptr) {
             nodes_.push_back({{}, offset, header, kNone, NodeState::Unreadable, false});
+            chain_complete = false;
             break;
         }
         const bool deleted = header.parent < 0;
@@ -245,14 +265,29 @@ bool LinkTreeFile::build_index() {
                     : store_key(line_key({reinterpret_cast<const char*>(line), read_len}));
         nodes_.push_back({key, offset, header, kNone,
                           deleted ? NodeState::Deleted : NodeState::Stray, false});
-        if (next > file_size) break;  // a damaged length: nothing after it can be located
+        if (next > file_size) {
+            chain_complete = false;  // a damaged length: nothing after it can be located
+            break;
+        }
         pos = next;
     }
     end_ = file_size;
-    if (truncate_at >= 0) {
-        if (::ftruncate(fd_, static_cast<off_t>(truncate_at)) != 0) return false;
-        end_ = truncate_at;
+    if (torn_at >= 0) {
+        // Cut the partial node away unless some link already points into it or beyond: a new
+        // node written there would then hang from two parents.
+        const bool linked = std::any_of(nodes_.begin(), nodes_.end(), [&](const Node& n) {
+            return n.header.left >= torn_at || n.header.right >= torn_at;
+        });
+        if (linked) {
+            chain_complete = false;
+        } else {
+            if (::ftruncate(fd_, static_cast<off_t>(torn_at)) != 0) return false;
+            end_ = torn_at;
+        }
     }
+    // New nodes must be reachable by the sequential read: after a break in the chain they
+    // would not be, so the file takes none.
+    appends_blocked_ = !chain_complete;
     if (nodes_.empty()) return true;
 
     // Pass 2: the tree, walked in order from the root. A link is followed only to a node of the
@@ -328,6 +363,7 @@ int32_t LinkTreeFile::insert(const ItemRecord& rec) {
         return kNone;
     }
     if (hash_find(key, false) != kEmptySlot) return kNone;  // stored already, in or out of the tree
+    if (appends_blocked_ || parse_record_line(line) == nullptr) return kNone;
     const int64_t offset = end_;
     if (offset > kMaxOffset || (nodes_.empty() && offset != kRootOffset)) return kNone;
 
@@ -361,16 +397,13 @@ int32_t LinkTreeFile::insert(const ItemRecord& rec) {
     const auto new_offset = static_cast<int32_t>(offset);
     bool ok = write_exact(fd_, offset, bytes.data(), bytes.size());
     if (ok && parent != nullptr) {
-        const NodeHeader before = parent->header;
         (as_right ? parent->header.right : parent->header.left) = new_offset;
         ok = write_header(*parent);
-        if (!ok) parent->header = before;
     }
     if (!ok) {
-        // Take back whatever part of the node reached the file.
-        if (::ftruncate(fd_, static_cast<off_t>(end_)) != 0) {
-            build_index();
-        }
+        // Take back whatever part of the node reached the file, then trust only the file.
+        (void)::ftruncate(fd_, static_cast<off_t>(end_));
+        recover();
         return kNone;
     }
     const int32_t tree_parent = parent != nullptr ? parent->offset : kNone;
@@ -450,8 +483,7 @@ LinkTreeFile::DeleteResult LinkTreeFile::remove(int32_t offset) {
         ok = write_header(*n) && ok;
     }
     if (!ok) {
-        // The file is the authority: rebuild the cache from whatever reached it.
-        build_index();
+        recover();
         return DeleteResult::Failed;
     }
     by_key_.erase(x->key);
@@ -467,7 +499,10 @@ bool LinkTreeFile::rewrite(const ItemRecord& rec) {
     if (n == nullptr || (n->state != NodeState::Live && n->state != NodeState::Stray)) {
         return false;
     }
-    const auto length = static_cast<std::size_t>(n->header.length);
+    // Readers take at most kMaxLineRead bytes of a line, and a length that runs past the end
+    // of the file is damage: never write beyond what belongs to this node.
+    if (int64_t{n->offset} + kNodeHeaderSize + n->header.length > end_) return false;
+    const auto length = static_cast<std::size_t>(std::min(n->header.length, kMaxLineRead));
     std::string bytes = format_record_line(rec);
     if (bytes.size() > length) {
         bytes.resize(length);  // a grown line is cut at the node's size

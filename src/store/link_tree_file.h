@@ -68,6 +68,9 @@ public:
     // Number of live keys in the tree, and the offset where the next node will be written.
     [[nodiscard]] std::size_t live_count() const { return by_key_.size(); }
     [[nodiscard]] int64_t end_offset() const { return end_; }
+    // True when damage breaks the chain of nodes before the end of the file. The file stays
+    // readable up to the damage, but new nodes are refused: they could not be read back.
+    [[nodiscard]] bool damaged() const { return appends_blocked_; }
 
 private:
     enum class NodeState : uint8_t {
@@ -100,6 +103,9 @@ private:
     void hash_resize(std::size_t slots);
 
     bool build_index();
+    // After a failed write: the file is the authority, so the index is rebuilt from it (and the
+    // file closed when even that fails).
+    void recover();
     void reset_index();
     std::string_view store_key(std::string_view key);
     [[nodiscard]] Node* node_at(int32_t offset);
@@ -110,6 +116,7 @@ private:
 
     int fd_ = -1;
     int64_t end_ = 0;         // where the next node goes
+    bool appends_blocked_ = false;  // the chain of nodes is broken: new nodes are refused
     bool root_deleted_ = false;
     std::vector<Node> nodes_;  // every node of the sequential chain, by ascending offset
     std::map<std::string_view, uint32_t> by_key_;  // live key -> index into nodes_

@@ -22,12 +22,26 @@ void set_project_path(Store& store, std::string_view project_path) {
     store.addresses_path = addresses_file_name(project_path);
 }
 
+namespace {
+
+bool open_one(Store& store, LinkTreeFile& file, const std::string& path) {
+    if (file.is_open()) return true;
+    if (!file.open(path)) return false;
+    if (file.damaged() && store.report_error) {
+        store.report_error("The file " + path +
+                           " is damaged: what it holds can be read, but nothing new can be "
+                           "stored in it.");
+    }
+    return true;
+}
+
+}  // namespace
+
 bool open_store(Store& store) {
     store.read_position = 0;
-    bool ok = true;
-    if (!store.links.is_open()) ok = store.links.open(store.links_path) && ok;
-    if (!store.addresses.is_open()) ok = store.addresses.open(store.addresses_path) && ok;
-    return ok;
+    const bool links = open_one(store, store.links, store.links_path);
+    const bool addresses = open_one(store, store.addresses, store.addresses_path);
+    return links && addresses;
 }
 
 void close_store(Store& store) {

@@ -3,7 +3,9 @@
 // Text helpers shared by every subsystem. Texts are 8-bit byte strings; case folding and the
 // white-space class are ASCII only (bytes 0x80-0xFF are ordinary characters). Functions that
 // edit take the string by reference and edit it in place; the others borrow their arguments
-// only for the duration of the call.
+// only for the duration of the call. They work on the whole view they are given, NUL bytes
+// included; code that takes text from outside cuts it at its first NUL (c_text) once, where it
+// comes in, as a zero-terminated reader would see it.
 
 #include <cstddef>
 #include <cstdint>

@@ -111,6 +111,17 @@ TEST(ItemRecordTest, ParseSearchesLaterMarkersFromTheFourth) {
     EXPECT_EQ(parse_record_line(std::string("u<1>t<2>1<3>2\0<4>s<5>z<6><7>", 28)), nullptr);
 }
 
+TEST(ItemRecordTest, KindWithTheHighBitSurvivesTheLine) {
+    ItemRecord rec;
+    rec.url = "u";
+    rec.kind = 0x80000040u;
+    const std::string line = format_record_line(rec);
+    EXPECT_NE(line.find("<2>-2147483584<3>"), std::string::npos);
+    RecordPtr back = parse_record_line(line);
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(back->kind, 0x80000040u);
+}
+
 TEST(ItemRecordTest, ParseReadsNumbersLeniently) {
     RecordPtr rec = parse_record_line("u<1><2>  12ab<3>99999999999999<4><5><6><7>");
     ASSERT_NE(rec, nullptr);
