@@ -1,0 +1,3 @@
+#include "app/settings.h"
+
+namespace tarnvelox::app {}  // namespace tarnvelox::app

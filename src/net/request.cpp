@@ -1,0 +1,3 @@
+#include "net/request.h"
+
+namespace tarnvelox::net {}  // namespace tarnvelox::net

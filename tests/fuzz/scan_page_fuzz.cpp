@@ -1,0 +1,65 @@
+// Feeds arbitrary bytes to the page scanner as a fetched page. The first byte picks the search
+// mode and whether keyword lists are set; the project files are started afresh now and then so
+// that they stay small.
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "harvest/crawl_scope.h"
+#include "harvest/page_scanner.h"
+#include "platform/shell.h"
+
+namespace {
+
+using namespace tarnvelox;
+
+struct World {
+    World() {
+        char pattern[] = "/tmp/tarnv-fuzz-XXXXXX";
+        folder = ::mkdtemp(pattern);
+        store::set_project_path(store, folder + "/fuzz.tvp");
+        page.url = "http://www.example.com/dir/page.html";
+        page.kind = store::KIND_PAGE;
+    }
+    std::string folder;
+    store::Store store;
+    store::ItemLists lists;
+    harvest::RunState run;
+    harvest::SearchTexts search;
+    platform::NullShell shell;
+    int32_t maxlist = 50;
+    harvest::HarvestEnv env{store, lists, run, search, shell, maxlist};
+    store::ItemRecord page;
+    int runs = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static World world;
+    if (++world.runs % 2000 == 0) {
+        store::close_store(world.store);
+        std::remove(world.store.links_path.c_str());
+        std::remove(world.store.addresses_path.c_str());
+        world.lists.links.clear();
+        world.lists.addresses.clear();
+    }
+    const uint8_t mode = size > 0 ? data[0] : 0;
+    world.run.search_mode = mode % 4;
+    world.search.crawl_scope = (mode >> 2) % 5;
+    world.search.starting_url = "http://www.example.com/dir/";
+    world.search.sought_addresses = (mode & 0x20) ? std::optional<std::string>("a@b.example") : std::nullopt;
+    world.search.crawl_keywords = (mode & 0x40) ? std::optional<std::string>("foo AND bar") : std::nullopt;
+    world.search.extract_keywords = (mode & 0x80) ? std::optional<std::string>("x* NOT y?") : std::nullopt;
+    harvest::parse_keyword_list(world.search.crawl_list, world.search.crawl_keywords);
+    harvest::parse_keyword_list(world.search.extract_list, world.search.extract_keywords);
+    harvest::compute_scope_base(world.search, world.run.search_mode);
+    world.run.import_in_progress = (mode & 0x10) != 0;
+    world.page.title = "Page";
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    harvest::scan_page(world.env, 0, (mode & 0x08) ? nullptr : &world.page, text);
+    return 0;
+}

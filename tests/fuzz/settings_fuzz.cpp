@@ -1,0 +1,3 @@
+// Arbitrary bytes as a settings file.
+
+extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }
