@@ -1,5 +1,7 @@
 #include "store/item_list.h"
 
+#include <iterator>
+
 namespace tarnvelox::store {
 
 ItemRecord& ItemList::append(RecordPtr rec) {
@@ -12,6 +14,7 @@ ItemRecord& ItemList::append(RecordPtr rec) {
     }
     tail_ = raw;
     ++size_;
+    by_offset_.emplace(raw->file_offset, raw);
     return *raw;
 }
 
@@ -24,12 +27,22 @@ RecordPtr ItemList::unlink(const ItemRecord& rec) {
         owner = std::move(taken->next);
         if (tail_ == at) tail_ = prev;
         --size_;
+        auto [first, last] = by_offset_.equal_range(at->file_offset);
+        for (auto it = first; it != last; ++it) {
+            if (it->second == at) {
+                by_offset_.erase(it);
+                break;
+            }
+        }
         return taken;
     }
     return nullptr;
 }
 
 ItemRecord* ItemList::find_by_offset(int32_t file_offset) const {
+    auto [first, last] = by_offset_.equal_range(file_offset);
+    if (first == last) return nullptr;
+    if (std::next(first) == last) return first->second;
     for (ItemRecord* at = head_.get(); at != nullptr; at = at->next.get()) {
         if (at->file_offset == file_offset) return at;
     }
@@ -51,6 +64,7 @@ ItemRecord* ItemList::find_tail() {
 }
 
 void ItemList::clear() {
+    by_offset_.clear();
     head_.reset();
     tail_ = nullptr;
     size_ = 0;

@@ -6,6 +6,7 @@
 // not be removed while the slot holds it (STATUS_ACTIVE).
 
 #include <cstdint>
+#include <unordered_map>
 
 #include "store/item_record.h"
 
@@ -31,7 +32,8 @@ public:
     // Unlinks `rec` from the list and hands it back (null when it is not in the list). Head and
     // tail stay right.
     RecordPtr unlink(const ItemRecord& rec);
-    // The record whose node is at `file_offset`, or null.
+    // The first record (in list order) whose node is at `file_offset`, or null. A record's
+    // file_offset must not change while it is in the list.
     [[nodiscard]] ItemRecord* find_by_offset(int32_t file_offset) const;
     // Position of `rec` in the list (its row), or -1.
     [[nodiscard]] int32_t index_of(const ItemRecord& rec) const;
@@ -44,6 +46,9 @@ private:
     RecordPtr head_;
     ItemRecord* tail_ = nullptr;
     int32_t size_ = 0;
+    // Records by file_offset, so that the crawl frontier finds a link's record without walking
+    // the list. Offsets are unique for stored records; a multimap keeps it right regardless.
+    std::unordered_multimap<int32_t, ItemRecord*> by_offset_;
 };
 
 struct ItemLists {

@@ -94,21 +94,21 @@ std::string format_record_line(const ItemRecord& rec) {
     return line;
 }
 
-RecordPtr parse_record_line(std::string_view line) {
+std::optional<RecordLineFields> split_record_line(std::string_view line) {
     line = c_text(line);
     constexpr std::size_t kMarkerLength = 3;
     const std::size_t m1 = line.find("<1>");
-    if (m1 == kNotFound) return nullptr;
+    if (m1 == kNotFound) return std::nullopt;
     const std::size_t m2 = line.find("<2>", m1);
-    if (m2 == kNotFound) return nullptr;
+    if (m2 == kNotFound) return std::nullopt;
     const std::size_t m3 = line.find("<3>", m2);
-    if (m3 == kNotFound) return nullptr;
+    if (m3 == kNotFound) return std::nullopt;
     const std::size_t m4 = line.find("<4>", m3);
-    if (m4 == kNotFound) return nullptr;
+    if (m4 == kNotFound) return std::nullopt;
     const std::size_t m5 = line.find("<5>", m4);
     const std::size_t m6 = line.find("<6>", m4);
     const std::size_t m7 = line.find("<7>", m4);
-    if (m5 == kNotFound || m6 == kNotFound || m7 == kNotFound) return nullptr;
+    if (m5 == kNotFound || m6 == kNotFound || m7 == kNotFound) return std::nullopt;
 
     // Each text runs from just after its marker to the nearest cut after that point.
     const std::array<std::size_t, 7> cuts{m1, m2, m3, m4, m5, m6, m7};
@@ -120,16 +120,22 @@ RecordPtr parse_record_line(std::string_view line) {
         }
         return line.substr(begin, end - begin);
     };
+    return RecordLineFields{line.substr(0, m1), field(m1), field(m2), field(m3),
+                            field(m4),          field(m5), field(m6), field(m7)};
+}
 
+RecordPtr parse_record_line(std::string_view line) {
+    const std::optional<RecordLineFields> f = split_record_line(line);
+    if (!f) return nullptr;
     RecordPtr rec = clear_record();
-    rec->url = std::string(line.substr(0, m1));
-    rec->title = std::string(trimmed(field(m1)));
-    rec->kind = static_cast<uint32_t>(read_int(field(m2)));
-    rec->status = read_int(field(m3));
-    rec->source = std::string(field(m4));
-    rec->size = std::string(field(m5));
-    rec->http_status = std::string(field(m6));
-    std::string modified(field(m7));
+    rec->url = std::string(f->url);
+    rec->title = std::string(trimmed(f->title));
+    rec->kind = static_cast<uint32_t>(read_int(f->kind));
+    rec->status = read_int(f->status);
+    rec->source = std::string(f->source);
+    rec->size = std::string(f->size);
+    rec->http_status = std::string(f->http_status);
+    std::string modified(f->modified);
     rec->modified = std::move(trim_right(modified));
     return rec;
 }

@@ -96,4 +96,11 @@ inline constexpr std::string_view kNoSource = "******";
 // when empty). next, file_offset, selected and engine_id are 0.
 [[nodiscard]] RecordPtr parse_record_line(std::string_view line);
 
+// The texts of a record line as parse_record_line cuts them, untrimmed and without copying
+// (views into `line`); none when a marker is missing.
+struct RecordLineFields {
+    std::string_view url, title, kind, status, source, size, http_status, modified;
+};
+[[nodiscard]] std::optional<RecordLineFields> split_record_line(std::string_view line);
+
 }  // namespace tarnvelox::store

@@ -54,7 +54,60 @@ std::size_t read_some(int fd, int64_t offset, void* out, std::size_t size) {
 
 }  // namespace
 
+std::string_view link_host(std::string_view url) {
+    const std::size_t scheme = url.find("//");
+    if (scheme == std::string_view::npos) return {};
+    const std::string_view rest = url.substr(scheme + 2);
+    return rest.substr(0, rest.find('/'));
+}
+
 LinkTreeFile::~LinkTreeFile() { close(); }
+
+uint32_t LinkTreeFile::intern_host(std::string_view url) {
+    std::string host(link_host(url));
+    for (char& c : host) c = to_lower(c);
+    const auto [it, added] = host_ids_.try_emplace(std::move(host), 0);
+    if (added) it->second = static_cast<uint32_t>(host_ids_.size() - 1);
+    return it->second;
+}
+
+uint32_t LinkTreeFile::host_id(std::string_view host_text) const {
+    std::string host(host_text);
+    for (char& c : host) c = to_lower(c);
+    const auto it = host_ids_.find(host);
+    return it == host_ids_.end() ? kUnknownHost : it->second;
+}
+
+void LinkTreeFile::update_pending(uint32_t ordinal, std::string_view line) {
+    const Node& n = nodes_[ordinal];
+    bool pending = n.state == NodeState::Live || n.state == NodeState::Stray;
+    if (pending) {
+        const std::optional<RecordLineFields> fields = split_record_line(line);
+        pending = fields && (read_int(fields->status) & STATUS_VISITED) == 0;
+    }
+    pending_.set(ordinal, pending ? n.host : PendingIndex::kNotPending);
+}
+
+std::optional<PendingLink> LinkTreeFile::next_pending(int64_t position,
+                                                      uint32_t excluded_host) const {
+    if (!is_open()) return std::nullopt;
+    const auto from = std::lower_bound(nodes_.begin(), nodes_.end(), position,
+                                       [](const Node& n, int64_t p) { return n.offset < p; });
+    const uint32_t found =
+        pending_.first_pending(static_cast<uint32_t>(from - nodes_.begin()), excluded_host);
+    if (found == PendingIndex::kNotPending) return std::nullopt;
+    const Node& n = nodes_[found];
+    return PendingLink{n.offset, int64_t{n.offset} + kNodeHeaderSize + n.header.length, n.host};
+}
+
+RecordPtr LinkTreeFile::read_at(int32_t offset) const {
+    const Node* n = node_at(offset);
+    if (n == nullptr) return nullptr;
+    int64_t position = offset;
+    int32_t ignored = kNone;
+    RecordPtr rec = read_next(position, ignored);
+    return rec && rec->file_offset == offset ? std::move(rec) : nullptr;
+}
 
 bool LinkTreeFile::open(const std::string& path) {
     close();
@@ -80,6 +133,8 @@ void LinkTreeFile::reset_index() {
     root_deleted_ = false;
     nodes_.clear();
     nodes_.shrink_to_fit();
+    pending_.clear();
+    host_ids_.clear();
     by_key_.clear();
     hash_.clear();
     hash_.shrink_to_fit();
@@ -265,6 +320,11 @@ bool LinkTreeFile::build_index() {
                     : store_key(line_key({reinterpret_cast<const char*>(line), read_len}));
         nodes_.push_back({key, offset, header, kNone,
                           deleted ? NodeState::Deleted : NodeState::Stray, false});
+        if (!deleted) {
+            nodes_.back().host = intern_host(key);
+            update_pending(static_cast<uint32_t>(nodes_.size() - 1),
+                           {reinterpret_cast<const char*>(line), read_len});
+        }
         if (next > file_size) {
             chain_complete = false;  // a damaged length: nothing after it can be located
             break;
@@ -411,6 +471,8 @@ int32_t LinkTreeFile::insert(const ItemRecord& rec) {
     const auto added = static_cast<uint32_t>(nodes_.size() - 1);
     by_key_.emplace_hint(succ, nodes_.back().key, added);
     hash_insert(added);
+    nodes_.back().host = intern_host(key);
+    update_pending(added, line);
     end_ = offset + static_cast<int64_t>(bytes.size());
     return new_offset;
 }
@@ -489,6 +551,7 @@ LinkTreeFile::DeleteResult LinkTreeFile::remove(int32_t offset) {
     by_key_.erase(x->key);
     hash_erase(static_cast<uint32_t>(x - nodes_.data()));
     x->state = NodeState::Deleted;
+    pending_.set(static_cast<uint32_t>(x - nodes_.data()), PendingIndex::kNotPending);
     if (is_root) root_deleted_ = true;
     return DeleteResult::Deleted;
 }
@@ -514,7 +577,12 @@ bool LinkTreeFile::rewrite(const ItemRecord& rec) {
         if (line_end) bytes.push_back('\n');
     }
     if (line_key(bytes) != n->key) return false;
-    return write_exact(fd_, int64_t{n->offset} + kNodeHeaderSize, bytes.data(), bytes.size());
+    if (!write_exact(fd_, int64_t{n->offset} + kNodeHeaderSize, bytes.data(), bytes.size())) {
+        recover();
+        return false;
+    }
+    update_pending(static_cast<uint32_t>(n - nodes_.data()), bytes);
+    return true;
 }
 
 RecordPtr LinkTreeFile::read_next(int64_t& position, int32_t& node_offset) const {

@@ -23,13 +23,31 @@
 #include <string_view>
 #include <vector>
 
+#include <optional>
+#include <unordered_map>
+
 #include "store/item_record.h"
+#include "store/pending_index.h"
 #include "store/tree_format.h"
 
 namespace tarnvelox::store {
 
+// The host of a link as the crawl frontier compares it: the text after the first "//" up to the
+// next "/" (empty when there is no "//"). Hosts are compared without regard to case.
+[[nodiscard]] std::string_view link_host(std::string_view url);
+
+// A node the crawl frontier can hand out: live, readable by the sequential read, and not marked
+// visited in the file.
+struct PendingLink {
+    int32_t offset;         // the node
+    int64_t next_position;  // where the sequential read continues after it
+    uint32_t host;          // host id (see LinkTreeFile::host_id)
+};
+
 class LinkTreeFile {
 public:
+    static constexpr uint32_t kUnknownHost = PendingIndex::kAnyHost;
+
     LinkTreeFile() = default;
     ~LinkTreeFile();
     LinkTreeFile(const LinkTreeFile&) = delete;
@@ -65,6 +83,17 @@ public:
     // the end of the file (or of its readable part) or when the file is not open.
     [[nodiscard]] RecordPtr read_next(int64_t& position, int32_t& node_offset) const;
 
+    // The record of the node at `offset` as the sequential read would return it, or null.
+    [[nodiscard]] RecordPtr read_at(int32_t offset) const;
+
+    // The first node at or after byte `position` (a node boundary) that the sequential read
+    // would return without the visited mark, on a host other than `excluded_host`
+    // (kUnknownHost: on any host).
+    [[nodiscard]] std::optional<PendingLink> next_pending(int64_t position,
+                                                          uint32_t excluded_host) const;
+    // The id of `host` (a link_host text, any letter case), or kUnknownHost when no node has it.
+    [[nodiscard]] uint32_t host_id(std::string_view host) const;
+
     // Number of live keys in the tree, and the offset where the next node will be written.
     [[nodiscard]] std::size_t live_count() const { return by_key_.size(); }
     [[nodiscard]] int64_t end_offset() const { return end_; }
@@ -86,6 +115,7 @@ private:
         int32_t tree_parent;       // Live: offset of the node that links to it (root: 0)
         NodeState state;
         bool visited;              // index build only
+        uint32_t host = kUnknownHost;
     };
 
     // Open-addressing hash of the keys of every Live and Stray node: the duplicate test of
@@ -101,6 +131,10 @@ private:
     void hash_place(HashSlot entry);  // into a table known to have room
     void hash_erase(uint32_t node);
     void hash_resize(std::size_t slots);
+
+    uint32_t intern_host(std::string_view url);
+    // Files node `ordinal` with the pending index from the line a reader would see.
+    void update_pending(uint32_t ordinal, std::string_view line);
 
     bool build_index();
     // After a failed write: the file is the authority, so the index is rebuilt from it (and the
@@ -122,6 +156,8 @@ private:
     std::map<std::string_view, uint32_t> by_key_;  // live key -> index into nodes_
     std::vector<HashSlot> hash_;                   // power-of-two size, at most half used
     std::size_t hash_used_ = 0;                    // slots not empty (erased ones included)
+    PendingIndex pending_;
+    std::unordered_map<std::string, uint32_t> host_ids_;  // lower-case host -> id
     std::vector<std::unique_ptr<char[]>> key_blocks_;
     std::size_t block_used_ = 0;
     std::size_t block_size_ = 0;
