@@ -23,8 +23,7 @@ bool take(HarvestEnv& env, const store::PendingLink& link, store::RecordPtr pars
             parsed.reset();
         }
         if (previous != nullptr) {
-            const int32_t row = env.lists.links.index_of(*previous);
-            if (row >= 0) env.shell.link_row_changed(row, *previous);
+            if (env.lists.links.contains(*previous)) env.shell.link_row_changed(*previous);
         }
         taken->status |= store::STATUS_ACTIVE;
         if (listed == nullptr) {

@@ -24,11 +24,14 @@ public:
     // The visited/pending/bad/address counters changed and should be shown again.
     virtual void refresh_status_counters() = 0;
 
-    // The links view: a row was appended for `rec`, row `row` must be redrawn (its record's
-    // title or status changed), or row `row` was removed (the rows after it move up).
+    // The links view: a row was appended for `rec`; the row of `rec` (a record of the links
+    // list; the front end knows its row) must be redrawn because its title or status changed;
+    // or row `row` was removed (the rows after it move up).
     virtual void link_row_added(const store::ItemRecord& rec) = 0;
-    virtual void link_row_changed(int row, const store::ItemRecord& rec) = 0;
+    virtual void link_row_changed(const store::ItemRecord& rec) = 0;
     virtual void link_row_removed(int row) = 0;
+    // Transitional form of link_row_changed taking the row as well.
+    void link_row_changed(int /*row*/, const store::ItemRecord& rec) { link_row_changed(rec); }
     // The addresses view: a row was appended for `rec`.
     virtual void address_row_added(const store::ItemRecord& rec) = 0;
 };
@@ -40,7 +43,7 @@ public:
     void report_error(std::string_view) override {}
     void refresh_status_counters() override {}
     void link_row_added(const store::ItemRecord&) override {}
-    void link_row_changed(int, const store::ItemRecord&) override {}
+    void link_row_changed(const store::ItemRecord&) override {}
     void link_row_removed(int) override {}
     void address_row_added(const store::ItemRecord&) override {}
 };

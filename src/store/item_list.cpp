@@ -49,6 +49,14 @@ ItemRecord* ItemList::find_by_offset(int32_t file_offset) const {
     return nullptr;
 }
 
+bool ItemList::contains(const ItemRecord& rec) const {
+    auto [first, last] = by_offset_.equal_range(rec.file_offset);
+    for (auto it = first; it != last; ++it) {
+        if (it->second == &rec) return true;
+    }
+    return false;
+}
+
 int32_t ItemList::index_of(const ItemRecord& rec) const {
     int32_t index = 0;
     for (const ItemRecord* at = head_.get(); at != nullptr; at = at->next.get(), ++index) {

@@ -35,7 +35,9 @@ public:
     // The first record (in list order) whose node is at `file_offset`, or null. A record's
     // file_offset must not change while it is in the list.
     [[nodiscard]] ItemRecord* find_by_offset(int32_t file_offset) const;
-    // Position of `rec` in the list (its row), or -1.
+    // Whether `rec` is a record of this list (by its file_offset, without walking the list).
+    [[nodiscard]] bool contains(const ItemRecord& rec) const;
+    // Position of `rec` in the list (its row), or -1. Walks the list.
     [[nodiscard]] int32_t index_of(const ItemRecord& rec) const;
     // Walks the chain from its head, sets the tail to its last record and returns it.
     ItemRecord* find_tail();

@@ -102,11 +102,13 @@ std::optional<PendingLink> LinkTreeFile::next_pending(int64_t position,
 
 RecordPtr LinkTreeFile::read_at(int32_t offset) const {
     const Node* n = node_at(offset);
-    if (n == nullptr) return nullptr;
-    int64_t position = offset;
-    int32_t ignored = kNone;
-    RecordPtr rec = read_next(position, ignored);
-    return rec && rec->file_offset == offset ? std::move(rec) : nullptr;
+    if (n == nullptr || n->header.parent < 0 || n->header.length < 0) return nullptr;
+    // The index knows the node's header: one read of the line is enough.
+    std::string line(static_cast<std::size_t>(std::min(n->header.length, kMaxLineRead)), '\0');
+    line.resize(read_some(fd_, int64_t{offset} + kNodeHeaderSize, line.data(), line.size()));
+    RecordPtr rec = parse_record_line(line);
+    if (rec) rec->file_offset = offset;
+    return rec;
 }
 
 bool LinkTreeFile::open(const std::string& path) {

@@ -21,8 +21,8 @@ public:
     void link_row_added(const store::ItemRecord& rec) override {
         link_rows.push_back(rec.url.value_or(""));
     }
-    void link_row_changed(int row, const store::ItemRecord&) override {
-        changed_rows.push_back(row);
+    void link_row_changed(const store::ItemRecord& rec) override {
+        changed_rows.push_back(rec.url.value_or(""));
     }
     void link_row_removed(int row) override {
         removed_rows.push_back(row);
@@ -38,7 +38,7 @@ public:
     std::vector<std::string> errors;
     int counter_refreshes = 0;
     std::vector<std::string> link_rows;     // url of each links view row, in order
-    std::vector<int> changed_rows;
+    std::vector<std::string> changed_rows;  // url of each record whose row was redrawn
     std::vector<int> removed_rows;
     std::vector<std::string> address_rows;  // url of each addresses view row
 };

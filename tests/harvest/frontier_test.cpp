@@ -57,8 +57,7 @@ int literal_next_link(HarvestEnv& env, FrontierState& state, SlotItem& slot_item
                 rec.reset();
             }
             if (previous != nullptr) {
-                const int32_t row = env.lists.links.index_of(*previous);
-                if (row >= 0) env.shell.link_row_changed(row, *previous);
+                if (env.lists.links.contains(*previous)) env.shell.link_row_changed(*previous);
             }
             taken->status |= store::STATUS_ACTIVE;
             if (listed == nullptr) {
