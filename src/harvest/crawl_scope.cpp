@@ -1,3 +1,255 @@
 #include "harvest/crawl_scope.h"
 
-namespace tarnvelox::harvest {}  // namespace tarnvelox::harvest
+#include <algorithm>
+#include <array>
+#include <string>
+#include <vector>
+
+#include "harvest/list_filter.h"
+#include "harvest/page_text.h"
+#include "store/text_util.h"
+
+namespace tarnvelox::harvest {
+
+using store::c_text;
+
+namespace {
+
+constexpr std::size_t kNone = std::string_view::npos;
+
+// Words are runs of ASCII letters and digits; a table keeps the per-byte test branch-free.
+constexpr std::array<bool, 256> kWordByte = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 256; ++c) {
+        table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    }
+    return table;
+}();
+
+bool is_word_char(char c) { return kWordByte[static_cast<unsigned char>(c)]; }
+
+// Where skip_filler can move at all: white space, "&" (of "&nbsp;") and "<".
+bool may_start_filler(char c) { return store::is_space(c) || c == '&' || c == '<'; }
+
+// Replaces every occurrence of `pattern` by `with`, left to right. None of the rewrites of a
+// keyword text can form a new occurrence of its own pattern, so one pass does what replacing
+// the first occurrence until none is left would do.
+std::string replace_all(std::string_view text, std::string_view pattern, std::string_view with) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t pos = 0;
+    std::size_t hit = text.find(pattern);
+    while (hit != kNone) {
+        out.append(text.substr(pos, hit - pos)).append(with);
+        pos = hit + pattern.size();
+        hit = text.find(pattern, pos);
+    }
+    out.append(text.substr(pos));
+    return out;
+}
+
+// The keyword test's view of a parsed list: each entry that can ever match a word, filed by
+// the first character a matching word must have, with what lets most words be turned away
+// without running the wildcard matcher. The order in which entries are tried does not change
+// the verdict: a "-" match fails the page whenever it happens, the other matches only set flags.
+class KeywordMatcher {
+public:
+    enum class Verdict { Undecided, Matches, Fails };
+
+    explicit KeywordMatcher(const KeywordList& list) {
+        for (const std::string& entry : list) {
+            Role role = Role::Alternative;
+            std::string_view pattern = entry;
+            if (!entry.empty() && (entry.front() == '+' || entry.front() == '-')) {
+                role = entry.front() == '+' ? Role::Required : Role::Forbidden;
+                pattern.remove_prefix(1);
+            }
+            // An empty pattern matches no word: an empty alternative or forbidden entry has no
+            // effect, an empty required one can never be satisfied. The same holds for the
+            // "+" and "-" entries compared as written, since words hold no "+" or "-".
+            if (pattern.empty()) {
+                if (role == Role::Required) impossible_ = true;
+                continue;
+            }
+            Entry e;
+            e.pattern = pattern;
+            e.role = role;
+            e.has_star = pattern.find('*') != kNone;
+            e.fixed_length = pattern.size() - static_cast<std::size_t>(
+                                                  std::count(pattern.begin(), pattern.end(), '*'));
+            e.key = pattern.front() == '*' || pattern.front() == '?'
+                        ? kAnyFirst
+                        : static_cast<unsigned char>(store::to_lower(pattern.front()));
+            if (role == Role::Required) ++unsatisfied_;
+            if (role == Role::Forbidden) has_forbidden_ = true;
+            if (role == Role::Alternative) has_alternative_ = true;
+            entries_.push_back(e);
+        }
+        std::stable_sort(entries_.begin(), entries_.end(),
+                         [](const Entry& a, const Entry& b) { return a.key < b.key; });
+        std::size_t k = 0;
+        for (std::size_t key = 0; key <= kAnyFirst + 1; ++key) {
+            while (k < entries_.size() && entries_[k].key < key) ++k;
+            first_of_key_[key] = k;
+        }
+    }
+
+    // False when no page can match: there is nothing to make a page a candidate, or a required
+    // entry can never be met.
+    [[nodiscard]] bool can_match() const { return has_alternative_ && !impossible_; }
+
+    // `word` is not empty.
+    Verdict offer(std::string_view word) {
+        const auto first = static_cast<unsigned char>(store::to_lower(word.front()));
+        Verdict verdict = offer_range(word, first);
+        if (verdict == Verdict::Undecided) verdict = offer_range(word, kAnyFirst);
+        return verdict;
+    }
+
+    [[nodiscard]] bool matched() const { return candidate_ && unsatisfied_ == 0; }
+
+private:
+    enum class Role { Alternative, Required, Forbidden };
+    static constexpr std::size_t kAnyFirst = 256;  // key of entries that start with a wildcard
+
+    struct Entry {
+        std::string_view pattern;  // without its "+" or "-"
+        Role role = Role::Alternative;
+        std::size_t fixed_length = 0;  // characters other than "*": a matching word's length
+        bool has_star = false;         // ...exactly (no star) or at least (a star)
+        std::size_t key = kAnyFirst;   // lower-case first character, or kAnyFirst
+        bool done = false;             // a required entry met, or an alternative no longer needed
+    };
+
+    Verdict offer_range(std::string_view word, std::size_t key) {
+        for (std::size_t k = first_of_key_[key]; k < first_of_key_[key + 1]; ++k) {
+            Entry& e = entries_[k];
+            if (e.done) continue;
+            if (e.has_star ? word.size() < e.fixed_length : word.size() != e.fixed_length) continue;
+            if (!wildcard_match(word, e.pattern)) continue;
+            switch (e.role) {
+                case Role::Forbidden:
+                    return Verdict::Fails;
+                case Role::Required:
+                    e.done = true;
+                    --unsatisfied_;
+                    break;
+                case Role::Alternative:
+                    candidate_ = true;
+                    for (Entry& other : entries_) other.done |= other.role == Role::Alternative;
+                    break;
+            }
+            // Without forbidden entries nothing later can undo a match.
+            if (!has_forbidden_ && candidate_ && unsatisfied_ == 0) return Verdict::Matches;
+        }
+        return Verdict::Undecided;
+    }
+
+    std::vector<Entry> entries_;                             // sorted by key
+    std::array<std::size_t, kAnyFirst + 2> first_of_key_{};  // entries of key k: [k], [k + 1])
+    std::size_t unsatisfied_ = 0;
+    bool candidate_ = false;
+    bool has_alternative_ = false;
+    bool has_forbidden_ = false;
+    bool impossible_ = false;
+};
+
+}  // namespace
+
+void compute_scope_base(SearchTexts& search, int32_t search_mode) {
+    search.scope_base.reset();
+    if (search_mode != kHarvest || !search.starting_url || search.starting_url->empty()) return;
+    const std::string_view url = c_text(*search.starting_url);
+    switch (search.crawl_scope) {
+        case kScopeUrl:
+            search.scope_base.emplace(url);
+            return;
+        case kScopeDirectory:
+        case kScopePath:
+        case kScopeServer: {
+            const std::size_t separator = url.find("//");
+            std::string_view base = separator == kNone ? url : url.substr(separator + 2);
+            base = base.substr(0, base.rfind('/'));
+            if (search.crawl_scope == kScopeServer) base = base.substr(0, base.find('/'));
+            search.scope_base.emplace(base);
+            return;
+        }
+        default:  // "No Limit", and any value outside the five buttons
+            return;
+    }
+}
+
+bool scope_admits(const SearchTexts& search, std::string_view link) {
+    if (search.crawl_scope == kScopeUrl) return false;
+    if (!search.scope_base) return true;
+    link = c_text(link);
+    const std::string_view base = *search.scope_base;
+    const std::size_t at = link.find(base);
+    if (at == kNone) return false;
+    if (search.crawl_scope == kScopeDirectory) {
+        std::string_view rest = link.substr(at + base.size());
+        if (!rest.empty() && rest.front() == '/') rest.remove_prefix(1);
+        if (rest.find('/') != kNone) return false;  // only files directly in the directory
+    }
+    return true;
+}
+
+void parse_keyword_list(KeywordList& list, const std::optional<std::string>& text) {
+    list.clear();
+    std::string_view typed = text ? c_text(*text) : std::string_view();
+    typed = store::copy_bounded(typed, kMaxKeywordText);
+
+    std::string work = replace_all(typed, " OR ", ",");
+    work = replace_all(work, " AND ", ",+");
+    work = replace_all(work, " NOT ", ",-");
+    std::replace(work.begin(), work.end(), ' ', ',');
+    // Runs of commas become one.
+    work.erase(std::unique(work.begin(), work.end(),
+                           [](char a, char b) { return a == ',' && b == ','; }),
+               work.end());
+
+    std::size_t pos = 0;
+    while (pos < work.size() && store::is_space(work[pos])) ++pos;
+    while (pos < work.size() && list.size() < kMaxKeywords) {
+        const std::size_t comma = work.find(',', pos);
+        list.emplace_back(work.substr(pos, comma == kNone ? kNone : comma - pos));
+        if (comma == kNone) break;
+        pos = comma + 1;
+        while (pos < work.size() && store::is_space(work[pos])) ++pos;
+    }
+}
+
+bool page_matches_keywords(const KeywordList& list, std::string_view page) {
+    if (list.empty() || list.front().empty()) return true;
+    KeywordMatcher matcher(list);
+    if (!matcher.can_match()) return false;
+
+    page = c_text(page);
+    const std::size_t header_end = page.find("\r\n\r\n");
+    std::size_t pos = header_end == kNone ? 0 : header_end;
+    FillerSkipper filler(page);
+    pos = filler.skip(pos);
+    for (;;) {
+        // On to the next word. A "<" that opens a whole tag is passed with the filler after it;
+        // one without a ">" after it, like every other character, is stepped over.
+        while (pos < page.size() && !is_word_char(page[pos])) {
+            const std::size_t next = page[pos] == '<' ? filler.skip(pos) : pos;
+            pos = next != pos ? next : pos + 1;
+        }
+        if (pos >= page.size()) break;
+        const std::size_t start = pos;
+        while (pos < page.size() && is_word_char(page[pos])) ++pos;
+        switch (matcher.offer(page.substr(start, pos - start))) {
+            case KeywordMatcher::Verdict::Matches:
+                return true;
+            case KeywordMatcher::Verdict::Fails:
+                return false;
+            case KeywordMatcher::Verdict::Undecided:
+                break;
+        }
+        if (pos < page.size() && may_start_filler(page[pos])) pos = filler.skip(pos);
+    }
+    return matcher.matched();
+}
+
+}  // namespace tarnvelox::harvest

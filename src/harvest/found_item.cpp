@@ -85,7 +85,8 @@ bool joins_list(const HarvestEnv& env, const store::ItemList& list, int32_t foun
 
 std::size_t recognise_address_at(HarvestEnv& env, int slot, const store::ItemRecord* page,
                                  std::string_view text, std::size_t at) {
-    text = store::c_text(text);
+    // No NUL search here: the walks stop at any byte that is not an address character, and
+    // scanning the page for one on every "@" would make a page of "@"s quadratic.
     if (at >= text.size()) return text.size();
     std::size_t start = at;
     while (start > 0 && is_address_char(text[start - 1])) --start;

@@ -33,7 +33,10 @@ bool take(HarvestEnv& env, const store::PendingLink& link, store::RecordPtr pars
     } else {
         owned = std::move(parsed);
     }
-    if (previous != nullptr) previous->status &= ~store::STATUS_ACTIVE;
+    if (previous != nullptr) {
+        previous->status &= ~store::STATUS_ACTIVE;
+        env.lists.links.status_changed();
+    }
     slot_item.owned = std::move(owned);  // frees a previous record that was in no list
     slot_item.item = taken;
     taken->status |= store::STATUS_VISITED;

@@ -41,11 +41,20 @@ enum MergeMode : int32_t {
     kDeleteDuplicates = 2,
 };
 
+// What the fetch engine is doing.
+enum EngineMode : int32_t {
+    kModeHarvest = 0,
+    kModeVersionCheck = 1,
+    kModeUpgrade = 2,           // upgrade check or setup download
+    kModeSinglePage = 4,        // one engine page fetched and saved as "page.htm"
+    kModeSinglePagePending = 5  // that page redirected: fetch it again and take what comes
+};
+
 struct RunState {
     int32_t harvest_running = 0;
     int32_t stop_requested = 0;  // non-zero once the user cancelled or quit
     int32_t search_mode = kHarvest;
-    int32_t engine_mode = 0;
+    int32_t engine_mode = kModeHarvest;
     bool import_in_progress = false;
     int32_t merge_mode = kAddUniqueSkipDuplicates;
     int32_t links_found_on_page = 0;      // stored since the scanner started the current page

@@ -1,3 +1,110 @@
 #include "harvest/list_filter.h"
 
-namespace tarnvelox::harvest {}  // namespace tarnvelox::harvest
+#include <algorithm>
+
+#include "harvest/page_text.h"
+#include "store/text_util.h"
+
+namespace tarnvelox::harvest {
+
+using store::c_text;
+
+namespace {
+
+constexpr std::size_t kNone = std::string_view::npos;
+
+bool equal_nocase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (store::to_lower(a[i]) != store::to_lower(b[i])) return false;
+    }
+    return true;
+}
+
+// The "Must Contain" reading of a filter text: a wildcard pattern when it has "*" or "?",
+// otherwise a substring.
+bool filter_hits(std::string_view text, std::string_view filter) {
+    if (filter.find_first_of("*?") != kNone) return wildcard_match(text, filter);
+    return find_nocase_linear(text, filter) != kNone;
+}
+
+}  // namespace
+
+bool passes_item_filter(const store::ItemRecord& rec, ListKind list, const ItemFilter& filter) {
+    const store::OptText& text = list == ListKind::Addresses ? rec.title : rec.url;
+    // An absent text is filtered as "" (a view that points somewhere, as memchr requires).
+    return passes_text_filter(text ? std::string_view(*text) : std::string_view(""), filter);
+}
+
+bool passes_text_filter(std::string_view text, const ItemFilter& filter) {
+    text = c_text(text);
+    const std::string_view domains = c_text(filter.domains);
+    const std::string_view must = c_text(filter.must_contain);
+    const std::string_view must_not = c_text(filter.must_not_contain);
+    if (!domains.empty() && !domain_allowed(text, domains)) return false;
+    if (!must.empty() && !filter_hits(text, must)) return false;
+    if (!must_not.empty() && filter_hits(text, must_not)) return false;
+    return true;
+}
+
+bool domain_allowed(std::string_view text, std::string_view domain_list) {
+    text = c_text(text);
+    domain_list = c_text(domain_list);
+    if (domain_list.empty()) return true;
+
+    const std::size_t separator = text.find("//");
+    std::string_view host = separator == kNone ? text : text.substr(separator + 2);
+    for (const char stop : {'?', '#', '/', ':'}) host = host.substr(0, host.find(stop));
+
+    const std::size_t dot = host.rfind('.');
+    if (dot == kNone) return false;
+    const std::string_view label = host.substr(dot + 1);
+    if (!label.empty() && label.front() >= '0' && label.front() <= '9') return true;
+
+    std::size_t pos = 0;
+    for (;;) {
+        const std::size_t comma = domain_list.find(',', pos);
+        if (equal_nocase(domain_list.substr(pos, comma - pos), label)) return true;
+        if (comma == kNone) return false;
+        pos = comma + 1;
+    }
+}
+
+bool wildcard_match(std::string_view text, std::string_view pattern) {
+    text = c_text(text);
+    pattern = c_text(pattern);
+    if (pattern.empty()) return false;
+
+    std::size_t t = 0;
+    std::size_t p = 0;
+    bool after_star = false;
+    while (p < pattern.size()) {
+        const char c = pattern[p];
+        if (c == '?') {
+            if (t == text.size()) return false;
+            ++t;
+            ++p;
+        } else if (c == '*') {
+            if (p + 1 == pattern.size()) return true;
+            after_star = true;
+            ++p;
+        } else {
+            // A literal run, compared whole whatever its length. After a star only its first
+            // occurrence is tried: the matcher never backtracks, which keeps it linear.
+            const std::size_t run_end = std::min(pattern.find_first_of("*?", p), pattern.size());
+            const std::string_view run = pattern.substr(p, run_end - p);
+            if (after_star) {
+                const std::size_t at = find_nocase_linear(text, run, t);
+                if (at == kNone) return false;
+                t = at + run.size();
+            } else {
+                if (!equal_nocase(text.substr(t, run.size()), run)) return false;
+                t += run.size();
+            }
+            p = run_end;
+        }
+    }
+    return t == text.size();
+}
+
+}  // namespace tarnvelox::harvest

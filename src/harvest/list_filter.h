@@ -20,7 +20,8 @@ struct ItemFilter {
 
 enum class ListKind { Links, Addresses };
 
-// Longest literal run of a pattern that the matcher compares in one piece.
+// Longest literal run of a pattern the filters were designed for. The matcher compares longer
+// runs whole as well, rather than in pieces that would each be searched on their own.
 inline constexpr std::size_t kMaxWildcardRun = 51;
 
 // The text of `rec` the filters look at: the bare address (`title`) for addresses, the `url`
@@ -29,10 +30,13 @@ inline constexpr std::size_t kMaxWildcardRun = 51;
                                       const ItemFilter& filter);
 // The same tests on a text (an imported line).
 [[nodiscard]] bool passes_text_filter(std::string_view text, const ItemFilter& filter);
-// True when the host of `text` ends in one of the labels of `domain_list` (or is numeric).
+// True when the host of `text` (after its first "//", up to "?", "#", "/" or ":") ends in one of
+// the comma-separated labels of `domain_list` (whole, ignoring case; blanks count), or when its
+// last label starts with a digit. An empty list allows everything; a host without "." nothing.
 [[nodiscard]] bool domain_allowed(std::string_view text, std::string_view domain_list);
 // Whole-text match of `text` against `pattern`: "?" one character, "*" any run; literal runs
-// after a star take their first occurrence only. An empty pattern matches nothing.
+// after a star take their first occurrence only (no backtracking: "*ab" fails on "abxab" once
+// the first "ab" does not end the text). An empty pattern matches nothing. Linear time.
 [[nodiscard]] bool wildcard_match(std::string_view text, std::string_view pattern);
 
 }  // namespace tarnvelox::harvest

@@ -1,3 +1,355 @@
 #include "harvest/page_text.h"
 
-namespace tarnvelox::harvest {}  // namespace tarnvelox::harvest
+#include <algorithm>
+#include <cstring>
+
+#include "store/item_record.h"
+#include "store/text_util.h"
+
+namespace tarnvelox::harvest {
+
+using store::c_text;
+using store::find_nocase;
+
+namespace {
+
+// First `c` at or after `from` that comes before any NUL byte (the end of a zero-terminated
+// text); kNoPosition otherwise.
+std::size_t find_before_nul(std::string_view text, char c, std::size_t from) {
+    if (from >= text.size()) return kNoPosition;
+    const char* begin = text.data() + from;
+    const std::size_t length = text.size() - from;
+    const void* hit = std::memchr(begin, c, length);
+    const std::size_t span =
+        hit != nullptr ? static_cast<std::size_t>(static_cast<const char*>(hit) - begin) : length;
+    if (std::memchr(begin, '\0', span) != nullptr) return kNoPosition;
+    return hit != nullptr ? from + span : kNoPosition;
+}
+
+// Moves `count` characters from `from` down to `to` (to <= from) inside `text`.
+void shift_down(std::string& text, std::size_t to, std::size_t from, std::size_t count) {
+    if (count > 0 && to != from) std::memmove(&text[to], &text[from], count);
+}
+
+// Removes, in one pass, every span that starts at an `open` character and ends at the position
+// `find_close` gives for it, looking for the next `open` right after each removed span. Stops
+// (keeping the rest) at the first span without an end. Equivalent to deleting the spans one at
+// a time and searching again from the deletion point, without moving the tail each time.
+template <typename FindClose>
+void remove_spans(std::string& text, char open, FindClose find_close) {
+    std::size_t write = 0;
+    std::size_t read = 0;
+    for (;;) {
+        const std::size_t start = text.find(open, read);
+        if (start == std::string::npos) break;
+        const std::size_t close = find_close(std::string_view(text), start);
+        if (close == kNoPosition) break;
+        shift_down(text, write, read, start - read);
+        write += start - read;
+        read = close + 1;
+    }
+    shift_down(text, write, read, text.size() - read);
+    text.resize(write + text.size() - read);
+}
+
+// Replaces every occurrence of `pattern` (compared ignoring case, or exactly) by `with`, left to
+// right, continuing after each replacement.
+void replace_each(std::string& text, std::string_view pattern, char with, bool ignore_case) {
+    const auto same = [ignore_case](char a, char b) {
+        return ignore_case ? store::to_lower(a) == store::to_lower(b) : a == b;
+    };
+    std::size_t write = 0;
+    std::size_t read = 0;
+    while (read < text.size()) {
+        bool hit = text.size() - read >= pattern.size();
+        for (std::size_t k = 0; hit && k < pattern.size(); ++k) {
+            hit = same(text[read + k], pattern[k]);
+        }
+        if (hit) {
+            text[write++] = with;
+            read += pattern.size();
+        } else {
+            text[write++] = text[read++];
+        }
+    }
+    text.resize(write);
+}
+
+unsigned char fold(char c) { return static_cast<unsigned char>(store::to_lower(c)); }
+
+// Shorter sought texts are searched directly: the direct search then costs at most this many
+// comparisons per text position, and needs no set-up.
+constexpr std::size_t kDirectSearchMax = 8;
+
+// Critical factorisation of `sought` (at least 3 characters) for the two-way search: returns
+// the split position and sets `period` to the period of the right part. Compares folded bytes.
+std::size_t critical_factorization(std::string_view sought, std::size_t& period) {
+    constexpr std::size_t kNone = static_cast<std::size_t>(-1);  // wraps to 0 on "+ 1"
+    const std::size_t m = sought.size();
+    std::size_t max_suffix = kNone;
+    std::size_t j = 0;
+    std::size_t k = 1;
+    std::size_t p = 1;
+    while (j + k < m) {
+        const unsigned char a = fold(sought[j + k]);
+        const unsigned char b = fold(sought[max_suffix + k]);
+        if (a < b) {
+            j += k;
+            k = 1;
+            p = j - max_suffix;
+        } else if (a == b) {
+            if (k != p) {
+                ++k;
+            } else {
+                j += p;
+                k = 1;
+            }
+        } else {
+            max_suffix = j++;
+            k = p = 1;
+        }
+    }
+    period = p;
+
+    std::size_t max_suffix_rev = kNone;
+    j = 0;
+    k = p = 1;
+    while (j + k < m) {
+        const unsigned char a = fold(sought[j + k]);
+        const unsigned char b = fold(sought[max_suffix_rev + k]);
+        if (b < a) {
+            j += k;
+            k = 1;
+            p = j - max_suffix_rev;
+        } else if (a == b) {
+            if (k != p) {
+                ++k;
+            } else {
+                j += p;
+                k = 1;
+            }
+        } else {
+            max_suffix_rev = j++;
+            k = p = 1;
+        }
+    }
+    if (max_suffix_rev + 1 < max_suffix + 1) return max_suffix + 1;
+    period = p;
+    return max_suffix_rev + 1;
+}
+
+// The two-way string search (Crochemore and Perrin) on folded bytes: linear time, constant
+// space. `sought` has at least kDirectSearchMax characters and is not longer than `text`.
+std::size_t two_way_search(std::string_view text, std::string_view sought) {
+    const std::size_t n = text.size();
+    const std::size_t m = sought.size();
+    const auto same = [&](std::size_t i, std::size_t at) {
+        return fold(sought[i]) == fold(text[i + at]);
+    };
+    std::size_t period = 0;
+    const std::size_t suffix = critical_factorization(sought, period);
+    bool periodic = true;
+    for (std::size_t i = 0; periodic && i < suffix; ++i) {
+        periodic = fold(sought[i]) == fold(sought[i + period]);
+    }
+    std::size_t j = 0;
+    if (periodic) {
+        // A mismatch in the left part can only advance by the period; `memory` remembers how
+        // much of the right part is known to match already.
+        std::size_t memory = 0;
+        while (j <= n - m) {
+            std::size_t i = std::max(suffix, memory);
+            while (i < m && same(i, j)) ++i;
+            if (i >= m) {
+                i = suffix - 1;
+                while (memory < i + 1 && same(i, j)) --i;
+                if (i + 1 < memory + 1) return j;
+                j += period;
+                memory = m - period;
+            } else {
+                j += i - suffix + 1;
+                memory = 0;
+            }
+        }
+    } else {
+        period = std::max(suffix, m - suffix) + 1;
+        while (j <= n - m) {
+            std::size_t i = suffix;
+            while (i < m && same(i, j)) ++i;
+            if (i >= m) {
+                i = suffix - 1;
+                while (i != static_cast<std::size_t>(-1) && same(i, j)) --i;
+                if (i == static_cast<std::size_t>(-1)) return j;
+                j += period;
+            } else {
+                j += i - suffix + 1;
+            }
+        }
+    }
+    return kNoPosition;
+}
+
+bool starts_with_text(std::string_view text, std::size_t pos, std::string_view prefix) {
+    return text.size() - pos >= prefix.size() && text.substr(pos, prefix.size()) == prefix;
+}
+
+}  // namespace
+
+std::size_t find_nocase_linear(std::string_view text, std::string_view sought, std::size_t from) {
+    if (from > text.size()) return kNoPosition;
+    if (sought.size() < kDirectSearchMax) return find_nocase(text, sought, from);
+    if (sought.size() > text.size() - from) return kNoPosition;
+    const std::size_t at = two_way_search(text.substr(from), sought);
+    return at == kNoPosition ? kNoPosition : from + at;
+}
+
+void strip_markup(std::string& text) {
+    text.resize(c_text(text).size());
+    remove_spans(text, '<', [](std::string_view t, std::size_t lt) {
+        return find_outside_quotes(t, '>', lt);
+    });
+    replace_each(text, "&lt;", '<', true);
+    replace_each(text, "&amp;", '&', true);
+    replace_each(text, "%20", ' ', false);
+    remove_spans(text, '&', [](std::string_view t, std::size_t amp) {
+        return find_before_nul(t, ';', amp + 1);
+    });
+}
+
+void collapse_whitespace(std::string& text) {
+    text.resize(c_text(text).size());
+    std::size_t write = 0;
+    for (char c : text) {
+        if (c == '\n' || c == '\t' || c == '\r') c = ' ';
+        if (c == ' ' && write > 0 && text[write - 1] == ' ') continue;
+        text[write++] = c;
+    }
+    text.resize(write);
+}
+
+void clean_link_text(std::string& text, std::string_view url) {
+    text.resize(c_text(text).size());
+    url = c_text(url);
+    if (text.empty()) {
+        const std::size_t slash = url.rfind('/');
+        if (slash != std::string_view::npos) text.assign(url.substr(slash + 1));
+    }
+    strip_markup(text);
+    std::replace(text.begin(), text.end(), '<', ' ');
+    std::replace(text.begin(), text.end(), '>', ' ');
+    store::trim(text);
+    if (text.size() > kMaxTitle) text.resize(kMaxTitle);
+    if (text.empty()) text.assign(kNoTitle);
+}
+
+std::size_t find_outside_quotes(std::string_view text, char c, std::size_t from) {
+    for (std::size_t i = from; i < text.size(); ++i) {
+        const char here = text[i];
+        if (here == '\0') return kNoPosition;
+        if (here == c) return i;
+        if (here == '"' || here == '\'') {
+            i = find_before_nul(text, here, i + 1);
+            if (i == kNoPosition) return kNoPosition;
+        }
+    }
+    return kNoPosition;
+}
+
+std::size_t FillerSkipper::tag_end(std::size_t from) {
+    const bool cached = searched_from_ != kNoPosition && from >= searched_from_ &&
+                        (found_at_ == kNoPosition || from <= found_at_);
+    if (!cached) {
+        searched_from_ = from;
+        found_at_ = find_before_nul(text_, '>', from);
+    }
+    return found_at_;
+}
+
+std::size_t FillerSkipper::skip(std::size_t pos) {
+    for (;;) {
+        while (pos < text_.size() && store::is_space(text_[pos])) ++pos;
+        if (pos >= text_.size()) return pos;
+        if (starts_with_text(text_, pos, "&nbsp;")) {
+            pos += 6;
+            continue;
+        }
+        if (text_[pos] == '<') {
+            const std::size_t end = tag_end(pos + 1);
+            if (end != kNoPosition) {
+                pos = end + 1;
+                continue;
+            }
+        }
+        return pos;
+    }
+}
+
+std::size_t skip_filler(std::string_view text, std::size_t pos) {
+    return FillerSkipper(text).skip(pos);
+}
+
+uint32_t classify_link(std::string_view url) {
+    url = c_text(url);
+    if (find_nocase(url, "mailto:") != kNoPosition) return store::KIND_ADDRESS;
+    if (find_nocase(url, "cgi") != kNoPosition) {
+        // Scripts are followed only when they produce a page named like one.
+        const std::size_t dot = url.rfind('.');
+        if (dot == kNoPosition || find_nocase(url.substr(dot + 1), "htm") == kNoPosition) return 0;
+    }
+    if (find_nocase(url, "ftp:") != kNoPosition) return 0;
+
+    const std::size_t separator = url.find("//");
+    const std::size_t path_start = url.find('/', separator == kNoPosition ? 0 : separator + 2);
+    if (path_start == kNoPosition) return 0;
+    const std::string_view path = url.substr(path_start);
+    if (path.back() == '/') return 0;  // directory listings are not followed
+
+    for (std::string_view page : {".htm", ".shtm", ".phtm"}) {
+        if (find_nocase(path, page) != kNoPosition) return store::KIND_PAGE;
+    }
+    // Pictures, programs, archives, documents and films: never pages. These are plain substring
+    // tests, so ".0" also refuses a path through a directory such as "v1.0".
+    for (std::string_view other :
+         {".gif", ".jpg", ".tif", ".bmp", ".jpeg", ".exe", ".lha", ".arj", ".arc", ".zip", ".rar",
+          ".0", ".txt", ".doc", ".mov", ".avi", ".mpg", ".viv", ".fli", ".flc", ".anm", ".ani",
+          ".flx"}) {
+        if (find_nocase(path, other) != kNoPosition) return 0;
+    }
+    const std::string_view last_segment = path.substr(path.rfind('/') + 1);
+    return last_segment.find('.') == kNoPosition ? store::KIND_PAGE : 0;
+}
+
+bool is_search_engine_url(std::string_view url) {
+    url = c_text(url);
+    for (std::string_view engine : {"altavista", "hotbot", "infoseek", "lycos"}) {
+        if (find_nocase(url, engine) != kNoPosition) return true;
+    }
+    return false;
+}
+
+bool page_mentions_address(std::string_view page, std::string_view sought) {
+    page = c_text(page);
+    sought = c_text(sought);
+    std::size_t pos = 0;
+    for (;;) {
+        std::string_view entry;
+        if (pos < sought.size() && sought[pos] == '"') {
+            const std::size_t close = sought.find('"', pos + 1);
+            entry = sought.substr(pos + 1, close == kNoPosition ? kNoPosition : close - pos - 1);
+            pos = close == kNoPosition ? sought.size() : close + 1;
+        } else {
+            const std::size_t comma = std::min(sought.find(',', pos), sought.size());
+            entry = sought.substr(pos, comma - pos);
+            pos = comma;
+        }
+        entry = store::copy_bounded(entry, kWorkBuffer);
+        if (!entry.empty() && find_nocase_linear(page, entry) != kNoPosition) return true;
+
+        while (pos < sought.size() && store::is_space(sought[pos])) ++pos;
+        if (pos >= sought.size() || sought[pos] != ',') return false;
+        ++pos;
+        while (pos < sought.size() && store::is_space(sought[pos])) ++pos;
+    }
+}
+
+}  // namespace tarnvelox::harvest

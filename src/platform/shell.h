@@ -30,8 +30,6 @@ public:
     virtual void link_row_added(const store::ItemRecord& rec) = 0;
     virtual void link_row_changed(const store::ItemRecord& rec) = 0;
     virtual void link_row_removed(int row) = 0;
-    // Transitional form of link_row_changed taking the row as well.
-    void link_row_changed(int /*row*/, const store::ItemRecord& rec) { link_row_changed(rec); }
     // The addresses view: a row was appended for `rec`.
     virtual void address_row_added(const store::ItemRecord& rec) = 0;
 };

@@ -27,6 +27,7 @@ RecordPtr ItemList::unlink(const ItemRecord& rec) {
         owner = std::move(taken->next);
         if (tail_ == at) tail_ = prev;
         --size_;
+        checked_through_ = nullptr;
         auto [first, last] = by_offset_.equal_range(at->file_offset);
         for (auto it = first; it != last; ++it) {
             if (it->second == at) {
@@ -71,7 +72,17 @@ ItemRecord* ItemList::find_tail() {
     return tail_;
 }
 
+ItemRecord* ItemList::first_removable() {
+    ItemRecord* at = checked_through_ != nullptr ? checked_through_->next.get() : head_.get();
+    for (; at != nullptr; at = at->next.get()) {
+        if ((at->status & STATUS_VISITED) != 0 && (at->status & STATUS_ACTIVE) == 0) return at;
+        checked_through_ = at;
+    }
+    return nullptr;
+}
+
 void ItemList::clear() {
+    checked_through_ = nullptr;
     by_offset_.clear();
     head_.reset();
     tail_ = nullptr;
@@ -99,15 +110,12 @@ void add_link_row(ItemList& links, platform::Shell& shell, int32_t maxlist, Item
     shell.link_row_added(rec);
     ++links.row_count;
     if (rows_before <= maxlist || maxlist < 2) return;
-    int32_t row = 0;
-    for (ItemRecord* at = links.head(); at != nullptr; at = at->next.get(), ++row) {
-        if ((at->status & STATUS_VISITED) != 0 && (at->status & STATUS_ACTIVE) == 0) {
-            links.unlink(*at);  // frees the record
-            shell.link_row_removed(row);
-            --links.row_count;
-            return;
-        }
-    }
+    ItemRecord* removable = links.first_removable();
+    if (removable == nullptr) return;
+    const int32_t row = links.index_of(*removable);
+    links.unlink(*removable);  // frees the record
+    shell.link_row_removed(row);
+    --links.row_count;
 }
 
 void add_address_row(ItemList& addresses, platform::Shell& shell, ItemRecord& rec) {

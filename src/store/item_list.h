@@ -44,6 +44,13 @@ public:
     // Frees every record; rows and size go to 0.
     void clear();
 
+    // Code that may have made a listed record removable by trimming (visited and no longer
+    // held by a slot) says so here; the trimming walk then looks at the whole list again.
+    void status_changed() { checked_through_ = nullptr; }
+    // The first visited record that no slot holds, or null. Remembers how far the list holds
+    // none, so that adding rows to a list without such records does not walk it every time.
+    [[nodiscard]] ItemRecord* first_removable();
+
 private:
     RecordPtr head_;
     ItemRecord* tail_ = nullptr;
@@ -51,6 +58,8 @@ private:
     // Records by file_offset, so that the crawl frontier finds a link's record without walking
     // the list. Offsets are unique for stored records; a multimap keeps it right regardless.
     std::unordered_multimap<int32_t, ItemRecord*> by_offset_;
+    // Every record up to and including this one is not removable (null: nothing known).
+    const ItemRecord* checked_through_ = nullptr;
 };
 
 struct ItemLists {

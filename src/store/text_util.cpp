@@ -6,6 +6,7 @@
 namespace tarnvelox::store {
 
 std::string_view c_text(std::string_view text) {
+    if (text.empty()) return text;  // memchr must not see a null pointer
     const void* nul = std::memchr(text.data(), '\0', text.size());
     if (nul == nullptr) return text;
     return text.substr(0, static_cast<const char*>(nul) - text.data());

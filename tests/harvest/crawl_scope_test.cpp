@@ -1,1 +1,124 @@
+#include "harvest/crawl_scope.h"
+
 #include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+namespace tarnvelox::harvest {
+namespace {
+
+constexpr const char* kStart = "http://h.example/dir/page.html";
+
+TEST(CrawlScopeTest, ScopeBaseFollowsTheStartingUrlAndScope) {
+    struct Row {
+        std::optional<std::string> start;
+        int32_t scope, mode;
+        std::optional<std::string> expected;
+    };
+    const Row rows[] = {
+        {kStart, kScopeUrl, kHarvest, kStart},
+        {kStart, kScopeDirectory, kHarvest, "h.example/dir"},
+        {kStart, kScopeServer, kHarvest, "h.example"},
+        {kStart, kScopeNoLimit, kHarvest, std::nullopt},
+        {"http://h.example:8080", kScopeServer, kHarvest, "h.example:8080"},
+        {kStart, kScopePath, kWebSearch, std::nullopt},
+        {std::nullopt, kScopePath, kHarvest, std::nullopt},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.start.value_or("(none)") + " scope " + std::to_string(row.scope));
+        SearchTexts search;
+        search.starting_url = row.start;
+        search.crawl_scope = row.scope;
+        search.scope_base = "stale";
+        compute_scope_base(search, row.mode);
+        EXPECT_EQ(search.scope_base, row.expected);
+    }
+}
+
+TEST(CrawlScopeTest, ScopeAdmitsOnlyLinksInsideIt) {
+    struct Row {
+        int32_t scope;
+        std::string link;
+        bool expected;
+    };
+    const Row rows[] = {
+        {kScopeDirectory, "http://h.example/dir/other.html", true},
+        {kScopeDirectory, "http://h.example/dir/sub/x.html", false},
+        {kScopePath, "http://h.example/dir/sub/x.html", true},
+        {kScopePath, "http://mirror.example/h.example/dir/x.html", true},
+        {kScopePath, "http://H.example/dir/x.html", false},
+        {kScopeServer, "http://other.example/x.html", false},
+        {kScopeUrl, kStart, false},
+        {kScopeNoLimit, "http://anywhere.example/x.html", true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.link + " scope " + std::to_string(row.scope));
+        SearchTexts search;
+        search.starting_url = kStart;
+        search.crawl_scope = row.scope;
+        compute_scope_base(search, kHarvest);
+        EXPECT_EQ(scope_admits(search, row.link), row.expected);
+    }
+}
+
+TEST(CrawlScopeTest, KeywordTextsParseIntoRoleMarkedEntries) {
+    struct Row {
+        std::optional<std::string> text;
+        KeywordList expected;
+    };
+    const Row rows[] = {
+        {"fish AND chips NOT vinegar", {"fish", "+chips", "-vinegar"}},
+        {"red or blue", {"red", "or", "blue"}},  // operators are upper case only
+        {"a  b,\tc", {"a", "b", "c"}},
+        {" red,", {"", "red"}},
+        {std::nullopt, {}},
+        {std::string("a b\0c d", 7), {"a", "b"}},
+        // The text is cut before it is split: the word across the cut loses its end.
+        {std::string(kMaxKeywordText - 3, 'x') + " tail",
+         {std::string(kMaxKeywordText - 3, 'x'), "ta"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text.value_or("(none)").substr(0, 40));
+        KeywordList list = {"old", "entries", "here", "and", "more"};
+        parse_keyword_list(list, row.text);
+        EXPECT_EQ(list, row.expected);
+    }
+    std::string words;
+    for (int i = 0; i < 300; ++i) words += "w" + std::to_string(i) + " ";
+    KeywordList list;
+    parse_keyword_list(list, words);
+    ASSERT_EQ(list.size(), kMaxKeywords);
+    EXPECT_EQ(list.back(), "w254");
+}
+
+TEST(CrawlScopeTest, PageMatchesWhenItsWordsSatisfyTheKeywords) {
+    struct Row {
+        std::string keywords, page;
+        bool expected;
+    };
+    const Row rows[] = {
+        {"fish AND chips", "<p>Fish and CHIPS</p>", true},
+        {"fish NOT vinegar", "fish with vinegar", false},
+        {"*mail", "email me", true},
+        {"caf", "caf\xE9 au lait", true},  // 8-bit bytes end words
+        {"secret", "HTTP/1.0 200 OK\r\nX-Note: secret\r\n\r\n<p>public</p>", false},
+        {"href", "<a href=\"x.html\">link</a>", false},
+        {"nbsp", "a&nbsp;b", false},
+        {"b", "a < b", true},  // a "<" without ">" is ordinary
+        {"inside", "x <not a tag inside> y", false},
+        {"fish", std::string("a\0 fish", 7), false},
+        {" fish", "nothing relevant", true},  // empty first entry: every page
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.keywords + " / " + row.page);
+        KeywordList list;
+        parse_keyword_list(list, row.keywords);
+        EXPECT_EQ(page_matches_keywords(list, row.page), row.expected);
+    }
+    // A required entry alone never makes a page a candidate.
+    EXPECT_FALSE(page_matches_keywords({"+chips"}, "chips"));
+}
+
+}  // namespace
+}  // namespace tarnvelox::harvest

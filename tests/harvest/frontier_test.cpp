@@ -67,7 +67,10 @@ int literal_next_link(HarvestEnv& env, FrontierState& state, SlotItem& slot_item
         } else {
             owned = std::move(rec);
         }
-        if (previous != nullptr) previous->status &= ~store::STATUS_ACTIVE;
+        if (previous != nullptr) {
+            previous->status &= ~store::STATUS_ACTIVE;
+            env.lists.links.status_changed();
+        }
         slot_item.owned = std::move(owned);
         slot_item.item = taken;
         taken->status |= store::STATUS_VISITED;

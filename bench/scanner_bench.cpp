@@ -1,0 +1,170 @@
+// Page scanner throughput on about 10 MB of generated pages shaped like a real site: response
+// headers, a title, navigation, running text, tables, 50-200 links per page and addresses in
+// text and in mailto links. Three cases: every found item new (a fresh project each time), every
+// item already stored (the steady state of a crawl), and the latter with 20-entry keyword lists.
+// Run: build/bench/scanner_bench
+
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "harvest/crawl_scope.h"
+#include "harvest/page_scanner.h"
+#include "platform/shell.h"
+
+namespace {
+
+using namespace tarnvelox;
+
+constexpr std::size_t kTargetBytes = 10 * 1024 * 1024;
+
+const char* const kWords[] = {
+    "the",     "catalogue", "shipping", "orders",  "customer", "service", "garden", "tools",
+    "quality", "delivery",  "weekend",  "prices",  "contact",  "support", "about",  "history",
+    "family",  "business",  "local",    "friendly", "opening", "hours",   "summer", "winter"};
+
+struct Site {
+    std::vector<std::string> pages;
+    std::vector<std::string> urls;
+    std::size_t bytes = 0;
+};
+
+// `unique` gives every page its own links and addresses; otherwise most links are the site's
+// shared navigation and catalogue, as on a real crawl.
+Site make_site(bool unique) {
+    std::mt19937 rng(1234);
+    Site site;
+    int page_no = 0;
+    while (site.bytes < kTargetBytes) {
+        const std::string prefix = unique ? "p" + std::to_string(page_no) + "-" : "";
+        std::string p =
+            "HTTP/1.0 200 OK\r\nServer: test\r\nContent-Type: text/html\r\n"
+            "Content-Length: 20000\r\nLast-Modified: Tue, 01 Dec 2026 10:00:00 GMT\r\n\r\n"
+            "<html><head><title>Example shop - page " +
+            std::to_string(page_no) +
+            "</title>\n<meta name=\"description\" content=\"A shop\">\n"
+            "<link rel=\"stylesheet\" href=\"/css/site.css\"></head>\n<body bgcolor=\"#ffffff\">\n";
+        for (int n = 0; n < 12; ++n) {
+            p += "<a href=\"/nav/" + prefix + "section" + std::to_string(n) +
+                 ".html\">Section " + std::to_string(n) + "</a> | ";
+        }
+        const int links = 50 + static_cast<int>(rng() % 150);
+        p += "\n<table border=0 cellpadding=2>\n";
+        for (int i = 0; i < links; ++i) {
+            const int item = static_cast<int>(rng() % 400);
+            if (i % 7 == 0) p += "<tr>";
+            p += "<td><a href=\"items/" + prefix + "item" + std::to_string(item) +
+                 ".html\"><b>Item " + std::to_string(item) + "</b></a> &nbsp; ";
+            for (int w = 0; w < 6; ++w) {
+                p += kWords[rng() % std::size(kWords)];
+                p += ' ';
+            }
+            p += "</td>";
+            if (i % 7 == 6) p += "</tr>\n";
+            if (i % 10 == 0) {
+                p += "<p>Write to <a href=\"mailto:" + prefix + "sales" +
+                     std::to_string(rng() % 20) + "@example.com\">our sales team</a> or " +
+                     prefix + "info" + std::to_string(rng() % 20) +
+                     "@example.com for help.</p>\n";
+            }
+        }
+        p += "</table>\n";
+        for (int para = 0; para < 8; ++para) {
+            p += "<p>";
+            for (int w = 0; w < 60; ++w) {
+                p += kWords[rng() % std::size(kWords)];
+                p += (w % 13 == 12) ? ".\n" : " ";
+            }
+            p += "</p>\n";
+        }
+        p += "</body></html>\n";
+        site.urls.push_back("http://www.example.com/shop/page" + std::to_string(page_no) +
+                            ".html");
+        site.bytes += p.size();
+        site.pages.push_back(std::move(p));
+        ++page_no;
+    }
+    return site;
+}
+
+struct Harvest {
+    explicit Harvest(bool with_keywords) {
+        char pattern[] = "/tmp/tarnv-bench-XXXXXX";
+        folder = ::mkdtemp(pattern);
+        store::set_project_path(store, folder + "/bench.tvp");
+        search.crawl_scope = harvest::kScopeNoLimit;
+        if (with_keywords) {
+            search.crawl_keywords =
+                "shop OR catalogue OR garden* OR tool? OR quality OR delivery OR weekend OR "
+                "price* OR contact OR support";
+            search.extract_keywords =
+                "+summer OR winter OR famil* OR business OR local OR friendly OR opening OR "
+                "hours OR sales OR -spam";
+        }
+        harvest::parse_keyword_list(search.crawl_list, search.crawl_keywords);
+        harvest::parse_keyword_list(search.extract_list, search.extract_keywords);
+    }
+    ~Harvest() {
+        store::close_store(store);
+        std::filesystem::remove_all(folder);
+    }
+    void reset() {
+        store::close_store(store);
+        std::filesystem::remove(store.links_path);
+        std::filesystem::remove(store.addresses_path);
+        lists.links.clear();
+        lists.addresses.clear();
+    }
+    void scan(const Site& site) {
+        for (std::size_t i = 0; i < site.pages.size(); ++i) {
+            page.url = site.urls[i];
+            page.kind = store::KIND_PAGE;
+            harvest::scan_page(env, 0, &page, site.pages[i]);
+        }
+    }
+    std::string folder;
+    store::Store store;
+    store::ItemLists lists;
+    harvest::RunState run;
+    harvest::SearchTexts search;
+    platform::NullShell shell;
+    int32_t maxlist = 2500;
+    harvest::HarvestEnv env{store, lists, run, search, shell, maxlist};
+    store::ItemRecord page;
+};
+
+void BM_ScanEveryItemNew(benchmark::State& state) {
+    const Site site = make_site(true);
+    Harvest h(false);
+    for (auto _ : state) {
+        state.PauseTiming();
+        h.reset();
+        state.ResumeTiming();
+        h.scan(site);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * site.bytes));
+    state.counters["links"] = h.store.links.live_count();
+    state.counters["addresses"] = h.store.addresses.live_count();
+}
+BENCHMARK(BM_ScanEveryItemNew)->Unit(benchmark::kMillisecond)->MinTime(3);
+
+void BM_ScanItemsAlreadyStored(benchmark::State& state) {
+    const Site site = make_site(false);
+    Harvest h(state.range(0) != 0);
+    h.scan(site);  // store everything once
+    for (auto _ : state) h.scan(site);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * site.bytes));
+    state.counters["links"] = h.store.links.live_count();
+    state.counters["addresses"] = h.store.addresses.live_count();
+}
+BENCHMARK(BM_ScanItemsAlreadyStored)->Arg(0)->Arg(1)->ArgName("keywords")
+    ->Unit(benchmark::kMillisecond)->MinTime(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();
