@@ -1,0 +1,287 @@
+#include "net/response.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "harvest/found_item.h"
+#include "harvest/page_scanner.h"
+#include "net/vendor.h"
+#include "store/text_util.h"
+
+namespace tarnvelox::net {
+
+namespace {
+
+using store::find_nocase;
+using store::kNotFound;
+
+constexpr std::string_view kHeaderEnd = "\r\n\r\n";
+constexpr std::size_t kMaxHeaderValue = 2047;  // a working buffer less its terminator
+
+bool write_file(const std::string& path, std::string_view bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    bool ok = true;
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return ::close(fd) == 0 && ok;
+}
+
+std::string in_folder(const NetEnv& env, std::string_view name) {
+    return (std::filesystem::path(env.folder) / std::string(name)).string();
+}
+
+// The body: everything after the first blank line; none without one.
+std::optional<std::string_view> body_of(std::string_view response) {
+    const std::size_t end = response.find(kHeaderEnd);
+    if (end == std::string_view::npos) return std::nullopt;
+    return response.substr(end + kHeaderEnd.size());
+}
+
+// The text of a line from `from` up to its end ("\n" or the end of the text).
+std::string_view rest_of_line(std::string_view text, std::size_t from) {
+    if (from > text.size()) return {};
+    const std::string_view rest = text.substr(from);
+    return rest.substr(0, rest.find('\n'));
+}
+
+// A header value: from `skip` characters after the header name's start up to the next CR.
+std::optional<std::string> header_value(std::string_view headers, std::string_view name,
+                                        std::size_t skip) {
+    const std::size_t at = find_nocase(headers, name);
+    if (at == kNotFound) return std::nullopt;
+    const std::string_view rest = headers.substr(std::min(at + skip, headers.size()));
+    // The record line keeps at most 30 characters of it; a hostile 2 MB value is not kept whole.
+    return std::string(rest.substr(0, std::min(rest.find('\r'), kMaxHeaderValue)));
+}
+
+bool is_vendor(const store::ItemRecord& item) { return (item.kind & store::KIND_VENDOR) != 0; }
+
+// The item's url as a zero-terminated reader sees it (empty when absent); borrows the record.
+std::string_view url_of(const store::ItemRecord& item) {
+    return item.url ? store::c_text(*item.url) : std::string_view();
+}
+
+bool stored_link(const NetEnv& env, const store::ItemRecord& item) {
+    return env.harvest.store.links.is_open() && !is_vendor(item) && item.file_offset >= 0;
+}
+
+// The redirect's target as a URL, or none when the response names none.
+std::optional<std::string> redirect_target(std::string_view response,
+                                           const store::ItemRecord& item) {
+    std::size_t at = find_nocase(response, "http:");
+    if (at == kNotFound) at = find_nocase(response, "https:");
+    if (at != kNotFound) {
+        std::string target(rest_of_line(response, at));
+        return std::move(store::trim_right(target));
+    }
+    at = find_nocase(response, "Location: ");
+    if (at == kNotFound) return std::nullopt;
+    std::size_t value_at = at + 10;
+    while (value_at < response.size() && store::is_space(response[value_at]) &&
+           response[value_at] != '\n') {
+        ++value_at;
+    }
+    std::string value(rest_of_line(response, value_at));
+    store::trim_right(value);
+
+    // The base: the item's url without a request line's tail, a form marker or blanks.
+    std::string base(url_of(item));
+    const std::size_t version = find_nocase(base, "HTTP/1");
+    if (version != kNotFound) base.resize(version);
+    store::replace_first(base, "/POST ", "");
+    std::erase(base, ' ');
+    const std::size_t scheme = base.find("//");
+    const std::size_t host_start = scheme == std::string::npos ? 0 : scheme + 2;
+    std::string host_part = base.substr(host_start);
+    if (!value.empty() && value.front() == '/') {
+        host_part = host_part.substr(0, host_part.find('/'));
+        host_part += value;
+    } else {
+        const std::size_t last = host_part.rfind('/');
+        if (last != std::string::npos) host_part.resize(last);
+        host_part += '/';
+        host_part += value;
+    }
+    return base.substr(0, host_start) + host_part;
+}
+
+// Saves the body of a vendor download under the last segment of its url. True when saved.
+bool save_vendor_file(NetEnv& env, const store::ItemRecord& item, std::string_view response) {
+    const std::optional<std::string_view> body = body_of(response);
+    const std::string_view url = url_of(item);
+    const std::size_t slash = url.rfind('/');
+    if (response.empty() || !body || slash == std::string_view::npos) return false;
+    const std::string name(store::trimmed(url.substr(slash + 1)));
+    const std::string path = in_folder(env, name);
+    std::error_code ignored;
+    if (name.empty() || name == "." || name == "..") {
+        env.harvest.shell.report_error("Unable to write upgrade file");
+        return false;
+    }
+    std::filesystem::remove(path, ignored);
+    if (!write_file(path, *body)) {
+        env.harvest.shell.report_error("Unable to write upgrade file");
+        return false;
+    }
+    return true;
+}
+
+std::string_view after_last_slash(std::string_view url) {
+    const std::size_t slash = url.rfind('/');
+    return slash == std::string_view::npos ? url : url.substr(slash + 1);
+}
+
+}  // namespace
+
+void Download::close() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+void close_slot(NetEnv& env, int slot) {
+    Slot& s = env.slots.slots[slot];
+    s.state = SlotState::Idle;
+    s.ticks = 0;
+    if (s.socket != 0 && s.socket != -1) {
+        if (env.sockets != nullptr) env.sockets->close_socket(s.socket);
+        s.socket = 0;
+    }
+}
+
+int fail_item(NetEnv& env, int slot) {
+    Slot& s = env.slots.slots[slot];
+    s.state = SlotState::Idle;
+    store::ItemRecord* item = s.item.item;
+    if (item == nullptr) return 0;
+    item->status |= store::STATUS_BAD;
+    ++env.harvest.run.bad_links;
+    if (stored_link(env, *item)) store::rewrite_line(env.harvest.store, *item);
+    if (is_vendor(*item)) return 0;
+    env.harvest.shell.refresh_status_counters();
+    return 1;
+}
+
+void save_single_page(NetEnv& env, int slot) {
+    const Slot& s = env.slots.slots[slot];
+    const std::optional<std::string_view> body = body_of(s.response_text());
+    if (!body) return;
+    if (!write_file(in_folder(env, kSinglePageFile), *body)) {
+        env.harvest.shell.report_error("Unable to write to page.htm");
+        return;
+    }
+    env.harvest.shell.show_slot_status(slot, "Saved '" + std::string(kSinglePageFile) + "'");
+}
+
+int complete_response(NetEnv& env, int slot) {
+    Slot& s = env.slots.slots[slot];
+    harvest::HarvestEnv& h = env.harvest;
+    store::ItemRecord* item = s.item.item;
+    if (item == nullptr) {
+        s.state = SlotState::Idle;
+        return 0;
+    }
+    item->status |= store::STATUS_VISITED;
+    h.lists.links.status_changed();
+    s.state = SlotState::Finishing;
+    if (h.run.stop_requested != 0) return 0;
+    if (s.response.empty()) {
+        s.state = SlotState::Idle;
+        return 0;
+    }
+    // The response as a zero-terminated reader sees it; the status tests look at its start.
+    const std::string_view text = store::c_text(s.response_text());
+    const std::string_view status = text.substr(0, kStatusTextLength);
+
+    if ((item->status & store::STATUS_MOVED) == 0 &&
+        (find_nocase(status, "302") != kNotFound || find_nocase(status, "301") != kNotFound)) {
+        if (std::optional<std::string> target = redirect_target(text, *item)) {
+            h.shell.show_slot_status(slot, "Document Moved");
+            if (h.run.engine_mode == harvest::kModeSinglePage) {
+                h.run.engine_mode = harvest::kModeSinglePagePending;
+            } else {
+                harvest::record_found_item(h, slot, item, std::move(*target), item->title,
+                                           store::KIND_PAGE, 0);
+            }
+            item->status |= store::STATUS_MOVED;
+            fail_item(env, slot);
+            s.free_response();
+            env.download.close();
+            return 1;
+        }
+    }
+    if (status.find("400 ") != std::string_view::npos) {
+        h.shell.show_slot_status(slot, "Bad Request");
+        item->http_status = "400";
+        fail_item(env, slot);
+        return 0;
+    }
+    if (status.find("404 ") != std::string_view::npos) {
+        h.shell.show_slot_status(slot, "File not found");
+        item->status |= store::STATUS_NOT_FOUND;
+        item->http_status = "404";
+        fail_item(env, slot);
+        return 0;
+    }
+    if (status.find("403 ") != std::string_view::npos) {
+        item->status |= store::STATUS_BAD;
+        item->http_status = "403";
+        h.shell.show_slot_status(slot, "Forbidden Territory");
+        fail_item(env, slot);
+        return 0;
+    }
+    const bool document = status.find("200 ") != std::string_view::npos ||
+                          status.find("302 ") != std::string_view::npos ||
+                          status.find("301") != std::string_view::npos ||
+                          static_cast<std::size_t>(s.received) >= kDocumentMinimum;
+    if (!document) {
+        h.shell.show_slot_status(slot, "Request Error (" + std::string(status.substr(0, 30)) + ")");
+        fail_item(env, slot);
+        return 0;
+    }
+
+    if (env.download.open()) {
+        env.download.close();
+        const std::string name(after_last_slash(env.download.url));
+        env.download.url.clear();
+        env.vendor.download_finished(name);
+    } else if (is_vendor(*item)) {
+        const std::string_view url = url_of(*item);
+        if ((item->kind & store::KIND_DOWNLOAD) != 0) {
+            if (save_vendor_file(env, *item, s.response_text()) &&
+                url.find(".idx") != std::string_view::npos) {
+                env.vendor.index_saved();
+            }
+        } else if (find_nocase(url, "." + std::string(kVendorDomain)) != kNotFound &&
+                   url.find("cgi") != std::string_view::npos) {
+            env.vendor.answer_received(text);
+            s.state = SlotState::Idle;
+            return 0;
+        }
+    } else {
+        h.shell.show_slot_status(slot, "Parsing Document...");
+        const std::size_t header_end = text.find(kHeaderEnd);
+        if (header_end != std::string_view::npos) {
+            const std::string_view headers = text.substr(0, header_end);
+            item->modified = header_value(headers, "Last-Modified:", 15);
+            item->size = header_value(headers, "Content-Length:", 16);
+        }
+        if (harvest::scan_page(h, slot, item, text) != 0) h.shell.refresh_status_counters();
+    }
+    if (h.run.engine_mode == harvest::kModeSinglePage) save_single_page(env, slot);
+    close_slot(env, slot);
+    if (stored_link(env, *item)) store::rewrite_line(h.store, *item);
+    return 1;
+}
+
+}  // namespace tarnvelox::net
