@@ -1,3 +1,206 @@
 #include "app/settings.h"
 
-namespace tarnvelox::app {}  // namespace tarnvelox::app
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "store/text_util.h"
+
+namespace tarnvelox::app {
+
+namespace {
+
+// The file is read in pieces of this size; a line is assembled from them up to its cap.
+constexpr std::size_t kReadChunk = 16 * 1024;
+
+enum class Kind { Number, Text, Delete };
+
+struct Field {
+    std::string_view key;  // includes its "="
+    Kind kind;
+    int32_t Settings::*number = nullptr;
+    OptText Settings::*text = nullptr;
+};
+
+constexpr Field number(std::string_view key, int32_t Settings::*member) {
+    return {key, Kind::Number, member, nullptr};
+}
+constexpr Field text(std::string_view key, OptText Settings::*member) {
+    return {key, Kind::Text, nullptr, member};
+}
+
+// The order in which the writer puts the lines.
+constexpr Field kFileOrder[] = {
+    number("packcount=", &Settings::packcount),
+    text("browser=", &Settings::browser),
+    text("directory=", &Settings::directory),
+    text("project=", &Settings::project),
+    text("proxy=", &Settings::proxy),
+    text("lastfind=", &Settings::lastfind),
+    number("sort=", &Settings::sort),
+    number("timeout=", &Settings::timeout),
+    number("port=", &Settings::port),
+    number("lastwarn=", &Settings::lastwarn),
+    number("version=", &Settings::version),
+    number("upgrade=", &Settings::upgrade),
+    number("upgradenew=", &Settings::upgradenew),
+    number("news=", &Settings::news),
+    number("next=", &Settings::next),
+    number("newwin=", &Settings::newwin),
+    number("cache=", &Settings::cache),
+    number("modrep=", &Settings::modrep),
+    number("help=", &Settings::help),
+    number("start=", &Settings::start),
+    number("start2=", &Settings::start2),
+    number("maxlist=", &Settings::maxlist),
+    text("delete=", &Settings::delete_file),
+};
+
+// The order in which the reader looks for a key in a line: the first one found wins, so a value
+// that contains another key's text (a proxy path with "port=" in it) stays with the earlier key.
+// It differs from the file order in port=, timeout= and sort=.
+constexpr Field kReadOrder[] = {
+    number("packcount=", &Settings::packcount),
+    text("browser=", &Settings::browser),
+    text("directory=", &Settings::directory),
+    text("project=", &Settings::project),
+    text("proxy=", &Settings::proxy),
+    text("lastfind=", &Settings::lastfind),
+    number("port=", &Settings::port),
+    number("timeout=", &Settings::timeout),
+    number("sort=", &Settings::sort),
+    number("lastwarn=", &Settings::lastwarn),
+    number("version=", &Settings::version),
+    number("upgrade=", &Settings::upgrade),
+    number("upgradenew=", &Settings::upgradenew),
+    number("news=", &Settings::news),
+    number("next=", &Settings::next),
+    number("newwin=", &Settings::newwin),
+    number("cache=", &Settings::cache),
+    number("modrep=", &Settings::modrep),
+    number("help=", &Settings::help),
+    number("start=", &Settings::start),
+    number("start2=", &Settings::start2),
+    number("maxlist=", &Settings::maxlist),
+    {"delete=", Kind::Delete},
+};
+
+// Deletes the file named by a "delete=" line. Only files: a directory of the same name (which a
+// stray or damaged line might name) is left alone. Every error is ignored.
+void delete_named_file(const std::string& name) {
+    if (name.empty()) return;
+    std::error_code ignored;
+    const std::filesystem::path target(name);
+    const std::filesystem::file_status status = std::filesystem::symlink_status(target, ignored);
+    if (!std::filesystem::exists(status) || std::filesystem::is_directory(status)) return;
+    std::filesystem::remove(target, ignored);
+}
+
+// Applies one line of the file: at most kMaxSettingsLine characters without its line feed.
+void apply_line(Settings& settings, std::string& line) {
+    line.resize(store::c_text(line).size());
+    store::trim_right(line);
+    for (const Field& field : kReadOrder) {
+        if (line.find(field.key) == std::string::npos) continue;
+        // Every key ends in "=", so the line has one.
+        const std::string value = line.substr(line.find('=') + 1);
+        switch (field.kind) {
+            case Kind::Number:
+                settings.*field.number = store::read_int(value);
+                break;
+            case Kind::Text:
+                settings.*field.text = value;
+                break;
+            case Kind::Delete:
+                delete_named_file(value);
+                break;
+        }
+        return;
+    }
+}
+
+std::string file_name_of(const std::string& path) {
+    return std::filesystem::path(path).filename().string();
+}
+
+}  // namespace
+
+bool read_settings(Settings& settings, const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        settings.packcount = 10;
+        return false;
+    }
+    // A line longer than the cap (never written by the program; a damaged or hand-edited file)
+    // is read to its line feed, but only its first kMaxSettingsLine characters count: the rest
+    // is dropped rather than read as a line of its own, so a long value cannot smuggle in a key.
+    std::vector<char> chunk(kReadChunk);
+    std::string line;
+    line.reserve(kMaxSettingsLine);
+    std::size_t got;
+    while ((got = std::fread(chunk.data(), 1, chunk.size(), file)) > 0) {
+        const char* p = chunk.data();
+        const char* const end = p + got;
+        while (p < end) {
+            const auto* newline = static_cast<const char*>(std::memchr(p, '\n', end - p));
+            const char* const piece_end = newline != nullptr ? newline : end;
+            const std::size_t room = kMaxSettingsLine - line.size();
+            line.append(p, std::min(room, static_cast<std::size_t>(piece_end - p)));
+            if (newline == nullptr) break;
+            apply_line(settings, line);
+            line.clear();
+            p = newline + 1;
+        }
+    }
+    // The last line counts without a line feed too (an empty one changes nothing).
+    apply_line(settings, line);
+    std::fclose(file);
+    return true;
+}
+
+std::string settings_text(const Settings& settings) {
+    std::string out;
+    out.reserve(512);
+    for (const Field& field : kFileOrder) {
+        std::string_view value;
+        std::string number_value;
+        if (field.kind == Kind::Number) {
+            number_value = std::to_string(settings.*field.number);
+            value = number_value;
+        } else {
+            const OptText& text_value = settings.*field.text;
+            if (!text_value) continue;
+            value = *text_value;
+        }
+        out.append(field.key).append(value).push_back('\n');
+    }
+    return out;
+}
+
+int write_settings(const Settings& settings, const std::string& path, platform::Shell& shell) {
+    // The new file is complete before it replaces the old one: a failure on the way (disk full,
+    // no permission) leaves the previous settings readable.
+    const std::string temporary = path + ".tmp";
+    const std::string bytes = settings_text(settings);
+    bool ok = false;
+    if (std::FILE* file = std::fopen(temporary.c_str(), "wb"); file != nullptr) {
+        ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+        ok = std::fclose(file) == 0 && ok;
+        std::error_code error;
+        if (ok) std::filesystem::rename(temporary, path, error);
+        if (!ok || error) {
+            ok = false;
+            std::filesystem::remove(temporary, error);
+        }
+    }
+    if (!ok) {
+        shell.report_error("Unable to open file '" + file_name_of(path) + "'");
+        return 0;
+    }
+    return 1;
+}
+
+}  // namespace tarnvelox::app

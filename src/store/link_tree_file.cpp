@@ -21,9 +21,6 @@ constexpr std::size_t kKeyBlockSize = std::size_t{1} << 20;
 constexpr std::size_t kScanChunk = std::size_t{1} << 20;
 // Offsets are 32-bit signed on disk: no node may start beyond this.
 constexpr int64_t kMaxOffset = std::numeric_limits<int32_t>::max();
-// An append interrupted by a crash leaves at most one partial node at the end of the file. A
-// longer remainder is damage of another kind and is left as it is.
-constexpr int64_t kMaxTornTail = kNodeHeaderSize + static_cast<int64_t>(kMaxRecordLine);
 constexpr uint32_t kNoBound = std::numeric_limits<uint32_t>::max();
 
 bool write_exact(int fd, int64_t offset, const void* data, std::size_t size) {

@@ -1,1 +1,187 @@
+#include "app/settings.h"
+
 #include <gtest/gtest.h>
+
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <ostream>
+#include <vector>
+
+#include "fakes/recording_shell.h"
+#include "store/temp_dir.h"
+
+namespace tarnvelox::app {
+
+// Failure messages show settings as the file would hold them.
+void PrintTo(const Settings& settings, std::ostream* out) { *out << settings_text(settings); }
+
+namespace {
+
+using namespace std::string_literals;
+using testing::RecordingShell;
+using testing::TempDir;
+
+void put_file(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string file_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(SettingsTest, WrittenFileHasExactBytesAndReadsBackTheSameSettings) {
+    const struct {
+        const char* name;
+        Settings settings;
+        std::string bytes;
+    } rows[] = {
+        {"defaults",
+         {},
+         "packcount=10\nsort=1\ntimeout=4000\nport=8080\nlastwarn=0\nversion=0\nupgrade=0\n"
+         "upgradenew=0\nnews=0\nnext=1\nnewwin=2\ncache=0\nmodrep=1\nhelp=0\nstart=0\nstart2=2\n"
+         "maxlist=2500\n"},
+        {"every key",
+         {20,
+          "C:\\Prog\\browser.exe",
+          "",
+          "p.tvp",
+          "proxy.example/port=81",
+          " x y",
+          -1,
+          INT32_MAX,
+          0,
+          7,
+          312,
+          3,
+          4,
+          5,
+          6,
+          3,
+          1,
+          0,
+          9,
+          1,
+          4,
+          INT32_MIN,
+          "old-setup.exe"},
+         "packcount=20\nbrowser=C:\\Prog\\browser.exe\ndirectory=\nproject=p.tvp\n"
+         "proxy=proxy.example/port=81\nlastfind= x y\nsort=-1\ntimeout=2147483647\nport=0\n"
+         "lastwarn=7\nversion=312\nupgrade=3\nupgradenew=4\nnews=5\nnext=6\nnewwin=3\ncache=1\n"
+         "modrep=0\nhelp=9\nstart=1\nstart2=4\nmaxlist=-2147483648\ndelete=old-setup.exe\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        const std::string path = dir.file("tarnv.ini");
+        put_file(path, std::string(5000, '#'));  // a longer old file is replaced, not overlaid
+        RecordingShell shell;
+        ASSERT_EQ(write_settings(row.settings, path, shell), 1);
+        EXPECT_EQ(file_bytes(path), row.bytes);
+        EXPECT_TRUE(shell.errors.empty());
+        EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+
+        Settings back{.packcount = 1};
+        ASSERT_TRUE(read_settings(back, path));
+        Settings expected = row.settings;
+        expected.delete_file.reset();  // deleting happens on reading; the key is not kept
+        EXPECT_EQ(back, expected);
+    }
+}
+
+TEST(SettingsTest, MissingFileSetsPackcountAndNothingElse) {
+    TempDir dir;
+    Settings settings{.packcount = 3, .port = 1};
+    EXPECT_FALSE(read_settings(settings, dir.file("tarnv.ini")));
+    EXPECT_EQ(settings, (Settings{.port = 1}));
+}
+
+TEST(SettingsTest, ReadingTakesTheFirstListedKeyOfEachLineAndTheLastLineOfEachKey) {
+    const std::string a2039(2039, 'a');
+    const struct {
+        std::string file;
+        Settings expected;
+    } rows[] = {
+        {"", {}},
+        {"timeout=99999\n", {.timeout = 99999}},
+        {"browser=\n", {.browser = ""}},
+        {"browser= a b \t\v\f\r\n", {.browser = " a b"}},
+        {"port=  -12abc\nsort=abc\n", {.sort = 0, .port = -12}},
+        {"port=99999999999\nmaxlist=-99999999999\n", {.port = INT32_MAX, .maxlist = INT32_MIN}},
+        {"packcount=5\npackcount=7\n", {.packcount = 7}},
+        {"PACKCOUNT=5\npackcount 5\nunknown=5\n\n=\n", {}},
+        {"start2=3\nupgradenew=4\n", {.upgradenew = 4, .start2 = 3}},
+        {"proxy=h/port=81\n", {.proxy = "h/port=81"}},
+        {"sort=5 port=\nsort=3 timeout=\n", {.timeout = 3, .port = 5}},
+        {"project=directory=x\n", {.directory = "directory=x"}},
+        {"x=port=81\n  help=4\n", {.port = 0, .help = 4}},
+        {"maxlist=7", {.maxlist = 7}},
+        {"browser=ab\0cd=x\nport=1\n"s, {.browser = "ab", .port = 1}},
+        {"newwin=1\r\nlastfind=\xE9\xFF\x01\n", {.lastfind = "\xE9\xFF\x01", .newwin = 1}},
+        {"delete=\n", {}},
+        // Long lines: only the first 2047 characters count; the rest is not a line of its own.
+        {"browser=" + a2039 + "\n", {.browser = a2039}},
+        {"browser=" + a2039 + "b\nport=5", {.browser = a2039, .port = 5}},
+        {"browser=" + a2039 + std::string(20000, 'a') + "port=9\nsort=4",
+         {.browser = a2039, .sort = 4}},
+        {"browser=" + a2039.substr(1) + " bbb\n", {.browser = a2039.substr(1)}},
+        {std::string(3000, 'x') + "port=5\n", {}},
+        {std::string(16380, '\n') + "port=5\n", {.port = 5}},  // across the read chunks
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file.substr(0, 60) + (row.file.size() > 60 ? "..." : ""));
+        TempDir dir;
+        put_file(dir.file("tarnv.ini"), row.file);
+        Settings settings;
+        ASSERT_TRUE(read_settings(settings, dir.file("tarnv.ini")));
+        EXPECT_EQ(settings, row.expected);
+    }
+}
+
+TEST(SettingsTest, DeleteLineRemovesTheNamedFileOnly) {
+    TempDir dir;
+    const std::string victim = dir.file("setup.exe");
+    const std::string folder = dir.file("folder");
+    put_file(victim, "x");
+    std::filesystem::create_directory(folder);
+    put_file(dir.file("tarnv.ini"), "delete=" + victim + " \r\ndelete=" + folder +
+                                        "\ndelete=" + dir.file("missing") + "\ndelete=\n");
+    Settings settings;
+    ASSERT_TRUE(read_settings(settings, dir.file("tarnv.ini")));
+    EXPECT_FALSE(std::filesystem::exists(victim));
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_EQ(settings, Settings{});
+}
+
+TEST(SettingsTest, FailedWriteReportsTheFileNameAndKeepsTheOldFile) {
+    const struct {
+        const char* name;
+        const char* path;
+        const char* blocker;  // a directory made at this name before writing, or none
+        bool old_file;        // a settings file exists before writing
+    } rows[] = {
+        {"folder missing", "missing/tarnv.ini", nullptr, false},
+        {"temporary file cannot be made", "tarnv.ini", "tarnv.ini.tmp", true},
+        {"file cannot be replaced", "tarnv.ini", "tarnv.ini", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        const std::string path = dir.file(row.path);
+        if (row.blocker != nullptr) std::filesystem::create_directory(dir.file(row.blocker));
+        if (row.old_file) put_file(path, "port=1\n");
+        RecordingShell shell;
+        EXPECT_EQ(write_settings(Settings{}, path, shell), 0);
+        EXPECT_EQ(shell.errors, std::vector<std::string>{"Unable to open file 'tarnv.ini'"});
+        if (row.old_file) {
+            EXPECT_EQ(file_bytes(path), "port=1\n");
+        }
+        if (row.blocker == nullptr || row.old_file) continue;
+        EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));  // no half-written leftover
+    }
+}
+
+}  // namespace
+}  // namespace tarnvelox::app
