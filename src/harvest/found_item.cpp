@@ -123,18 +123,9 @@ int record_found_item(HarvestEnv& env, int slot, const store::ItemRecord* page, 
     cut_at(url, '?');
     if (url.size() > kMaxKeyLength) return 0;
 
-    std::string title;
-    if (text) {
-        title.assign(store::c_text(*text));
-        strip_markup(title);
-        if (title.size() > kMaxTitle) title.resize(kMaxTitle);
-    } else {
-        title.assign(kNoTitle);
-    }
     if (page != nullptr && (page->kind & store::KIND_VENDOR) != 0) return 0;
     const bool is_address = (kind & store::KIND_ADDRESS) != 0;
     if (is_address && url.find('@') == std::string::npos) return 0;
-    trim_blanks(title);
     trim_blanks(url);
     if (env.run.search_mode == kWebSearch && find_nocase(url, kSampleAddress) != kNotFound) {
         return 0;
@@ -144,25 +135,41 @@ int record_found_item(HarvestEnv& env, int slot, const store::ItemRecord* page, 
         if (!scope_admits(env.search, url)) return 0;
         if (!well_formed_page_link(url)) return 0;
     }
-    std::size_t lead = 0;
-    while (lead < title.size() &&
-           (store::is_space(title[lead]) || kTitleLeadIn.find(title[lead]) != kNotFound)) {
-        ++lead;
-    }
-    title.erase(0, lead);
-    if (title.size() > kWorkBuffer) title.resize(kWorkBuffer);
     store::replace_first(url, "/ http://", "/");
-
-    store::RecordPtr rec = store::clear_record();
     if (is_address) {
         for (char& c : url) c = store::to_lower(c);
         while (store::replace_first(url, "mailto: ", "mailto:") != kNotFound) {
         }
+    }
+
+    // The store refuses a key it holds anyway; asking it first spares the title and the record
+    // for the common case of a crawl, where most links found are known already. Merging an
+    // import must see the duplicates itself.
+    const bool merging = is_address && env.run.import_in_progress &&
+                         env.run.merge_mode != kAddUniqueSkipDuplicates;
+    const store::TreeFile file = is_address ? store::TreeFile::Addresses : store::TreeFile::Links;
+    if (!merging && env.store.file(file).stored(url)) return 0;
+
+    store::RecordPtr rec = store::clear_record();
+    if (is_address) {
         std::string bare = url;
         store::replace_first_nocase(bare, kMailto, "");
         trim_blanks(bare);
         rec->title = std::move(bare);
     } else {
+        std::string title(text ? store::c_text(*text) : kNoTitle);
+        if (text) {
+            strip_markup(title);
+            if (title.size() > kMaxTitle) title.resize(kMaxTitle);
+        }
+        trim_blanks(title);
+        std::size_t lead = 0;
+        while (lead < title.size() &&
+               (store::is_space(title[lead]) || kTitleLeadIn.find(title[lead]) != kNotFound)) {
+            ++lead;
+        }
+        title.erase(0, lead);
+        if (title.size() > kWorkBuffer) title.resize(kWorkBuffer);
         rec->title = title.empty() ? std::string(kNoTitle) : std::move(title);
     }
     rec->url = std::move(url);

@@ -97,7 +97,8 @@ std::optional<PendingLink> LinkTreeFile::next_pending(int64_t position,
     return PendingLink{n.offset, int64_t{n.offset} + kNodeHeaderSize + n.header.length, n.host};
 }
 
-RecordPtr LinkTreeFile::read_at(int32_t offset) const {
+RecordPtr LinkTreeFile::read_at(int32_t offset) {
+    flush();
     const Node* n = node_at(offset);
     if (n == nullptr || n->header.parent < 0 || n->header.length < 0) return nullptr;
     // The index knows the node's header: one read of the line is enough.
@@ -120,7 +121,29 @@ bool LinkTreeFile::open(const std::string& path) {
     return true;
 }
 
+bool LinkTreeFile::flush() {
+    if (append_buf_.empty() && header_writes_.empty()) return true;
+    const int64_t disk_end_before = disk_end();
+    if (!write_exact(fd_, disk_end_before, append_buf_.data(), append_buf_.size())) {
+        // Nothing links to the new nodes yet: take back whatever part of them was written.
+        (void)::ftruncate(fd_, static_cast<off_t>(disk_end_before));
+        recover();
+        return false;
+    }
+    bool ok = true;
+    for (const auto& [offset, header] : header_writes_) {
+        unsigned char bytes[kNodeHeaderSize];
+        encode_header(bytes, header);
+        ok = write_exact(fd_, offset, bytes, sizeof bytes) && ok;
+    }
+    append_buf_.clear();
+    header_writes_.clear();
+    if (!ok) recover();
+    return ok;
+}
+
 void LinkTreeFile::close() {
+    if (fd_ >= 0) flush();
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     reset_index();
@@ -128,6 +151,8 @@ void LinkTreeFile::close() {
 
 void LinkTreeFile::reset_index() {
     end_ = 0;
+    append_buf_.clear();
+    header_writes_.clear();
     appends_blocked_ = false;
     root_deleted_ = false;
     nodes_.clear();
@@ -247,6 +272,8 @@ void LinkTreeFile::hash_erase(uint32_t node) {
 }
 
 void LinkTreeFile::recover() {
+    append_buf_.clear();
+    header_writes_.clear();
     if (!build_index()) close();
 }
 
@@ -454,17 +481,18 @@ int32_t LinkTreeFile::insert(const ItemRecord& rec) {
     encode_header(reinterpret_cast<unsigned char*>(bytes.data()), header);
     bytes += line;
     const auto new_offset = static_cast<int32_t>(offset);
-    bool ok = write_exact(fd_, offset, bytes.data(), bytes.size());
-    if (ok && parent != nullptr) {
+    if (parent != nullptr) {
         (as_right ? parent->header.right : parent->header.left) = new_offset;
-        ok = write_header(*parent);
+        if (parent->offset >= disk_end()) {
+            // The parent is still in the buffer: its header is changed there.
+            encode_header(reinterpret_cast<unsigned char*>(append_buf_.data()) +
+                              (parent->offset - disk_end()),
+                          parent->header);
+        } else {
+            header_writes_.emplace_back(parent->offset, parent->header);
+        }
     }
-    if (!ok) {
-        // Take back whatever part of the node reached the file, then trust only the file.
-        (void)::ftruncate(fd_, static_cast<off_t>(end_));
-        recover();
-        return kNone;
-    }
+    append_buf_ += bytes;
     const int32_t tree_parent = parent != nullptr ? parent->offset : kNone;
     nodes_.push_back({store_key(key), new_offset, header, tree_parent, NodeState::Live, true});
     const auto added = static_cast<uint32_t>(nodes_.size() - 1);
@@ -473,7 +501,12 @@ int32_t LinkTreeFile::insert(const ItemRecord& rec) {
     nodes_.back().host = intern_host(key);
     update_pending(added, line);
     end_ = offset + static_cast<int64_t>(bytes.size());
+    if (append_buf_.size() >= kFlushBytes && !flush()) return find(key);
     return new_offset;
+}
+
+bool LinkTreeFile::stored(std::string_view key) const {
+    return is_open() && hash_find(c_text(key), false) != kEmptySlot;
 }
 
 int32_t LinkTreeFile::find(std::string_view key) const {
@@ -484,6 +517,7 @@ int32_t LinkTreeFile::find(std::string_view key) const {
 
 LinkTreeFile::DeleteResult LinkTreeFile::remove(int32_t offset) {
     if (!is_open()) return DeleteResult::NotOpen;
+    if (!flush()) return DeleteResult::Failed;
     Node* x = node_at(offset);
     if (x == nullptr || x->state != NodeState::Live) return DeleteResult::Failed;
     const bool is_root = offset == kRootOffset;
@@ -556,7 +590,7 @@ LinkTreeFile::DeleteResult LinkTreeFile::remove(int32_t offset) {
 }
 
 bool LinkTreeFile::rewrite(const ItemRecord& rec) {
-    if (!is_open()) return false;
+    if (!is_open() || !flush()) return false;
     Node* n = node_at(rec.file_offset);
     if (n == nullptr || (n->state != NodeState::Live && n->state != NodeState::Stray)) {
         return false;
@@ -584,8 +618,9 @@ bool LinkTreeFile::rewrite(const ItemRecord& rec) {
     return true;
 }
 
-RecordPtr LinkTreeFile::read_next(int64_t& position, int32_t& node_offset) const {
+RecordPtr LinkTreeFile::read_next(int64_t& position, int32_t& node_offset) {
     if (!is_open()) return nullptr;
+    flush();
     std::string line;
     while (position >= 0 && position <= kMaxOffset) {
         node_offset = static_cast<int32_t>(position);

@@ -65,6 +65,10 @@ public:
     // needed child slot is occupied by a damaged link, or the write fails (nothing is kept then).
     [[nodiscard]] int32_t insert(const ItemRecord& rec);
 
+    // Whether a node that is not deleted holds `key` (in the tree or, in a damaged file, outside
+    // it): insert would refuse it.
+    [[nodiscard]] bool stored(std::string_view key) const;
+
     // Offset of the live node whose key equals `key` (up to its first NUL), or -1.
     [[nodiscard]] int32_t find(std::string_view key) const;
 
@@ -81,10 +85,17 @@ public:
     // Sequential read: the next live, parseable record at or after `position`, with its
     // file_offset set; `position` moves past it and `node_offset` receives its offset. Null at
     // the end of the file (or of its readable part) or when the file is not open.
-    [[nodiscard]] RecordPtr read_next(int64_t& position, int32_t& node_offset) const;
+    [[nodiscard]] RecordPtr read_next(int64_t& position, int32_t& node_offset);
+
+    // New nodes are collected in memory and written together: by every other operation that
+    // touches the file (reads, rewrites, deletes, close), when they reach kFlushBytes, or here.
+    // Within a flush each node is written before the link that makes it reachable. False when
+    // the write failed; the index is then rebuilt from what the file holds.
+    bool flush();
+    static constexpr std::size_t kFlushBytes = std::size_t{256} << 10;
 
     // The record of the node at `offset` as the sequential read would return it, or null.
-    [[nodiscard]] RecordPtr read_at(int32_t offset) const;
+    [[nodiscard]] RecordPtr read_at(int32_t offset);
 
     // The first node at or after byte `position` (a node boundary) that the sequential read
     // would return without the visited mark, on a host other than `excluded_host`
@@ -151,6 +162,9 @@ private:
     int fd_ = -1;
     int64_t end_ = 0;         // where the next node goes
     bool appends_blocked_ = false;  // the chain of nodes is broken: new nodes are refused
+    std::string append_buf_;  // nodes not yet written; they belong at end_ - append_buf_.size()
+    std::vector<std::pair<int32_t, NodeHeader>> header_writes_;  // links of nodes on disk
+    [[nodiscard]] int64_t disk_end() const { return end_ - static_cast<int64_t>(append_buf_.size()); }
     bool root_deleted_ = false;
     std::vector<Node> nodes_;  // every node of the sequential chain, by ascending offset
     std::map<std::string_view, uint32_t> by_key_;  // live key -> index into nodes_

@@ -148,6 +148,7 @@ TEST(LinkTreeDamageTest, MutatedFilesNeverCrashHangOrLoseLinks) {
                         const auto urls = read_all(file);  // a new node is never hidden
                         ASSERT_NE(std::find(urls.begin(), urls.end(), key), urls.end());
                     }
+                    file.flush();
                     ASSERT_TRUE(only_an_empty_slot_changed(before, read_file_bytes(path)));
                     break;
                 }
@@ -264,6 +265,7 @@ TEST(LinkTreeDamageTest, RandomBytesOpenAndAnswer) {
         for (int i = 0; i < 10; ++i) {
             const std::string before = read_file_bytes(path);
             (void)file.insert(link(key_for(rng)));
+            file.flush();
             ASSERT_TRUE(only_an_empty_slot_changed(before, read_file_bytes(path)));
             (void)file.remove(static_cast<int32_t>(rng() % 400));
         }
