@@ -112,28 +112,35 @@ std::size_t recognise_address_at(HarvestEnv& env, int slot, const store::ItemRec
 int record_found_item(HarvestEnv& env, int slot, const store::ItemRecord* page, std::string url,
                       std::optional<std::string> text, uint32_t kind, int32_t status) {
     (void)slot;  // the item's page record is passed directly
+    std::optional<std::string> key = found_item_key(env, page, std::move(url), kind);
+    if (!key) return 0;
+    return store_found_item(env, page, std::move(*key), std::move(text), kind, status);
+}
+
+std::optional<std::string> found_item_key(HarvestEnv& env, const store::ItemRecord* page,
+                                          std::string url, uint32_t kind) {
     if (!env.store.links.is_open() || !env.store.addresses.is_open()) {
-        if (!store::open_store(env.store)) return 0;
+        if (!store::open_store(env.store)) return std::nullopt;
     }
-    if (env.run.stop_requested != 0) return 0;
+    if (env.run.stop_requested != 0) return std::nullopt;
 
     // Fragment and query are never stored.
     url.resize(store::c_text(url).size());
     cut_at(url, '#');
     cut_at(url, '?');
-    if (url.size() > kMaxKeyLength) return 0;
+    if (url.size() > kMaxKeyLength) return std::nullopt;
 
-    if (page != nullptr && (page->kind & store::KIND_VENDOR) != 0) return 0;
+    if (page != nullptr && (page->kind & store::KIND_VENDOR) != 0) return std::nullopt;
     const bool is_address = (kind & store::KIND_ADDRESS) != 0;
-    if (is_address && url.find('@') == std::string::npos) return 0;
+    if (is_address && url.find('@') == std::string::npos) return std::nullopt;
     trim_blanks(url);
     if (env.run.search_mode == kWebSearch && find_nocase(url, kSampleAddress) != kNotFound) {
-        return 0;
+        return std::nullopt;
     }
     if ((kind & store::KIND_PAGE) != 0) {
         store::replace_first(url, "HTTP:", "http:");
-        if (!scope_admits(env.search, url)) return 0;
-        if (!well_formed_page_link(url)) return 0;
+        if (!scope_admits(env.search, url)) return std::nullopt;
+        if (!well_formed_page_link(url)) return std::nullopt;
     }
     store::replace_first(url, "/ http://", "/");
     if (is_address) {
@@ -148,8 +155,13 @@ int record_found_item(HarvestEnv& env, int slot, const store::ItemRecord* page, 
     const bool merging = is_address && env.run.import_in_progress &&
                          env.run.merge_mode != kAddUniqueSkipDuplicates;
     const store::TreeFile file = is_address ? store::TreeFile::Addresses : store::TreeFile::Links;
-    if (!merging && env.store.file(file).stored(url)) return 0;
+    if (!merging && env.store.file(file).stored(url)) return std::nullopt;
+    return url;
+}
 
+int store_found_item(HarvestEnv& env, const store::ItemRecord* page, std::string url,
+                     std::optional<std::string> text, uint32_t kind, int32_t status) {
+    const bool is_address = (kind & store::KIND_ADDRESS) != 0;
     store::RecordPtr rec = store::clear_record();
     if (is_address) {
         std::string bare = url;

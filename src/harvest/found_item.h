@@ -33,4 +33,13 @@ std::size_t recognise_address_at(HarvestEnv& env, int slot, const store::ItemRec
 int record_found_item(HarvestEnv& env, int slot, const store::ItemRecord* page, std::string url,
                       std::optional<std::string> text, uint32_t kind, int32_t status);
 
+// The two halves of record_found_item, for callers whose link text is costly to work out: the
+// checks and normalisation of the url, giving the key to store (none when the item is refused
+// or its key is stored already), and the storing of that key with its text.
+[[nodiscard]] std::optional<std::string> found_item_key(HarvestEnv& env,
+                                                        const store::ItemRecord* page,
+                                                        std::string url, uint32_t kind);
+int store_found_item(HarvestEnv& env, const store::ItemRecord* page, std::string key,
+                     std::optional<std::string> text, uint32_t kind, int32_t status);
+
 }  // namespace tarnvelox::harvest

@@ -498,9 +498,12 @@ void PageScanner::handle_link(TagLink& link) {
         (kind == store::KIND_PAGE && crawl_ok_ && env_.run.search_mode != kNameSearch) ||
         (kind == store::KIND_ADDRESS && extract_ok_);
     if (!wanted) return;
+    // Most links of a crawl are known already: the link text is worked out only for new ones.
+    std::optional<std::string> key = found_item_key(env_, page_, url, kind);
+    if (!key) return;
     if (link.anchor_value_end != kNone) link.text = anchor_text(link.anchor_value_end, url);
     if (link.text) collapse_whitespace(*link.text);
-    record_found_item(env_, slot_, page_, std::move(url), std::move(link.text), kind, 0);
+    store_found_item(env_, page_, std::move(*key), std::move(link.text), kind, 0);
 }
 
 // Links on a search engine's result page that lead to translations, to searches for something

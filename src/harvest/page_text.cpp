@@ -1,5 +1,7 @@
 #include "harvest/page_text.h"
 
+#include <array>
+
 #include <algorithm>
 #include <cstring>
 
@@ -288,24 +290,45 @@ std::size_t skip_filler(std::string_view text, std::size_t pos) {
     return FillerSkipper(text).skip(pos);
 }
 
+namespace {
+
+// An ASCII lower-case copy of `text` (which fits) in `buffer`, so that many case-insensitive
+// substring tests can use the plain, vectorised search.
+std::string_view lower_copy(std::string_view text, std::array<char, kWorkBuffer>& buffer) {
+    for (std::size_t i = 0; i < text.size(); ++i) buffer[i] = store::to_lower(text[i]);
+    return {buffer.data(), text.size()};
+}
+
+}  // namespace
+
 uint32_t classify_link(std::string_view url) {
     url = c_text(url);
-    if (find_nocase(url, "mailto:") != kNoPosition) return store::KIND_ADDRESS;
-    if (find_nocase(url, "cgi") != kNoPosition) {
-        // Scripts are followed only when they produce a page named like one.
-        const std::size_t dot = url.rfind('.');
-        if (dot == kNoPosition || find_nocase(url.substr(dot + 1), "htm") == kNoPosition) return 0;
+    std::array<char, kWorkBuffer> buffer;
+    std::string long_lower;  // only for links longer than the buffer
+    std::string_view lower;
+    if (url.size() <= buffer.size()) {
+        lower = lower_copy(url, buffer);
+    } else {
+        long_lower.assign(url);
+        for (char& c : long_lower) c = store::to_lower(c);
+        lower = long_lower;
     }
-    if (find_nocase(url, "ftp:") != kNoPosition) return 0;
+    if (lower.find("mailto:") != kNoPosition) return store::KIND_ADDRESS;
+    if (lower.find("cgi") != kNoPosition) {
+        // Scripts are followed only when they produce a page named like one.
+        const std::size_t dot = lower.rfind('.');
+        if (dot == kNoPosition || lower.substr(dot + 1).find("htm") == kNoPosition) return 0;
+    }
+    if (lower.find("ftp:") != kNoPosition) return 0;
 
-    const std::size_t separator = url.find("//");
-    const std::size_t path_start = url.find('/', separator == kNoPosition ? 0 : separator + 2);
+    const std::size_t separator = lower.find("//");
+    const std::size_t path_start = lower.find('/', separator == kNoPosition ? 0 : separator + 2);
     if (path_start == kNoPosition) return 0;
-    const std::string_view path = url.substr(path_start);
+    const std::string_view path = lower.substr(path_start);
     if (path.back() == '/') return 0;  // directory listings are not followed
 
     for (std::string_view page : {".htm", ".shtm", ".phtm"}) {
-        if (find_nocase(path, page) != kNoPosition) return store::KIND_PAGE;
+        if (path.find(page) != kNoPosition) return store::KIND_PAGE;
     }
     // Pictures, programs, archives, documents and films: never pages. These are plain substring
     // tests, so ".0" also refuses a path through a directory such as "v1.0".
@@ -313,7 +336,7 @@ uint32_t classify_link(std::string_view url) {
          {".gif", ".jpg", ".tif", ".bmp", ".jpeg", ".exe", ".lha", ".arj", ".arc", ".zip", ".rar",
           ".0", ".txt", ".doc", ".mov", ".avi", ".mpg", ".viv", ".fli", ".flc", ".anm", ".ani",
           ".flx"}) {
-        if (find_nocase(path, other) != kNoPosition) return 0;
+        if (path.find(other) != kNoPosition) return 0;
     }
     const std::string_view last_segment = path.substr(path.rfind('/') + 1);
     return last_segment.find('.') == kNoPosition ? store::KIND_PAGE : 0;
