@@ -247,7 +247,12 @@ bool page_matches_keywords(const KeywordList& list, std::string_view page) {
             case KeywordMatcher::Verdict::Undecided:
                 break;
         }
-        if (pos < page.size() && may_start_filler(page[pos])) pos = filler.skip(pos);
+        // Most words end in one blank before the next word: that is all the filler would skip.
+        if (pos + 1 < page.size() && page[pos] == ' ' && is_word_char(page[pos + 1])) {
+            ++pos;
+        } else if (pos < page.size() && may_start_filler(page[pos])) {
+            pos = filler.skip(pos);
+        }
     }
     return matcher.matched();
 }
