@@ -94,6 +94,9 @@ std::optional<std::string> redirect_target(std::string_view response,
     }
     std::string value(rest_of_line(response, value_at));
     store::trim_right(value);
+    // An empty value names no target. (Taken literally, the blank skip would run on into the
+    // next header line and take that as the target, or the current directory would be queued.)
+    if (value.empty()) return std::nullopt;
 
     // The base: the item's url without a request line's tail, a form marker or blanks.
     std::string base(url_of(item));
@@ -259,11 +262,11 @@ int complete_response(NetEnv& env, int slot) {
         const std::string_view url = url_of(*item);
         if ((item->kind & store::KIND_DOWNLOAD) != 0) {
             if (save_vendor_file(env, *item, s.response_text()) &&
-                url.find(".idx") != std::string_view::npos) {
+                find_nocase(url, ".idx") != kNotFound) {
                 env.vendor.index_saved();
             }
         } else if (find_nocase(url, "." + std::string(kVendorDomain)) != kNotFound &&
-                   url.find("cgi") != std::string_view::npos) {
+                   find_nocase(url, "cgi") != kNotFound) {
             env.vendor.answer_received(text);
             s.state = SlotState::Idle;
             return 0;

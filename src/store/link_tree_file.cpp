@@ -123,34 +123,39 @@ bool LinkTreeFile::open(const std::string& path) {
 
 bool LinkTreeFile::flush() {
     if (append_buf_.empty() && header_writes_.empty()) return true;
-    const int64_t disk_end_before = disk_end();
-    if (!write_exact(fd_, disk_end_before, append_buf_.data(), append_buf_.size())) {
-        // Nothing links to the new nodes yet: take back whatever part of them was written.
-        (void)::ftruncate(fd_, static_cast<off_t>(disk_end_before));
-        recover();
-        return false;
+    if (!append_buf_.empty()) {
+        const int64_t start = disk_end();
+        if (!write_exact(fd_, start, append_buf_.data(), append_buf_.size())) {
+            // Nothing links to the new nodes yet: take back whatever part of them was written
+            // and keep them here to try again; they are not lost while the file is open.
+            (void)::ftruncate(fd_, static_cast<off_t>(start));
+            write_failed_ = true;
+            return false;
+        }
+        append_buf_.clear();
     }
-    bool ok = true;
+    std::vector<std::pair<int32_t, NodeHeader>> failed;
     for (const auto& [offset, header] : header_writes_) {
         unsigned char bytes[kNodeHeaderSize];
         encode_header(bytes, header);
-        ok = write_exact(fd_, offset, bytes, sizeof bytes) && ok;
+        if (!write_exact(fd_, offset, bytes, sizeof bytes)) failed.emplace_back(offset, header);
     }
-    append_buf_.clear();
-    header_writes_.clear();
-    if (!ok) recover();
-    return ok;
+    header_writes_ = std::move(failed);
+    if (!header_writes_.empty()) write_failed_ = true;
+    return header_writes_.empty();
 }
 
-void LinkTreeFile::close() {
-    if (fd_ >= 0) flush();
+bool LinkTreeFile::close() {
+    const bool flushed = fd_ < 0 || flush();
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     reset_index();
+    return flushed;
 }
 
 void LinkTreeFile::reset_index() {
     end_ = 0;
+    write_failed_ = false;
     append_buf_.clear();
     header_writes_.clear();
     appends_blocked_ = false;
@@ -501,7 +506,7 @@ int32_t LinkTreeFile::insert(const ItemRecord& rec) {
     nodes_.back().host = intern_host(key);
     update_pending(added, line);
     end_ = offset + static_cast<int64_t>(bytes.size());
-    if (append_buf_.size() >= kFlushBytes && !flush()) return find(key);
+    if (append_buf_.size() >= kFlushBytes) flush();  // on failure the nodes stay buffered
     return new_offset;
 }
 

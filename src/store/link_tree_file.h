@@ -25,6 +25,7 @@
 
 #include <optional>
 #include <unordered_map>
+#include <utility>
 
 #include "store/item_record.h"
 #include "store/pending_index.h"
@@ -56,7 +57,9 @@ public:
     // Opens `path` for reading and writing, creating it empty when missing, and builds the
     // index. False when the file can neither be opened nor created (or cannot be read).
     [[nodiscard]] bool open(const std::string& path);
-    void close();
+    // Writes what is buffered and closes the file. False when the buffered nodes could not be
+    // written: they are lost then.
+    bool close();
     [[nodiscard]] bool is_open() const { return fd_ >= 0; }
 
     // Stores the record under its url. Returns the new node's offset, or -1 when the key is
@@ -90,8 +93,10 @@ public:
     // New nodes are collected in memory and written together: by every other operation that
     // touches the file (reads, rewrites, deletes, close), when they reach kFlushBytes, or here.
     // Within a flush each node is written before the link that makes it reachable. False when
-    // the write failed; the index is then rebuilt from what the file holds.
+    // a write failed (a full disk): what was not written stays buffered and is tried again.
     bool flush();
+    // True once after a write failed since the last call; the store reports it.
+    [[nodiscard]] bool take_write_failure() { return std::exchange(write_failed_, false); }
     static constexpr std::size_t kFlushBytes = std::size_t{256} << 10;
 
     // The record of the node at `offset` as the sequential read would return it, or null.
@@ -162,6 +167,7 @@ private:
     int fd_ = -1;
     int64_t end_ = 0;         // where the next node goes
     bool appends_blocked_ = false;  // the chain of nodes is broken: new nodes are refused
+    bool write_failed_ = false;     // a write failed since take_write_failure() was asked
     std::string append_buf_;  // nodes not yet written; they belong at end_ - append_buf_.size()
     std::vector<std::pair<int32_t, NodeHeader>> header_writes_;  // links of nodes on disk
     [[nodiscard]] int64_t disk_end() const { return end_ - static_cast<int64_t>(append_buf_.size()); }

@@ -35,6 +35,21 @@ bool open_one(Store& store, LinkTreeFile& file, const std::string& path) {
     return true;
 }
 
+// Tells the person once when a file could not be written (a full disk): the items are kept in
+// memory and written as soon as the file can take them again.
+void check_writes(Store& store, LinkTreeFile& file, const std::string& path) {
+    if (file.take_write_failure() && store.report_error) {
+        store.report_error("Unable to write to '" + path +
+                           "': the disk may be full. New items are kept until it can be "
+                           "written again.");
+    }
+}
+
+void check_writes(Store& store, TreeFile which) {
+    check_writes(store, store.file(which),
+                 which == TreeFile::Links ? store.links_path : store.addresses_path);
+}
+
 }  // namespace
 
 bool open_store(Store& store) {
@@ -45,12 +60,22 @@ bool open_store(Store& store) {
 }
 
 void close_store(Store& store) {
-    store.links.close();
-    store.addresses.close();
+    for (TreeFile which : {TreeFile::Links, TreeFile::Addresses}) {
+        LinkTreeFile& file = store.file(which);
+        const bool was_open = file.is_open();
+        if (!file.close() && was_open && store.report_error) {
+            store.report_error("Unable to write to '" +
+                               (which == TreeFile::Links ? store.links_path
+                                                         : store.addresses_path) +
+                               "': the items found since it was last written are lost.");
+        }
+    }
 }
 
 int32_t tree_insert(Store& store, TreeFile which, const ItemRecord& rec) {
-    return store.file(which).insert(rec);
+    const int32_t offset = store.file(which).insert(rec);
+    check_writes(store, which);
+    return offset;
 }
 
 int32_t tree_find(const Store& store, TreeFile which, const ItemRecord& rec) {
@@ -59,7 +84,9 @@ int32_t tree_find(const Store& store, TreeFile which, const ItemRecord& rec) {
 }
 
 int tree_delete(Store& store, TreeFile which, int32_t node_offset) {
-    switch (store.file(which).remove(node_offset)) {
+    const LinkTreeFile::DeleteResult result = store.file(which).remove(node_offset);
+    check_writes(store, which);
+    switch (result) {
         case LinkTreeFile::DeleteResult::NotOpen:
             return 0;
         case LinkTreeFile::DeleteResult::Failed:
@@ -73,11 +100,15 @@ int tree_delete(Store& store, TreeFile which, int32_t node_offset) {
 }
 
 int rewrite_line(Store& store, const ItemRecord& rec) {
-    return store.links.rewrite(rec) ? 1 : 0;
+    const bool done = store.links.rewrite(rec);
+    check_writes(store, TreeFile::Links);
+    return done ? 1 : 0;
 }
 
 RecordPtr read_next_link(Store& store, TreeFile which) {
-    return store.file(which).read_next(store.read_position, store.last_read_offset);
+    RecordPtr rec = store.file(which).read_next(store.read_position, store.last_read_offset);
+    check_writes(store, which);
+    return rec;
 }
 
 }  // namespace tarnvelox::store

@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <random>
 #include <string>
+#include <vector>
+
+#include "harvest/list_filter.h"
+#include "harvest/page_text.h"
 
 namespace tarnvelox::harvest {
 namespace {
@@ -118,6 +123,75 @@ TEST(CrawlScopeTest, PageMatchesWhenItsWordsSatisfyTheKeywords) {
     }
     // A required entry alone never makes a page a candidate.
     EXPECT_FALSE(page_matches_keywords({"+chips"}, "chips"));
+}
+
+// The keyword test word by word, exactly as written: every word against every entry, no early
+// decisions, no buckets.
+bool literal_keyword_test(const KeywordList& list, std::string_view page) {
+    if (list.empty() || list.front().empty()) return true;
+    page = page.substr(0, page.find('\0'));
+    const std::size_t header_end = page.find("\r\n\r\n");
+    std::size_t pos = header_end == std::string_view::npos ? 0 : header_end;
+    auto word_char = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    };
+    std::vector<bool> satisfied(list.size(), false);
+    bool candidate = false;
+    for (;;) {
+        pos = skip_filler(page, pos);
+        while (pos < page.size() && !word_char(page[pos])) {
+            const std::size_t next = page[pos] == '<' ? skip_filler(page, pos) : pos;
+            pos = next != pos ? next : pos + 1;
+        }
+        if (pos >= page.size()) break;
+        const std::size_t start = pos;
+        while (pos < page.size() && word_char(page[pos])) ++pos;
+        const std::string_view word = page.substr(start, pos - start);
+        for (std::size_t k = 0; k < list.size(); ++k) {
+            const std::string& entry = list[k];
+            if (!entry.empty() && entry[0] == '-' && wildcard_match(word, entry.substr(1))) {
+                return false;
+            }
+            if (!entry.empty() && entry[0] == '+' && wildcard_match(word, entry.substr(1))) {
+                satisfied[k] = true;
+            }
+            if (wildcard_match(word, entry)) candidate = true;
+        }
+    }
+    for (std::size_t k = 0; k < list.size(); ++k) {
+        if (!list[k].empty() && list[k][0] == '+' && !satisfied[k]) return false;
+    }
+    return candidate;
+}
+
+TEST(KeywordDifferentialTest, MatchesTheWordByWordTest) {
+    std::mt19937 rng(5);
+    const char* const words[] = {"fish", "chips", "Vinegar", "salt", "f1sh", "ship", "fi",
+                                 "chipshop", "SALT", "x"};
+    const char* const patterns[] = {"fish", "chip*", "*gar", "s?lt", "f*h", "*", "?", "sh*p",
+                                    "x", "salt*", "c*s*p"};
+    const char* const filler[] = {" ", "  ", "\n", "<b>", "</b>", "&nbsp;", "<", ">", "&amp;",
+                                  ",", "<a href=\"x y\">", "\r\n\r\n", "'", "\""};
+    for (int round = 0; round < 20000; ++round) {
+        std::string keywords;
+        const int entries = 1 + static_cast<int>(rng() % 4);
+        for (int e = 0; e < entries; ++e) {
+            if (e > 0) {
+                const char* const joins[] = {" ", " OR ", " AND ", " NOT ", ","};
+                keywords += joins[rng() % 5];
+            }
+            keywords += patterns[rng() % std::size(patterns)];
+        }
+        std::string page;
+        const int parts = static_cast<int>(rng() % 12);
+        for (int i = 0; i < parts; ++i) {
+            page += rng() % 2 ? words[rng() % std::size(words)] : filler[rng() % std::size(filler)];
+        }
+        KeywordList list;
+        parse_keyword_list(list, keywords);
+        SCOPED_TRACE("keywords '" + keywords + "' page '" + page + "'");
+        ASSERT_EQ(page_matches_keywords(list, page), literal_keyword_test(list, page));
+    }
 }
 
 }  // namespace

@@ -208,8 +208,10 @@ TEST(FrontierDifferentialTest, MatchesTheNodeByNodeWalk) {
         auto add_links = [&](int count) {
             for (int i = 0; i < count; ++i) {
                 ItemRecord rec;
-                rec.url = "http://h" + std::to_string(rng() % hosts) + ".example/p" +
-                          std::to_string(next_page++) + ".html";
+                // Hosts are compared without regard to case: spell them both ways.
+                rec.url = std::string(rng() % 2 ? "http://h" : "http://H") +
+                          std::to_string(rng() % hosts) + (rng() % 3 ? ".example" : ".EXAMPLE") +
+                          "/p" + std::to_string(next_page++) + ".html";
                 rec.title = "T";
                 rec.kind = store::KIND_PAGE;
                 rec.status = rng() % 6 == 0 ? store::STATUS_VISITED : 0;

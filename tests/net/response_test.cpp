@@ -189,6 +189,7 @@ TEST_F(ResponseTest, HostileHeadersEndAsDocumentsOrFailures) {
     const Row rows[] = {
         {"HTTP/1.0 301 Moved\r\nLocation: ", 1},
         {"HTTP/1.0 301 Moved\r\nLocation: \r\n\r\n", 1},
+        {"HTTP/1.0 302 Found\r\nLocation: \r\nServer: x\r\n\r\n", 1},
         {"HTTP/1.0 200 OK\r\nContent-Length:", 1},
         {"HTTP/1.0 200 OK\r\nLast-Modified:\r\n\r\n", 1},
         {"HTTP/1.0 200 OK\r\nLast-Modified: " + huge + "\r\n\r\nbody", 1},
@@ -201,6 +202,10 @@ TEST_F(ResponseTest, HostileHeadersEndAsDocumentsOrFailures) {
         EXPECT_EQ(answer(row.response), row.result);
         EXPECT_EQ(slots_.slots[0].state, SlotState::Idle);
         EXPECT_LE(item.modified.value_or("").size(), 2047u);
+    }
+    // An empty Location value queued nothing: no directory, no header line as a target.
+    for (const std::string& url : stored_urls(TreeFile::Links)) {
+        EXPECT_NE(url.find("/x"), std::string::npos) << url;
     }
 }
 
@@ -233,15 +238,15 @@ TEST_F(ResponseTest, SinglePageModeSavesThePageInsteadOfFollowingARedirect) {
 
 TEST_F(ResponseTest, VendorFilesAndAnswersGoToTheVendor) {
     const std::string host = "http://" + std::string(kUpdateHost);
-    ItemRecord& index = fetch(host + "/files/tarnv.idx",
+    ItemRecord& index = fetch(host + "/files/TARNV.IDX",
                               store::KIND_VENDOR | store::KIND_DOWNLOAD);
     EXPECT_EQ(answer("HTTP/1.0 200 OK\r\n\r\nVER=2\n"), 1);
-    EXPECT_EQ(file("tarnv.idx"), "VER=2\n");
+    EXPECT_EQ(file("TARNV.IDX"), "VER=2\n");
     EXPECT_EQ(vendor_.indexes, 1);
     EXPECT_EQ(run_.bad_links, 0);
     EXPECT_EQ(index.status & store::STATUS_BAD, 0);
 
-    fetch(host + "/cgi-bin/check?v=1", store::KIND_VENDOR);
+    fetch(host + "/CGI-BIN/check?v=1", store::KIND_VENDOR);
     const std::string reply = "HTTP/1.0 200 OK\r\n\r\n#NEWS=1\n";
     EXPECT_EQ(answer(reply), 0);
     EXPECT_EQ(vendor_.answers, std::vector<std::string>{reply});

@@ -225,32 +225,36 @@ TEST_F(LinkTreeFileTest, UrlsAreStoredExactlyWhenTheirLineStaysReadable) {
     EXPECT_EQ(count, 3);
 }
 
-TEST_F(LinkTreeFileTest, FailedWritesLeaveTheFileAndIndexAsTheyWere) {
+// A full disk: new nodes that cannot be written stay buffered, the file keeps its old bytes,
+// and they reach it once it can be written again; nothing is lost while the file is open.
+TEST_F(LinkTreeFileTest, NodesThatCannotBeWrittenWaitForTheDisk) {
     ASSERT_GE(file_.insert(link("m")), 0);
     ASSERT_GE(file_.insert(link("c")), 0);
     const std::string before = bytes();
 
-    // Let the file grow by a few bytes only: the next node cannot be written whole.
     struct rlimit old_limit {};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
     const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
     struct rlimit small = old_limit;
-    small.rlim_cur = before.size() + 20;
+    small.rlim_cur = before.size() + 20;  // room for a few bytes only
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     const int32_t buffered = file_.insert(link("x"));
     const bool flushed = file_.flush();
+    const bool reported = file_.take_write_failure();
+    const std::string during = read_file_bytes(path_);
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old_limit), 0);
     std::signal(SIGXFSZ, old_handler);
 
-    EXPECT_GE(buffered, 0);
+    EXPECT_EQ(buffered, static_cast<int32_t>(before.size()));
     EXPECT_FALSE(flushed);
-    EXPECT_EQ(bytes(), before);
-    EXPECT_TRUE(file_.is_open());
-    EXPECT_EQ(file_.find("x"), -1);
-    EXPECT_EQ(file_.live_count(), 2u);
-    const int32_t later = file_.insert(link("x"));
-    EXPECT_EQ(later, static_cast<int32_t>(before.size()));
-    EXPECT_EQ(file_.find("x"), later);
+    EXPECT_TRUE(reported);
+    EXPECT_FALSE(file_.take_write_failure());  // told once
+    EXPECT_EQ(during, before);                 // no partial node left behind
+    EXPECT_EQ(file_.find("x"), buffered);
+    EXPECT_TRUE(file_.flush());
+    reopen();
+    EXPECT_EQ(file_.find("x"), buffered);
+    EXPECT_EQ(in_order(), (std::vector<std::string>{"c", "m", "x"}));
 }
 
 TEST_F(LinkTreeFileTest, SequentialReadFollowsLengthsAndSkipsDeletedAndBrokenLines) {
