@@ -425,7 +425,7 @@ bool LinkTreeFile::build_index() {
         stack.pop_back();
         Node& n = nodes_[cur.idx];
         n.state = NodeState::Live;
-        by_key_.emplace_hint(by_key_.end(), n.key, cur.idx);
+        by_key_.push_back(cur.idx);
         const uint32_t right = accept(n.header.right, cur.idx, cur.hi, n.offset);
         if (right != kNoBound) stack.push_back({right, cur.idx, cur.hi, false});
     }
@@ -458,18 +458,19 @@ int32_t LinkTreeFile::insert(const ItemRecord& rec) {
     const int64_t offset = end_;
     if (offset > kMaxOffset || (nodes_.empty() && offset != kRootOffset)) return kNone;
 
-    auto succ = by_key_.lower_bound(key);
+    const auto [before, succ] = by_key_.neighbours(key);
+    constexpr uint32_t kNoIndex = OrderedIndex<NodeKey>::kNoIndex;
     Node* parent = nullptr;
     bool as_right = false;
     if (!nodes_.empty()) {
         if (nodes_.front().state == NodeState::Unreadable) return kNone;
         Node* pred = nullptr;
-        if (succ != by_key_.begin()) {
-            pred = &nodes_[std::prev(succ)->second];
+        if (before != kNoIndex) {
+            pred = &nodes_[before];
         } else if (root_deleted_) {
             pred = &nodes_.front();  // the deleted root sorts below every key
         }
-        Node* after = succ != by_key_.end() ? &nodes_[succ->second] : nullptr;
+        Node* after = succ != kNoIndex ? &nodes_[succ] : nullptr;
         if (pred != nullptr && pred->header.right == kNone) {
             parent = pred;
             as_right = true;
@@ -501,7 +502,7 @@ int32_t LinkTreeFile::insert(const ItemRecord& rec) {
     const int32_t tree_parent = parent != nullptr ? parent->offset : kNone;
     nodes_.push_back({store_key(key), new_offset, header, tree_parent, NodeState::Live, true});
     const auto added = static_cast<uint32_t>(nodes_.size() - 1);
-    by_key_.emplace_hint(succ, nodes_.back().key, added);
+    by_key_.insert(added);
     hash_insert(added);
     nodes_.back().host = intern_host(key);
     update_pending(added, line);
@@ -586,7 +587,7 @@ LinkTreeFile::DeleteResult LinkTreeFile::remove(int32_t offset) {
         recover();
         return DeleteResult::Failed;
     }
-    by_key_.erase(x->key);
+    by_key_.erase(static_cast<uint32_t>(x - nodes_.data()));
     hash_erase(static_cast<uint32_t>(x - nodes_.data()));
     x->state = NodeState::Deleted;
     pending_.set(static_cast<uint32_t>(x - nodes_.data()), PendingIndex::kNotPending);

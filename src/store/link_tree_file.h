@@ -17,7 +17,6 @@
 // Single-threaded; not copyable or movable (the index refers to its own key storage).
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -28,6 +27,7 @@
 #include <utility>
 
 #include "store/item_record.h"
+#include "store/ordered_index.h"
 #include "store/pending_index.h"
 #include "store/tree_format.h"
 
@@ -173,7 +173,11 @@ private:
     [[nodiscard]] int64_t disk_end() const { return end_ - static_cast<int64_t>(append_buf_.size()); }
     bool root_deleted_ = false;
     std::vector<Node> nodes_;  // every node of the sequential chain, by ascending offset
-    std::map<std::string_view, uint32_t> by_key_;  // live key -> index into nodes_
+    struct NodeKey {
+        const std::vector<Node>* nodes;
+        std::string_view operator()(uint32_t i) const { return (*nodes)[i].key; }
+    };
+    OrderedIndex<NodeKey> by_key_{NodeKey{&nodes_}};  // live nodes in key order
     std::vector<HashSlot> hash_;                   // power-of-two size, at most half used
     std::size_t hash_used_ = 0;                    // slots not empty (erased ones included)
     PendingIndex pending_;
