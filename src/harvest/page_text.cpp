@@ -85,7 +85,9 @@ constexpr std::size_t kDirectSearchMax = 8;
 
 // Critical factorisation of `sought` (at least 3 characters) for the two-way search: returns
 // the split position and sets `period` to the period of the right part. Compares folded bytes.
-std::size_t critical_factorization(std::string_view sought, std::size_t& period) {
+// The maximal suffix of `sought` under the folded byte order (or its reverse), as the position
+// before it (wrapping: -1 for the whole text), with its period.
+std::size_t maximal_suffix(std::string_view sought, bool reversed, std::size_t& period) {
     constexpr std::size_t kNone = static_cast<std::size_t>(-1);  // wraps to 0 on "+ 1"
     const std::size_t m = sought.size();
     std::size_t max_suffix = kNone;
@@ -95,7 +97,7 @@ std::size_t critical_factorization(std::string_view sought, std::size_t& period)
     while (j + k < m) {
         const unsigned char a = fold(sought[j + k]);
         const unsigned char b = fold(sought[max_suffix + k]);
-        if (a < b) {
+        if (reversed ? b < a : a < b) {
             j += k;
             k = 1;
             p = j - max_suffix;
@@ -112,31 +114,15 @@ std::size_t critical_factorization(std::string_view sought, std::size_t& period)
         }
     }
     period = p;
+    return max_suffix;
+}
 
-    std::size_t max_suffix_rev = kNone;
-    j = 0;
-    k = p = 1;
-    while (j + k < m) {
-        const unsigned char a = fold(sought[j + k]);
-        const unsigned char b = fold(sought[max_suffix_rev + k]);
-        if (b < a) {
-            j += k;
-            k = 1;
-            p = j - max_suffix_rev;
-        } else if (a == b) {
-            if (k != p) {
-                ++k;
-            } else {
-                j += p;
-                k = 1;
-            }
-        } else {
-            max_suffix_rev = j++;
-            k = p = 1;
-        }
-    }
+std::size_t critical_factorization(std::string_view sought, std::size_t& period) {
+    std::size_t reverse_period = 1;
+    const std::size_t max_suffix = maximal_suffix(sought, false, period);
+    const std::size_t max_suffix_rev = maximal_suffix(sought, true, reverse_period);
     if (max_suffix_rev + 1 < max_suffix + 1) return max_suffix + 1;
-    period = p;
+    period = reverse_period;
     return max_suffix_rev + 1;
 }
 
