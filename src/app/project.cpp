@@ -1,0 +1,3 @@
+#include "app/project.h"
+
+namespace tarnvelox::app {}  // namespace tarnvelox::app

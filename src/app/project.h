@@ -1,0 +1,3 @@
+#pragma once
+
+namespace tarnvelox::app {}  // namespace tarnvelox::app

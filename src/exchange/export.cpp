@@ -1,0 +1,3 @@
+#include "exchange/export.h"
+
+namespace tarnvelox::exchange {}  // namespace tarnvelox::exchange

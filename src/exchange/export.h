@@ -1,0 +1,3 @@
+#pragma once
+
+namespace tarnvelox::exchange {}  // namespace tarnvelox::exchange

@@ -1,0 +1,3 @@
+#include "search/engines.h"
+
+namespace tarnvelox::search {}  // namespace tarnvelox::search

@@ -1,0 +1,3 @@
+#pragma once
+
+namespace tarnvelox::search {}  // namespace tarnvelox::search
