@@ -1,3 +1,175 @@
 #include "exchange/export.h"
 
-namespace tarnvelox::exchange {}  // namespace tarnvelox::exchange
+#include <cstdio>
+
+#include "platform/shell.h"
+#include "store/store.h"
+#include "store/text_util.h"
+
+namespace tarnvelox::exchange {
+
+namespace {
+
+constexpr std::string_view kProgramName = "Tarnvelox";
+constexpr std::string_view kProgramVersion = "1.00";
+
+bool is_address_format(int format) { return format % 2 == 1; }
+
+// An item text as a zero-terminated reader sees it; absent is empty.
+std::string_view text_of(const store::OptText& text) {
+    return text ? store::c_text(*text) : std::string_view();
+}
+
+// Item texts go into markup in the HTML formats: a harvested title such as "<script>" must stay
+// text, and a quote in a URL must not end the HREF.
+std::string escape_html(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+                break;
+        }
+    }
+    return out;
+}
+
+// "MM/DD/YY hh:mm:ss": month first, the year as its last two digits.
+std::string created_text(const std::tm& now) {
+    const int year = ((now.tm_year + 1900) % 100 + 100) % 100;
+    char buf[96];  // six ints of at most 11 characters each and five separators
+    std::snprintf(buf, sizeof buf, "%02i/%02i/%02i %02i:%02i:%02i", now.tm_mon + 1, now.tm_mday,
+                  year, now.tm_hour, now.tm_min, now.tm_sec);
+    return buf;
+}
+
+// Writes one formatted line, cut to kMaxExportLine characters. Write errors are not detected:
+// the file keeps what could be written.
+void write_line(std::FILE* file, std::string_view line) {
+    line = line.substr(0, kMaxExportLine);
+    std::fwrite(line.data(), 1, line.size(), file);
+}
+
+void write_header(std::FILE* file, int format, const std::tm& now) {
+    switch (format) {
+        case kFormatAddressBook:
+            write_line(file, "<!DOCTYPE NETSCAPE-Addressbook-file-1>\n");
+            write_line(file, "<TITLE>Tarnvelox Mail List</TITLE>\n");
+            write_line(file, "<H1>Tarnvelox Mail List</H1>\n");
+            write_line(file, "<DL><p>\n");
+            return;
+        case kFormatBookmarks:
+            write_line(file, "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n");
+            write_line(file, "<TITLE>Tarnvelox Bookmarks</TITLE>\n");
+            write_line(file, "<H1>Tarnvelox Bookmarks</H1>\n");
+            write_line(file, "<DL><p>\n");
+            return;
+        case kFormatHtmlAddresses:
+        case kFormatHtmlUrls: {
+            const std::string list = format == kFormatHtmlAddresses ? "Email" : "URL";
+            write_line(file, "<HTML>\n<HEAD>\n");
+            write_line(file, "<TITLE>Tarnvelox " + list + " List (Created " + created_text(now) +
+                                 ")</TITLE>\n");
+            write_line(file, "<META name=\"generator\" value=\"" + std::string(kProgramName) +
+                                 " v" + std::string(kProgramVersion) + "\">\n");
+            write_line(file, "</HEAD>\n<BODY>\n\n");
+            write_line(file, "<P><H1>Tarnvelox " + list + " List (Created " + created_text(now) +
+                                 ")</H1>\n</P>\n");
+            return;
+        }
+        default:
+            return;  // the text lists have no header
+    }
+}
+
+void write_footer(std::FILE* file, int format) {
+    if (format == kFormatAddressBook || format == kFormatBookmarks) {
+        write_line(file, "</DL><p>\n");
+    } else if (format == kFormatHtmlAddresses || format == kFormatHtmlUrls) {
+        write_line(file, "</BODY>\n</HTML>\n");
+    }
+}
+
+void write_item(std::FILE* file, int format, const store::ItemRecord& rec) {
+    const std::string_view title = text_of(rec.title);
+    const std::string_view url = text_of(rec.url);
+    std::string line;
+    switch (format) {
+        case kFormatTextAddresses:
+            line.append(title).append("\n");
+            break;
+        case kFormatTextUrls:
+            line.append(url).append("\n");
+            break;
+        case kFormatAddressBook:
+            // The HREF is the bare address; the link text is cut before it is escaped, so an
+            // entity is never split.
+            line = "<DT><A HREF=\"" + escape_html(title) + "\">" +
+                   escape_html(store::copy_bounded(title, kAddressBookTextWidth)) + "</A>\n";
+            break;
+        case kFormatBookmarks:
+            line = "<DI><A HREF=\"" + escape_html(url) + "\">" + escape_html(title) + "</A>\n";
+            break;
+        default:  // the two HTML lists; for addresses the url is the "mailto:" key
+            line = "<A HREF=\"" + escape_html(url) + "\">" + escape_html(title) + "</A><BR>\n";
+            break;
+    }
+    write_line(file, line);
+}
+
+}  // namespace
+
+harvest::ListKind export_list_kind(int format) {
+    return is_address_format(format) ? harvest::ListKind::Addresses : harvest::ListKind::Links;
+}
+
+int export_items(int format, const std::string& path,
+                 const std::vector<const store::ItemRecord*>* selected,
+                 const harvest::ItemFilter& filter, store::Store& store, platform::Shell& shell,
+                 const std::tm& now) {
+    if (format < kFormatTextAddresses || format > kFormatHtmlUrls) return 0;
+    if (!open_store(store)) {
+        shell.report_error(kStoreOpenFailedMessage);
+        return 0;
+    }
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        shell.report_error(kExportOpenFailedMessage);
+        return 0;
+    }
+
+    const harvest::ListKind list = export_list_kind(format);
+    write_header(file, format, now);
+    const auto write_if_passes = [&](const store::ItemRecord& rec) {
+        if (harvest::passes_item_filter(rec, list, filter)) write_item(file, format, rec);
+    };
+    if (selected != nullptr) {
+        for (const store::ItemRecord* rec : *selected) {
+            if (rec != nullptr) write_if_passes(*rec);
+        }
+    } else {
+        const store::TreeFile which = list == harvest::ListKind::Addresses
+                                          ? store::TreeFile::Addresses
+                                          : store::TreeFile::Links;
+        store.read_position = 0;
+        while (store::RecordPtr rec = store::read_next_link(store, which)) write_if_passes(*rec);
+    }
+    write_footer(file, format);
+    std::fclose(file);
+    return 1;
+}
+
+}  // namespace tarnvelox::exchange

@@ -1,3 +1,112 @@
 #include "search/engines.h"
 
-namespace tarnvelox::search {}  // namespace tarnvelox::search
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "platform/shell.h"
+#include "store/text_util.h"
+
+namespace tarnvelox::search {
+
+namespace {
+
+// Bytes taken from the file per read; any size works, lines are joined across reads.
+constexpr std::size_t kReadChunk = 8192;
+
+// What carries over from one line to the next while the file is read.
+struct LoadState {
+    store::OptText name;                  // the last NAME= value
+    uint32_t kind = 0;                    // the last TYP= kind
+    uint32_t group = 0;                   // the last ID= number
+    store::ItemRecord* recent = nullptr;  // the record the last REQ= created (borrowed)
+};
+
+bool starts_with(std::string_view line, std::string_view prefix) {
+    return line.substr(0, prefix.size()) == prefix;
+}
+
+// Every statement recognised here contains "=", so the value always exists.
+std::string_view value_of(std::string_view line) { return line.substr(line.find('=') + 1); }
+
+void apply_line(Engines& engines, LoadState& state, std::string_view line) {
+    line = store::c_text(line);
+    while (!line.empty() && store::is_space(line.back())) line.remove_suffix(1);
+
+    if (starts_with(line, "NAME=")) {
+        state.name = std::string(value_of(line));
+        return;
+    }
+    if (starts_with(line, "REQ=")) {
+        store::RecordPtr rec = store::clear_record();
+        rec->kind = state.kind;
+        rec->engine_id = state.group;
+        rec->title = state.name;
+        rec->url = std::string(value_of(line));
+        state.recent = &engines.list.append(std::move(rec));
+        return;
+    }
+    if (state.recent == nullptr) return;  // nothing to describe before the first REQ= line
+    if (starts_with(line, "HOME=")) {
+        state.recent->source = std::string(value_of(line));
+    } else if (starts_with(line, "ID=")) {
+        // A negative number wraps, as the unsigned group field would take it.
+        state.group = static_cast<uint32_t>(store::read_int(value_of(line)));
+        state.recent->engine_id = state.group;
+    } else if (starts_with(line, "TYP=S")) {
+        state.kind = kKindSearchEngine;
+        state.recent->kind = state.kind;
+        ++engines.engine_count;
+    } else if (starts_with(line, "TYP=D")) {
+        state.kind = kKindDirectory;
+        state.recent->kind = state.kind;
+        ++engines.directory_count;
+    }
+}
+
+}  // namespace
+
+int load_engines(Engines& engines, const std::string& path, platform::Shell& shell) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        shell.report_error("Unable to Load Engines File '" + path + "'");
+        return 0;
+    }
+    engines.list.clear();
+    engines.engine_count = 0;
+    engines.directory_count = 0;
+
+    LoadState state;
+    std::vector<char> chunk(kReadChunk);
+    std::string line;
+    line.reserve(kMaxEngineLine);
+    std::size_t got;
+    while ((got = std::fread(chunk.data(), 1, chunk.size(), file)) > 0) {
+        const char* p = chunk.data();
+        const char* const end = p + got;
+        while (p < end) {
+            const auto* newline = static_cast<const char*>(std::memchr(p, '\n', end - p));
+            const char* const piece_end = newline != nullptr ? newline : end;
+            const std::size_t room = kMaxEngineLine - line.size();
+            line.append(p, std::min(room, static_cast<std::size_t>(piece_end - p)));
+            if (newline == nullptr) break;
+            apply_line(engines, state, line);
+            line.clear();
+            p = newline + 1;
+        }
+    }
+    // A last line without a line feed counts too.
+    if (!line.empty()) apply_line(engines, state, line);
+    std::fclose(file);
+    return engines.list.empty() ? 0 : 1;
+}
+
+store::ItemRecord* find_engine_by_id(const store::ItemList& engines, uint32_t id) {
+    for (store::ItemRecord* rec = engines.head(); rec != nullptr; rec = rec->next.get()) {
+        if (rec->engine_id == id) return rec;
+    }
+    return nullptr;
+}
+
+}  // namespace tarnvelox::search
