@@ -1,3 +1,308 @@
 #include "app/project.h"
 
-namespace tarnvelox::app {}  // namespace tarnvelox::app
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "search/engines.h"
+#include "store/link_tree_file.h"
+#include "store/text_util.h"
+
+namespace tarnvelox::app {
+
+namespace {
+
+// The project file is read in pieces of this size; a line is assembled from them up to its cap.
+constexpr std::size_t kReadChunk = 16 * 1024;
+
+enum class Key {
+    Url,
+    Crawl,
+    Extract,
+    Email,
+    Name,
+    Domain,
+    Include,
+    Exclude,
+    LastExport,
+    LastImport,
+    Sort,
+    Start,
+    EnginePos,
+    Count,
+};
+
+struct KeyText {
+    std::string_view text;  // includes its "="
+    Key key;
+};
+
+// The order in which a read line is tested: the first key found anywhere in the line wins, so
+// a keyword list holding "URL=" is read as a starting URL.
+constexpr KeyText kReadOrder[] = {
+    {"URL=", Key::Url},
+    {"CRAWL=", Key::Crawl},
+    {"EXTRACT=", Key::Extract},
+    {"EMAIL=", Key::Email},
+    {"NAME=", Key::Name},
+    {"DOMAIN=", Key::Domain},
+    {"INCLUDE=", Key::Include},
+    {"EXCLUDE=", Key::Exclude},
+    {"LAST_EXPORT=", Key::LastExport},
+    {"LAST_IMPORT=", Key::LastImport},
+    {"SORT=", Key::Sort},
+    {"START=", Key::Start},
+    {"E_POS=", Key::EnginePos},
+    {"COUNT=", Key::Count},
+};
+
+// Appends `key` and `value` as one line, cut to kMaxProjectLineWritten with its "\n".
+void append_line(std::string& out, std::string_view key, std::string_view value) {
+    const std::size_t room = kMaxProjectLineWritten - 1 - key.size();
+    out.append(key).append(store::copy_bounded(store::c_text(value), room)).push_back('\n');
+}
+
+void append_text(std::string& out, std::string_view key, const std::optional<std::string>& text) {
+    if (text) append_line(out, key, *text);
+}
+
+// Filter texts: empty is "not set", so nothing is written.
+void append_filter(std::string& out, std::string_view key, const std::string& text) {
+    if (!text.empty()) append_line(out, key, text);
+}
+
+// The pieces of the context a project file line may change.
+struct ProjectTargets {
+    harvest::SearchTexts& search;
+    harvest::ItemFilter& filter;
+    ProjectValues& values;
+    store::ItemList& engines;
+    store::Store& store;
+    int32_t& sort_setting;
+};
+
+// Applies one line of the project file (at most kMaxProjectLineRead characters, no "\n").
+void apply_line(const ProjectTargets& to, std::string& line) {
+    line.resize(store::c_text(line).size());
+    store::trim_right(line);
+    for (const KeyText& entry : kReadOrder) {
+        if (line.find(entry.text) == std::string::npos) continue;
+        // Every key ends in "=", so the line has one.
+        std::string value = line.substr(line.find('=') + 1);
+        switch (entry.key) {
+            case Key::Url:
+                to.search.starting_url = std::move(value);
+                break;
+            case Key::Crawl:
+                to.search.crawl_keywords = std::move(value);
+                break;
+            case Key::Extract:
+                to.search.extract_keywords = std::move(value);
+                break;
+            case Key::Email:
+                to.search.sought_addresses = std::move(value);
+                break;
+            case Key::Name:
+                to.search.person_name = std::move(value);
+                break;
+            case Key::Domain:
+                to.filter.domains = std::move(value);
+                break;
+            case Key::Include:
+                to.filter.must_contain = std::move(value);
+                break;
+            case Key::Exclude:
+                to.filter.must_not_contain = std::move(value);
+                break;
+            case Key::LastExport:
+                to.values.last_export = std::move(value);
+                break;
+            case Key::LastImport:
+                to.values.last_import = std::move(value);
+                break;
+            case Key::Sort:
+                to.sort_setting = store::read_int(value);
+                break;
+            case Key::Start:
+                to.search.crawl_scope = store::read_int(value);
+                break;
+            case Key::EnginePos:
+                // The id is compared as the 32-bit pattern the file was written from.
+                if (store::ItemRecord* engine = search::find_engine_by_id(
+                        to.engines, static_cast<uint32_t>(store::read_int(value)))) {
+                    engine->selected = 1;
+                }
+                break;
+            case Key::Count:
+                to.store.total_addresses = store::read_int(value);
+                break;
+        }
+        return;
+    }
+}
+
+// Reads the project file line by line into `to`. False when it cannot be opened.
+bool read_project_file(const std::string& path, const ProjectTargets& to) {
+    std::error_code ignored;
+    // A directory opens like a file here but holds no project.
+    if (std::filesystem::is_directory(path, ignored)) return false;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    // A line longer than the cap (never written by the program; a damaged or edited file) is
+    // read to its line feed, but only its first kMaxProjectLineRead characters count: the rest
+    // is dropped rather than read as a line of its own, so a long value cannot smuggle in a key.
+    std::vector<char> chunk(kReadChunk);
+    std::string line;
+    line.reserve(kMaxProjectLineRead);
+    std::size_t got;
+    while ((got = std::fread(chunk.data(), 1, chunk.size(), file)) > 0) {
+        const char* p = chunk.data();
+        const char* const end = p + got;
+        while (p < end) {
+            const auto* newline = static_cast<const char*>(std::memchr(p, '\n', end - p));
+            const char* const piece_end = newline != nullptr ? newline : end;
+            const std::size_t room = kMaxProjectLineRead - line.size();
+            line.append(p, std::min(room, static_cast<std::size_t>(piece_end - p)));
+            if (newline == nullptr) break;
+            apply_line(to, line);
+            line.clear();
+            p = newline + 1;
+        }
+    }
+    // The last line counts without a line feed too (an empty one changes nothing).
+    apply_line(to, line);
+    std::fclose(file);
+    return true;
+}
+
+struct LoadCounts {
+    int32_t records = 0;    // loaded by this call, for the progress reports
+    int32_t addresses = 0;  // address records loaded by this call
+};
+
+// Adds the records of one companion file to `list`.
+void load_companion(const std::string& file_name, harvest::ListKind kind, bool import_only,
+                    const harvest::ItemFilter& filter, int32_t maxlist, store::Store& store,
+                    store::ItemList& list, harvest::RunState& run, LoadCounts& counts,
+                    LoadProgress* progress) {
+    if (maxlist <= 0) return;
+    std::error_code ignored;
+    // A missing file is skipped, not created: the store creates it when a harvest starts.
+    if (!std::filesystem::is_regular_file(file_name, ignored)) return;
+    store::LinkTreeFile file;
+    if (!file.open(file_name)) return;
+    int64_t position = 0;
+    int32_t node_offset = store::kNone;
+    // maxlist counts the records read from the file, the ones an import filters out included.
+    for (int32_t read = 0; read < maxlist; ++read) {
+        store::RecordPtr rec = file.read_next(position, node_offset);
+        if (!rec) break;
+        if (import_only && !harvest::passes_item_filter(*rec, kind, filter)) continue;
+        const store::ItemRecord& added = list.append(std::move(rec));
+        if ((added.status & store::STATUS_BAD) != 0) {
+            ++run.bad_links;
+        } else if ((added.kind & store::KIND_ADDRESS) != 0) {
+            ++counts.addresses;
+        } else if ((added.status & store::STATUS_VISITED) == 0) {
+            ++store.total_links;
+        }
+        if ((added.status & store::STATUS_VISITED) != 0) ++run.visited_links;
+        if (++counts.records % kLoadProgressStep == 0 && progress != nullptr) {
+            progress->show_load_counts(store.total_links, run.bad_links, counts.addresses);
+        }
+    }
+    file.close();
+}
+
+}  // namespace
+
+std::string project_text(const harvest::SearchTexts& search, const harvest::ItemFilter& filter,
+                         const ProjectValues& values, const store::Store& store,
+                         const store::ItemList& engines) {
+    std::string out;
+    out.reserve(512);
+    append_line(out,
+                "OWNER=", std::string(kProjectOwner) + " " + std::to_string(kProjectOwnerRevision));
+    if (search.starting_url) {
+        std::string url(store::c_text(*search.starting_url));
+        std::replace(url.begin(), url.end(), '\n', ' ');
+        append_line(out, "URL=", url);
+    }
+    append_text(out, "CRAWL=", search.crawl_keywords);
+    append_text(out, "EXTRACT=", search.extract_keywords);
+    append_text(out, "EMAIL=", search.sought_addresses);
+    append_text(out, "NAME=", search.person_name);
+    append_filter(out, "DOMAIN=", filter.domains);
+    append_filter(out, "INCLUDE=", filter.must_contain);
+    append_filter(out, "EXCLUDE=", filter.must_not_contain);
+    append_text(out, "LAST_EXPORT=", values.last_export);
+    append_text(out, "LAST_IMPORT=", values.last_import);
+    append_line(out, "COUNT=", std::to_string(store.total_addresses));
+    append_line(out, "START=", std::to_string(search.crawl_scope));
+    append_line(out, "BODY=", "");
+    for (const store::ItemRecord* at = engines.head(); at != nullptr; at = at->next.get()) {
+        if (at->selected == 0) continue;
+        append_line(out, "E_POS=", std::to_string(static_cast<int32_t>(at->engine_id)));
+    }
+    return out;
+}
+
+int save_project(const std::string& path, const harvest::SearchTexts& search,
+                 const harvest::ItemFilter& filter, const ProjectValues& values,
+                 const store::Store& store, const store::ItemList& engines,
+                 platform::Shell& shell) {
+    // The new file is complete before it replaces the old one: a failure on the way (disk full,
+    // no permission) leaves the previous project readable.
+    const std::string temporary = path + ".tmp";
+    const std::string bytes = project_text(search, filter, values, store, engines);
+    bool ok = false;
+    if (std::FILE* file = std::fopen(temporary.c_str(), "wb"); file != nullptr) {
+        ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+        ok = std::fclose(file) == 0 && ok;
+        std::error_code error;
+        if (ok) std::filesystem::rename(temporary, path, error);
+        if (!ok || error) {
+            ok = false;
+            std::filesystem::remove(temporary, error);
+        }
+    }
+    if (!ok) {
+        shell.report_error(kWriteProjectFailedMessage);
+        return 0;
+    }
+    return 1;
+}
+
+int load_project(const std::string& path, bool import_only, harvest::SearchTexts& search,
+                 harvest::ItemFilter& filter, ProjectValues& values, store::ItemList& engines,
+                 store::Store& store, store::ItemLists& lists, harvest::RunState& run,
+                 int32_t& sort_setting, int32_t maxlist, LoadProgress* progress) {
+    if (!import_only) {
+        lists.links.clear();
+        lists.addresses.clear();
+        store.total_links = 0;
+        run.bad_links = 0;
+        run.visited_links = 0;
+        if (!read_project_file(
+                path, ProjectTargets{search, filter, values, engines, store, sort_setting})) {
+            return 0;
+        }
+    }
+    store.links.close();
+    // Nodes the open addresses file still buffers must be on disk before it is read again
+    // through a handle of its own.
+    if (store.addresses.is_open()) store.addresses.flush();
+
+    LoadCounts counts;
+    load_companion(store::addresses_file_name(path), harvest::ListKind::Addresses, import_only,
+                   filter, maxlist, store, lists.addresses, run, counts, progress);
+    load_companion(store::links_file_name(path), harvest::ListKind::Links, import_only, filter,
+                   maxlist, store, lists.links, run, counts, progress);
+    store.total_addresses = std::max(store.total_addresses, counts.addresses);
+    return 1;
+}
+
+}  // namespace tarnvelox::app
