@@ -59,10 +59,15 @@ constexpr KeyText kReadOrder[] = {
     {"COUNT=", Key::Count},
 };
 
-// Appends `key` and `value` as one line, cut to kMaxProjectLineWritten with its "\n".
+// Appends `key` and `value` as one line, cut to kMaxProjectLineWritten with its "\n". A line
+// feed inside a value becomes a blank, for every key: otherwise the rest of the value would be
+// read back as a line of its own, and a name holding "\nURL=..." would replace the starting URL.
 void append_line(std::string& out, std::string_view key, std::string_view value) {
     const std::size_t room = kMaxProjectLineWritten - 1 - key.size();
-    out.append(key).append(store::copy_bounded(store::c_text(value), room)).push_back('\n');
+    const std::size_t start = out.size() + key.size();
+    out.append(key).append(store::copy_bounded(store::c_text(value), room));
+    std::replace(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(), '\n', ' ');
+    out.push_back('\n');
 }
 
 void append_text(std::string& out, std::string_view key, const std::optional<std::string>& text) {
@@ -226,11 +231,7 @@ std::string project_text(const harvest::SearchTexts& search, const harvest::Item
     out.reserve(512);
     append_line(out,
                 "OWNER=", std::string(kProjectOwner) + " " + std::to_string(kProjectOwnerRevision));
-    if (search.starting_url) {
-        std::string url(store::c_text(*search.starting_url));
-        std::replace(url.begin(), url.end(), '\n', ' ');
-        append_line(out, "URL=", url);
-    }
+    append_text(out, "URL=", search.starting_url);
     append_text(out, "CRAWL=", search.crawl_keywords);
     append_text(out, "EXTRACT=", search.extract_keywords);
     append_text(out, "EMAIL=", search.sought_addresses);

@@ -216,6 +216,24 @@ TEST_F(ProjectTest, SavedFileHasExactBytesAndLoadsBackToTheSameBytes) {
     EXPECT_TRUE(shell.errors.empty());
 }
 
+TEST_F(ProjectTest, LineFeedsInAnyValueStayOnTheirLine) {
+    set_texts("http://a.example/\nx"s, "fish\nchips"s, std::nullopt, std::nullopt,
+              "Jo\nURL=http://evil.example/"s);
+    values.last_export = "/tmp/out\nCOUNT=99";
+    const std::string path = dir.file("lf.tvp");
+    ASSERT_EQ(save(path), 1);
+    EXPECT_EQ(file_bytes(path),
+              "OWNER=Tarnvelox 100\nURL=http://a.example/ x\nCRAWL=fish chips\n"
+              "NAME=Jo URL=http://evil.example/\nLAST_EXPORT=/tmp/out COUNT=99\nCOUNT=0\n"
+              "START=2\nBODY=\n");
+    set_texts(std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt);
+    ASSERT_EQ(load(path), 1);
+    // The name line holds "URL=" too and is read as a starting URL, as every line is read by
+    // the first key it contains; but nothing spills into a line of its own.
+    EXPECT_EQ(search.crawl_keywords, OptText("fish chips"));
+    EXPECT_EQ(store.total_addresses, 0);
+}
+
 TEST_F(ProjectTest, SaveThatCannotWriteReportsErrorAndLeavesNothingBehind) {
     const std::string is_folder = dir.file("folder.tvp");
     std::filesystem::create_directory(is_folder);
