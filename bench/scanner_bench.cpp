@@ -28,6 +28,27 @@ const char* const kWords[] = {
     "quality", "delivery",  "weekend",  "prices",  "contact",  "support", "about",  "history",
     "family",  "business",  "local",    "friendly", "opening", "hours",   "summer", "winter"};
 
+// Running text: a vocabulary of 3,000 invented words of 2 to 10 letters, with the common words
+// above making up a fifth of the text, as in real prose where any one keyword is rare.
+class Vocabulary {
+public:
+    explicit Vocabulary(std::mt19937& rng) {
+        for (int i = 0; i < 3000; ++i) {
+            std::string word;
+            const int length = 2 + static_cast<int>(rng() % 9);
+            for (int k = 0; k < length; ++k) word += static_cast<char>('a' + rng() % 26);
+            words_.push_back(std::move(word));
+        }
+    }
+    const std::string& pick(std::mt19937& rng) const {
+        static const std::vector<std::string> common(std::begin(kWords), std::end(kWords));
+        return rng() % 5 == 0 ? common[rng() % common.size()] : words_[rng() % words_.size()];
+    }
+
+private:
+    std::vector<std::string> words_;
+};
+
 struct Site {
     std::vector<std::string> pages;
     std::vector<std::string> urls;
@@ -38,6 +59,7 @@ struct Site {
 // shared navigation and catalogue, as on a real crawl.
 Site make_site(bool unique) {
     std::mt19937 rng(1234);
+    const Vocabulary vocabulary(rng);
     Site site;
     int page_no = 0;
     while (site.bytes < kTargetBytes) {
@@ -61,7 +83,7 @@ Site make_site(bool unique) {
             p += "<td><a href=\"items/" + prefix + "item" + std::to_string(item) +
                  ".html\"><b>Item " + std::to_string(item) + "</b></a> &nbsp; ";
             for (int w = 0; w < 6; ++w) {
-                p += kWords[rng() % std::size(kWords)];
+                p += vocabulary.pick(rng);
                 p += ' ';
             }
             p += "</td>";
@@ -77,7 +99,7 @@ Site make_site(bool unique) {
         for (int para = 0; para < 8; ++para) {
             p += "<p>";
             for (int w = 0; w < 60; ++w) {
-                p += kWords[rng() % std::size(kWords)];
+                p += vocabulary.pick(rng);
                 p += (w % 13 == 12) ? ".\n" : " ";
             }
             p += "</p>\n";

@@ -85,6 +85,20 @@ public:
             if (role == Role::Alternative) has_alternative_ = true;
             entries_.push_back(e);
         }
+        for (const Entry& e : entries_) {
+            // Lengths a matching word can have: exactly the pattern's (no star) or at least the
+            // characters other than stars; lengths from kLongWord on share one bit.
+            const std::size_t shortest = std::min(e.fixed_length, kLongWord);
+            const uint64_t lengths =
+                e.has_star ? ~uint64_t{0} << shortest : uint64_t{1} << shortest;
+            if (e.key == kAnyFirst) {
+                for (uint64_t& bits : lengths_by_first_) bits |= lengths;
+            } else {
+                lengths_by_first_[e.key] |= lengths;
+                lengths_by_first_[static_cast<unsigned char>(
+                    store::to_upper(static_cast<char>(e.key)))] |= lengths;
+            }
+        }
         std::stable_sort(entries_.begin(), entries_.end(),
                          [](const Entry& a, const Entry& b) { return a.key < b.key; });
         std::size_t k = 0;
@@ -107,6 +121,13 @@ public:
     }
 
     [[nodiscard]] bool matched() const { return candidate_ && unsatisfied_ == 0; }
+
+    // False when no entry can match `word` (not empty) by its first character and length: the
+    // quick test that spares most words of running text the look at every entry.
+    [[nodiscard]] bool may_match(std::string_view word) const {
+        const uint64_t bits = lengths_by_first_[static_cast<unsigned char>(word.front())];
+        return ((bits >> std::min(word.size(), kLongWord)) & 1) != 0;
+    }
 
 private:
     enum class Role { Alternative, Required, Forbidden };
@@ -145,6 +166,8 @@ private:
         return Verdict::Undecided;
     }
 
+    static constexpr std::size_t kLongWord = 63;
+    std::array<uint64_t, 256> lengths_by_first_{};  // per first byte: lengths that may match
     std::vector<Entry> entries_;                             // sorted by key
     std::array<std::size_t, kAnyFirst + 2> first_of_key_{};  // entries of key k: [k], [k + 1])
     std::size_t unsatisfied_ = 0;
@@ -239,13 +262,16 @@ bool page_matches_keywords(const KeywordList& list, std::string_view page) {
         if (pos >= page.size()) break;
         const std::size_t start = pos;
         while (pos < page.size() && is_word_char(page[pos])) ++pos;
-        switch (matcher.offer(page.substr(start, pos - start))) {
-            case KeywordMatcher::Verdict::Matches:
-                return true;
-            case KeywordMatcher::Verdict::Fails:
-                return false;
-            case KeywordMatcher::Verdict::Undecided:
-                break;
+        const std::string_view word = page.substr(start, pos - start);
+        if (matcher.may_match(word)) {
+            switch (matcher.offer(word)) {
+                case KeywordMatcher::Verdict::Matches:
+                    return true;
+                case KeywordMatcher::Verdict::Fails:
+                    return false;
+                case KeywordMatcher::Verdict::Undecided:
+                    break;
+            }
         }
         // Most words end in one blank before the next word: that is all the filler would skip.
         if (pos + 1 < page.size() && page[pos] == ' ' && is_word_char(page[pos + 1])) {
