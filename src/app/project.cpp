@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "search/engines.h"
+#include "store/link_file_reader.h"
 #include "store/link_tree_file.h"
 #include "store/text_util.h"
 
@@ -197,13 +198,12 @@ void load_companion(const std::string& file_name, harvest::ListKind kind, bool i
     std::error_code ignored;
     // A missing file is skipped, not created: the store creates it when a harvest starts.
     if (!std::filesystem::is_regular_file(file_name, ignored)) return;
-    store::LinkTreeFile file;
+    // Read-only: loading, and importing another person's project, never change the files.
+    store::LinkFileReader file;
     if (!file.open(file_name)) return;
-    int64_t position = 0;
-    int32_t node_offset = store::kNone;
     // maxlist counts the records read from the file, the ones an import filters out included.
     for (int32_t read = 0; read < maxlist; ++read) {
-        store::RecordPtr rec = file.read_next(position, node_offset);
+        store::RecordPtr rec = file.next();
         if (!rec) break;
         if (import_only && !harvest::passes_item_filter(*rec, kind, filter)) continue;
         const store::ItemRecord& added = list.append(std::move(rec));
@@ -219,7 +219,6 @@ void load_companion(const std::string& file_name, harvest::ListKind kind, bool i
             progress->show_load_counts(store.total_links, run.bad_links, counts.addresses);
         }
     }
-    file.close();
 }
 
 }  // namespace
@@ -285,6 +284,7 @@ int load_project(const std::string& path, bool import_only, harvest::SearchTexts
         lists.links.clear();
         lists.addresses.clear();
         store.total_links = 0;
+        store.total_addresses = 0;
         run.bad_links = 0;
         run.visited_links = 0;
         if (!read_project_file(

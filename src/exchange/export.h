@@ -32,10 +32,11 @@ inline constexpr int kFormatBookmarks = 4;      // bookmark HTML
 inline constexpr int kFormatHtmlAddresses = 5;  // plain HTML list of "mailto:" anchors
 inline constexpr int kFormatHtmlUrls = 6;       // plain HTML list of links
 
-// Every line written (header lines included) is cut to this many characters; an item line that
-// is cut loses its line feed with the rest. Item texts can be as long as a stored record line
-// (2047 characters) and grow up to six times by escaping, so the cap is reachable.
-inline constexpr std::size_t kMaxExportLine = 3095;
+// Every line written (header lines included) is formatted in a buffer of 3095 bytes and cut
+// there, which leaves room for 3094 characters and the terminator; an item line that is cut
+// loses its line feed with the rest. Item texts can be as long as a stored record line (2047
+// characters) and grow up to six times by escaping, so the cap is reachable.
+inline constexpr std::size_t kMaxExportLine = 3094;
 
 // The link text of an address-book line is cut to this many characters (before escaping).
 inline constexpr std::size_t kAddressBookTextWidth = 45;

@@ -32,7 +32,10 @@ std::string_view value_of(std::string_view line) { return line.substr(line.find(
 
 void apply_line(Engines& engines, LoadState& state, std::string_view line) {
     line = store::c_text(line);
-    while (!line.empty() && store::is_space(line.back())) line.remove_suffix(1);
+    // Trailing blanks, tabs and carriage returns are ignored; other white space is kept.
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) {
+        line.remove_suffix(1);
+    }
 
     if (starts_with(line, "NAME=")) {
         state.name = std::string(value_of(line));

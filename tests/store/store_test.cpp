@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include "store/link_file_reader.h"
+#include "store/reference_tree.h"
 #include "store/temp_dir.h"
 #include "store/tree_test_util.h"
 
@@ -122,6 +124,44 @@ TEST_F(StoreTest, RewriteLineUpdatesAFetchedLinkInPlace) {
     EXPECT_EQ(*back->title, "The page's own title");
     EXPECT_EQ(back->status, STATUS_VISITED);
     EXPECT_EQ(*back->modified, "Tue, 08 Dec 2026 04:00:00 GMT");
+}
+
+}  // namespace
+}  // namespace tarnvelox::store
+
+namespace tarnvelox::store {
+namespace {
+
+// Loading reads a file without changing it: an interrupted append at its end stays as it is,
+// and a node whose line is longer than a reader takes is passed over whole.
+TEST(LinkFileReaderTest, ReadsWithoutChangingAndPassesOverOverlongLines) {
+    tarnvelox::testing::TempDir dir;
+    const std::string path = dir.file("r.lin");
+    {
+        LinkTreeFile file;
+        ASSERT_TRUE(file.open(path));
+        for (const char* url : {"http://a/", "http://b/", "http://c/"}) {
+            ASSERT_GE(file.insert(testing::link(url)), 0);
+        }
+    }
+    std::string bytes = testing::read_file_bytes(path);
+    const std::size_t second = 16 + static_cast<std::size_t>(testing::header_at(bytes, 0).length);
+    // Make the second node's line 3000 bytes long, then leave half a node at the end.
+    const NodeHeader h1 = testing::header_at(bytes, static_cast<int32_t>(second));
+    std::string longer = bytes.substr(0, second + 16) +
+                         bytes.substr(second + 16, h1.length) +
+                         std::string(3000 - h1.length, ' ') + bytes.substr(second + 16 + h1.length);
+    encode_i32(reinterpret_cast<unsigned char*>(&longer[second + 8]), 3000);
+    longer += longer.substr(0, 20);
+    testing::write_file_bytes(path, longer);
+
+    LinkFileReader reader;
+    ASSERT_TRUE(reader.open(path));
+    std::vector<std::string> urls;
+    while (RecordPtr rec = reader.next()) urls.push_back(*rec->url);
+    EXPECT_EQ(urls, (std::vector<std::string>{"http://a/", "http://c/"}));
+    EXPECT_EQ(testing::read_file_bytes(path), longer);
+    EXPECT_FALSE(reader.open(dir.file("missing.lin")));
 }
 
 }  // namespace
