@@ -1,0 +1,3 @@
+#include "net/fetch_engine.h"
+
+namespace tarnvelox::net {}  // namespace tarnvelox::net

@@ -1,0 +1,3 @@
+#pragma once
+
+namespace tarnvelox::net {}  // namespace tarnvelox::net

@@ -1,0 +1,3 @@
+#include "platform/qt/qt_network.h"
+
+namespace tarnvelox::platform::qt {}  // namespace tarnvelox::platform::qt

@@ -1,0 +1,3 @@
+#pragma once
+
+namespace tarnvelox::platform::qt {}  // namespace tarnvelox::platform::qt
