@@ -1,3 +1,389 @@
 #include "net/fetch_engine.h"
 
-namespace tarnvelox::net {}  // namespace tarnvelox::net
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "store/item_record.h"
+
+namespace tarnvelox::net {
+namespace {
+
+// Lowers the nesting depth again on every way out of drive_slot.
+class NestingGuard {
+public:
+    explicit NestingGuard(int32_t& depth) : depth_(depth) { ++depth_; }
+    ~NestingGuard() { --depth_; }
+    NestingGuard(const NestingGuard&) = delete;
+    NestingGuard& operator=(const NestingGuard&) = delete;
+
+private:
+    int32_t& depth_;
+};
+
+bool has_socket(const Slot& s) { return s.socket != 0 && s.socket != -1; }
+
+bool digits_and_dots(std::string_view host) {
+    return !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
+        return (c >= '0' && c <= '9') || c == '.';
+    });
+}
+
+// The address text as the socket layer takes it: a dotted IPv4 address in any of the forms
+// inet_aton accepts, written out in full; empty when it does not convert.
+std::string canonical_address(const std::string& text) {
+    in_addr addr{};
+    if (text.empty() || inet_aton(text.c_str(), &addr) == 0) return {};
+    char out[INET_ADDRSTRLEN] = {};
+    if (inet_ntop(AF_INET, &addr, out, sizeof out) == nullptr) return {};
+    return out;
+}
+
+std::string_view url_of(const store::ItemRecord* item) {
+    return item != nullptr && item->url ? std::string_view(*item->url) : std::string_view();
+}
+
+}  // namespace
+
+FetchEngine::FetchEngine(NetEnv& env, harvest::FrontierState& frontier, platform::EventLoop& loop,
+                         platform::Network& network, RequestOptions options,
+                         std::string person_name, int32_t packcount, RunHooks& hooks)
+    : env_(env),
+      frontier_(frontier),
+      loop_(loop),
+      network_(network),
+      options_(std::move(options)),
+      person_name_(std::move(person_name)),
+      packcount_(packcount >= 1 && packcount <= kMaxSlots ? packcount : kDefaultPackcount),
+      hooks_(hooks) {
+    if (env_.sockets == nullptr) env_.sockets = this;
+}
+
+FetchEngine::~FetchEngine() {
+    if (env_.sockets == this) env_.sockets = nullptr;
+}
+
+int FetchEngine::lookup_slot(int event_id) {
+    const auto* it = std::find(kLookupEventIds.begin(), kLookupEventIds.end(), event_id);
+    return it == kLookupEventIds.end() ? -1 : static_cast<int>(it - kLookupEventIds.begin());
+}
+
+void FetchEngine::close_socket(int socket) { network_.close(socket); }
+
+void FetchEngine::status(int slot, std::string_view text) {
+    env_.harvest.shell.show_slot_status(slot, text);
+}
+
+int FetchEngine::start_sockets() {
+    if (network_.start()) return 1;
+    status(0, "ERROR: Failed to initialize Winsock");
+    env_.harvest.shell.report_error("Failed to initialize Winsock");
+    return 0;
+}
+
+void FetchEngine::shutdown() {
+    for (Slot& s : env_.slots.slots) {
+        if (has_socket(s)) {
+            network_.close(s.socket);
+            s.socket = 0;
+        }
+        s.free_response();
+    }
+}
+
+int FetchEngine::slot_of_socket(int socket) const {
+    if (socket == 0 || socket == -1) return -1;
+    for (int i = 0; i < packcount_; ++i) {
+        if (env_.slots.slots[static_cast<std::size_t>(i)].socket == socket) return i;
+    }
+    return -1;
+}
+
+void FetchEngine::post_drive(int slot) {
+    if (drive_posted_[static_cast<std::size_t>(slot)]) return;
+    drive_posted_[static_cast<std::size_t>(slot)] = true;
+    loop_.post_command(kDriveSlotCommand + slot);
+}
+
+bool FetchEngine::on_command(int command_id) {
+    const int slot = command_id - kDriveSlotCommand;
+    if (slot < 0 || slot >= kMaxSlots) return false;
+    drive_posted_[static_cast<std::size_t>(slot)] = false;
+    if (slot < packcount_ && slot_at(slot).state == SlotState::Idle) drive_slot(slot);
+    return true;
+}
+
+int FetchEngine::drive_slot(int slot) {
+    harvest::RunState& run = env_.harvest.run;
+    if (env_.slots.nesting > kMaxNesting || run.stop_requested != 0) return 1;
+    Slot& s = slot_at(slot);
+    if (!has_socket(s) && s.state != SlotState::Idle) {
+        s.state = SlotState::Idle;
+        return 1;
+    }
+    NestingGuard guard(env_.slots.nesting);
+    if (s.ticks != kRetryTicks && s.state != SlotState::Receiving) s.ticks = 0;
+    switch (s.state) {
+        case SlotState::Idle:
+            drive_idle(slot);
+            break;
+        case SlotState::Connecting:
+            connect(slot);
+            break;
+        case SlotState::Sending:
+            send_request(slot);
+            break;
+        case SlotState::Receiving:
+            if (run.harvest_running != 0) receive(slot);
+            break;
+        case SlotState::Finishing:
+        default:
+            break;
+    }
+    return 1;
+}
+
+void FetchEngine::drive_idle(int slot) {
+    Slot& s = slot_at(slot);
+    s.free_response();
+    if (harvest::next_link_for_slot(env_.harvest, frontier_, slot, s.item, special_) == 0) {
+        completion_check();
+        return;
+    }
+    if (has_socket(s)) network_.close(s.socket);
+    s.socket = network_.open_socket();
+    if (s.socket == -1 || s.socket == 0) {
+        s.socket = -1;
+        status(slot, "Unable to get socket (waiting)");
+        return;
+    }
+    s.state = SlotState::Finishing;
+    start_lookup(slot);
+}
+
+void FetchEngine::start_lookup(int slot) {
+    Slot& s = slot_at(slot);
+    store::ItemRecord* item = s.item.item;
+    if (item == nullptr || !item->url || item->url->empty()) return;  // waits for its abort
+    if (item->title && item->title->size() > kMaxTitle) item->title->resize(kMaxTitle);
+    const std::string host = connect_host(*item->url, options_);
+    s.tls = uses_tls(*item->url, options_);
+    status(slot, (options_.proxy.empty() ? "Contacting " : "Contacting Proxy -> ") + host);
+    if (digits_and_dots(host)) {
+        s.address = host.substr(0, kMaxAddressText);
+        s.state = SlotState::Connecting;
+        drive_slot(slot);
+        return;
+    }
+    if (!network_.lookup(kLookupEventIds[static_cast<std::size_t>(slot)], host)) {
+        s.state = SlotState::Idle;
+    }
+}
+
+void FetchEngine::connect(int slot) {
+    Slot& s = slot_at(slot);
+    store::ItemRecord* item = s.item.item;
+    const std::string_view url = url_of(item);
+    const std::string address = canonical_address(s.address);
+    if (address.empty()) {
+        status(slot, "Address translation error");
+        s.state = SlotState::Idle;
+        return;
+    }
+    const int port = connect_port(url, options_);
+    const std::string host = s.tls ? connect_host(url, options_) : std::string();
+    const int result = network_.connect(s.socket, address, port, s.tls, host);
+    if (result == 0 || result == platform::kWouldBlock) return;
+    status(slot, "Connect Failed (" + std::string(url) + ")");
+    s.state = SlotState::Idle;
+    if (item != nullptr) item->status &= ~store::STATUS_TIMEOUT;
+    fail_item(env_, slot);
+}
+
+void FetchEngine::send_request(int slot) {
+    Slot& s = slot_at(slot);
+    store::ItemRecord* item = s.item.item;
+    if (item == nullptr) {
+        s.state = SlotState::Idle;
+        return;
+    }
+    Expansion expanded = expand_request_url(*item, person_name_, options_);
+    if (expanded.error != ExpandError::None) {
+        status(slot, expand_error_text(expanded.error));
+        fail_item(env_, slot);
+        return;
+    }
+    item->url = std::move(expanded.url);
+    const std::string request = build_request(*item, options_);
+    status(slot, "Requesting Object Header");
+    int error = 0;
+    const int sent = network_.send(s.socket, request, error);
+    if (sent < 0) {
+        status(slot, "Request send Failed (" + std::to_string(sent) + ")");
+        s.state = SlotState::Idle;
+        return;
+    }
+    if ((item->status & store::STATUS_MOVED) != 0) {
+        status(slot, "Document Moved to " + *item->url);
+    } else if ((item->kind & store::KIND_VENDOR) != 0) {
+        status(slot, "Checking For Upgrades");
+    } else {
+        status(slot, "Connecting to " + *item->url);
+    }
+}
+
+void FetchEngine::receive(int slot) {
+    Slot& s = slot_at(slot);
+    if (static_cast<int64_t>(s.received) + kBufferMargin > static_cast<int64_t>(s.response.size())) {
+        try {
+            s.response.resize(s.response.size() + static_cast<std::size_t>(kBufferStep), '\0');
+        } catch (const std::bad_alloc&) {
+            status(slot, "Out of Memory");
+            return;
+        }
+    }
+    int error = 0;
+    const int count = network_.receive(s.socket, chunk_.data(), kReadChunk, error);
+    if (count < 0) {
+        if (error == platform::kWouldBlock) return;
+        status(slot, "Winsock Error (" + std::to_string(error) + ")");
+        if (s.received > 0) {
+            complete_response(env_, slot);
+        } else {
+            s.state = SlotState::Idle;
+        }
+        if (s.state == SlotState::Idle) post_drive(slot);
+        return;
+    }
+    store::ItemRecord* item = s.item.item;
+    s.ticks = 0;
+    if (item != nullptr) item->status &= ~store::STATUS_TIMEOUT;
+    if (count > 0) {
+        env_.harvest.run.total_bytes += count;
+        std::memcpy(s.response.data() + s.received, chunk_.data(), static_cast<std::size_t>(count));
+        s.received += count;
+    }
+    const bool page = item != nullptr && (item->kind & store::KIND_PAGE) != 0;
+    if (count == 0 || (page && s.received > kMaxPageBytes)) {
+        end_of_response(slot);
+    } else if (s.received > 0) {
+        status(slot, "Reading: " + std::to_string(s.received));
+    }
+}
+
+void FetchEngine::end_of_response(int slot) {
+    Slot& s = slot_at(slot);
+    if (s.received > 0) {
+        status(slot, "Transferred " + std::to_string(s.received) + " Bytes");
+        complete_response(env_, slot);
+    } else {
+        s.state = SlotState::Idle;
+    }
+    if (s.state == SlotState::Idle) post_drive(slot);
+}
+
+void FetchEngine::completion_check() {
+    int idle = 0;
+    while (idle < kMaxSlots && slot_at(idle).state == SlotState::Idle) ++idle;
+    if (idle < kMaxSlots || !loop_.timer_running(platform::kHarvestTimer)) return;
+    harvest::RunState& run = env_.harvest.run;
+    switch (run.engine_mode) {
+        case harvest::kModeHarvest:
+            status(-1, "Hunt Complete");
+            hooks_.stop_all();
+            break;
+        case harvest::kModeSinglePage:
+            hooks_.stop_all();
+            hooks_.open_single_page();
+            run.engine_mode = harvest::kModeHarvest;
+            break;
+        default:
+            hooks_.stop_all();
+            break;
+    }
+}
+
+void FetchEngine::on_lookup_done(int event_id, int error, std::string_view address) {
+    const int slot = lookup_slot(event_id);
+    if (slot < 0 || slot >= packcount_) return;
+    Slot& s = slot_at(slot);
+    // A look-up whose fetch was already given up (abort tick, stop) finds the slot elsewhere.
+    if (s.state != SlotState::Finishing) return;
+    if (error != 0) {
+        status(slot, "Host Not Found");
+        if (s.item.item != nullptr) s.item.item->status |= store::STATUS_HOST_NOT_FOUND;
+        fail_item(env_, slot);
+        return;
+    }
+    s.address = std::string(address.substr(0, kMaxAddressText));
+    s.state = SlotState::Connecting;
+    drive_slot(slot);
+}
+
+void FetchEngine::on_connect_done(int socket, int error) {
+    const int slot = slot_of_socket(socket);
+    if (slot < 0) return;
+    Slot& s = slot_at(slot);
+    if (error != 0) {
+        if (error == platform::kConnectionRefused) {
+            status(slot, "Connection Refused");
+        } else if (error == platform::kConnectTimedOut) {
+            status(slot, "Connect Timeout");
+        } else {
+            status(slot, "Winsock Error " + std::to_string(error) + " (1499)");
+        }
+        s.state = SlotState::Idle;
+        return;
+    }
+    if (s.state == SlotState::Sending) return;
+    s.state = SlotState::Sending;
+    drive_slot(slot);
+}
+
+void FetchEngine::on_data_ready(int socket, int error) {
+    const int slot = slot_of_socket(socket);
+    if (slot < 0) return;
+    Slot& s = slot_at(slot);
+    // The response of this socket has already been handled.
+    if (s.state == SlotState::Idle || s.state == SlotState::Finishing) return;
+    if (error != 0) {
+        status(slot, "Winsock Error " + std::to_string(error) + " (1100)");
+        s.state = SlotState::Idle;
+        return;
+    }
+    s.state = SlotState::Receiving;
+    drive_slot(slot);
+}
+
+void FetchEngine::on_tick() {
+    for (int slot = 0; slot < packcount_; ++slot) {
+        Slot& s = slot_at(slot);
+        ++s.ticks;
+        if (s.ticks == kRetryTicks) {
+            status(slot, "Timeout Error...(Retry)");
+            drive_slot(slot);
+        }
+        if (s.ticks > kAbortTicks) {
+            s.ticks = 0;
+            status(slot, "Timeout Error...(Abort)");
+            if (s.received > 0) {
+                complete_response(env_, slot);
+                if (has_socket(s)) network_.close(s.socket);
+                s.socket = 0;
+                if (s.state == SlotState::Idle) post_drive(slot);
+                continue;
+            }
+            if (s.item.item != nullptr) s.item.item->status |= store::STATUS_TIMEOUT;
+            close_slot(env_, slot);
+            fail_item(env_, slot);
+            drive_slot(slot);
+            continue;
+        }
+        if (s.state == SlotState::Idle || s.state == SlotState::Receiving) drive_slot(slot);
+    }
+}
+
+}  // namespace tarnvelox::net

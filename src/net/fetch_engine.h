@@ -1,3 +1,111 @@
 #pragma once
 
-namespace tarnvelox::net {}  // namespace tarnvelox::net
+// The fetch engine: drives the connection slots through their states (idle, looking up,
+// connecting, sending, receiving) one event at a time. Every step is started by an event that
+// run control routes here: the harvest tick, a look-up completion, a connect completion, data
+// ready to read, or the engine's own posted "drive this slot again" command. Nothing blocks.
+//
+// Speed: the end of a response is handled in the data-ready event in which the server's close
+// is read, and a slot that becomes idle after a response is driven again through a posted
+// command (not by recursion), so it takes its next link at once instead of at the next tick.
+// The tick remains for retries, aborts and the completion check.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "harvest/frontier.h"
+#include "net/request.h"
+#include "net/response.h"
+#include "net/slot.h"
+#include "platform/event_loop.h"
+
+namespace tarnvelox::net {
+
+// Look-up completion event ids, by slot.
+inline constexpr std::array<int, kMaxSlots> kLookupEventIds{
+    1332, 1333, 1334, 1335, 1336, 1337, 1341, 1342, 1343, 1344,
+    1345, 1346, 1348, 1349, 1350, 1351, 1352, 1353, 1354, 1355};
+
+// Posted command ids that drive a slot again: kDriveSlotCommand + slot.
+inline constexpr int kDriveSlotCommand = 32512;
+
+inline constexpr int32_t kMaxNesting = 20;    // drive_slot re-entering itself
+inline constexpr int32_t kRetryTicks = 10;    // ticks without progress before a retry
+inline constexpr int32_t kAbortTicks = 20;    // more ticks than this: the fetch is given up
+inline constexpr std::size_t kMaxTitle = 50;  // an item's title is cut to this when fetched
+inline constexpr int32_t kDefaultPackcount = 10;
+
+// What run control owns and the engine calls.
+class RunHooks {
+public:
+    virtual ~RunHooks() = default;
+    // Ends the harvest run (or vendor transfer): closes the slots, kills the timers.
+    virtual void stop_all() = 0;
+    // Opens the saved single page ("page.htm") in the browser.
+    virtual void open_single_page() = 0;
+};
+
+class FetchEngine : public SocketCloser {
+public:
+    // `packcount` slots are used (1..20; out-of-range values give the default 10). When
+    // `env.sockets` is null the engine becomes the closer of slot sockets.
+    FetchEngine(NetEnv& env, harvest::FrontierState& frontier, platform::EventLoop& loop,
+                platform::Network& network, RequestOptions options, std::string person_name,
+                int32_t packcount, RunHooks& hooks);
+    ~FetchEngine() override;
+    FetchEngine(const FetchEngine&) = delete;
+    FetchEngine& operator=(const FetchEngine&) = delete;
+
+    // Requests served before any link (single page, vendor); null for none.
+    void set_special_requests(harvest::SpecialRequests* special) { special_ = special; }
+
+    // Makes the socket layer ready: 1, or 0 after telling the person.
+    int start_sockets();
+    // One step of slot `slot`'s state machine. Always 1.
+    int drive_slot(int slot);
+
+    void on_lookup_done(int event_id, int error, std::string_view address);
+    void on_connect_done(int socket, int error);
+    void on_data_ready(int socket, int error);
+    void on_tick();
+    // A posted command: true when it was one of the engine's (and it has been handled).
+    bool on_command(int command_id);
+
+    // Socket-layer end at program exit: every socket closed, every buffer freed.
+    void shutdown();
+
+    void close_socket(int socket) override;
+
+    [[nodiscard]] int packcount() const { return packcount_; }
+    // The slot a look-up event id belongs to, or -1.
+    [[nodiscard]] static int lookup_slot(int event_id);
+
+private:
+    void status(int slot, std::string_view text);
+    void drive_idle(int slot);
+    void start_lookup(int slot);
+    void connect(int slot);
+    void send_request(int slot);
+    void receive(int slot);
+    void end_of_response(int slot);
+    void completion_check();
+    void post_drive(int slot);
+    [[nodiscard]] int slot_of_socket(int socket) const;
+    [[nodiscard]] Slot& slot_at(int slot) { return env_.slots.slots[static_cast<std::size_t>(slot)]; }
+
+    NetEnv& env_;
+    harvest::FrontierState& frontier_;
+    platform::EventLoop& loop_;
+    platform::Network& network_;
+    RequestOptions options_;
+    std::string person_name_;
+    int packcount_;
+    RunHooks& hooks_;
+    harvest::SpecialRequests* special_ = nullptr;
+    std::array<bool, kMaxSlots> drive_posted_{};
+    std::array<char, kReadChunk + 2> chunk_{};
+};
+
+}  // namespace tarnvelox::net

@@ -1,1 +1,511 @@
+#include "net/fetch_engine.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "fakes/scripted_network.h"
+#include "harvest/harvest_fixture.h"
+
+namespace tarnvelox::net {
+namespace {
+
+using store::ItemRecord;
+using store::TreeFile;
+using tarnvelox::testing::ScriptedNetwork;
+
+// What run control does for the engine: the common stop, counted.
+class FakeRun : public RunHooks {
+public:
+    FakeRun(NetEnv& env, ScriptedNetwork& loop) : env_(env), loop_(loop) {}
+    void stop_all() override {
+        ++stops;
+        env_.harvest.run.harvest_running = 0;
+        env_.harvest.run.engine_mode = harvest::kModeHarvest;
+        loop_.kill_timer(platform::kHarvestTimer);
+        for (int i = 0; i < kMaxSlots; ++i) {
+            Slot& s = env_.slots.slots[static_cast<std::size_t>(i)];
+            if (s.item.item == nullptr) continue;
+            close_slot(env_, i);
+            if (env_.harvest.run.stop_requested != 0) s.item.item->status &= ~store::STATUS_VISITED;
+        }
+    }
+    void open_single_page() override { ++pages_opened; }
+    int stops = 0;
+    int pages_opened = 0;
+
+private:
+    NetEnv& env_;
+    ScriptedNetwork& loop_;
+};
+
+// Routes events to the engine as run control does.
+class EngineSink : public platform::EventSink {
+public:
+    explicit EngineSink(FetchEngine*& engine) : engine_(engine) {}
+    void on_timer(int id) override {
+        if (id == platform::kHarvestTimer) engine_->on_tick();
+    }
+    void on_command(int id) override { EXPECT_TRUE(engine_->on_command(id)); }
+    void on_connect_done(int socket, int error) override { engine_->on_connect_done(socket, error); }
+    void on_data_ready(int socket, int error) override { engine_->on_data_ready(socket, error); }
+    void on_lookup_done(int id, int error, std::string_view address) override {
+        engine_->on_lookup_done(id, error, address);
+    }
+
+private:
+    FetchEngine*& engine_;
+};
+
+const std::string kPage =
+    "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n"
+    "<html><head><title>Contact</title></head><body>"
+    "<a href=\"mailto:someone@mail.example\">write</a></body></html>";
+
+// Every test runs twice: servers answer in one read, and one byte per read.
+class FetchEngineTest : public harvest::testing::HarvestFixture,
+                        public ::testing::WithParamInterface<std::size_t> {
+protected:
+    FetchEngineTest() {
+        net_.folder = dir_.path();
+        EXPECT_TRUE(store::open_store(store_));
+        network_.read_limit = GetParam();
+    }
+    ~FetchEngineTest() override { delete engine_; }
+
+    void add(const std::string& url, uint32_t kind = store::KIND_PAGE) {
+        ItemRecord rec;
+        rec.url = url;
+        rec.title = "T";
+        rec.kind = kind;
+        EXPECT_GE(store::tree_insert(store_, TreeFile::Links, rec), 0);
+    }
+    void make(int32_t packcount = 10, RequestOptions options = {}, std::string person = "") {
+        delete engine_;
+        engine_ = new FetchEngine(net_, frontier_, network_, network_, std::move(options),
+                                  std::move(person), packcount, run_hooks_);
+    }
+    // Starts a harvest as run control does: timer created, first tick delivered at once.
+    void start(int32_t packcount = 10, RequestOptions options = {}) {
+        if (engine_ == nullptr) make(packcount, std::move(options));
+        run_.harvest_running = 1;
+        network_.start_timer(platform::kHarvestTimer, 4000);
+        tick();
+    }
+    void tick() { network_.fire(sink_, platform::kHarvestTimer, false, watch_); }
+    void ticks(int n) {
+        for (int i = 0; i < n; ++i) tick();
+    }
+    Slot& slot(int i) { return slots_.slots[static_cast<std::size_t>(i)]; }
+    bool saw(const std::string& text, int at = -2) const {
+        return std::any_of(shell_.statuses.begin(), shell_.statuses.end(), [&](const auto& s) {
+            return s.second == text && (at == -2 || s.first == at);
+        });
+    }
+    std::string last_status(int at) const {
+        for (auto it = shell_.statuses.rbegin(); it != shell_.statuses.rend(); ++it) {
+            if (it->first == at) return it->second;
+        }
+        return {};
+    }
+    std::string request_for(const std::string& host, const std::string& path) const {
+        return "GET " + path +
+               " HTTP/1.0\r\nConnection: close\r\nUser-Agent: Tarnvelox 1.00\r\n"
+               "Host: " + host + "\r\nAccept: */*\r\nAccept-Charset: iso-8859-1,*,utf-8\r\n\r\n";
+    }
+    ItemRecord* listed(const std::string& url) {
+        for (ItemRecord* r = lists_.links.head(); r != nullptr; r = r->next.get()) {
+            if (r->url && *r->url == url) return r;
+        }
+        return nullptr;
+    }
+
+    SlotTable slots_;
+    VendorHandler vendor_;
+    Download download_;
+    NetEnv net_{env_, slots_, vendor_, download_};
+    harvest::FrontierState frontier_;
+    ScriptedNetwork network_;
+    FakeRun run_hooks_{net_, network_};
+    FetchEngine* engine_ = nullptr;
+    EngineSink sink_{engine_};
+    // Checked after every event: buffers grow in whole steps and keep the margin.
+    std::function<void()> watch_ = [this] {
+        for (const Slot& s : slots_.slots) {
+            ASSERT_EQ(s.response.size() % kBufferStep, 0u);
+            if (s.state == SlotState::Receiving) {
+                ASSERT_LE(s.received, static_cast<int32_t>(s.response.size()));
+            }
+        }
+    };
+};
+
+INSTANTIATE_TEST_SUITE_P(Reads, FetchEngineTest, ::testing::Values(std::size_t{0}, std::size_t{1}),
+                         [](const auto& info) { return info.param == 0 ? "Whole" : "OneByte"; });
+
+// ---- a whole fetch ------------------------------------------------------------------------
+
+TEST_P(FetchEngineTest, DottedHostIsFetchedWithoutLookupAndTheRunCompletes) {
+    add("http://127.0.0.1/dir/page.html");
+    network_.serve("127.0.0.1", {kPage});
+    start();
+
+    EXPECT_TRUE(network_.lookups.empty());
+    ASSERT_EQ(network_.sockets.size(), 1u);
+    const auto& sock = network_.sockets[0];
+    EXPECT_EQ(sock.port, 80);
+    EXPECT_FALSE(sock.tls);
+    EXPECT_EQ(sock.sent, request_for("127.0.0.1", "/dir/page.html"));
+    EXPECT_TRUE(sock.closed);
+    EXPECT_TRUE(saw("Contacting 127.0.0.1", 0));
+    EXPECT_TRUE(saw("Requesting Object Header", 0));
+    EXPECT_TRUE(saw("Connecting to http://127.0.0.1/dir/page.html", 0));
+    EXPECT_TRUE(saw("Transferred " + std::to_string(kPage.size()) + " Bytes", 0));
+    EXPECT_EQ(saw("Reading: 1", 0), GetParam() == 1);
+    EXPECT_EQ(run_.total_bytes, static_cast<int64_t>(kPage.size()));
+
+    ItemRecord* item = listed("http://127.0.0.1/dir/page.html");
+    ASSERT_NE(item, nullptr);
+    EXPECT_NE(item->status & store::STATUS_VISITED, 0);
+    EXPECT_EQ(item->status & store::STATUS_BAD, 0);
+    EXPECT_EQ(shell_.address_rows, std::vector<std::string>{"mailto:someone@mail.example"});
+    // Completion came from the posted drive, without waiting for another tick.
+    EXPECT_EQ(run_hooks_.stops, 1);
+    EXPECT_EQ(last_status(-1), "Hunt Complete");
+    EXPECT_EQ(run_.harvest_running, 0);
+}
+
+TEST_P(FetchEngineTest, NamedHostIsLookedUpWithTheSlotsEventIdAndHttpsUsesTls) {
+    add("https://www.site.example/a");
+    network_.resolve("www.site.example", "10.0.0.7");
+    network_.serve("10.0.0.7", {kPage});
+    start();
+
+    ASSERT_EQ(network_.lookups.size(), 1u);
+    EXPECT_EQ(network_.lookups[0], (std::pair<int, std::string>{1332, "www.site.example"}));
+    EXPECT_TRUE(saw("Contacting www.site.example", 0));
+    ASSERT_EQ(network_.sockets.size(), 1u);
+    EXPECT_EQ(network_.sockets[0].address, "10.0.0.7");
+    EXPECT_EQ(network_.sockets[0].port, 443);
+    EXPECT_TRUE(network_.sockets[0].tls);
+    EXPECT_EQ(network_.sockets[0].host_name, "www.site.example");
+    EXPECT_EQ(run_hooks_.stops, 1);
+}
+
+TEST_P(FetchEngineTest, ProxyIsContactedInsteadOfTheSite) {
+    add("http://www.site.example/a");
+    network_.serve("10.1.1.1", {kPage});
+    RequestOptions options;
+    options.proxy = "10.1.1.1";
+    options.port = 3128;
+    start(10, options);
+    EXPECT_TRUE(saw("Contacting Proxy -> 10.1.1.1", 0));
+    ASSERT_EQ(network_.sockets.size(), 1u);
+    EXPECT_EQ(network_.sockets[0].port, 3128);
+    EXPECT_EQ(network_.sockets[0].sent.rfind("GET http://www.site.example/a HTTP/1.0\r\n", 0), 0u);
+}
+
+TEST_P(FetchEngineTest, LargePageIsCutJustPastTheLimitAndBuffersGrowInSteps) {
+    add("http://127.0.0.1/big");
+    std::string big = "HTTP/1.0 200 OK\r\n\r\n";
+    big.resize(kMaxPageBytes + 50000, 'x');
+    network_.serve("127.0.0.1", {big});
+    int32_t most = 0;
+    std::size_t size_then = 0;
+    watch_ = [&] {
+        if (slot(0).received > most) {
+            most = slot(0).received;
+            size_then = slot(0).response.size();
+        }
+    };
+    start();
+    EXPECT_GT(most, kMaxPageBytes);
+    EXPECT_LE(most, kMaxPageBytes + kReadChunk);
+    EXPECT_EQ(size_then % kBufferStep, 0u);
+    EXPECT_GE(size_then, static_cast<std::size_t>(most));
+    EXPECT_EQ(run_.total_bytes, most);
+    EXPECT_TRUE(saw("Transferred " + std::to_string(most) + " Bytes", 0));
+}
+
+TEST_P(FetchEngineTest, ReadsTakeAtMostTheChunkSize) {
+    add("http://127.0.0.1/p");
+    network_.serve("127.0.0.1", {std::string("HTTP/1.0 200 OK\r\n\r\n") + std::string(1000, 'y')});
+    int32_t previous = 0;
+    watch_ = [&] {
+        ASSERT_LE(slot(0).received - previous, kReadChunk);
+        previous = slot(0).received;
+    };
+    start();
+    EXPECT_EQ(run_hooks_.stops, 1);
+}
+
+// ---- failures -------------------------------------------------------------------------------
+
+TEST_P(FetchEngineTest, FailedLookupFailsTheItemAsHostNotFound) {
+    add("http://nowhere.example/");
+    start();
+    EXPECT_EQ(last_status(0), "Host Not Found");
+    ItemRecord* item = listed("http://nowhere.example/");
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->status & (store::STATUS_HOST_NOT_FOUND | store::STATUS_BAD),
+              store::STATUS_HOST_NOT_FOUND | store::STATUS_BAD);
+    EXPECT_EQ(run_.bad_links, 1);
+    tick();
+    EXPECT_EQ(run_hooks_.stops, 1);
+}
+
+TEST_P(FetchEngineTest, RefusedConnectLeavesTheItemUnfailed) {
+    add("http://127.0.0.1/x");
+    ScriptedNetwork::Server refusing;
+    refusing.connect_error = platform::kConnectionRefused;
+    network_.serve("127.0.0.1", refusing);
+    start();
+    EXPECT_EQ(last_status(0), "Connection Refused");
+    EXPECT_EQ(slot(0).state, SlotState::Idle);
+    ItemRecord* item = listed("http://127.0.0.1/x");
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->status & store::STATUS_BAD, 0);
+    EXPECT_NE(item->status & store::STATUS_VISITED, 0);
+    EXPECT_EQ(run_hooks_.stops, 0);
+    tick();  // the idle slot finds nothing left
+    EXPECT_EQ(run_hooks_.stops, 1);
+}
+
+TEST_P(FetchEngineTest, ConnectEventErrorsNameTheirCause) {
+    add("http://127.0.0.1/a");
+    ScriptedNetwork::Server slow;
+    slow.connect_error = platform::kConnectTimedOut;
+    network_.serve("127.0.0.1", slow);
+    start();
+    EXPECT_EQ(last_status(0), "Connect Timeout");
+
+    add("http://127.0.0.2/b");
+    ScriptedNetwork::Server odd;
+    odd.connect_error = 10050;
+    network_.serve("127.0.0.2", odd);
+    tick();
+    EXPECT_EQ(last_status(0), "Winsock Error 10050 (1499)");
+}
+
+TEST_P(FetchEngineTest, ConnectFailingAtOnceFailsTheItem) {
+    add("http://127.0.0.1/x");
+    ScriptedNetwork::Server down;
+    down.connect_now = 10051;
+    network_.serve("127.0.0.1", down);
+    start();
+    EXPECT_TRUE(saw("Connect Failed (http://127.0.0.1/x)", 0));
+    ItemRecord* item = listed("http://127.0.0.1/x");
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->status & (store::STATUS_BAD | store::STATUS_TIMEOUT), store::STATUS_BAD);
+}
+
+TEST_P(FetchEngineTest, UntranslatableAddressDropsTheFetch) {
+    add("http://1.2.3.4.5/x");
+    start();
+    EXPECT_EQ(last_status(0), "Address translation error");
+    EXPECT_EQ(slot(0).state, SlotState::Idle);
+}
+
+TEST_P(FetchEngineTest, SilentServerIsRetriedAtTenTicksAndAbortedAfterTwenty) {
+    add("http://127.0.0.1/slow");
+    ScriptedNetwork::Server silent;
+    silent.end = ScriptedNetwork::End::Stall;
+    network_.serve("127.0.0.1", silent);
+    start();
+    ASSERT_EQ(network_.sockets.size(), 1u);
+    const std::string request = request_for("127.0.0.1", "/slow");
+    ASSERT_EQ(network_.sockets[0].sent, request);
+
+    ticks(9);
+    EXPECT_EQ(network_.sockets[0].sent, request);
+    tick();  // the 10th without progress
+    EXPECT_TRUE(saw("Timeout Error...(Retry)", 0));
+    EXPECT_EQ(network_.sockets[0].sent, request + request);
+
+    ticks(10);
+    ItemRecord* item = listed("http://127.0.0.1/slow");
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->status & store::STATUS_BAD, 0);
+    EXPECT_FALSE(network_.sockets[0].closed);
+    tick();  // the 21st
+    EXPECT_TRUE(saw("Timeout Error...(Abort)", 0));
+    EXPECT_EQ(item->status & (store::STATUS_TIMEOUT | store::STATUS_BAD),
+              store::STATUS_TIMEOUT | store::STATUS_BAD);
+    EXPECT_TRUE(network_.sockets[0].closed);
+    EXPECT_EQ(run_hooks_.stops, 1);  // driven at once after the abort: nothing left
+}
+
+TEST_P(FetchEngineTest, StalledPartialResponseIsJudgedAtTheAbortTick) {
+    add("http://127.0.0.1/part");
+    ScriptedNetwork::Server partial;
+    partial.reply = std::string(100, 'z');
+    partial.end = ScriptedNetwork::End::Stall;
+    network_.serve("127.0.0.1", partial);
+    start();
+    EXPECT_EQ(last_status(0), "Reading: 100");
+    ticks(20);
+    EXPECT_EQ(run_hooks_.stops, 0);
+    tick();
+    EXPECT_TRUE(saw("Timeout Error...(Abort)", 0));
+    EXPECT_EQ(last_status(0).rfind("Request Error (", 0), 0u);
+    ItemRecord* item = listed("http://127.0.0.1/part");
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->status & (store::STATUS_TIMEOUT | store::STATUS_BAD), store::STATUS_BAD);
+    EXPECT_TRUE(network_.sockets[0].closed);
+}
+
+TEST_P(FetchEngineTest, ReadErrorAfterBytesStillJudgesThem) {
+    add("http://127.0.0.1/r");
+    ScriptedNetwork::Server reset;
+    reset.reply = kPage;
+    reset.end = ScriptedNetwork::End::Error;
+    network_.serve("127.0.0.1", reset);
+    start();
+    EXPECT_TRUE(saw("Winsock Error (10054)", 0));
+    EXPECT_EQ(shell_.address_rows.size(), 1u);
+    EXPECT_EQ(run_hooks_.stops, 1);
+}
+
+TEST_P(FetchEngineTest, DataReadyErrorDropsTheFetch) {
+    add("http://127.0.0.1/r");
+    ScriptedNetwork::Server silent;
+    silent.end = ScriptedNetwork::End::Stall;
+    network_.serve("127.0.0.1", silent);
+    start();
+    network_.data_error(network_.sockets[0].id, 10053);
+    network_.run(sink_);
+    EXPECT_EQ(last_status(0), "Winsock Error 10053 (1100)");
+    EXPECT_EQ(slot(0).state, SlotState::Idle);
+}
+
+TEST_P(FetchEngineTest, NoSocketLeavesTheSlotWaiting) {
+    add("http://127.0.0.1/x");
+    network_.sockets_available = false;
+    start();
+    EXPECT_EQ(last_status(0), "Unable to get socket (waiting)");
+    EXPECT_EQ(slot(0).state, SlotState::Idle);
+}
+
+TEST_P(FetchEngineTest, OverlongExpansionFailsTheItemWithItsReason) {
+    std::string url = "http://127.0.0.1/s?q=";
+    for (int i = 0; i < 10; ++i) url += "$NAME";
+    add(url);
+    network_.serve("127.0.0.1", {kPage});
+    make(10, {}, std::string(300, 'n'));
+    start();
+    EXPECT_TRUE(saw(std::string(expand_error_text(ExpandError::TooLong)), 0));
+    EXPECT_TRUE(network_.sockets[0].sent.empty());
+    EXPECT_EQ(run_.bad_links, 1);
+}
+
+// ---- many slots -----------------------------------------------------------------------------
+
+TEST_P(FetchEngineTest, TwentySlotsShareALongQueueAndEachLinkIsFetchedOnce) {
+    constexpr int kLinks = 45;
+    std::set<std::string> urls;
+    for (int i = 0; i < kLinks; ++i) {
+        const std::string host = "127.0.0." + std::to_string(1 + i % 7);
+        const std::string url = "http://" + host + "/p" + std::to_string(i);
+        add(url);
+        urls.insert(url);
+        network_.serve(host, {kPage});
+    }
+    start(20);  // one tick only: the rest is driven by posted commands
+
+    EXPECT_EQ(network_.sockets.size(), static_cast<std::size_t>(kLinks));
+    EXPECT_LE(network_.max_open, 20u);
+    EXPECT_GT(network_.max_open, 1u);
+    std::set<std::string> requested;
+    for (const auto& s : network_.sockets) {
+        requested.insert(s.sent.substr(4, s.sent.find(' ', 4) - 4));
+        EXPECT_TRUE(s.closed);
+    }
+    EXPECT_EQ(requested.size(), static_cast<std::size_t>(kLinks));
+    for (const std::string& url : urls) {
+        ItemRecord* item = listed(url);
+        ASSERT_NE(item, nullptr) << url;
+        EXPECT_EQ(item->status & (store::STATUS_VISITED | store::STATUS_BAD),
+                  store::STATUS_VISITED) << url;
+    }
+    EXPECT_EQ(run_.visited_links, kLinks);
+    EXPECT_EQ(run_hooks_.stops, 1);
+}
+
+TEST_P(FetchEngineTest, OneSlotFetchesOneLinkAtATime) {
+    for (int i = 0; i < 3; ++i) add("http://127.0.0.1/p" + std::to_string(i));
+    network_.serve("127.0.0.1", {kPage});
+    start(1);
+    EXPECT_EQ(network_.sockets.size(), 3u);
+    EXPECT_EQ(network_.max_open, 1u);
+    for (int i = 1; i < kMaxSlots; ++i) EXPECT_EQ(slot(i).item.item, nullptr);
+    EXPECT_EQ(run_hooks_.stops, 1);
+}
+
+// ---- run control ------------------------------------------------------------------------------
+
+TEST_P(FetchEngineTest, EmptyProjectCompletesAtTheFirstTick) {
+    start();
+    EXPECT_EQ(last_status(-1), "Hunt Complete");
+    EXPECT_EQ(run_hooks_.stops, 1);
+    EXPECT_TRUE(network_.sockets.empty());
+}
+
+TEST_P(FetchEngineTest, CompletionNeedsTheHarvestTimer) {
+    make();
+    run_.harvest_running = 1;
+    network_.fire(sink_, platform::kHarvestTimer, true);
+    EXPECT_EQ(run_hooks_.stops, 0);
+}
+
+TEST_P(FetchEngineTest, SinglePageModeOpensThePageAfterStopping) {
+    run_.engine_mode = harvest::kModeSinglePage;
+    start();
+    EXPECT_EQ(run_hooks_.stops, 1);
+    EXPECT_EQ(run_hooks_.pages_opened, 1);
+    EXPECT_EQ(run_.engine_mode, harvest::kModeHarvest);
+    EXPECT_FALSE(saw("Hunt Complete"));
+}
+
+TEST_P(FetchEngineTest, StopRequestAndNestingLimitKeepSlotsStill) {
+    add("http://127.0.0.1/x");
+    network_.serve("127.0.0.1", {kPage});
+    make();
+    run_.harvest_running = 1;
+    network_.start_timer(platform::kHarvestTimer, 4000);
+    run_.stop_requested = 1;
+    engine_->drive_slot(0);
+    run_.stop_requested = 0;
+    slots_.nesting = kMaxNesting + 1;
+    engine_->drive_slot(0);
+    EXPECT_TRUE(network_.sockets.empty());
+    slots_.nesting = kMaxNesting;
+    engine_->drive_slot(0);
+    EXPECT_EQ(network_.sockets.size(), 1u);
+    EXPECT_EQ(slots_.nesting, kMaxNesting);
+}
+
+TEST_P(FetchEngineTest, SocketLayerFailureIsReported) {
+    make();
+    network_.start_ok = false;
+    EXPECT_EQ(engine_->start_sockets(), 0);
+    EXPECT_EQ(last_status(0), "ERROR: Failed to initialize Winsock");
+    EXPECT_EQ(shell_.errors, std::vector<std::string>{"Failed to initialize Winsock"});
+    network_.start_ok = true;
+    EXPECT_EQ(engine_->start_sockets(), 1);
+}
+
+TEST(FetchEngineIds, LookupIdsMapBackToTheirSlots) {
+    EXPECT_EQ(FetchEngine::lookup_slot(1332), 0);
+    EXPECT_EQ(FetchEngine::lookup_slot(1337), 5);
+    EXPECT_EQ(FetchEngine::lookup_slot(1341), 6);
+    EXPECT_EQ(FetchEngine::lookup_slot(1348), 12);
+    EXPECT_EQ(FetchEngine::lookup_slot(1355), 19);
+    EXPECT_EQ(FetchEngine::lookup_slot(1338), -1);
+    EXPECT_EQ(FetchEngine::lookup_slot(1347), -1);
+}
+
+}  // namespace
+}  // namespace tarnvelox::net

@@ -1,0 +1,235 @@
+#pragma once
+
+// A scripted event loop and network for tests: timers fire only when the test says so, posted
+// commands and socket/look-up completions wait in one queue until the test runs it, and each
+// server (by dotted address) plays canned bytes in chunks of a chosen size, then closes, stalls
+// or fails. Every socket remembers what it was sent. Data-ready is level-triggered, as in the
+// real binding: it is queued again after every read while unread bytes or the close remain.
+
+#include <algorithm>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/event_loop.h"
+
+namespace tarnvelox::testing {
+
+class ScriptedNetwork : public platform::EventLoop, public platform::Network {
+public:
+    enum class End { Close, Stall, Error };
+
+    struct Server {
+        std::string reply;       // bytes sent once a request has arrived
+        std::size_t chunk = 0;   // at most this many bytes per read; 0: no limit
+        End end = End::Close;    // what follows the reply
+        int end_error = 10054;   // with End::Error: the read error
+        int connect_error = 0;   // reported by the connect event (e.g. refused)
+        int connect_now = 0;     // non-zero: connect() fails at once with this error
+    };
+
+    struct Socket {
+        int id = 0;
+        std::string address;
+        int port = 0;
+        bool tls = false;
+        std::string host_name;
+        int connects = 0;
+        std::string sent;
+        std::size_t read_pos = 0;
+        bool eof_read = false;
+        bool closed = false;
+        bool ready_queued = false;
+    };
+
+    // ---- script ---------------------------------------------------------------------------
+    void serve(const std::string& address, Server server) { servers_[address] = std::move(server); }
+    void resolve(const std::string& host, const std::string& address) { hosts_[host] = address; }
+
+    bool start_ok = true;
+    bool sockets_available = true;
+    bool lookups_start = true;
+    std::size_t read_limit = 0;  // every server's chunk when non-zero (one-byte runs)
+
+    // ---- what happened --------------------------------------------------------------------
+    std::vector<Socket> sockets;                      // in order of opening
+    std::vector<std::pair<int, std::string>> lookups; // event id, host
+    std::size_t max_open = 0;                         // most sockets open at one time
+
+    [[nodiscard]] const Socket* socket(int id) const {
+        for (const Socket& s : sockets) {
+            if (s.id == id) return &s;
+        }
+        return nullptr;
+    }
+    [[nodiscard]] std::size_t open_count() const {
+        return static_cast<std::size_t>(
+            std::count_if(sockets.begin(), sockets.end(), [](const Socket& s) { return !s.closed; }));
+    }
+
+    // ---- driving --------------------------------------------------------------------------
+    // Delivers queued events and posted commands in order until none is left (or `limit`).
+    // `after` runs after each one. The count delivered.
+    int run(platform::EventSink& sink, int limit = 10'000'000,
+            const std::function<void()>& after = {}) {
+        int delivered = 0;
+        while (!queue_.empty() && delivered < limit) {
+            std::function<void(platform::EventSink&)> event = std::move(queue_.front());
+            queue_.pop_front();
+            event(sink);
+            ++delivered;
+            if (after) after();
+        }
+        return delivered;
+    }
+    // Fires timer `timer_id` once when it runs (or `force`), then runs the queue.
+    void fire(platform::EventSink& sink, int timer_id, bool force = false,
+              const std::function<void()>& after = {}) {
+        if (force || timer_running(timer_id)) sink.on_timer(timer_id);
+        run(sink, 10'000'000, after);
+    }
+    [[nodiscard]] std::size_t queued() const { return queue_.size(); }
+    // Queues a data-ready event carrying `error` for socket `id`.
+    void data_error(int id, int error) {
+        deliver(id, [id, error](platform::EventSink& sink) { sink.on_data_ready(id, error); });
+    }
+
+    // ---- EventLoop ------------------------------------------------------------------------
+    void start_timer(int timer_id, int period_ms) override { timers_[timer_id] = period_ms; }
+    void kill_timer(int timer_id) override { timers_.erase(timer_id); }
+    [[nodiscard]] bool timer_running(int timer_id) const override {
+        return timers_.count(timer_id) != 0;
+    }
+    void post_command(int command_id) override {
+        queue_.emplace_back([command_id](platform::EventSink& s) { s.on_command(command_id); });
+    }
+
+    // ---- Network --------------------------------------------------------------------------
+    [[nodiscard]] bool start() override { return start_ok; }
+    [[nodiscard]] int open_socket() override {
+        if (!sockets_available) return -1;
+        Socket s;
+        s.id = next_id_++;
+        sockets.push_back(s);
+        max_open = std::max(max_open, open_count());
+        return s.id;
+    }
+    [[nodiscard]] int connect(int id, std::string_view address, int port, bool tls,
+                              std::string_view host_name) override {
+        Socket* s = find(id);
+        if (s == nullptr || s->closed) return 10038;
+        s->address = std::string(address);
+        s->port = port;
+        s->tls = tls;
+        s->host_name = std::string(host_name);
+        ++s->connects;
+        const Server* server = server_of(*s);
+        if (server == nullptr) return platform::kConnectionRefused;
+        if (server->connect_now != 0) return server->connect_now;
+        const int error = server->connect_error;
+        deliver(id, [id, error](platform::EventSink& sink) { sink.on_connect_done(id, error); });
+        return platform::kWouldBlock;
+    }
+    [[nodiscard]] int send(int id, std::string_view bytes, int& error) override {
+        Socket* s = find(id);
+        if (s == nullptr || s->closed) {
+            error = 10038;
+            return -1;
+        }
+        s->sent.append(bytes);
+        signal_ready(*s);
+        return static_cast<int>(bytes.size());
+    }
+    [[nodiscard]] int receive(int id, char* out, int max, int& error) override {
+        Socket* s = find(id);
+        const Server* server = s == nullptr ? nullptr : server_of(*s);
+        if (s == nullptr || s->closed || server == nullptr) {
+            error = 10038;
+            return -1;
+        }
+        s->ready_queued = false;
+        const std::size_t left = server->reply.size() - s->read_pos;
+        if (s->sent.empty() || (left == 0 && server->end == End::Stall)) {
+            error = platform::kWouldBlock;
+            return -1;
+        }
+        if (left == 0) {
+            if (server->end == End::Error) {
+                error = server->end_error;
+                return -1;
+            }
+            s->eof_read = true;
+            return 0;
+        }
+        std::size_t n = std::min(left, static_cast<std::size_t>(max));
+        const std::size_t chunk = read_limit != 0 ? read_limit : server->chunk;
+        if (chunk != 0) n = std::min(n, chunk);
+        std::copy_n(server->reply.data() + s->read_pos, n, out);
+        s->read_pos += n;
+        signal_ready(*s);
+        return static_cast<int>(n);
+    }
+    void close(int id) override {
+        Socket* s = find(id);
+        if (s != nullptr) s->closed = true;
+    }
+    [[nodiscard]] bool lookup(int event_id, std::string_view host) override {
+        if (!lookups_start) return false;
+        lookups.emplace_back(event_id, std::string(host));
+        const auto it = hosts_.find(std::string(host));
+        const int error = it == hosts_.end() ? 11001 : 0;
+        const std::string address = it == hosts_.end() ? std::string() : it->second;
+        queue_.emplace_back([event_id, error, address](platform::EventSink& sink) {
+            sink.on_lookup_done(event_id, error, address);
+        });
+        return true;
+    }
+
+private:
+    Socket* find(int id) {
+        for (Socket& s : sockets) {
+            if (s.id == id) return &s;
+        }
+        return nullptr;
+    }
+    const Server* server_of(const Socket& s) const {
+        const auto it = servers_.find(s.address);
+        return it == servers_.end() ? nullptr : &it->second;
+    }
+    // Queues an event for a socket; it is dropped when the socket is closed by then.
+    void deliver(int id, std::function<void(platform::EventSink&)> event) {
+        queue_.emplace_back([this, id, event = std::move(event)](platform::EventSink& sink) {
+            const Socket* s = find(id);
+            if (s != nullptr && !s->closed) event(sink);
+        });
+    }
+    // Queues data-ready while something (bytes, the close or an error) waits to be read.
+    void signal_ready(Socket& s) {
+        const Server* server = server_of(s);
+        if (server == nullptr || s.ready_queued || s.eof_read) return;
+        const bool bytes_left = s.read_pos < server->reply.size();
+        if (!bytes_left && server->end == End::Stall) return;
+        s.ready_queued = true;
+        const int id = s.id;
+        deliver(id, [this, id](platform::EventSink& sink) {
+            Socket* sock = find(id);
+            if (sock == nullptr) return;
+            sock->ready_queued = false;
+            sink.on_data_ready(id, 0);
+        });
+    }
+
+    std::map<int, int> timers_;
+    std::deque<std::function<void(platform::EventSink&)>> queue_;
+    std::map<std::string, Server> servers_;
+    std::map<std::string, std::string> hosts_;
+    int next_id_ = 100;
+};
+
+}  // namespace tarnvelox::testing
