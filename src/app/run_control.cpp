@@ -1,0 +1,275 @@
+#include "app/run_control.h"
+
+#include <algorithm>
+
+#include "harvest/crawl_scope.h"
+#include "store/item_list.h"
+#include "store/store.h"
+
+namespace tarnvelox::app {
+
+namespace {
+
+// The harvest tick posted at Start, so the slots begin at once instead of after one period.
+// Outside the engine's own command range (net::kDriveSlotCommand + slot).
+constexpr int kPostedTickCommand = net::kDriveSlotCommand - 1;
+
+constexpr int32_t kDefaultTimeout = 4000;
+constexpr int32_t kMaxTimeout = 64000;
+
+int32_t harvest_period(int32_t timeout) {
+    if (timeout <= 0) return kDefaultTimeout;
+    return std::min(timeout, kMaxTimeout);
+}
+
+}  // namespace
+
+HarvestRun::HarvestRun(net::NetEnv& net, harvest::FrontierState& frontier,
+                       platform::EventLoop& loop, platform::Network& network, Settings& settings,
+                       net::RequestOptions options, RunWindow& window)
+    : env_(net.harvest),
+      net_(net),
+      frontier_(frontier),
+      loop_(loop),
+      settings_(settings),
+      window_(window),
+      engine_(std::make_unique<net::FetchEngine>(
+          net, frontier, loop, network, std::move(options),
+          net.harvest.search.person_name.value_or(std::string()), settings.packcount, *this)) {}
+
+HarvestRun::~HarvestRun() = default;
+
+// ---- Start and seeding ----------------------------------------------------------------------
+
+int HarvestRun::start_harvest(int32_t visible_tab) {
+    harvest::RunState& run = env_.run;
+    if (run.harvest_running != 0) return 0;
+    harvest::SearchTexts& search = env_.search;
+    search.scope_base.reset();
+    run.harvest_running = 1;
+    run.search_mode = visible_tab;
+    settings_.start = visible_tab;
+    settings_.start2 = search.crawl_scope;
+    harvest::compute_scope_base(search, run.search_mode);
+
+    if (engine_->start_sockets() == 0) {
+        run.harvest_running = 0;
+        return 0;
+    }
+
+    update_status_counters();
+    window_.busy_cursor(true);
+    set_slot_status(-1, "");
+    enable_controls(true);
+    run.stop_requested = 0;
+
+    seed();
+    window_.busy_cursor(false);
+
+    loop_.start_timer(platform::kHarvestTimer, harvest_period(settings_.timeout));
+    harvest_timer_ = true;
+    loop_.start_timer(platform::kActivityTimer, platform::kActivityPeriodMs);
+    activity_timer_ = true;
+    loop_.post_command(kPostedTickCommand);
+    return 1;
+}
+
+void HarvestRun::seed() {
+    store::Store& st = env_.store;
+    if (!st.links.is_open() || !st.addresses.is_open()) (void)store::open_store(st);
+    env_.lists.links.find_tail();
+    harvest::reset_frontier(frontier_);
+    harvest::SearchTexts& search = env_.search;
+    harvest::parse_keyword_list(search.crawl_list, search.crawl_keywords);
+    harvest::parse_keyword_list(search.extract_list, search.extract_keywords);
+    env_.lists.addresses.find_tail();
+
+    const int32_t mode = env_.run.search_mode;
+    const bool has_url = search.starting_url.has_value() && !search.starting_url->empty();
+    if (mode == harvest::kHarvest && has_url) {
+        store::ItemRecord rec;
+        rec.title = std::string(kStartingUrlTitle);
+        rec.url = *search.starting_url;
+        rec.source = std::string(kStartingUrlSource);
+        rec.kind = store::KIND_PAGE;
+        rec.status = 0;
+        (void)store::tree_insert(st, store::TreeFile::Links, rec);  // a duplicate stays as it is
+    }
+
+    const bool has_crawl_words =
+        search.crawl_keywords.has_value() && !search.crawl_keywords->empty();
+    const bool queries = mode == harvest::kNameSearch || mode == harvest::kWebSearch ||
+                         (mode == harvest::kHarvest && has_crawl_words && !has_url);
+    if (queries && seeder_ != nullptr) seeder_->queue_queries(env_);
+
+    env_.run.total_bytes = 0;
+}
+
+// ---- Stopping -------------------------------------------------------------------------------
+
+void HarvestRun::cancel_harvest() {
+    if (env_.run.harvest_running == 0) return;
+    ++env_.run.stop_requested;
+    stop_all();
+    set_slot_status(-1, "Cancelled");
+}
+
+void HarvestRun::stop_all() {
+    harvest::RunState& run = env_.run;
+    window_.busy_cursor(true);
+    store::close_store(env_.store);
+    run.harvest_running = 0;
+    kill_harvest_timers();
+
+    store::ItemList& links = env_.lists.links;
+    for (int i = 0; i < net::kMaxSlots; ++i) {
+        net::Slot& s = net_.slots.slots[static_cast<std::size_t>(i)];
+        store::ItemRecord* rec = s.item.item;
+        if (rec == nullptr) continue;
+        net::close_slot(net_, i);
+        // The slot lets go of its record, so no slot keeps one that another may take next.
+        // A fetch cut short by a stop request is offered again: the links file still holds
+        // the record unvisited, and in memory it loses the visited mark too.
+        rec->status &= ~store::STATUS_ACTIVE;
+        if (run.stop_requested != 0) rec->status &= ~store::STATUS_VISITED;
+        if (links.contains(*rec)) env_.shell.link_row_changed(*rec);
+        s.item.item = nullptr;
+        s.item.owned.reset();
+    }
+    links.status_changed();
+
+    net_.download.close();
+    net_.download.url.clear();
+
+    enable_controls(false);
+    update_status_counters();
+    window_.post_transfer_ended();
+    run.engine_mode = harvest::kModeHarvest;
+    window_.busy_cursor(false);
+}
+
+void HarvestRun::kill_harvest_timers() {
+    if (harvest_timer_ || loop_.timer_running(platform::kHarvestTimer)) {
+        loop_.kill_timer(platform::kHarvestTimer);
+    }
+    if (activity_timer_ || loop_.timer_running(platform::kActivityTimer)) {
+        loop_.kill_timer(platform::kActivityTimer);
+    }
+    harvest_timer_ = false;
+    activity_timer_ = false;
+}
+
+void HarvestRun::enable_controls(bool running) {
+    window_.enable_controls(running, settings_.maxlist != 0);
+}
+
+// ---- Reset Link Status ----------------------------------------------------------------------
+
+void HarvestRun::reset_link_status() {
+    store::ItemLists& lists = env_.lists;
+    if (lists.links.row_count == 0) return;
+    if (!window_.confirm(kResetQuestion)) return;
+    window_.busy_cursor(true);
+    if (env_.run.harvest_running != 0) {
+        ++env_.run.stop_requested;
+        stop_all();
+    }
+    env_.run.stop_requested = 0;
+    settings_.modrep = 1;
+    // Only the records in memory: the links file keeps its status words, so links whose fetch
+    // ended are not offered again; the icons change.
+    for (store::ItemRecord* r = lists.links.head(); r != nullptr; r = r->next.get()) r->status = 0;
+    lists.links.status_changed();
+
+    update_status_counters();
+    window_.clear_views();
+    lists.links.row_count = 0;
+    lists.addresses.row_count = 0;
+    for (store::ItemRecord* r = lists.links.head(); r != nullptr; r = r->next.get()) {
+        env_.shell.link_row_added(*r);
+        ++lists.links.row_count;
+    }
+    for (store::ItemRecord* r = lists.addresses.head(); r != nullptr; r = r->next.get()) {
+        env_.shell.address_row_added(*r);
+        ++lists.addresses.row_count;
+    }
+    window_.busy_cursor(false);
+}
+
+// ---- Status lines and counters --------------------------------------------------------------
+
+void HarvestRun::set_slot_status(int slot, std::string_view message) {
+    const int32_t mode = env_.run.engine_mode;
+    if (mode != harvest::kModeHarvest && mode != harvest::kModeSinglePage) return;
+    std::string text = " ";
+    text.append(message.substr(0, kMaxStatusLine - 1));
+    if (slot < -1 || slot >= net::kMaxSlots) return;
+    env_.shell.show_slot_status(slot, text);
+    if (slot >= 0) {
+        lines_[static_cast<std::size_t>(slot)] = text;
+    } else {
+        const int count = engine_->packcount();
+        for (int i = 0; i < count; ++i) lines_[static_cast<std::size_t>(i)] = text;
+    }
+    update_status_counters();
+}
+
+const std::string& HarvestRun::slot_line(int slot) const {
+    static const std::string none;
+    if (slot < 0 || slot >= net::kMaxSlots) return none;
+    return lines_[static_cast<std::size_t>(slot)];
+}
+
+void HarvestRun::update_status_counters() { env_.shell.refresh_status_counters(); }
+
+// ---- Event routing --------------------------------------------------------------------------
+
+void HarvestRun::on_timer(int timer_id) {
+    if (timer_id == platform::kHarvestTimer) {
+        engine_->on_tick();
+    } else if (timer_id == platform::kActivityTimer) {
+        activity_tick();
+    }
+}
+
+void HarvestRun::on_command(int command_id) {
+    if (engine_->on_command(command_id)) return;
+    switch (command_id) {
+        case kPostedTickCommand:
+            if (env_.run.harvest_running != 0) engine_->on_tick();
+            break;
+        case kCancelCommand:
+            cancel_harvest();
+            break;
+        case kResetLinkStatusCommand:
+            if (env_.run.harvest_running == 0) reset_link_status();  // disabled while running
+            break;
+        default:
+            break;
+    }
+}
+
+void HarvestRun::on_connect_done(int socket, int error) { engine_->on_connect_done(socket, error); }
+
+void HarvestRun::on_data_ready(int socket, int error) { engine_->on_data_ready(socket, error); }
+
+void HarvestRun::on_lookup_done(int event_id, int error, std::string_view address) {
+    engine_->on_lookup_done(event_id, error, address);
+}
+
+void HarvestRun::activity_tick() {
+    if (!window_.version_dialog_open()) return;
+    std::string text(kActivityWidth, ' ');
+    text[static_cast<std::size_t>(activity_pos_)] = kActivityMarker;
+    window_.show_activity(text);
+    activity_pos_ += activity_dir_;
+    if (activity_pos_ > kActivityWidth - 1) {
+        activity_pos_ = kActivityWidth - 2;
+        activity_dir_ = -1;
+    } else if (activity_pos_ < 0) {
+        activity_pos_ = 1;
+        activity_dir_ = 1;
+    }
+}
+
+}  // namespace tarnvelox::app

@@ -1,0 +1,351 @@
+#include "app/run_control.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fakes/scripted_network.h"
+#include "harvest/harvest_fixture.h"
+
+namespace tarnvelox::app {
+namespace {
+
+using store::ItemRecord;
+using store::TreeFile;
+using tarnvelox::testing::ScriptedNetwork;
+
+// The main window's controls as run control switches them.
+class RecordingWindow : public RunWindow {
+public:
+    explicit RecordingWindow(tarnvelox::testing::RecordingShell& shell) : shell_(shell) {}
+    void enable_controls(bool running, bool views) override {
+        states.emplace_back(running, views);
+    }
+    bool confirm(std::string_view question) override {
+        questions.emplace_back(question);
+        return answer_yes;
+    }
+    void clear_views() override {
+        ++views_cleared;
+        shell_.link_rows.clear();
+        shell_.address_rows.clear();
+    }
+    bool version_dialog_open() override { return dialog_open; }
+    void show_activity(std::string_view text) override { activity.emplace_back(text); }
+    void post_transfer_ended() override { ++transfers_ended; }
+
+    std::vector<std::pair<bool, bool>> states;
+    std::vector<std::string> questions;
+    std::vector<std::string> activity;
+    bool answer_yes = true;
+    bool dialog_open = false;
+    int views_cleared = 0;
+    int transfers_ended = 0;
+
+private:
+    tarnvelox::testing::RecordingShell& shell_;
+};
+
+// A small site: every page links to the same four pages and names one address.
+const std::string kSitePage =
+    "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n"
+    "<html><head><title>Site</title></head><body>"
+    "<a href=\"/index.html\">home</a> <a href=\"/a.html\">a</a> "
+    "<a href=\"/b.html\">b</a> <a href=\"/c.html\">c</a> "
+    "<a href=\"mailto:office@site.example\">write</a></body></html>";
+const std::vector<std::string> kSitePaths{"/index.html", "/a.html", "/b.html", "/c.html"};
+constexpr const char* kStart = "http://site.example/index.html";
+
+class RunControlTest : public harvest::testing::HarvestFixture {
+protected:
+    RunControlTest() {
+        net_.folder = dir_.path();
+        network_.resolve("site.example", "10.0.0.1");
+        network_.serve("10.0.0.1", {kSitePage});
+        search_.starting_url = kStart;
+    }
+
+    // Every GET request line sent, by path, counting only fetches that read the whole answer.
+    std::map<std::string, int> completed_fetches() const {
+        std::map<std::string, int> out;
+        for (const auto& s : network_.sockets) {
+            if (!s.eof_read) continue;
+            const auto end = s.sent.find(' ', 4);
+            ++out[s.sent.substr(4, end - 4)];
+        }
+        return out;
+    }
+    [[nodiscard]] std::string last_status(int at) const {
+        for (auto it = shell_.statuses.rbegin(); it != shell_.statuses.rend(); ++it) {
+            if (it->first == at) return it->second;
+        }
+        return {};
+    }
+    ItemRecord* listed(const std::string& url) {
+        for (ItemRecord* r = lists_.links.head(); r != nullptr; r = r->next.get()) {
+            if (r->url && *r->url == url) return r;
+        }
+        return nullptr;
+    }
+    void run_all() { network_.run(control_); }
+
+    net::SlotTable slots_;
+    net::VendorHandler vendor_;
+    net::Download download_;
+    net::NetEnv net_{env_, slots_, vendor_, download_};
+    harvest::FrontierState frontier_;
+    ScriptedNetwork network_;
+    static Settings three_slots() {
+        Settings s;
+        s.packcount = 3;
+        s.timeout = 3000;
+        return s;
+    }
+    Settings settings_ = three_slots();
+    RecordingWindow window_{shell_};
+    HarvestRun control_{net_, frontier_, network_, network_, settings_, {}, window_};
+};
+
+// ---- a whole harvest ----------------------------------------------------------------------
+
+TEST_F(RunControlTest, HarvestRunsFromStartToHuntCompleteAndFetchesEveryPageOnce) {
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    EXPECT_EQ(control_.running(), true);
+    EXPECT_TRUE(network_.timer_running(platform::kHarvestTimer));
+    EXPECT_TRUE(network_.timer_running(platform::kActivityTimer));
+    EXPECT_EQ(settings_.start, harvest::kHarvest);
+    // Nothing is fetched before the posted first tick is delivered.
+    EXPECT_TRUE(network_.sockets.empty());
+
+    run_all();  // no timer tick needed: the posted tick and the engine's own drives suffice
+
+    EXPECT_FALSE(control_.running());
+    EXPECT_FALSE(network_.timer_running(platform::kHarvestTimer));
+    EXPECT_FALSE(network_.timer_running(platform::kActivityTimer));
+    EXPECT_EQ(last_status(-1), "Hunt Complete");
+    EXPECT_EQ(network_.lookups.front().second, "site.example");
+    std::map<std::string, int> once;
+    for (const auto& p : kSitePaths) once[p] = 1;
+    EXPECT_EQ(completed_fetches(), once);
+    EXPECT_EQ(shell_.address_rows, std::vector<std::string>{"mailto:office@site.example"});
+    EXPECT_EQ(window_.states, (std::vector<std::pair<bool, bool>>{{true, true}, {false, true}}));
+    EXPECT_FALSE(store_.links.is_open());  // the stop closed the project's files
+    for (int i = 0; i < net::kMaxSlots; ++i) {
+        EXPECT_EQ(slots_.slots[static_cast<std::size_t>(i)].item.item, nullptr) << i;
+    }
+
+    // Every stored link ended visited in the file.
+    for (const auto& rec : stored(TreeFile::Links)) {
+        EXPECT_NE(rec->status & store::STATUS_VISITED, 0) << *rec->url;
+    }
+}
+
+TEST_F(RunControlTest, DetailsTabQueuesNothingAndAFinishedProjectCompletesAtOnce) {
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    run_all();
+    const std::size_t sockets = network_.sockets.size();
+
+    ASSERT_EQ(control_.start_harvest(harvest::kDetails), 1);
+    run_all();
+    EXPECT_EQ(network_.sockets.size(), sockets);
+    EXPECT_EQ(last_status(-1), "Hunt Complete");
+    EXPECT_FALSE(control_.running());
+}
+
+TEST_F(RunControlTest, FailedSocketLayerLeavesTheWindowIdle) {
+    network_.start_ok = false;
+    EXPECT_EQ(control_.start_harvest(harvest::kHarvest), 0);
+    EXPECT_FALSE(control_.running());
+    EXPECT_TRUE(window_.states.empty());
+    EXPECT_FALSE(network_.timer_running(platform::kHarvestTimer));
+    EXPECT_FALSE(network_.timer_running(platform::kActivityTimer));
+    EXPECT_EQ(network_.queued(), 0u);
+    EXPECT_EQ(shell_.errors.size(), 1u);
+    EXPECT_TRUE(stored(TreeFile::Links).empty());  // nothing was seeded
+}
+
+TEST_F(RunControlTest, StartWhileRunningIsRefused) {
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    EXPECT_EQ(control_.start_harvest(harvest::kHarvest), 0);
+    run_all();
+    EXPECT_EQ(completed_fetches().at("/index.html"), 1);
+}
+
+// ---- Cancel and Start again ---------------------------------------------------------------
+
+// Cancelled after a given number of events, one byte per read so that fetches are in flight.
+class CancelTest : public RunControlTest, public ::testing::WithParamInterface<int> {};
+
+INSTANTIATE_TEST_SUITE_P(CutPoints, CancelTest, ::testing::Values(3, 12, 40, 150, 400, 900));
+
+TEST_P(CancelTest, CancelThenStartCompletesWithoutFetchingAFinishedLinkTwice) {
+    network_.read_limit = 1;
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    network_.run(control_, GetParam());
+    ASSERT_TRUE(control_.running());
+
+    std::vector<ItemRecord*> held;
+    for (auto& s : slots_.slots) {
+        if (s.item.item != nullptr && s.state != net::SlotState::Idle) held.push_back(s.item.item);
+    }
+    if (GetParam() >= 12) {
+        ASSERT_FALSE(held.empty());  // the cut falls inside a fetch
+    }
+    const std::map<std::string, int> before = completed_fetches();
+
+    control_.on_command(kCancelCommand);  // routed as the Cancel button's command
+    EXPECT_FALSE(control_.running());
+    EXPECT_EQ(last_status(-1), " Cancelled");
+    for (int i = 0; i < settings_.packcount; ++i) EXPECT_EQ(control_.slot_line(i), " Cancelled");
+    for (const auto& s : slots_.slots) {
+        EXPECT_EQ(s.item.item, nullptr);
+        EXPECT_EQ(s.state, net::SlotState::Idle);
+    }
+    for (ItemRecord* r : held) {
+        if (!lists_.links.contains(*r)) continue;  // the starting link is in no list
+        EXPECT_EQ(r->status & (store::STATUS_VISITED | store::STATUS_ACTIVE), 0) << *r->url;
+    }
+    EXPECT_EQ(network_.open_count(), 0u);
+    run_all();  // stale events of the cancelled run change nothing
+    EXPECT_EQ(completed_fetches(), before);
+
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    EXPECT_EQ(control_.slot_line(0), " ");  // Start blanks every line
+    run_all();
+    EXPECT_EQ(last_status(-1), "Hunt Complete");
+    std::map<std::string, int> once;
+    for (const auto& p : kSitePaths) once[p] = 1;
+    EXPECT_EQ(completed_fetches(), once);
+    for (ItemRecord* r = lists_.links.head(); r != nullptr; r = r->next.get()) {
+        EXPECT_NE(r->status & store::STATUS_VISITED, 0) << *r->url;
+        EXPECT_EQ(r->status & store::STATUS_ACTIVE, 0) << *r->url;
+    }
+}
+
+// ---- Reset Link Status --------------------------------------------------------------------
+
+TEST_F(RunControlTest, ResetLinkStatusClearsTheListsStatusButNotTheFile) {
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    run_all();
+    const int32_t rows = lists_.links.row_count;
+    ASSERT_GT(rows, 0);
+    settings_.modrep = 0;
+
+    window_.answer_yes = false;
+    control_.reset_link_status();
+    ASSERT_EQ(window_.questions, std::vector<std::string>{std::string(kResetQuestion)});
+    EXPECT_NE(listed("http://site.example/a.html")->status & store::STATUS_VISITED, 0);
+    EXPECT_EQ(settings_.modrep, 0);
+    EXPECT_EQ(window_.views_cleared, 0);
+
+    window_.answer_yes = true;
+    control_.reset_link_status();
+    EXPECT_EQ(settings_.modrep, 1);
+    for (ItemRecord* r = lists_.links.head(); r != nullptr; r = r->next.get()) {
+        EXPECT_EQ(r->status, 0) << *r->url;
+    }
+    EXPECT_EQ(window_.views_cleared, 1);
+    EXPECT_EQ(lists_.links.row_count, rows);
+    EXPECT_EQ(static_cast<int32_t>(shell_.link_rows.size()), rows);
+    EXPECT_EQ(shell_.address_rows, std::vector<std::string>{"mailto:office@site.example"});
+
+    // The file keeps its visited marks: a continuing run fetches nothing again.
+    const std::size_t sockets = network_.sockets.size();
+    ASSERT_EQ(control_.start_harvest(harvest::kDetails), 1);
+    run_all();
+    EXPECT_EQ(network_.sockets.size(), sockets);
+}
+
+TEST_F(RunControlTest, ResetLinkStatusWithAnEmptyViewAsksNothing) {
+    control_.reset_link_status();
+    EXPECT_TRUE(window_.questions.empty());
+    EXPECT_EQ(window_.views_cleared, 0);
+}
+
+TEST_F(RunControlTest, ResetLinkStatusDuringARunStopsItAndLeavesNoStopRequest) {
+    network_.read_limit = 1;
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    network_.run(control_, 400);
+    ASSERT_TRUE(control_.running());
+    ASSERT_GT(lists_.links.row_count, 0);
+    control_.reset_link_status();
+    EXPECT_FALSE(control_.running());
+    EXPECT_EQ(run_.stop_requested, 0);
+}
+
+// ---- status lines -------------------------------------------------------------------------
+
+TEST_F(RunControlTest, StatusLinesAreBlankPrefixedCutAndKeptPerSlot) {
+    control_.set_slot_status(2, "Reading: 7");
+    EXPECT_EQ(shell_.statuses.back(), (std::pair<int, std::string>{2, " Reading: 7"}));
+    EXPECT_EQ(control_.slot_line(2), " Reading: 7");
+    EXPECT_EQ(shell_.counter_refreshes, 1);
+
+    const std::string longer(200, 'x');
+    control_.set_slot_status(1, longer);
+    EXPECT_EQ(control_.slot_line(1), " " + std::string(kMaxStatusLine - 1, 'x'));
+
+    // Every slot in use; slots at or above packcount keep nothing.
+    control_.set_slot_status(-1, "All");
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(control_.slot_line(i), " All") << i;
+    EXPECT_EQ(control_.slot_line(3), "");
+
+    const std::size_t shown = shell_.statuses.size();
+    control_.set_slot_status(20, "out of range");
+    control_.set_slot_status(-2, "out of range");
+    run_.engine_mode = harvest::kModeVersionCheck;
+    control_.set_slot_status(0, "vendor");
+    EXPECT_EQ(shell_.statuses.size(), shown);
+    EXPECT_EQ(control_.slot_line(0), " All");
+    run_.engine_mode = harvest::kModeSinglePage;
+    control_.set_slot_status(0, "page");
+    EXPECT_EQ(control_.slot_line(0), " page");
+}
+
+// ---- timers -------------------------------------------------------------------------------
+
+TEST_F(RunControlTest, ActivityMarkerBouncesBetweenTheFieldEnds) {
+    control_.on_timer(platform::kActivityTimer);
+    EXPECT_TRUE(window_.activity.empty());  // no dialog: nothing shown
+
+    window_.dialog_open = true;
+    std::vector<int> positions;
+    for (int i = 0; i < 40; ++i) {
+        control_.on_timer(platform::kActivityTimer);
+        const std::string& text = window_.activity.back();
+        ASSERT_EQ(text.size(), 19u);
+        positions.push_back(static_cast<int>(text.find(static_cast<char>(127))));
+        ASSERT_EQ(text.find_first_not_of(' '), text.find_last_not_of(' '));
+    }
+    std::vector<int> expected;
+    for (int p = 0; p <= 18; ++p) expected.push_back(p);
+    for (int p = 17; p >= 0; --p) expected.push_back(p);
+    for (int p = 1; expected.size() < 40; ++p) expected.push_back(p);
+    EXPECT_EQ(positions, expected);
+}
+
+TEST_F(RunControlTest, StopKillsBothTimersAndTellsTheVendorDialogs) {
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    control_.stop_all();
+    EXPECT_FALSE(network_.timer_running(platform::kHarvestTimer));
+    EXPECT_FALSE(network_.timer_running(platform::kActivityTimer));
+    EXPECT_EQ(window_.transfers_ended, 1);
+    EXPECT_EQ(env_.run.engine_mode, harvest::kModeHarvest);
+    // The posted first tick finds the run stopped and opens nothing.
+    run_all();
+    EXPECT_TRUE(network_.sockets.empty());
+    // What Start seeded: the starting link, unvisited.
+    const auto seeded = stored(TreeFile::Links);
+    ASSERT_EQ(seeded.size(), 1u);
+    EXPECT_EQ(seeded[0]->url, kStart);
+    EXPECT_EQ(seeded[0]->title, "Starting URL");
+    EXPECT_EQ(seeded[0]->source, "******");
+    EXPECT_EQ(seeded[0]->kind, store::KIND_PAGE);
+    EXPECT_EQ(seeded[0]->status, 0);
+}
+
+}  // namespace
+}  // namespace tarnvelox::app
