@@ -1,1 +1,405 @@
-int main() { return 0; }
+// tarnvelox-harvest: the headless harvester. It works in the current directory with the same
+// files as the desktop program (tarnv.ini, the project file with its .lin and .mai files, and
+// engines.dat when present), runs one harvest on the Qt event loop until "Hunt Complete" or
+// Ctrl-C, saves the project and the settings, and writes the exports asked for.
+//
+// Exit status: 0 after "Hunt Complete", 130 after Ctrl-C (the project is saved), 2 for bad
+// arguments, 1 for a file error or a run that could not start.
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <utility>
+#include <vector>
+
+#include "app/project.h"
+#include "app/run_control.h"
+#include "app/settings.h"
+#include "exchange/export.h"
+#include "harvest/crawl_scope.h"
+#include "harvest/frontier.h"
+#include "harvest/harvest_state.h"
+#include "harvest/list_filter.h"
+#include "harvest/url_resolve.h"
+#include "net/fetch_engine.h"
+#include "net/request.h"
+#include "net/response.h"
+#include "net/slot.h"
+#include "platform/event_loop.h"
+#include "platform/shell.h"
+#include "search/engines.h"
+#include "store/item_list.h"
+#include "store/out_of_memory.h"
+#include "store/store.h"
+
+// Qt last: its "slots" keyword macro would otherwise rewrite the engine's headers.
+#include <QCoreApplication>
+#include <QTimer>
+
+#include "platform/qt/qt_event_loop.h"
+#include "platform/qt/qt_network.h"
+
+namespace {
+
+using namespace tarnvelox;
+
+constexpr int kExitOk = 0;
+constexpr int kExitFileError = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;
+constexpr int kPollMs = 100;          // how often Ctrl-C and the end of the run are noticed
+constexpr int kProgressEveryMs = 250;  // the live progress line's refresh period
+
+const char* const kUsage =
+    "usage: tarnvelox-harvest [--project FILE] [--scope url|directory|path|server|nolimit]\n"
+    "                         [--crawl-if TEXT] [--extract-if TEXT] [--connections N]\n"
+    "                         [--timeout MS] [--proxy HOST[:PORT]] [--export FORMAT:FILE]...\n"
+    "                         [--quiet] [STARTING_URL]\n"
+    "FORMAT: addresses-txt, urls-txt, addressbook, bookmarks, addresses-html, urls-html\n"
+    "Without a starting URL the unvisited links of the project are continued.\n";
+
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void on_interrupt(int) { g_interrupted.store(true); }
+
+struct Export {
+    int format = 0;
+    std::string path;
+};
+
+struct Options {
+    std::optional<std::string> project;
+    std::optional<int32_t> scope;
+    std::optional<std::string> crawl_if;
+    std::optional<std::string> extract_if;
+    std::optional<int32_t> connections;
+    std::optional<int32_t> timeout;
+    std::optional<std::string> proxy_host;
+    std::optional<int32_t> proxy_port;
+    std::vector<Export> exports;
+    bool quiet = false;
+    std::optional<std::string> url;
+};
+
+[[noreturn]] void usage_error(const std::string& why) {
+    std::fprintf(stderr, "tarnvelox-harvest: %s\n%s", why.c_str(), kUsage);
+    std::exit(kExitUsage);
+}
+
+std::optional<int32_t> parse_int(std::string_view text, int32_t low, int32_t high) {
+    if (text.empty() || text.size() > 9) return std::nullopt;
+    int32_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        v = v * 10 + (c - '0');
+    }
+    if (v < low || v > high) return std::nullopt;
+    return v;
+}
+
+int export_format(std::string_view name) {
+    static const std::pair<std::string_view, int> kFormats[] = {
+        {"addresses-txt", exchange::kFormatTextAddresses},
+        {"urls-txt", exchange::kFormatTextUrls},
+        {"addressbook", exchange::kFormatAddressBook},
+        {"bookmarks", exchange::kFormatBookmarks},
+        {"addresses-html", exchange::kFormatHtmlAddresses},
+        {"urls-html", exchange::kFormatHtmlUrls},
+    };
+    for (const auto& [n, f] : kFormats) {
+        if (n == name) return f;
+    }
+    return 0;
+}
+
+Options parse_options(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) usage_error("option " + arg + " needs a value");
+            return argv[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            std::exit(kExitOk);
+        } else if (arg == "--project") {
+            o.project = value();
+            if (o.project->empty()) usage_error("--project needs a file name");
+        } else if (arg == "--scope") {
+            const std::string s = value();
+            if (s == "url") o.scope = harvest::kScopeUrl;
+            else if (s == "directory") o.scope = harvest::kScopeDirectory;
+            else if (s == "path") o.scope = harvest::kScopePath;
+            else if (s == "server") o.scope = harvest::kScopeServer;
+            else if (s == "nolimit" || s == "none") o.scope = harvest::kScopeNoLimit;
+            else usage_error("unknown scope '" + s + "'");
+        } else if (arg == "--crawl-if" || arg == "--crawl") {
+            o.crawl_if = value();
+        } else if (arg == "--extract-if" || arg == "--extract") {
+            o.extract_if = value();
+        } else if (arg == "--connections") {
+            const std::string s = value();
+            o.connections = parse_int(s, 1, net::kMaxSlots);
+            if (!o.connections) usage_error("--connections takes a number from 1 to 20");
+        } else if (arg == "--timeout") {
+            const std::string s = value();
+            o.timeout = parse_int(s, 1, 64000);
+            if (!o.timeout) usage_error("--timeout takes milliseconds from 1 to 64000");
+        } else if (arg == "--proxy") {
+            const std::string s = value();
+            const auto colon = s.rfind(':');
+            if (colon != std::string::npos) {
+                o.proxy_port = parse_int(std::string_view(s).substr(colon + 1), 1, 65535);
+                if (!o.proxy_port) usage_error("bad proxy port in '" + s + "'");
+                o.proxy_host = s.substr(0, colon);
+            } else {
+                o.proxy_host = s;
+            }
+        } else if (arg == "--export") {
+            const std::string s = value();
+            const auto colon = s.find(':');
+            if (colon == std::string::npos || colon + 1 >= s.size()) {
+                usage_error("--export takes FORMAT:FILE");
+            }
+            Export e{export_format(std::string_view(s).substr(0, colon)), s.substr(colon + 1)};
+            if (e.format == 0) usage_error("unknown export format '" + s.substr(0, colon) + "'");
+            o.exports.push_back(std::move(e));
+        } else if (arg == "--quiet" || arg == "-q") {
+            o.quiet = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            usage_error("unknown option '" + arg + "'");
+        } else if (o.url) {
+            usage_error("only one starting URL may be given");
+        } else {
+            o.url = arg;
+        }
+    }
+    return o;
+}
+
+bool file_exists(const std::string& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+// The console face of the program: errors go to standard error, the status lines are kept for
+// the progress line and the end of the run.
+class ConsoleShell final : public platform::NullShell {
+public:
+    void show_slot_status(int slot, std::string_view text) override {
+        if (slot == -1) last_all = std::string(text);
+    }
+    void report_error(std::string_view message) override {
+        ++errors;
+        std::fprintf(stderr, "\ntarnvelox-harvest: %.*s\n", static_cast<int>(message.size()),
+                     message.data());
+    }
+
+    std::string last_all;  // the last line shown on every slot ("Hunt Complete", "Cancelled")
+    int errors = 0;
+};
+
+// Events of the Qt binding go to the run, which is built after the binding.
+class ForwardingSink final : public platform::EventSink {
+public:
+    void on_timer(int timer_id) override {
+        if (run != nullptr) run->on_timer(timer_id);
+    }
+    void on_command(int command_id) override {
+        if (run != nullptr) run->on_command(command_id);
+    }
+    void on_connect_done(int socket, int error) override {
+        if (run != nullptr) run->on_connect_done(socket, error);
+    }
+    void on_data_ready(int socket, int error) override {
+        if (run != nullptr) run->on_data_ready(socket, error);
+    }
+    void on_lookup_done(int event_id, int error, std::string_view address) override {
+        if (run != nullptr) run->on_lookup_done(event_id, error, address);
+    }
+
+    app::HarvestRun* run = nullptr;
+};
+
+// Nothing of the main window to switch in a console.
+class ConsoleWindow final : public app::RunWindow {};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    store::install_out_of_memory_handler();
+    const Options opt = parse_options(argc, argv);
+    QCoreApplication qapp(argc, argv);
+
+    ConsoleShell shell;
+    app::Settings settings;
+    (void)app::read_settings(settings, std::string(app::kSettingsFile));  // missing: defaults
+
+    search::Engines engines;
+    if (file_exists(std::string(search::kEnginesFile))) {
+        (void)search::load_engines(engines, std::string(search::kEnginesFile), shell);
+    }
+
+    // The project: the one given, else the one last used, else the default.
+    if (opt.project) settings.project = *opt.project;
+    const std::string project_path = settings.project && !settings.project->empty()
+                                         ? *settings.project
+                                         : std::string(app::kDefaultProjectFile);
+
+    store::Store store;
+    store.report_error = [&shell](std::string_view m) { shell.report_error(m); };
+    store::ItemLists lists;
+    harvest::RunState run_state;
+    harvest::SearchTexts search;
+    search.crawl_scope = settings.start2;
+    harvest::ItemFilter filter;
+    app::ProjectValues values;
+    store::set_project_path(store, project_path);
+    if (file_exists(project_path)) {
+        if (app::load_project(project_path, false, search, filter, values, engines.list, store,
+                              lists, run_state, settings.sort, settings.maxlist, nullptr) == 0) {
+            std::fprintf(stderr, "tarnvelox-harvest: cannot read the project file '%s'\n",
+                         project_path.c_str());
+            return kExitFileError;
+        }
+    }
+    if (shell.errors > 0) {
+        std::fprintf(stderr, "tarnvelox-harvest: the project '%s' could not be loaded\n",
+                     project_path.c_str());
+        return kExitFileError;
+    }
+
+    // The options stand for the Harvest tab's fields and the Preferences.
+    int32_t mode = harvest::kDetails;
+    if (opt.url) {
+        search.starting_url = harvest::normalise_starting_url(*opt.url);
+        if (!search.starting_url) usage_error("the starting URL is empty");
+        mode = harvest::kHarvest;
+    }
+    if (opt.scope) search.crawl_scope = *opt.scope;
+    if (opt.crawl_if) search.crawl_keywords = *opt.crawl_if;
+    if (opt.extract_if) search.extract_keywords = *opt.extract_if;
+    if (opt.connections) settings.packcount = *opt.connections;
+    if (opt.timeout) settings.timeout = *opt.timeout;
+    if (opt.proxy_host) settings.proxy = *opt.proxy_host;
+    if (opt.proxy_port) settings.port = *opt.proxy_port;
+
+    // Refuse early when the project's files cannot be created here.
+    if (!store::open_store(store)) {
+        std::fprintf(stderr,
+                     "tarnvelox-harvest: cannot open or create the project files '%s' and '%s' "
+                     "(is the directory writable?)\n",
+                     store.links_path.c_str(), store.addresses_path.c_str());
+        return kExitFileError;
+    }
+
+    int32_t maxlist = settings.maxlist;
+    harvest::HarvestEnv env{store, lists, run_state, search, shell, maxlist};
+    net::SlotTable slot_table;
+    net::VendorHandler vendor;
+    net::Download download;
+    net::NetEnv net_env{env, slot_table, vendor, download};
+    harvest::FrontierState frontier;
+    net::RequestOptions request_options;
+    request_options.proxy = settings.proxy.value_or("");
+    request_options.port = settings.port;
+    request_options.cache = settings.cache;
+
+    ForwardingSink sink;
+    platform::qt::QtEventLoop loop(sink);
+    platform::qt::QtNetwork network(sink);
+    ConsoleWindow window;
+    app::HarvestRun run(net_env, frontier, loop, network, settings, request_options, window);
+    sink.run = &run;
+
+    std::signal(SIGINT, on_interrupt);
+    std::signal(SIGTERM, on_interrupt);
+
+    if (run.start_harvest(mode) == 0) {
+        std::fprintf(stderr, "tarnvelox-harvest: the harvest could not be started\n");
+        store::close_store(store);
+        return kExitFileError;
+    }
+
+    const bool live = !opt.quiet && ::isatty(STDOUT_FILENO) != 0;
+    const auto started = std::chrono::steady_clock::now();
+    auto last_draw = started;
+    bool drew = false;
+    bool interrupted = false;
+    auto progress = [&]() {
+        const double secs =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        const double rate = secs > 0 ? run_state.visited_links / secs : 0.0;
+        std::printf("\r\033[Kvisited %d  links %d  bad %d  addresses %d  bytes %lld  %.0f pages/s",
+                    run_state.visited_links, store.total_links, run_state.bad_links,
+                    store.total_addresses, static_cast<long long>(run_state.total_bytes), rate);
+        std::fflush(stdout);
+        drew = true;
+    };
+
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&]() {
+        if (g_interrupted.load() && run.running()) {
+            interrupted = true;
+            run.cancel_harvest();
+        }
+        if (!run.running()) {
+            poll.stop();
+            QCoreApplication::quit();
+            return;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (live && now - last_draw >= std::chrono::milliseconds(kProgressEveryMs)) {
+            last_draw = now;
+            progress();
+        }
+    });
+    poll.start(kPollMs);
+    (void)QCoreApplication::exec();
+    if (g_interrupted.load()) interrupted = true;
+    if (live && drew) {
+        std::printf("\r\033[K");
+        std::fflush(stdout);
+    }
+    const double secs =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    // Save as the program does on exit; the files of the store were closed by the stop.
+    int status = interrupted ? kExitInterrupted : kExitOk;
+    if (app::save_project(project_path, search, filter, values, store, engines.list, shell) == 0) {
+        status = kExitFileError;
+    }
+    if (app::write_settings(settings, std::string(app::kSettingsFile), shell) == 0) {
+        status = kExitFileError;
+    }
+
+    const std::time_t t = std::time(nullptr);
+    std::tm now_tm{};
+    localtime_r(&t, &now_tm);
+    for (const Export& e : opt.exports) {
+        if (exchange::export_items(e.format, e.path, nullptr, filter, store, shell, now_tm) == 0) {
+            std::fprintf(stderr, "tarnvelox-harvest: export to '%s' failed\n", e.path.c_str());
+            status = kExitFileError;
+        }
+    }
+    store::close_store(store);
+
+    std::printf("%s: %d pages visited, %d links stored, %d addresses, %d bad links, %lld bytes "
+                "in %.1f s\n",
+                interrupted ? "Cancelled" : (shell.last_all.empty() ? "Stopped"
+                                                                    : shell.last_all.c_str()),
+                run_state.visited_links, store.total_links, store.total_addresses,
+                run_state.bad_links, static_cast<long long>(run_state.total_bytes), secs);
+    return status;
+}
