@@ -1,0 +1,591 @@
+// End-to-end tests of tarnvelox-harvest: the real headless harvester is run as a child process
+// against scripted loopback servers of the test's own (127.0.0.1 only), and its exit status,
+// exports and project files are checked. Every wait is bounded; a child that outlives its
+// deadline is killed and the test fails.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "store/item_record.h"
+#include "store/link_tree_file.h"
+#include "store/store.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// ---------------------------------------------------------------------------------------------
+// A scripted loopback HTTP server: one thread accepts, one thread per connection answers.
+
+struct Route {
+    enum class Kind { Canned, NeverAnswer, PartialStall, Reset, Huge, Garbage };
+    Kind kind = Kind::Canned;
+    int code = 200;
+    std::string reason = "OK";
+    std::string headers;  // extra header lines, each ending in "\r\n"
+    std::string body;
+    std::string type = "text/html";
+    std::chrono::milliseconds delay{0};  // before a canned answer is sent
+};
+
+class ScriptedServer {
+public:
+    ScriptedServer() {
+        listen_fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        int one = 1;
+        ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = 0;
+        if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            ::listen(listen_fd_, 64) != 0) {
+            ADD_FAILURE() << "cannot listen on 127.0.0.1";
+            return;
+        }
+        socklen_t len = sizeof a;
+        ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+    }
+
+    ~ScriptedServer() { stop(); }
+
+    void route(const std::string& path, Route r) {
+        std::lock_guard<std::mutex> g(mu_);
+        routes_[path] = std::move(r);
+    }
+
+    void start() { acceptor_ = std::thread([this] { accept_loop(); }); }
+
+    void stop() {
+        if (stopping_.exchange(true)) return;
+        if (acceptor_.joinable()) acceptor_.join();
+        std::vector<std::thread> workers;
+        {
+            std::lock_guard<std::mutex> g(mu_);
+            workers.swap(workers_);
+        }
+        for (auto& t : workers) t.join();
+        if (listen_fd_ >= 0) ::close(listen_fd_);
+        listen_fd_ = -1;
+    }
+
+    int port() const { return port_; }
+    std::string base() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+    // Requests received per path, and answers sent completely per path.
+    int requests(const std::string& path) {
+        std::lock_guard<std::mutex> g(mu_);
+        auto it = requested_.find(path);
+        return it == requested_.end() ? 0 : it->second;
+    }
+    std::map<std::string, int> requested() {
+        std::lock_guard<std::mutex> g(mu_);
+        return requested_;
+    }
+    int total_answered() const { return answered_.load(); }
+
+private:
+    void accept_loop() {
+        while (!stopping_.load()) {
+            pollfd p{listen_fd_, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0) continue;
+            const int fd = ::accept(listen_fd_, nullptr, nullptr);
+            if (fd < 0) continue;
+            std::lock_guard<std::mutex> g(mu_);
+            workers_.emplace_back([this, fd] { serve(fd); });
+        }
+    }
+
+    // Waits until the server stops, the peer closes, or `limit` passes.
+    void hold(int fd, std::chrono::milliseconds limit) {
+        const auto end = Clock::now() + limit;
+        char buf[512];
+        while (!stopping_.load() && Clock::now() < end) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 20) > 0) {
+                if (::recv(fd, buf, sizeof buf, 0) <= 0) return;
+            }
+        }
+    }
+
+    static bool send_all(int fd, const char* data, std::size_t size) {
+        std::size_t done = 0;
+        while (done < size) {
+            const ssize_t n = ::send(fd, data + done, size - done, MSG_NOSIGNAL);
+            if (n <= 0) return false;
+            done += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+    static std::string head(const Route& r, std::size_t length) {
+        std::ostringstream out;
+        out << "HTTP/1.0 " << r.code << ' ' << r.reason << "\r\n"
+            << "Content-Type: " << r.type << "\r\n"
+            << "Content-Length: " << length << "\r\n"
+            << r.headers << "Connection: close\r\n\r\n";
+        return out.str();
+    }
+
+    void serve(int fd) {
+        timeval tv{2, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        std::string req;
+        char buf[2048];
+        while (req.find("\r\n\r\n") == std::string::npos && req.size() < 16384) {
+            pollfd p{fd, POLLIN, 0};
+            if (stopping_.load()) break;
+            if (::poll(&p, 1, 20) <= 0) continue;
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) break;
+            req.append(buf, static_cast<std::size_t>(n));
+        }
+        std::string path;
+        {
+            std::istringstream line(req.substr(0, req.find("\r\n")));
+            std::string method;
+            line >> method >> path;
+        }
+        if (path.rfind("http://", 0) == 0) {  // absolute form: keep the path only
+            const auto slash = path.find('/', 7);
+            path = slash == std::string::npos ? "/" : path.substr(slash);
+        }
+        Route r;
+        bool known = false;
+        {
+            std::lock_guard<std::mutex> g(mu_);
+            ++requested_[path];
+            auto it = routes_.find(path);
+            if (it != routes_.end()) {
+                r = it->second;
+                known = true;
+            }
+        }
+        if (!known) {
+            r.code = 404;
+            r.reason = "Not Found";
+            r.body = "<html><body>missing</body></html>";
+        }
+        switch (r.kind) {
+            case Route::Kind::Canned: {
+                if (r.delay.count() > 0) hold(fd, r.delay);
+                const std::string all = head(r, r.body.size()) + r.body;
+                if (send_all(fd, all.data(), all.size())) ++answered_;
+                break;
+            }
+            case Route::Kind::NeverAnswer:
+                hold(fd, 20s);
+                break;
+            case Route::Kind::PartialStall: {
+                const std::string all = head(r, 1000) + std::string(1000, 'x');
+                send_all(fd, all.data(), 100);
+                hold(fd, 20s);
+                break;
+            }
+            case Route::Kind::Reset: {
+                linger l{1, 0};
+                ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+                break;
+            }
+            case Route::Kind::Huge: {
+                const std::size_t size = std::size_t{5} << 20;
+                const std::string h = head(r, size);
+                std::string chunk = "<html><body><p>";
+                chunk.resize(64 * 1024, 'a');
+                if (!send_all(fd, h.data(), h.size())) break;
+                std::size_t sent = 0;
+                while (sent < size && !stopping_.load()) {
+                    const std::size_t n = std::min(chunk.size(), size - sent);
+                    if (!send_all(fd, chunk.data(), n)) break;
+                    sent += n;
+                }
+                break;
+            }
+            case Route::Kind::Garbage: {
+                std::string junk = "\x01\x02\xff\xfe NOT HTTP AT ALL \x00\x7f";
+                junk.append(300, '\xee');
+                send_all(fd, junk.data(), junk.size());
+                break;
+            }
+        }
+        ::close(fd);
+    }
+
+    int listen_fd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::atomic<int> answered_{0};
+    std::thread acceptor_;
+    std::mutex mu_;
+    std::vector<std::thread> workers_;
+    std::map<std::string, Route> routes_;
+    std::map<std::string, int> requested_;
+};
+
+Route page(const std::string& body) {
+    Route r;
+    r.body = "<html><head><title>t</title></head><body>" + body + "</body></html>";
+    return r;
+}
+
+Route status(int code, const std::string& reason) {
+    Route r;
+    r.code = code;
+    r.reason = reason;
+    r.body = "<html><body>error " + std::to_string(code) +
+             " <a href=\"mailto:hidden" + std::to_string(code) + "@err.example.com\">x</a></body></html>";
+    return r;
+}
+
+Route redirect(int code, const std::string& location) {
+    Route r;
+    r.code = code;
+    r.reason = "Moved";
+    r.headers = "Location: " + location + "\r\n";
+    r.body = "<html><body>moved</body></html>";
+    return r;
+}
+
+Route behaviour(Route::Kind k) {
+    Route r;
+    r.kind = k;
+    return r;
+}
+
+// A port on 127.0.0.1 that nobody listens on.
+int refused_port() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Running the harvester.
+
+struct RunResult {
+    bool finished = false;  // exited before the deadline
+    int exit_code = -1;
+    std::string out;
+};
+
+class Harvester {
+public:
+    // Starts the harvester in `dir` with `args`; standard output goes to a file there.
+    Harvester(const fs::path& dir, const std::vector<std::string>& args) : dir_(dir) {
+        out_path_ = dir / "stdout.txt";
+        std::vector<std::string> all{TARNVELOX_HARVEST_BIN};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : all) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            if (::chdir(dir.c_str()) != 0) ::_exit(120);
+            const int o = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int e = ::open((dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (o >= 0) ::dup2(o, 1);
+            if (e >= 0) ::dup2(e, 2);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+    }
+
+    ~Harvester() {
+        if (pid_ > 0 && !reaped_) {
+            ::kill(pid_, SIGKILL);
+            int st = 0;
+            ::waitpid(pid_, &st, 0);
+        }
+    }
+
+    void interrupt() const { ::kill(pid_, SIGINT); }
+
+    RunResult wait(std::chrono::milliseconds deadline) {
+        RunResult r;
+        const auto end = Clock::now() + deadline;
+        int st = 0;
+        while (true) {
+            const pid_t w = ::waitpid(pid_, &st, WNOHANG);
+            if (w == pid_) {
+                reaped_ = true;
+                r.finished = true;
+                r.exit_code = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+                break;
+            }
+            if (Clock::now() >= end) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, &st, 0);
+                reaped_ = true;
+                break;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        std::ifstream in(out_path_);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        r.out = ss.str();
+        std::ifstream err(dir_ / "stderr.txt");
+        std::stringstream es;
+        es << err.rdbuf();
+        if (!es.str().empty()) r.out += "\n[stderr]\n" + es.str();
+        return r;
+    }
+
+private:
+    fs::path dir_;
+    fs::path out_path_;
+    pid_t pid_ = -1;
+    bool reaped_ = false;
+};
+
+std::set<std::string> read_lines(const fs::path& p) {
+    std::set<std::string> lines;
+    std::ifstream in(p);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) lines.insert(line);
+    }
+    return lines;
+}
+
+// Every record of a link tree file, by key; and whether every record read in sequence is found
+// again by its key, with no key twice and as many records as live keys.
+struct TreeCheck {
+    bool opened = false;
+    bool consistent = false;
+    std::string problems;
+    std::map<std::string, std::pair<int32_t, std::string>> records;  // key -> status, http status
+};
+
+TreeCheck check_tree(const fs::path& path) {
+    TreeCheck c;
+    tarnvelox::store::LinkTreeFile file;
+    if (!file.open(path.string())) return c;
+    c.opened = true;
+    int64_t pos = 0;
+    int32_t node = 0;
+    std::size_t count = 0;
+    c.consistent = true;
+    while (auto rec = file.read_next(pos, node)) {
+        ++count;
+        const std::string key = rec->url.value_or("");
+        if (file.find(key) != rec->file_offset) {
+            c.consistent = false;
+            c.problems += "not found by key: " + key + "\n";
+        }
+        if (!c.records.emplace(key, std::make_pair(rec->status, rec->http_status.value_or("")))
+                 .second) {
+            c.consistent = false;
+            c.problems += "duplicate key: " + key + "\n";
+        }
+    }
+    if (count != file.live_count()) {
+        c.consistent = false;
+        c.problems += "records read " + std::to_string(count) + " != live keys " +
+                      std::to_string(file.live_count()) + "\n";
+    }
+    (void)file.close();
+    return c;
+}
+
+class HarvestE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/tarnvelox-e2e-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        tarnvelox::store::Store s;
+        tarnvelox::store::set_project_path(s, (dir_ / "proj.tvp").string());
+        lin_ = s.links_path;
+        mai_ = s.addresses_path;
+        if (fs::path(lin_).is_relative()) lin_ = dir_ / lin_;
+        if (fs::path(mai_).is_relative()) mai_ = dir_ / mai_;
+    }
+    void TearDown() override {
+        if (!HasFailure()) {
+            std::error_code ec;
+            fs::remove_all(dir_, ec);
+        } else {
+            std::fprintf(stderr, "kept the working folder %s\n", dir_.c_str());
+        }
+    }
+
+    std::vector<std::string> args(std::vector<std::string> extra) const {
+        std::vector<std::string> a{"--project", "proj.tvp", "--quiet", "--export",
+                                   "addresses-txt:addresses.txt", "--export", "urls-txt:urls.txt"};
+        a.insert(a.end(), extra.begin(), extra.end());
+        return a;
+    }
+
+    void run_fault_harvest();
+    fs::path dir_;
+    fs::path lin_;
+    fs::path mai_;
+};
+
+// ---------------------------------------------------------------------------------------------
+
+TEST_F(HarvestE2E, HarvestsLinksAndAddressesFollowingRedirects) {
+    ScriptedServer server;
+    const std::string b = server.base();
+    server.route("/", page("<a href=\"/a.html\">a</a> <a href=\"sub/b.html\">b</a> "
+                           "<a href=\"mailto:root@site.example.com\">mail</a> "
+                           "<a href=\"/redir-abs\">ra</a> <a href=\"/redir-rel\">rr</a>"));
+    server.route("/a.html", page("alpha@site.example.com <a href=\"/\">home</a>"));
+    server.route("/sub/b.html", page("<a href=\"../c.html\">c</a> Mail beta@site.example.com"));
+    server.route("/c.html", page("gamma@site.example.com"));
+    server.route("/redir-abs", redirect(301, b + "/moved/abs.html"));
+    server.route("/redir-rel", redirect(302, "moved/rel.html"));
+    server.route("/moved/abs.html", page("absolute@site.example.com"));
+    server.route("/moved/rel.html", page("relative@site.example.com"));
+    server.start();
+
+    Harvester h(dir_, args({"--timeout", "200", "--scope", "server", b + "/"}));
+    const RunResult r = h.wait(30s);
+    ASSERT_TRUE(r.finished) << "harvester did not finish in time\n" << r.out;
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_NE(r.out.find("Hunt Complete"), std::string::npos) << r.out;
+
+    const auto addresses = read_lines(dir_ / "addresses.txt");
+    for (const char* a : {"root@site.example.com", "alpha@site.example.com",
+                          "beta@site.example.com", "gamma@site.example.com",
+                          "absolute@site.example.com", "relative@site.example.com"}) {
+        EXPECT_TRUE(addresses.count(a)) << "missing address " << a << "\n" << r.out;
+    }
+    EXPECT_EQ(addresses.size(), 6u);
+
+    const auto urls = read_lines(dir_ / "urls.txt");
+    for (const char* u : {"/", "/a.html", "/sub/b.html", "/c.html"}) {
+        EXPECT_TRUE(urls.count(b + u)) << "missing link " << b << u;
+    }
+    // Each page fetched once, the redirect targets included.
+    for (const char* p : {"/", "/a.html", "/sub/b.html", "/c.html", "/moved/abs.html",
+                                "/moved/rel.html"}) {
+        EXPECT_EQ(server.requests(p), 1) << p;
+    }
+
+    for (const fs::path& f : {lin_, mai_}) {
+        const TreeCheck c = check_tree(f);
+        ASSERT_TRUE(c.opened) << f;
+        EXPECT_TRUE(c.consistent) << f << "\n" << c.problems;
+    }
+}
+
+void HarvestE2E::run_fault_harvest() {
+    ScriptedServer server;
+    const std::string b = server.base();
+    const int dead = refused_port();
+    const std::string dead_url = "http://127.0.0.1:" + std::to_string(dead) + "/gone.html";
+    const std::vector<std::string> faults{"/e400.html",  "/e403.html",   "/e404.html",
+                                          "/e500.html",  "/silent.html", "/stall.html",
+                                          "/reset.html", "/huge.html",   "/garbage.html"};
+    std::string links;
+    for (const auto& f : faults) links += "<a href=\"" + f + "\">f</a> ";
+    links += "<a href=\"" + dead_url + "\">dead</a> <a href=\"/after.html\">after</a>";
+    server.route("/", page(links + " start@ok.example.com"));
+    server.route("/after.html", page("after@ok.example.com <a href=\"/last.html\">l</a>"));
+    server.route("/last.html", page("last@ok.example.com"));
+    server.route("/e400.html", status(400, "Bad Request"));
+    server.route("/e403.html", status(403, "Forbidden"));
+    server.route("/e404.html", status(404, "Not Found"));
+    server.route("/e500.html", status(500, "Internal Server Error"));
+    server.route("/silent.html", behaviour(Route::Kind::NeverAnswer));
+    server.route("/stall.html", behaviour(Route::Kind::PartialStall));
+    server.route("/reset.html", behaviour(Route::Kind::Reset));
+    server.route("/huge.html", behaviour(Route::Kind::Huge));
+    server.route("/garbage.html", behaviour(Route::Kind::Garbage));
+    server.start();
+
+    Harvester h(dir_, args({"--timeout", "100", "--scope", "nolimit", "--connections", "4",
+                            b + "/"}));
+    const RunResult r = h.wait(60s);
+    server.stop();
+    ASSERT_TRUE(r.finished) << "harvester did not finish in time\n" << r.out;
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_NE(r.out.find("Hunt Complete"), std::string::npos) << r.out;
+
+    const auto addresses = read_lines(dir_ / "addresses.txt");
+    for (const char* a : {"start@ok.example.com", "after@ok.example.com", "last@ok.example.com"}) {
+        EXPECT_TRUE(addresses.count(a)) << "missing address " << a << "\n" << r.out;
+    }
+
+    const TreeCheck links_tree = check_tree(lin_);
+    ASSERT_TRUE(links_tree.opened);
+    EXPECT_TRUE(links_tree.consistent) << links_tree.problems;
+    using namespace tarnvelox::store;
+    auto rec = [&](const std::string& url) -> std::pair<int32_t, std::string> {
+        auto it = links_tree.records.find(url);
+        if (it == links_tree.records.end()) {
+            ADD_FAILURE() << "link not stored: " << url;
+            return {0, ""};
+        }
+        return it->second;
+    };
+    // Pages that answered with an error status, timed out or sent no HTTP: visited and bad.
+    for (const char* f : {"/e400.html", "/e403.html", "/e404.html", "/e500.html",
+                                "/silent.html", "/garbage.html"}) {
+        const int32_t st = rec(b + std::string(f)).first;
+        EXPECT_TRUE(st & STATUS_VISITED) << f << " status " << st;
+        EXPECT_TRUE(st & STATUS_BAD) << f << " status " << st;
+    }
+    EXPECT_TRUE(rec(b + "/huge.html").first & STATUS_VISITED);
+    // Every fault page was asked for exactly once: no retry storm.
+    for (const auto& f : faults) EXPECT_EQ(server.requests(f), 1) << f;
+    EXPECT_EQ(server.requests("/after.html"), 1);
+    EXPECT_EQ(server.requests("/last.html"), 1);
+    // A refused connect or a connection reset before any byte arrived leaves the link as it was
+    // stored: it is offered again by the next run instead of being given up.
+    for (const std::string& u : {b + "/reset.html", dead_url}) {
+        const int32_t st = rec(u).first;
+        EXPECT_EQ(st & (STATUS_VISITED | STATUS_BAD), 0) << u << " status " << st;
+    }
+    EXPECT_EQ(rec(b + "/e400.html").second, "400");
+    EXPECT_EQ(rec(b + "/e403.html").second, "403");
+    EXPECT_EQ(rec(b + "/e404.html").second, "404");
+    EXPECT_TRUE(rec(b + "/e404.html").first & STATUS_NOT_FOUND);
+    EXPECT_TRUE(rec(b + "/silent.html").first & STATUS_TIMEOUT);
+    EXPECT_FALSE(rec(b + "/after.html").first & STATUS_BAD);
+
+    const TreeCheck addr_tree = check_tree(mai_);
+    ASSERT_TRUE(addr_tree.opened);
+    EXPECT_TRUE(addr_tree.consistent) << addr_tree.problems;
+}
+
+TEST_F(HarvestE2E, FaultyServersEndAsBadLinksAndTheHuntCompletes) { run_fault_harvest(); }
+
+}  // namespace
