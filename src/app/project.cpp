@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "search/engines.h"
+#include "store/line_reader.h"
 #include "store/link_file_reader.h"
 #include "store/link_tree_file.h"
 #include "store/text_util.h"
@@ -17,7 +18,6 @@ namespace tarnvelox::app {
 namespace {
 
 // The project file is read in pieces of this size; a line is assembled from them up to its cap.
-constexpr std::size_t kReadChunk = 16 * 1024;
 
 enum class Key {
     Url,
@@ -157,29 +157,8 @@ bool read_project_file(const std::string& path, const ProjectTargets& to) {
     if (std::filesystem::is_directory(path, ignored)) return false;
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) return false;
-    // A line longer than the cap (never written by the program; a damaged or edited file) is
-    // read to its line feed, but only its first kMaxProjectLineRead characters count: the rest
-    // is dropped rather than read as a line of its own, so a long value cannot smuggle in a key.
-    std::vector<char> chunk(kReadChunk);
-    std::string line;
-    line.reserve(kMaxProjectLineRead);
-    std::size_t got;
-    while ((got = std::fread(chunk.data(), 1, chunk.size(), file)) > 0) {
-        const char* p = chunk.data();
-        const char* const end = p + got;
-        while (p < end) {
-            const auto* newline = static_cast<const char*>(std::memchr(p, '\n', end - p));
-            const char* const piece_end = newline != nullptr ? newline : end;
-            const std::size_t room = kMaxProjectLineRead - line.size();
-            line.append(p, std::min(room, static_cast<std::size_t>(piece_end - p)));
-            if (newline == nullptr) break;
-            apply_line(to, line);
-            line.clear();
-            p = newline + 1;
-        }
-    }
-    // The last line counts without a line feed too (an empty one changes nothing).
-    apply_line(to, line);
+    store::for_each_line(file, kMaxProjectLineRead,
+                         [&](std::string& line) { apply_line(to, line); });
     std::fclose(file);
     return true;
 }

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <vector>
 
+#include "store/line_reader.h"
 #include "store/text_util.h"
 
 namespace tarnvelox::app {
@@ -14,7 +15,6 @@ namespace tarnvelox::app {
 namespace {
 
 // The file is read in pieces of this size; a line is assembled from them up to its cap.
-constexpr std::size_t kReadChunk = 16 * 1024;
 
 enum class Kind { Number, Text, Delete };
 
@@ -134,29 +134,8 @@ bool read_settings(Settings& settings, const std::string& path) {
         settings.packcount = 10;
         return false;
     }
-    // A line longer than the cap (never written by the program; a damaged or hand-edited file)
-    // is read to its line feed, but only its first kMaxSettingsLine characters count: the rest
-    // is dropped rather than read as a line of its own, so a long value cannot smuggle in a key.
-    std::vector<char> chunk(kReadChunk);
-    std::string line;
-    line.reserve(kMaxSettingsLine);
-    std::size_t got;
-    while ((got = std::fread(chunk.data(), 1, chunk.size(), file)) > 0) {
-        const char* p = chunk.data();
-        const char* const end = p + got;
-        while (p < end) {
-            const auto* newline = static_cast<const char*>(std::memchr(p, '\n', end - p));
-            const char* const piece_end = newline != nullptr ? newline : end;
-            const std::size_t room = kMaxSettingsLine - line.size();
-            line.append(p, std::min(room, static_cast<std::size_t>(piece_end - p)));
-            if (newline == nullptr) break;
-            apply_line(settings, line);
-            line.clear();
-            p = newline + 1;
-        }
-    }
-    // The last line counts without a line feed too (an empty one changes nothing).
-    apply_line(settings, line);
+    store::for_each_line(file, kMaxSettingsLine,
+                         [&](std::string& line) { apply_line(settings, line); });
     std::fclose(file);
     return true;
 }

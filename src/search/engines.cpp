@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/shell.h"
+#include "store/line_reader.h"
 #include "store/text_util.h"
 
 namespace tarnvelox::search {
@@ -13,7 +14,6 @@ namespace tarnvelox::search {
 namespace {
 
 // Bytes taken from the file per read; any size works, lines are joined across reads.
-constexpr std::size_t kReadChunk = 8192;
 
 // What carries over from one line to the next while the file is read.
 struct LoadState {
@@ -81,26 +81,8 @@ int load_engines(Engines& engines, const std::string& path, platform::Shell& she
     engines.directory_count = 0;
 
     LoadState state;
-    std::vector<char> chunk(kReadChunk);
-    std::string line;
-    line.reserve(kMaxEngineLine);
-    std::size_t got;
-    while ((got = std::fread(chunk.data(), 1, chunk.size(), file)) > 0) {
-        const char* p = chunk.data();
-        const char* const end = p + got;
-        while (p < end) {
-            const auto* newline = static_cast<const char*>(std::memchr(p, '\n', end - p));
-            const char* const piece_end = newline != nullptr ? newline : end;
-            const std::size_t room = kMaxEngineLine - line.size();
-            line.append(p, std::min(room, static_cast<std::size_t>(piece_end - p)));
-            if (newline == nullptr) break;
-            apply_line(engines, state, line);
-            line.clear();
-            p = newline + 1;
-        }
-    }
-    // A last line without a line feed counts too.
-    if (!line.empty()) apply_line(engines, state, line);
+    store::for_each_line(file, kMaxEngineLine,
+                         [&](const std::string& line) { apply_line(engines, state, line); });
     std::fclose(file);
     return engines.list.empty() ? 0 : 1;
 }

@@ -6,24 +6,11 @@
 #include <cerrno>
 #include <limits>
 
+#include "store/file_io.h"
 #include "store/tree_format.h"
 
 namespace tarnvelox::store {
 
-namespace {
-
-std::size_t read_some(int fd, int64_t offset, char* out, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd, out + done, size - done, static_cast<off_t>(offset) + done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    return done;
-}
-
-}  // namespace
 
 LinkFileReader::~LinkFileReader() {
     if (fd_ >= 0) ::close(fd_);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 
+#include "store/file_io.h"
 #include "store/text_util.h"
 
 namespace tarnvelox::store {
@@ -22,32 +23,6 @@ constexpr std::size_t kScanChunk = std::size_t{1} << 20;
 // Offsets are 32-bit signed on disk: no node may start beyond this.
 constexpr int64_t kMaxOffset = std::numeric_limits<int32_t>::max();
 constexpr uint32_t kNoBound = std::numeric_limits<uint32_t>::max();
-
-bool write_exact(int fd, int64_t offset, const void* data, std::size_t size) {
-    const auto* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, p, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-        offset += n;
-    }
-    return true;
-}
-
-// Reads up to `size` bytes at `offset`; returns how many were read (short only at end or error).
-std::size_t read_some(int fd, int64_t offset, void* out, std::size_t size) {
-    auto* p = static_cast<char*>(out);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd, p + done, size - done, static_cast<off_t>(offset) + done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    return done;
-}
 
 }  // namespace
 
