@@ -588,4 +588,72 @@ void HarvestE2E::run_fault_harvest() {
 
 TEST_F(HarvestE2E, FaultyServersEndAsBadLinksAndTheHuntCompletes) { run_fault_harvest(); }
 
+TEST_F(HarvestE2E, CancelThenStartAgainCompletesWithoutRefetching) {
+    constexpr int kPages = 200;
+    constexpr int kConnections = 4;
+    auto path_of = [](int i) { return "/p" + std::to_string(i) + ".html"; };
+    ScriptedServer server;
+    const std::string b = server.base();
+    for (int i = 0; i < kPages; ++i) {
+        std::string body = "user" + std::to_string(i) + "@example.com";
+        for (int t : {i + 1, (i * 7 + 3) % kPages, (i + 13) % kPages}) {
+            if (t < kPages) body += " <a href=\"" + path_of(t) + "\">n</a>";
+        }
+        Route r = page(body);
+        r.delay = std::chrono::milliseconds(5 + i % 6);
+        server.route(path_of(i), r);
+    }
+    server.start();
+
+    {
+        Harvester h(dir_, args({"--timeout", "200", "--scope", "nolimit", "--connections",
+                                std::to_string(kConnections), b + path_of(0)}));
+        const auto end = Clock::now() + 30s;
+        while (server.total_answered() < 40 && Clock::now() < end) std::this_thread::sleep_for(2ms);
+        ASSERT_GE(server.total_answered(), 40) << "the first run did not get going";
+        h.interrupt();
+        const RunResult r = h.wait(30s);
+        ASSERT_TRUE(r.finished) << "the interrupted run did not end in time\n" << r.out;
+        EXPECT_EQ(r.exit_code, 130) << r.out;
+        EXPECT_LT(server.total_answered(), kPages) << "the first run was not cut short";
+    }
+    const int answered_first = server.total_answered();
+
+    Harvester again(dir_, args({}));
+    const RunResult r2 = again.wait(60s);
+    server.stop();
+    ASSERT_TRUE(r2.finished) << "the continued run did not finish in time\n" << r2.out;
+    EXPECT_EQ(r2.exit_code, 0) << r2.out;
+    EXPECT_NE(r2.out.find("Hunt Complete"), std::string::npos) << r2.out;
+
+    // Every page asked for; at most once, except a few cut by the Cancel.
+    const auto requested = server.requested();
+    int twice = 0;
+    for (int i = 0; i < kPages; ++i) {
+        const auto it = requested.find(path_of(i));
+        const int n = it == requested.end() ? 0 : it->second;
+        EXPECT_GE(n, 1) << path_of(i) << " never asked for";
+        EXPECT_LE(n, 2) << path_of(i) << " asked for " << n << " times";
+        if (n == 2) ++twice;
+    }
+    RecordProperty("first_run_answered", answered_first);
+    RecordProperty("asked_twice", twice);
+    EXPECT_LE(twice, kConnections) << "pages asked for twice (first run answered "
+                                   << answered_first << ")\n" << r2.out;
+    EXPECT_EQ(requested.size(), static_cast<std::size_t>(kPages)) << "unexpected paths asked for";
+
+    const auto addresses = read_lines(dir_ / "addresses.txt");
+    for (int i = 0; i < kPages; ++i) {
+        const std::string a = "user" + std::to_string(i) + "@example.com";
+        EXPECT_TRUE(addresses.count(a)) << "missing address " << a;
+    }
+    EXPECT_EQ(addresses.size(), static_cast<std::size_t>(kPages)) << r2.out;
+
+    for (const fs::path& f : {lin_, mai_}) {
+        const TreeCheck c = check_tree(f);
+        ASSERT_TRUE(c.opened) << f;
+        EXPECT_TRUE(c.consistent) << f << "\n" << c.problems;
+    }
+}
+
 }  // namespace
