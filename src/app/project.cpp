@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "search/engines.h"
+#include "store/file_io.h"
 #include "store/line_reader.h"
 #include "store/link_file_reader.h"
 #include "store/link_tree_file.h"
@@ -235,20 +236,7 @@ int save_project(const std::string& path, const harvest::SearchTexts& search,
                  platform::Shell& shell) {
     // The new file is complete before it replaces the old one: a failure on the way (disk full,
     // no permission) leaves the previous project readable.
-    const std::string temporary = path + ".tmp";
-    const std::string bytes = project_text(search, filter, values, store, engines);
-    bool ok = false;
-    if (std::FILE* file = std::fopen(temporary.c_str(), "wb"); file != nullptr) {
-        ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-        ok = std::fclose(file) == 0 && ok;
-        std::error_code error;
-        if (ok) std::filesystem::rename(temporary, path, error);
-        if (!ok || error) {
-            ok = false;
-            std::filesystem::remove(temporary, error);
-        }
-    }
-    if (!ok) {
+    if (!store::replace_file(path, project_text(search, filter, values, store, engines))) {
         shell.report_error(kWriteProjectFailedMessage);
         return 0;
     }

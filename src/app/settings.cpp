@@ -7,6 +7,7 @@
 #include <system_error>
 #include <vector>
 
+#include "store/file_io.h"
 #include "store/line_reader.h"
 #include "store/text_util.h"
 
@@ -162,20 +163,7 @@ std::string settings_text(const Settings& settings) {
 int write_settings(const Settings& settings, const std::string& path, platform::Shell& shell) {
     // The new file is complete before it replaces the old one: a failure on the way (disk full,
     // no permission) leaves the previous settings readable.
-    const std::string temporary = path + ".tmp";
-    const std::string bytes = settings_text(settings);
-    bool ok = false;
-    if (std::FILE* file = std::fopen(temporary.c_str(), "wb"); file != nullptr) {
-        ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-        ok = std::fclose(file) == 0 && ok;
-        std::error_code error;
-        if (ok) std::filesystem::rename(temporary, path, error);
-        if (!ok || error) {
-            ok = false;
-            std::filesystem::remove(temporary, error);
-        }
-    }
-    if (!ok) {
+    if (!store::replace_file(path, settings_text(settings))) {
         shell.report_error("Unable to open file '" + file_name_of(path) + "'");
         return 0;
     }

@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 namespace tarnvelox::store {
 
@@ -29,6 +32,21 @@ std::size_t read_some(int fd, int64_t offset, void* out, std::size_t size) {
         done += static_cast<std::size_t>(n);
     }
     return done;
+}
+
+bool replace_file(const std::string& path, std::string_view bytes) {
+    const std::string temporary = path + ".tmp";
+    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (file == nullptr) return false;
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    ok = std::fclose(file) == 0 && ok;
+    std::error_code error;
+    if (ok) std::filesystem::rename(temporary, path, error);
+    if (!ok || error) {
+        std::filesystem::remove(temporary, error);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace tarnvelox::store

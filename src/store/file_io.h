@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace tarnvelox::store {
 
@@ -13,5 +15,10 @@ namespace tarnvelox::store {
 
 // Reads up to `size` bytes at `offset`; how many were read (fewer only at the end or an error).
 [[nodiscard]] std::size_t read_some(int fd, int64_t offset, void* out, std::size_t size);
+
+// Replaces the file at `path` with `bytes`: they are written to "<path>.tmp" first, which is then
+// renamed over the file, so a failure on the way (a full disk, no permission) leaves the old
+// file as it was. False on any failure; the temporary file is removed then.
+[[nodiscard]] bool replace_file(const std::string& path, std::string_view bytes);
 
 }  // namespace tarnvelox::store
