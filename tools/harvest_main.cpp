@@ -198,7 +198,8 @@ bool file_exists(const std::string& path) {
 class ConsoleShell final : public platform::NullShell {
 public:
     void show_slot_status(int slot, std::string_view text) override {
-        if (slot == -1) last_all = std::string(text);
+        // Lines come formatted by run control, after one leading blank.
+        if (slot == -1) last_all = std::string(text.substr(text.starts_with(' ') ? 1 : 0));
     }
     void report_error(std::string_view message) override {
         ++errors;

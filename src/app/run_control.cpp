@@ -35,9 +35,13 @@ HarvestRun::HarvestRun(net::NetEnv& net, harvest::FrontierState& frontier,
       window_(window),
       engine_(std::make_unique<net::FetchEngine>(
           net, frontier, loop, network, std::move(options),
-          net.harvest.search.person_name.value_or(std::string()), settings.packcount, *this)) {}
+          net.harvest.search.person_name.value_or(std::string()), settings.packcount, *this)) {
+    env_.status_lines = this;
+}
 
-HarvestRun::~HarvestRun() = default;
+HarvestRun::~HarvestRun() {
+    if (env_.status_lines == this) env_.status_lines = nullptr;
+}
 
 // ---- Start and seeding ----------------------------------------------------------------------
 
@@ -205,11 +209,12 @@ void HarvestRun::set_slot_status(int slot, std::string_view message) {
     text.append(message.substr(0, kMaxStatusLine - 1));
     if (slot < -1 || slot >= net::kMaxSlots) return;
     env_.shell.show_slot_status(slot, text);
-    if (slot >= 0) {
-        lines_[static_cast<std::size_t>(slot)] = text;
-    } else {
-        const int count = engine_->packcount();
-        for (int i = 0; i < count; ++i) lines_[static_cast<std::size_t>(i)] = text;
+    const bool dialog = window_.status_dialog_open();
+    const int first = slot >= 0 ? slot : 0;
+    const int end = slot >= 0 ? slot + 1 : engine_->packcount();
+    for (int i = first; i < end; ++i) {
+        if (dialog) window_.show_status_line(i, text);
+        lines_[static_cast<std::size_t>(i)] = text;
     }
     update_status_counters();
 }
@@ -220,7 +225,24 @@ const std::string& HarvestRun::slot_line(int slot) const {
     return lines_[static_cast<std::size_t>(slot)];
 }
 
-void HarvestRun::update_status_counters() { env_.shell.refresh_status_counters(); }
+StatusCounters HarvestRun::status_counters() const {
+    const harvest::RunState& run = env_.run;
+    StatusCounters c;
+    c.visited = run.visited_links;
+    c.pending = std::max(0, env_.store.total_links - run.visited_links);
+    c.bad = run.bad_links;
+    c.bytes = run.total_bytes;
+    return c;
+}
+
+void HarvestRun::update_status_counters() {
+    if (window_.status_dialog_open()) window_.show_status_counters(status_counters());
+    env_.shell.refresh_status_counters();
+}
+
+void HarvestRun::show_total_bytes(int64_t bytes) {
+    if (window_.status_dialog_open()) window_.show_total_bytes(bytes);
+}
 
 // ---- Event routing --------------------------------------------------------------------------
 
@@ -237,6 +259,10 @@ void HarvestRun::on_command(int command_id) {
     switch (command_id) {
         case kPostedTickCommand:
             if (env_.run.harvest_running != 0) engine_->on_tick();
+            break;
+        case kStartCommand:
+            // While a harvest runs the Start button reads "Status".
+            if (env_.run.harvest_running != 0) window_.open_status_dialog();
             break;
         case kCancelCommand:
             cancel_harvest();

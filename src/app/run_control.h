@@ -40,6 +40,14 @@ inline constexpr std::string_view kStartingUrlSource = "******";
 inline constexpr std::string_view kResetQuestion =
     "The status of the currently displayed links will be reset. Do you wish to Proceed?";
 
+// The four figures of the Status dialog.
+struct StatusCounters {
+    int32_t visited = 0;  // "Visited Links:"
+    int32_t pending = 0;  // "Pending Links:": links stored less links handed out, at least 0
+    int32_t bad = 0;      // "Bad Links:"
+    int64_t bytes = 0;    // "Total Bytes:"
+};
+
 // The parts of the main window run control switches, beyond what Shell shows.
 class RunWindow {
 public:
@@ -57,6 +65,17 @@ public:
     virtual void show_activity(std::string_view /*text*/) {}
     // Posts command 1101 to the version-check dialog and the upgrade wizard when open.
     virtual void post_transfer_ended() {}
+
+    // The Status dialog (modal; the harvest goes on while it is open). On opening it shows the
+    // stored line of every slot (HarvestRun::slot_line) in a disabled control and the counters
+    // (HarvestRun::status_counters).
+    virtual bool status_dialog_open() { return false; }
+    virtual void open_status_dialog() {}
+    // A slot's new line while the dialog is open; its control is enabled from now on.
+    virtual void show_status_line(int /*slot*/, std::string_view /*text*/) {}
+    virtual void show_status_counters(const StatusCounters& /*counters*/) {}
+    // "Total Bytes:" alone, written as each chunk arrives.
+    virtual void show_total_bytes(int64_t /*bytes*/) {}
 };
 
 // Turns the ticked search engines into pending links (seeding step for the search tabs).
@@ -66,7 +85,9 @@ public:
     virtual void queue_queries(harvest::HarvestEnv& env) = 0;
 };
 
-class HarvestRun : public platform::EventSink, public net::RunHooks {
+class HarvestRun : public platform::EventSink,
+                   public net::RunHooks,
+                   public harvest::StatusLines {
 public:
     // The engine is built here with settings.packcount slots and `options`.
     HarvestRun(net::NetEnv& net, harvest::FrontierState& frontier, platform::EventLoop& loop,
@@ -88,8 +109,11 @@ public:
     void reset_link_status();
     // One blank and `message`, at most kMaxStatusLine characters, on slot `slot` (0..19) or on
     // every slot in use (-1). Nothing in vendor modes or for other slot numbers.
-    void set_slot_status(int slot, std::string_view message);
+    void set_slot_status(int slot, std::string_view message) override;
+    // The counters into the Status dialog when it is open, and the shell's counters.
     void update_status_counters();
+    [[nodiscard]] StatusCounters status_counters() const;
+    void show_total_bytes(int64_t bytes) override;
     void kill_harvest_timers();
     void enable_controls(bool running);
 

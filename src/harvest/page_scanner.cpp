@@ -210,7 +210,7 @@ private:
 int PageScanner::run() {
     decide_flags();
     if (!crawl_ok_ && !extract_ok_) {
-        env_.shell.show_slot_status(slot_, kNoKeywordMatch);
+        slot_status(env_, slot_, kNoKeywordMatch);
         return 0;
     }
     env_.run.links_found_on_page = 0;
@@ -237,8 +237,8 @@ int PageScanner::run() {
 
     if (!env_.run.import_in_progress) {
         env_.shell.refresh_status_counters();
-        env_.shell.show_slot_status(
-            slot_, "Found " + store::number_text(env_.run.links_found_on_page) + " links, " +
+        slot_status(
+            env_, slot_, "Found " + store::number_text(env_.run.links_found_on_page) + " links, " +
                        store::number_text(env_.run.addresses_found_on_page) + " emails");
     }
     return env_.run.addresses_found_on_page;

@@ -74,7 +74,7 @@ int FetchEngine::lookup_slot(int event_id) {
 void FetchEngine::close_socket(int socket) { network_.close(socket); }
 
 void FetchEngine::status(int slot, std::string_view text) {
-    env_.harvest.shell.show_slot_status(slot, text);
+    harvest::slot_status(env_.harvest, slot, text);
 }
 
 int FetchEngine::start_sockets() {
@@ -100,6 +100,19 @@ int FetchEngine::slot_of_socket(int socket) const {
         if (env_.slots.slots[static_cast<std::size_t>(i)].socket == socket) return i;
     }
     return -1;
+}
+
+void FetchEngine::after_response(int slot) {
+    if (slot_at(slot).state == SlotState::Idle) post_drive(slot);
+    // Slots the frontier had nothing for wait for the tick otherwise; a response that stored
+    // new links gives them work now.
+    if (env_.harvest.store.total_links == links_when_starved_) return;
+    for (int i = 0; i < packcount_; ++i) {
+        if (starved_[static_cast<std::size_t>(i)] && slot_at(i).state == SlotState::Idle) {
+            starved_[static_cast<std::size_t>(i)] = false;
+            post_drive(i);
+        }
+    }
 }
 
 void FetchEngine::post_drive(int slot) {
@@ -150,9 +163,12 @@ void FetchEngine::drive_idle(int slot) {
     Slot& s = slot_at(slot);
     s.free_response();
     if (harvest::next_link_for_slot(env_.harvest, frontier_, slot, s.item, special_) == 0) {
+        starved_[static_cast<std::size_t>(slot)] = true;
+        links_when_starved_ = env_.harvest.store.total_links;
         completion_check();
         return;
     }
+    starved_[static_cast<std::size_t>(slot)] = false;
     if (has_socket(s)) network_.close(s.socket);
     s.socket = network_.open_socket();
     if (s.socket == -1 || s.socket == 0) {
@@ -237,16 +253,31 @@ void FetchEngine::send_request(int slot) {
 
 void FetchEngine::receive(int slot) {
     Slot& s = slot_at(slot);
-    if (static_cast<int64_t>(s.received) + kBufferMargin > static_cast<int64_t>(s.response.size())) {
-        try {
-            s.response.resize(s.response.size() + static_cast<std::size_t>(kBufferStep), '\0');
-        } catch (const std::bad_alloc&) {
-            status(slot, "Out of Memory");
-            return;
+    store::ItemRecord* item = s.item.item;
+    const bool download = is_download(env_, item);
+    const bool to_file = download && env_.download.open();
+    const bool page = item != nullptr && (item->kind & store::KIND_PAGE) != 0;
+    // A page never holds more than kMaxPageRead bytes; a download has no such limit.
+    int32_t most = kReadChunk;
+    if (page && !to_file) most = std::min(most, std::max<int32_t>(kMaxPageRead - s.received, 1));
+    char* into = chunk_.data();
+    if (!to_file) {
+        // Grow in whole steps until the read and the margin fit behind what was received.
+        const int64_t needed = static_cast<int64_t>(s.received) + most + kBufferMargin;
+        const auto size = static_cast<int64_t>(s.response.size());
+        if (needed > size) {
+            const int64_t steps = (needed - size + kBufferStep - 1) / kBufferStep;
+            try {
+                s.response.resize(static_cast<std::size_t>(size + steps * kBufferStep), '\0');
+            } catch (const std::bad_alloc&) {
+                status(slot, "Out of Memory");
+                return;
+            }
         }
+        into = s.response.data() + s.received;
     }
     int error = 0;
-    const int count = network_.receive(s.socket, chunk_.data(), kReadChunk, error);
+    const int count = network_.receive(s.socket, into, most, error);
     if (count < 0) {
         if (error == platform::kWouldBlock) return;
         status(slot, "Winsock Error (" + std::to_string(error) + ")");
@@ -255,19 +286,23 @@ void FetchEngine::receive(int slot) {
         } else {
             s.state = SlotState::Idle;
         }
-        if (s.state == SlotState::Idle) post_drive(slot);
+        after_response(slot);
         return;
     }
-    store::ItemRecord* item = s.item.item;
     s.ticks = 0;
     if (item != nullptr) item->status &= ~store::STATUS_TIMEOUT;
     if (count > 0) {
         env_.harvest.run.total_bytes += count;
-        std::memcpy(s.response.data() + s.received, chunk_.data(), static_cast<std::size_t>(count));
-        s.received += count;
+        hooks_.show_total_bytes(env_.harvest.run.total_bytes);
+        if (to_file) {
+            write_download(env_, slot, std::string_view(into, static_cast<std::size_t>(count)));
+        } else {
+            s.received += count;
+            if (download) start_download(env_, slot);
+        }
     }
-    const bool page = item != nullptr && (item->kind & store::KIND_PAGE) != 0;
-    if (count == 0 || (page && s.received > kMaxPageBytes)) {
+    const bool cut = page && !env_.download.open() && s.received > kMaxPageBytes;
+    if (count == 0 || cut) {
         end_of_response(slot);
     } else if (s.received > 0) {
         status(slot, "Reading: " + std::to_string(s.received));
@@ -282,7 +317,7 @@ void FetchEngine::end_of_response(int slot) {
     } else {
         s.state = SlotState::Idle;
     }
-    if (s.state == SlotState::Idle) post_drive(slot);
+    after_response(slot);
 }
 
 void FetchEngine::completion_check() {
@@ -373,7 +408,7 @@ void FetchEngine::on_tick() {
                 complete_response(env_, slot);
                 if (has_socket(s)) network_.close(s.socket);
                 s.socket = 0;
-                if (s.state == SlotState::Idle) post_drive(slot);
+                after_response(slot);
                 continue;
             }
             if (s.item.item != nullptr) s.item.item->status |= store::STATUS_TIMEOUT;

@@ -45,6 +45,8 @@ public:
     virtual void stop_all() = 0;
     // Opens the saved single page ("page.htm") in the browser.
     virtual void open_single_page() = 0;
+    // The byte counter grew: the Status dialog shows it at once when open.
+    virtual void show_total_bytes(int64_t /*bytes*/) {}
 };
 
 class FetchEngine : public SocketCloser {
@@ -92,6 +94,9 @@ private:
     void end_of_response(int slot);
     void completion_check();
     void post_drive(int slot);
+    // A slot's response was handled: drive it again, and the slots that starved for links
+    // when the response brought new ones.
+    void after_response(int slot);
     [[nodiscard]] int slot_of_socket(int socket) const;
     [[nodiscard]] Slot& slot_at(int slot) { return env_.slots.slots[static_cast<std::size_t>(slot)]; }
 
@@ -105,6 +110,8 @@ private:
     RunHooks& hooks_;
     harvest::SpecialRequests* special_ = nullptr;
     std::array<bool, kMaxSlots> drive_posted_{};
+    std::array<bool, kMaxSlots> starved_{};  // idle because the frontier had nothing
+    int32_t links_when_starved_ = 0;         // links stored when a slot last starved
     std::array<char, kReadChunk + 2> chunk_{};
 };
 

@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 
 #include "harvest/found_item.h"
@@ -21,19 +23,20 @@ using store::kNotFound;
 constexpr std::string_view kHeaderEnd = "\r\n\r\n";
 constexpr std::size_t kMaxHeaderValue = 2047;  // a working buffer less its terminator
 
-bool write_file(const std::string& path, std::string_view bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    bool ok = true;
+bool write_all(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
+        if (n <= 0) return false;
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
+    return true;
+}
+
+bool write_file(const std::string& path, std::string_view bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const bool ok = write_all(fd, bytes);
     return ::close(fd) == 0 && ok;
 }
 
@@ -183,7 +186,7 @@ void save_single_page(NetEnv& env, int slot) {
         env.harvest.shell.report_error("Unable to write to page.htm");
         return;
     }
-    env.harvest.shell.show_slot_status(slot, "Saved '" + std::string(kSinglePageFile) + "'");
+    harvest::slot_status(env.harvest, slot, "Saved '" + std::string(kSinglePageFile) + "'");
 }
 
 int complete_response(NetEnv& env, int slot) {
@@ -209,7 +212,7 @@ int complete_response(NetEnv& env, int slot) {
     if ((item->status & store::STATUS_MOVED) == 0 &&
         (find_nocase(status, "302") != kNotFound || find_nocase(status, "301") != kNotFound)) {
         if (std::optional<std::string> target = redirect_target(text, *item)) {
-            h.shell.show_slot_status(slot, "Document Moved");
+            harvest::slot_status(h, slot, "Document Moved");
             if (h.run.engine_mode == harvest::kModeSinglePage) {
                 h.run.engine_mode = harvest::kModeSinglePagePending;
             } else {
@@ -224,13 +227,13 @@ int complete_response(NetEnv& env, int slot) {
         }
     }
     if (status.find("400 ") != std::string_view::npos) {
-        h.shell.show_slot_status(slot, "Bad Request");
+        harvest::slot_status(h, slot, "Bad Request");
         item->http_status = "400";
         fail_item(env, slot);
         return 0;
     }
     if (status.find("404 ") != std::string_view::npos) {
-        h.shell.show_slot_status(slot, "File not found");
+        harvest::slot_status(h, slot, "File not found");
         item->status |= store::STATUS_NOT_FOUND;
         item->http_status = "404";
         fail_item(env, slot);
@@ -239,7 +242,7 @@ int complete_response(NetEnv& env, int slot) {
     if (status.find("403 ") != std::string_view::npos) {
         item->status |= store::STATUS_BAD;
         item->http_status = "403";
-        h.shell.show_slot_status(slot, "Forbidden Territory");
+        harvest::slot_status(h, slot, "Forbidden Territory");
         fail_item(env, slot);
         return 0;
     }
@@ -248,7 +251,7 @@ int complete_response(NetEnv& env, int slot) {
                           status.find("301") != std::string_view::npos ||
                           static_cast<std::size_t>(s.received) >= kDocumentMinimum;
     if (!document) {
-        h.shell.show_slot_status(slot, "Request Error (" + std::string(status.substr(0, 30)) + ")");
+        harvest::slot_status(h, slot, "Request Error (" + std::string(status.substr(0, 30)) + ")");
         fail_item(env, slot);
         return 0;
     }
@@ -272,7 +275,7 @@ int complete_response(NetEnv& env, int slot) {
             return 0;
         }
     } else {
-        h.shell.show_slot_status(slot, "Parsing Document...");
+        harvest::slot_status(h, slot, "Parsing Document...");
         const std::size_t header_end = text.find(kHeaderEnd);
         if (header_end != std::string_view::npos) {
             const std::string_view headers = text.substr(0, header_end);
@@ -285,6 +288,58 @@ int complete_response(NetEnv& env, int slot) {
     close_slot(env, slot);
     if (stored_link(env, *item)) store::rewrite_line(h.store, *item);
     return 1;
+}
+
+// ---- Setup file download, receive side ------------------------------------------------------
+
+bool is_download(const NetEnv& env, const store::ItemRecord* item) {
+    constexpr uint32_t kVendorDownload = store::KIND_VENDOR | store::KIND_DOWNLOAD;
+    return item != nullptr && (item->kind & kVendorDownload) == kVendorDownload &&
+           !env.download.url.empty();
+}
+
+void start_download(NetEnv& env, int slot) {
+    Slot& s = env.slots.slots[slot];
+    Download& d = env.download;
+    if (d.open() || env.harvest.run.stop_requested != 0) return;
+    const std::string_view text = s.response_text();
+    const std::size_t end = text.find(kHeaderEnd);
+    if (end == std::string_view::npos) return;
+    const std::string name(store::trimmed(after_last_slash(d.url)));
+    if (!name.empty() && name != "." && name != "..") {
+        d.fd = ::open(in_folder(env, name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    }
+    if (!d.open()) {
+        ++env.harvest.run.stop_requested;
+        env.harvest.shell.report_error("Unable to write upgrade file");
+        return;
+    }
+    const std::string_view body = text.substr(end + kHeaderEnd.size());
+    const std::optional<std::string> length =
+        header_value(text.substr(0, end), "Content-Length:", 16);
+    d.expected = 0;
+    if (length) {
+        const long value = std::clamp(std::atol(length->c_str()), 0L, 0x7fffffffL);
+        d.expected = static_cast<int32_t>(value);
+    }
+    env.vendor.download_started(d.expected);
+    s.received = 0;
+    write_download(env, slot, body);
+}
+
+void write_download(NetEnv& env, int slot, std::string_view bytes) {
+    Slot& s = env.slots.slots[slot];
+    Download& d = env.download;
+    if (!d.open()) return;
+    if (!write_all(d.fd, bytes)) {
+        // A full disk: the file is useless, and going on would report a finished download.
+        d.close();
+        ++env.harvest.run.stop_requested;
+        env.harvest.shell.report_error("Unable to write upgrade file");
+        return;
+    }
+    s.received += static_cast<int32_t>(bytes.size());
+    env.vendor.download_progress(s.received, d.expected);
 }
 
 }  // namespace tarnvelox::net

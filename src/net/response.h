@@ -26,9 +26,17 @@ public:
     virtual void index_saved() {}
     // An answer of the vendor's script, the whole response text.
     virtual void answer_received(std::string_view /*response*/) {}
+    // The setup file's header has arrived and its file is open: the wizard's caption becomes
+    // kDownloadCaption; `expected` is the announced length (0: none).
+    virtual void download_started(int32_t /*expected*/) {}
+    // Body bytes written so far, and the announced length.
+    virtual void download_progress(int32_t /*written*/, int32_t /*expected*/) {}
     // The setup file download has ended; `file_name` is its name in the working folder.
     virtual void download_finished(std::string_view /*file_name*/) {}
 };
+
+inline constexpr std::string_view kDownloadCaption =
+    "Downloading Upgrade File. Please Wait.........";
 
 // The setup file being downloaded, if any.
 struct Download {
@@ -69,5 +77,16 @@ int complete_response(NetEnv& env, int slot);
 
 // Writes the body of the slot's response to "page.htm" in the working folder.
 void save_single_page(NetEnv& env, int slot);
+
+// The setup file download, receive side. A download is the vendor download item of a slot
+// while a download URL is pending.
+[[nodiscard]] bool is_download(const NetEnv& env, const store::ItemRecord* item);
+// Called after bytes went to the slot's response buffer: once the buffer holds the blank line,
+// creates the file (named after the URL's last segment), writes the body received so far and
+// from then on counts written body bytes as received. A file that cannot be created raises
+// stop_requested.
+void start_download(NetEnv& env, int slot);
+// Writes bytes read while the file is open. A failed write stops the transfer.
+void write_download(NetEnv& env, int slot, std::string_view bytes);
 
 }  // namespace tarnvelox::net

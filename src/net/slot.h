@@ -10,6 +10,7 @@
 //   Receiving    reading the response (4)
 //   Finishing    looking the host up, or handling a finished response (10)
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -22,8 +23,12 @@ namespace tarnvelox::net {
 inline constexpr int kMaxSlots = 20;                // the slot table's size
 inline constexpr int32_t kBufferStep = 2048;        // response buffers grow by this much
 inline constexpr int32_t kBufferMargin = 300;       // room kept free before a read
-inline constexpr int32_t kReadChunk = 228;          // bytes taken per read
+// Bytes taken per read. A read costs a system call and an event, so it is large; a page's
+// reads are capped so that its response never grows past kMaxPageRead.
+inline constexpr int32_t kReadChunk = 16 * 1024;
 inline constexpr int32_t kMaxPageBytes = 250000;    // a page's response is cut after this
+// The most a page's response may hold: the cut plus one read of the classic 228 bytes.
+inline constexpr int32_t kMaxPageRead = kMaxPageBytes + 228;
 inline constexpr std::size_t kMaxAddressText = 19;  // dotted IPv4 address
 
 enum class SlotState : uint32_t {
@@ -45,8 +50,11 @@ struct Slot {
     bool tls = false;            // the connection is made over TLS
 
     // The response as received (the buffer up to the received count).
+    // During a download the count is of body bytes written to the file, and the buffer holds
+    // only what arrived before the file was opened.
     [[nodiscard]] std::string_view response_text() const {
-        return {response.data(), static_cast<std::size_t>(received)};
+        const std::size_t n = received < 0 ? 0 : static_cast<std::size_t>(received);
+        return {response.data(), std::min(n, response.size())};
     }
     void free_response() {
         response.clear();

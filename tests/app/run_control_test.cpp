@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <utility>
@@ -36,6 +37,13 @@ public:
     bool version_dialog_open() override { return dialog_open; }
     void show_activity(std::string_view text) override { activity.emplace_back(text); }
     void post_transfer_ended() override { ++transfers_ended; }
+    bool status_dialog_open() override { return status_open; }
+    void open_status_dialog() override { ++status_opened; }
+    void show_status_line(int slot, std::string_view text) override {
+        dialog_lines.emplace_back(slot, text);
+    }
+    void show_status_counters(const StatusCounters& c) override { counters.push_back(c); }
+    void show_total_bytes(int64_t bytes) override { byte_updates.push_back(bytes); }
 
     std::vector<std::pair<bool, bool>> states;
     std::vector<std::string> questions;
@@ -44,6 +52,11 @@ public:
     bool dialog_open = false;
     int views_cleared = 0;
     int transfers_ended = 0;
+    bool status_open = false;
+    int status_opened = 0;
+    std::vector<std::pair<int, std::string>> dialog_lines;
+    std::vector<StatusCounters> counters;
+    std::vector<int64_t> byte_updates;
 
 private:
     tarnvelox::testing::RecordingShell& shell_;
@@ -125,7 +138,7 @@ TEST_F(RunControlTest, HarvestRunsFromStartToHuntCompleteAndFetchesEveryPageOnce
     EXPECT_FALSE(control_.running());
     EXPECT_FALSE(network_.timer_running(platform::kHarvestTimer));
     EXPECT_FALSE(network_.timer_running(platform::kActivityTimer));
-    EXPECT_EQ(last_status(-1), "Hunt Complete");
+    EXPECT_EQ(last_status(-1), " Hunt Complete");
     EXPECT_EQ(network_.lookups.front().second, "site.example");
     std::map<std::string, int> once;
     for (const auto& p : kSitePaths) once[p] = 1;
@@ -151,7 +164,7 @@ TEST_F(RunControlTest, DetailsTabQueuesNothingAndAFinishedProjectCompletesAtOnce
     ASSERT_EQ(control_.start_harvest(harvest::kDetails), 1);
     run_all();
     EXPECT_EQ(network_.sockets.size(), sockets);
-    EXPECT_EQ(last_status(-1), "Hunt Complete");
+    EXPECT_EQ(last_status(-1), " Hunt Complete");
     EXPECT_FALSE(control_.running());
 }
 
@@ -215,7 +228,7 @@ TEST_P(CancelTest, CancelThenStartCompletesWithoutFetchingAFinishedLinkTwice) {
     ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
     EXPECT_EQ(control_.slot_line(0), " ");  // Start blanks every line
     run_all();
-    EXPECT_EQ(last_status(-1), "Hunt Complete");
+    EXPECT_EQ(last_status(-1), " Hunt Complete");
     std::map<std::string, int> once;
     for (const auto& p : kSitePaths) once[p] = 1;
     EXPECT_EQ(completed_fetches(), once);
@@ -303,6 +316,55 @@ TEST_F(RunControlTest, StatusLinesAreBlankPrefixedCutAndKeptPerSlot) {
     run_.engine_mode = harvest::kModeSinglePage;
     control_.set_slot_status(0, "page");
     EXPECT_EQ(control_.slot_line(0), " page");
+}
+
+TEST_F(RunControlTest, EngineAndScannerLinesComeFormattedThroughRunControl) {
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    run_all();
+    // Every line the shell saw went through set_slot_status: one leading blank.
+    ASSERT_FALSE(shell_.statuses.empty());
+    for (const auto& [slot, text] : shell_.statuses) {
+        if (!text.empty()) {
+            EXPECT_EQ(text.front(), ' ') << slot << ": " << text;
+        }
+    }
+    bool found_line = false;
+    for (int i = 0; i < 3; ++i) found_line |= control_.slot_line(i) == " Hunt Complete";
+    EXPECT_TRUE(found_line);
+}
+
+TEST_F(RunControlTest, StatusDialogGetsLinesCountersAndBytesOnlyWhileOpen) {
+    control_.on_command(kStartCommand);  // idle: Start is not "Status"
+    EXPECT_EQ(window_.status_opened, 0);
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    control_.on_command(kStartCommand);
+    EXPECT_EQ(window_.status_opened, 1);
+    EXPECT_TRUE(window_.dialog_lines.empty());
+    EXPECT_TRUE(window_.counters.empty());
+
+    window_.status_open = true;
+    run_all();
+    ASSERT_FALSE(window_.dialog_lines.empty());
+    ASSERT_FALSE(window_.counters.empty());
+    ASSERT_FALSE(window_.byte_updates.empty());
+    EXPECT_EQ(window_.byte_updates.back(), run_.total_bytes);
+    const StatusCounters& last = window_.counters.back();
+    EXPECT_EQ(last.visited, run_.visited_links);
+    EXPECT_EQ(last.bad, run_.bad_links);
+    EXPECT_EQ(last.bytes, run_.total_bytes);
+    EXPECT_EQ(last.pending, 0);  // every stored link was handed out
+    // "Hunt Complete" reached every slot line in use, and no line of a slot beyond them.
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_NE(std::find(window_.dialog_lines.begin(), window_.dialog_lines.end(),
+                            std::pair<int, std::string>{i, " Hunt Complete"}),
+                  window_.dialog_lines.end())
+            << i;
+    }
+    for (const auto& line : window_.dialog_lines) EXPECT_LT(line.first, 3);
+
+    // Pending never goes below zero.
+    run_.visited_links = store_.total_links + 5;
+    EXPECT_EQ(control_.status_counters().pending, 0);
 }
 
 // ---- timers -------------------------------------------------------------------------------

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <string>
@@ -65,6 +67,16 @@ const std::string kPage =
     "<html><head><title>Contact</title></head><body>"
     "<a href=\"mailto:someone@mail.example\">write</a></body></html>";
 
+class RecordingVendor : public VendorHandler {
+public:
+    void download_started(int32_t expected) override { started.push_back(expected); }
+    void download_progress(int32_t written, int32_t) override { last_written = written; }
+    void download_finished(std::string_view name) override { finished.emplace_back(name); }
+    std::vector<int32_t> started;
+    int32_t last_written = -1;
+    std::vector<std::string> finished;
+};
+
 // Every test runs twice: servers answer in one read, and one byte per read.
 class FetchEngineTest : public harvest::testing::HarvestFixture,
                         public ::testing::WithParamInterface<std::size_t> {
@@ -124,7 +136,7 @@ protected:
     }
 
     SlotTable slots_;
-    VendorHandler vendor_;
+    RecordingVendor vendor_;
     Download download_;
     NetEnv net_{env_, slots_, vendor_, download_};
     harvest::FrontierState frontier_;
@@ -223,7 +235,7 @@ TEST_P(FetchEngineTest, LargePageIsCutJustPastTheLimitAndBuffersGrowInSteps) {
     };
     start();
     EXPECT_GT(most, kMaxPageBytes);
-    EXPECT_LE(most, kMaxPageBytes + kReadChunk);
+    EXPECT_LE(most, kMaxPageRead);
     EXPECT_EQ(size_then % kBufferStep, 0u);
     EXPECT_GE(size_then, static_cast<std::size_t>(most));
     EXPECT_EQ(run_.total_bytes, most);
@@ -495,6 +507,88 @@ TEST_P(FetchEngineTest, SocketLayerFailureIsReported) {
     EXPECT_EQ(shell_.errors, std::vector<std::string>{"Failed to initialize Winsock"});
     network_.start_ok = true;
     EXPECT_EQ(engine_->start_sockets(), 1);
+}
+
+TEST_P(FetchEngineTest, SlotsWithoutLinksStartAsSoonAsAPageBringsSome) {
+    // One page at the start; the other slots found nothing at the first tick.
+    add("http://127.0.0.1/index.html");
+    std::string index = "HTTP/1.0 200 OK\r\n\r\n";
+    for (int i = 0; i < 6; ++i) index += "<a href=\"/p" + std::to_string(i) + ".html\">p</a>";
+    network_.serve("127.0.0.1", {index});  // every page answers the same
+    start(4);
+    // No second tick: the new links were taken by the idle slots at once, side by side.
+    EXPECT_EQ(network_.sockets.size(), 7u);
+    EXPECT_GE(network_.max_open, 3u);
+    EXPECT_EQ(run_hooks_.stops, 1);
+    EXPECT_EQ(last_status(-1), "Hunt Complete");
+}
+
+// The vendor's setup file, handed out before any link as the update service does.
+class DownloadRequest : public harvest::SpecialRequests {
+public:
+    explicit DownloadRequest(std::string url) : url_(std::move(url)) {}
+    Result serve(int, harvest::SlotItem& slot_item) override {
+        if (given_) return Result::None;
+        given_ = true;
+        slot_item.owned = std::make_unique<ItemRecord>();
+        slot_item.owned->url = url_;
+        slot_item.owned->title = "Velox HQ";
+        slot_item.owned->kind = store::KIND_VENDOR | store::KIND_DOWNLOAD;
+        slot_item.item = slot_item.owned.get();
+        return Result::Given;
+    }
+
+private:
+    std::string url_;
+    bool given_ = false;
+};
+
+class DownloadTest : public FetchEngineTest {
+protected:
+    DownloadTest() {
+        download_.url = "http://127.0.0.1/files/setup.exe";
+        watch_ = nullptr;  // the received count is of body bytes once the file is open
+    }
+    void start_download() {
+        make(2);
+        engine_->set_special_requests(&request_);
+        run_.engine_mode = harvest::kModeUpgrade;
+        start(2);
+    }
+    std::string written() const {
+        std::ifstream in(std::string(dir_.path()) + "/setup.exe", std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    DownloadRequest request_{"http://127.0.0.1/files/setup.exe"};
+};
+
+INSTANTIATE_TEST_SUITE_P(Reads, DownloadTest, ::testing::Values(std::size_t{0}, std::size_t{1000}),
+                         [](const auto& info) { return info.param == 0 ? "Whole" : "Pieces"; });
+
+TEST_P(DownloadTest, BodyGoesToTheFileWithoutThePageLimit) {
+    std::string body(kMaxPageBytes + 40000, '\0');
+    for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7 + 3);
+    network_.serve("127.0.0.1",
+                   {"HTTP/1.0 200 OK\r\ncontent-length: " + std::to_string(body.size()) +
+                    "\r\n\r\n" + body});
+    start_download();
+
+    EXPECT_EQ(vendor_.started, std::vector<int32_t>{static_cast<int32_t>(body.size())});
+    EXPECT_EQ(vendor_.last_written, static_cast<int32_t>(body.size()));
+    EXPECT_EQ(vendor_.finished, std::vector<std::string>{"setup.exe"});
+    EXPECT_EQ(written(), body);
+    EXPECT_FALSE(download_.open());
+    EXPECT_TRUE(download_.url.empty());
+    EXPECT_EQ(run_hooks_.stops, 1);
+}
+
+TEST_P(DownloadTest, UncreatableFileRaisesTheStopRequest) {
+    net_.folder = std::string(dir_.path()) + "/missing/folder";
+    network_.serve("127.0.0.1", {"HTTP/1.0 200 OK\r\n\r\nbody"});
+    start_download();
+    EXPECT_EQ(run_.stop_requested, 1);
+    EXPECT_FALSE(download_.open());
+    EXPECT_EQ(shell_.errors, std::vector<std::string>{"Unable to write upgrade file"});
 }
 
 TEST(FetchEngineIds, LookupIdsMapBackToTheirSlots) {
