@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# Crawl throughput: generates a site of PAGES pages of about 10 KB, serves it with nginx on
+# 127.0.0.1 (one request per connection), and times a whole harvest of it by tarnvelox-harvest
+# (20 connections) and, when installed, by wget2 (20 threads) and wget (one connection).
+#
+#   bench/crawl_bench.sh [PAGES] [ROUNDS]      defaults: 5000 pages, 3 rounds
+#
+# Needs nginx (Debian: nginx-light or nginx) and the build in build/ (./test makes it); wget2
+# and wget are optional. Prints pages per second for every round and the best of each tool.
+# CRAWL_WRAP, when set, is put before the harvester's command (for example a profiler).
+set -euo pipefail
+TOP="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+PAGES="${1:-5000}"
+ROUNDS="${2:-3}"
+BUILD_DIR="${TARNVELOX_BUILD_DIR:-$TOP/build}"
+HARVEST="$BUILD_DIR/tools/tarnvelox-harvest"
+NGINX="$(command -v nginx || echo /usr/sbin/nginx)"
+
+[ -x "$HARVEST" ] || { echo "error: build first (./test); $HARVEST is missing" >&2; exit 1; }
+[ -x "$NGINX" ] || { echo "error: nginx is not installed (apt-get install nginx-light)" >&2; exit 1; }
+
+# In memory when possible: the tools write every page, and a slow disk would time the disk.
+WORK="$(mktemp -d -p "$( [ -d /dev/shm ] && [ -w /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}")")"
+chmod 755 "$WORK"  # nginx workers started by root run as another user
+NGINX_PID=""
+cleanup() {
+    if [ -n "$NGINX_PID" ]; then kill "$NGINX_PID" 2>/dev/null || true; wait "$NGINX_PID" 2>/dev/null || true; fi
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+# The site: page N links to the next pages of a wide tree, back to the index and to a few pages
+# spread over the site, so most links are already known (as on real sites); every page holds
+# running text, a table and two addresses.
+mkdir -p "$WORK/site"
+awk -v pages="$PAGES" -v dir="$WORK/site" 'BEGIN {
+    filler = "Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod tempor " \
+             "incididunt ut labore et dolore magna aliqua. Ut enim ad minim veniam, quis nostrud " \
+             "exercitation ullamco laboris nisi ut aliquip ex ea commodo consequat. ";
+    for (p = 0; p < pages; p++) {
+        f = dir "/p" p ".html";
+        printf "<html><head><title>Page %d of the benchmark site</title></head><body>\n", p > f;
+        printf "<h1>Page %d</h1>\n<p><a href=\"p0.html\">Home</a></p>\n", p > f;
+        for (c = 1; c <= 8; c++) {
+            child = p * 8 + c;
+            if (child < pages) printf "<p><a href=\"p%d.html\">Child page %d</a></p>\n", child, child > f;
+        }
+        for (k = 1; k <= 12; k++) {
+            other = (p * 7919 + k * 104729) % pages;
+            printf "<li><a href=\"/p%d.html\">See also %d</a></li>\n", other, other > f;
+        }
+        printf "<table>\n", p > f;
+        for (r = 0; r < 10; r++) printf "<tr><td>row %d</td><td>%d</td><td>value</td></tr>\n", r, r * p > f;
+        printf "</table>\n", p > f;
+        printf "<p>Write to <a href=\"mailto:staff%d@bench.example\">staff%d@bench.example</a> " \
+               "or sales%d@bench.example.</p>\n", p, p, p > f;
+        size = 1200;
+        while (size < 10000) { printf "<p>%s</p>\n", filler > f; size += length(filler) + 8; }
+        printf "</body></html>\n", p > f;
+        close(f);
+    }
+}'
+
+PORT="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()')"
+mkdir -p "$WORK/nginx/logs" "$WORK/nginx/tmp"
+cat >"$WORK/nginx/nginx.conf" <<EOF
+daemon off;
+master_process off;
+worker_processes 1;
+pid $WORK/nginx/nginx.pid;
+error_log $WORK/nginx/logs/error.log warn;
+events { worker_connections 1024; }
+http {
+    access_log off;
+    keepalive_timeout 0;
+    client_body_temp_path $WORK/nginx/tmp;
+    proxy_temp_path $WORK/nginx/tmp;
+    fastcgi_temp_path $WORK/nginx/tmp;
+    uwsgi_temp_path $WORK/nginx/tmp;
+    scgi_temp_path $WORK/nginx/tmp;
+    types { text/html html; }
+    server {
+        listen 127.0.0.1:$PORT;
+        root $WORK/site;
+        index p0.html;
+    }
+}
+EOF
+"$NGINX" -p "$WORK/nginx" -c "$WORK/nginx/nginx.conf" 2>"$WORK/nginx/stderr" &
+NGINX_PID=$!
+for _ in $(seq 1 50); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null && break
+    sleep 0.1
+done
+URL="http://127.0.0.1:$PORT/p0.html"
+echo "site: $PAGES pages, $(du -sh "$WORK/site" | cut -f1), served by nginx at $URL"
+
+now() { date +%s.%N; }
+# CPU seconds the server has used so far (user + system).
+server_cpu() { awk -v hz="$(getconf CLK_TCK)" '{ printf "%.2f", ($14 + $15) / hz }' "/proc/$NGINX_PID/stat"; }
+rate() { awk -v n="$1" -v a="$2" -v b="$3" 'BEGIN { printf "%.0f", n / (b - a) }'; }
+best() { printf '%s\n' "$@" | sort -n | tail -n 1; }
+
+declare -a TV=() W2=() W1=()
+for round in $(seq 1 "$ROUNDS"); do
+    rm -rf "$WORK/tv" && mkdir "$WORK/tv"
+    c0="$(server_cpu)"
+    t0="$(now)"
+    (cd "$WORK/tv" && ${CRAWL_WRAP:-} "$HARVEST" --quiet --connections ${CRAWL_CONNECTIONS:-20} --scope server "$URL" >"$WORK/tv.out")
+    t1="$(now)"
+    visited="$(sed -n 's/.*: \([0-9]*\) pages visited.*/\1/p' "$WORK/tv.out")"
+    TV+=("$(rate "$visited" "$t0" "$t1")")
+    echo "round $round: tarnvelox-harvest ${TV[-1]} pages/s ($(cat "$WORK/tv.out"); server CPU $(awk -v a="$c0" -v b="$(server_cpu)" 'BEGIN { printf "%.2f", b - a }') s)"
+
+    if command -v wget2 >/dev/null; then
+        rm -rf "$WORK/w2" && mkdir "$WORK/w2"
+        c0="$(server_cpu)"
+        t0="$(now)"
+        (cd "$WORK/w2" && wget2 -q -r -l inf -np --robots=off --max-threads=20 "$URL" || true)
+        t1="$(now)"
+        got="$(find "$WORK/w2" -name '*.html' | wc -l)"
+        W2+=("$(rate "$got" "$t0" "$t1")")
+        echo "round $round: wget2 (20 threads) ${W2[-1]} pages/s ($got pages; server CPU $(awk -v a="$c0" -v b="$(server_cpu)" 'BEGIN { printf "%.2f", b - a }') s)"
+    fi
+    if command -v wget >/dev/null; then
+        rm -rf "$WORK/w1" && mkdir "$WORK/w1"
+        t0="$(now)"
+        (cd "$WORK/w1" && wget -q -r -l inf -np -e robots=off "$URL" || true)
+        t1="$(now)"
+        got="$(find "$WORK/w1" -name '*.html' | wc -l)"
+        W1+=("$(rate "$got" "$t0" "$t1")")
+        echo "round $round: wget (1 connection) ${W1[-1]} pages/s ($got pages)"
+    fi
+done
+
+echo "best of $ROUNDS: tarnvelox-harvest $(best "${TV[@]}") pages/s" \
+     "${W2:+, wget2 $(best "${W2[@]}") pages/s}" "${W1:+, wget $(best "${W1[@]}") pages/s}"
