@@ -64,9 +64,10 @@ const char* const kUsage =
     "usage: tarnvelox-harvest [--project FILE] [--scope url|directory|path|server|nolimit]\n"
     "                         [--crawl-if TEXT] [--extract-if TEXT] [--connections N]\n"
     "                         [--timeout MS] [--proxy HOST[:PORT]] [--export FORMAT:FILE]...\n"
-    "                         [--quiet] [STARTING_URL]\n"
+    "                         [--quiet] [--verbose] [STARTING_URL]\n"
     "FORMAT: addresses-txt, urls-txt, addressbook, bookmarks, addresses-html, urls-html\n"
-    "Without a starting URL the unvisited links of the project are continued.\n";
+    "Without a starting URL the unvisited links of the project are continued.\n"
+    "--verbose writes every status line of the connections to standard error.\n";
 
 std::atomic<bool> g_interrupted{false};
 
@@ -88,6 +89,7 @@ struct Options {
     std::optional<int32_t> proxy_port;
     std::vector<Export> exports;
     bool quiet = false;
+    bool verbose = false;
     std::optional<std::string> url;
 };
 
@@ -177,6 +179,8 @@ Options parse_options(int argc, char** argv) {
             o.exports.push_back(std::move(e));
         } else if (arg == "--quiet" || arg == "-q") {
             o.quiet = true;
+        } else if (arg == "--verbose" || arg == "-v") {
+            o.verbose = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             usage_error("unknown option '" + arg + "'");
         } else if (o.url) {
@@ -200,6 +204,15 @@ public:
     void show_slot_status(int slot, std::string_view text) override {
         // Lines come formatted by run control, after one leading blank.
         if (slot == -1) last_all = std::string(text.substr(text.starts_with(' ') ? 1 : 0));
+        if (verbose) {
+            // Connections are numbered from 1, as in the Status dialog.
+            if (slot == -1) {
+                std::fprintf(stderr, "[all]%.*s\n", static_cast<int>(text.size()), text.data());
+            } else {
+                std::fprintf(stderr, "[%d]%.*s\n", slot + 1, static_cast<int>(text.size()),
+                             text.data());
+            }
+        }
     }
     void report_error(std::string_view message) override {
         ++errors;
@@ -209,6 +222,7 @@ public:
 
     std::string last_all;  // the last line shown on every slot ("Hunt Complete", "Cancelled")
     int errors = 0;
+    bool verbose = false;
 };
 
 // Events of the Qt binding go to the run, which is built after the binding.
@@ -244,6 +258,7 @@ int main(int argc, char** argv) {
     QCoreApplication qapp(argc, argv);
 
     ConsoleShell shell;
+    shell.verbose = opt.verbose;
     app::Settings settings;
     (void)app::read_settings(settings, std::string(app::kSettingsFile));  // missing: defaults
 

@@ -213,10 +213,26 @@ void FetchEngine::connect(int slot) {
     const std::string host = s.tls ? connect_host(url, options_) : std::string();
     const int result = network_.connect(s.socket, address, port, s.tls, host);
     if (result == 0 || result == platform::kWouldBlock) return;
+    if (result == platform::kTlsFailed) {
+        secure_connect_failed(slot);
+        return;
+    }
     status(slot, "Connect Failed (" + std::string(url) + ")");
     s.state = SlotState::Idle;
     if (item != nullptr) item->status &= ~store::STATUS_TIMEOUT;
     fail_item(env_, slot);
+    post_drive(slot);  // the next link need not wait for the tick
+}
+
+// A server whose TLS handshake or certificate failed will not do better on a retry: the item
+// fails, so the harvest neither waits for it nor fetches it again.
+void FetchEngine::secure_connect_failed(int slot) {
+    Slot& s = slot_at(slot);
+    std::string why = network_.tls_error_text(s.socket);
+    if (why.empty()) why = std::string(url_of(s.item.item));
+    status(slot, "Secure Connect Failed (" + why + ")");
+    fail_item(env_, slot);
+    post_drive(slot);
 }
 
 void FetchEngine::send_request(int slot) {
@@ -362,6 +378,10 @@ void FetchEngine::on_connect_done(int socket, int error) {
     const int slot = slot_of_socket(socket);
     if (slot < 0) return;
     Slot& s = slot_at(slot);
+    if (error == platform::kTlsFailed) {
+        secure_connect_failed(slot);
+        return;
+    }
     if (error != 0) {
         if (error == platform::kConnectionRefused) {
             status(slot, "Connection Refused");
@@ -371,6 +391,7 @@ void FetchEngine::on_connect_done(int socket, int error) {
             status(slot, "Winsock Error " + std::to_string(error) + " (1499)");
         }
         s.state = SlotState::Idle;
+        post_drive(slot);  // the next link need not wait for the tick
         return;
     }
     if (s.state == SlotState::Sending) return;

@@ -90,6 +90,7 @@ private:
     void start_lookup(int slot);
     void connect(int slot);
     void send_request(int slot);
+    void secure_connect_failed(int slot);
     void receive(int slot);
     void end_of_response(int slot);
     void completion_check();

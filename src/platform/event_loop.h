@@ -7,6 +7,7 @@
 // event is delivered through EventSink, one at a time, never from inside the call that caused
 // it (a completion that is known at once is posted, not called back directly).
 
+#include <string>
 #include <string_view>
 
 namespace tarnvelox::platform {
@@ -20,6 +21,9 @@ inline constexpr int kActivityPeriodMs = 100;
 inline constexpr int kWouldBlock = 10035;         // nothing to read now / connect in progress
 inline constexpr int kConnectionRefused = 10061;
 inline constexpr int kConnectTimedOut = 10060;
+// The TLS handshake failed, or the server's certificate did not verify against the system trust
+// store and the URL's host name; Network::tls_error_text says why.
+inline constexpr int kTlsFailed = 12001;
 
 class EventSink {
 public:
@@ -67,6 +71,9 @@ public:
     // Starts looking `host` up; the answer comes as on_lookup_done(event_id, ...). False when
     // the look-up cannot start.
     [[nodiscard]] virtual bool lookup(int event_id, std::string_view host) = 0;
+    // Why the TLS connect of `socket` failed (kTlsFailed), until the socket is closed; empty
+    // when it did not or nobody knows.
+    [[nodiscard]] virtual std::string tls_error_text(int /*socket*/) const { return {}; }
 };
 
 }  // namespace tarnvelox::platform

@@ -32,6 +32,7 @@ public:
         int end_error = 10054;   // with End::Error: the read error
         int connect_error = 0;   // reported by the connect event (e.g. refused)
         int connect_now = 0;     // non-zero: connect() fails at once with this error
+        std::string tls_error = {};  // why a TLS connect failed (kTlsFailed)
     };
 
     struct Socket {
@@ -174,6 +175,15 @@ public:
         s->read_pos += n;
         signal_ready(*s);
         return static_cast<int>(n);
+    }
+    [[nodiscard]] std::string tls_error_text(int id) const override {
+        for (const Socket& s : sockets) {
+            if (s.id == id && !s.closed) {
+                const Server* server = server_of(s);
+                return server == nullptr ? std::string() : server->tls_error;
+            }
+        }
+        return {};
     }
     void close(int id) override {
         Socket* s = find(id);

@@ -30,6 +30,9 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
 
 #include "store/item_record.h"
 #include "store/link_tree_file.h"
@@ -279,6 +282,86 @@ Route behaviour(Route::Kind k) {
     r.kind = k;
     return r;
 }
+
+// A TLS server on 127.0.0.1 with a self-signed certificate, which no trust store accepts. It
+// counts the handshakes that were attempted and those that succeeded.
+class UntrustedTlsServer {
+public:
+    UntrustedTlsServer() {
+        key_ = EVP_RSA_gen(2048);
+        cert_ = X509_new();
+        ASN1_INTEGER_set(X509_get_serialNumber(cert_), 1);
+        X509_gmtime_adj(X509_getm_notBefore(cert_), -3600);
+        X509_gmtime_adj(X509_getm_notAfter(cert_), 3600);
+        X509_set_pubkey(cert_, key_);
+        X509_NAME* name = X509_get_subject_name(cert_);
+        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                                   reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
+        X509_set_issuer_name(cert_, name);
+        X509_sign(cert_, key_, EVP_sha256());
+        ctx_ = SSL_CTX_new(TLS_server_method());
+        SSL_CTX_use_certificate(ctx_, cert_);
+        SSL_CTX_use_PrivateKey(ctx_, key_);
+
+        listen_fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int one = 1;
+        ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(listen_fd_, 16);
+        socklen_t len = sizeof a;
+        ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] { accept_loop(); });
+    }
+    ~UntrustedTlsServer() {
+        stopping_ = true;
+        thread_.join();
+        ::close(listen_fd_);
+        SSL_CTX_free(ctx_);
+        X509_free(cert_);
+        EVP_PKEY_free(key_);
+    }
+    UntrustedTlsServer(const UntrustedTlsServer&) = delete;
+    UntrustedTlsServer& operator=(const UntrustedTlsServer&) = delete;
+
+    [[nodiscard]] std::string base() const { return "https://127.0.0.1:" + std::to_string(port_); }
+    std::atomic<int> attempts{0};
+    std::atomic<int> accepted{0};
+
+private:
+    void accept_loop() {
+        while (!stopping_.load()) {
+            pollfd p{listen_fd_, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0) continue;
+            const int fd = ::accept(listen_fd_, nullptr, nullptr);
+            if (fd < 0) continue;
+            timeval tv{2, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+            ++attempts;
+            SSL* ssl = SSL_new(ctx_);
+            SSL_set_fd(ssl, fd);
+            if (SSL_accept(ssl) == 1) {
+                ++accepted;
+                const char answer[] = "HTTP/1.0 200 OK\r\n\r\nsecret@tls.example.com";
+                SSL_write(ssl, answer, sizeof answer - 1);
+                SSL_shutdown(ssl);
+            }
+            SSL_free(ssl);
+            ::close(fd);
+        }
+    }
+
+    EVP_PKEY* key_ = nullptr;
+    X509* cert_ = nullptr;
+    SSL_CTX* ctx_ = nullptr;
+    int listen_fd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
 
 // A port on 127.0.0.1 that nobody listens on.
 int refused_port() {
@@ -532,7 +615,7 @@ void HarvestE2E::run_fault_harvest() {
     server.start();
 
     Harvester h(dir_, args({"--timeout", "100", "--scope", "nolimit", "--connections", "4",
-                            b + "/"}));
+                            "--verbose", b + "/"}));
     const RunResult r = h.wait(60s);
     server.stop();
     ASSERT_TRUE(r.finished) << "harvester did not finish in time\n" << r.out;
@@ -581,12 +664,82 @@ void HarvestE2E::run_fault_harvest() {
     EXPECT_TRUE(rec(b + "/silent.html").first & STATUS_TIMEOUT);
     EXPECT_FALSE(rec(b + "/after.html").first & STATUS_BAD);
 
+    // Each fault was reported with its status text (--verbose writes them to standard error).
+    for (const std::string line :
+         {"Bad Request", "Forbidden Territory", "File not found",
+          "Request Error (HTTP/1.0 500 Internal Server E)", "Timeout Error...(Abort)",
+          "Connection Refused", "Transferred 250", "Hunt Complete"}) {
+        EXPECT_NE(r.out.find("] " + line), std::string::npos) << "no status line " << line;
+    }
+
     const TreeCheck addr_tree = check_tree(mai_);
     ASSERT_TRUE(addr_tree.opened);
     EXPECT_TRUE(addr_tree.consistent) << addr_tree.problems;
 }
 
 TEST_F(HarvestE2E, FaultyServersEndAsBadLinksAndTheHuntCompletes) { run_fault_harvest(); }
+
+TEST_F(HarvestE2E, ProxyThatIsDownLeavesTheLinksForTheNextRun) {
+    ScriptedServer server;
+    const std::string b = server.base();
+    server.route("/", page("never@fetched.example.com"));
+    server.start();
+    const int proxy_port = refused_port();
+
+    Harvester h(dir_, args({"--timeout", "100", "--verbose", "--proxy",
+                            "127.0.0.1:" + std::to_string(proxy_port), b + "/"}));
+    const RunResult r = h.wait(30s);
+    ASSERT_TRUE(r.finished) << "harvester did not finish in time\n" << r.out;
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_NE(r.out.find("Hunt Complete"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("] Contacting Proxy -> 127.0.0.1"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("] Connection Refused"), std::string::npos) << r.out;
+    EXPECT_EQ(server.requests("/"), 0);
+    EXPECT_TRUE(read_lines(dir_ / "addresses.txt").empty());
+
+    // The starting link is kept unvisited: the next run, with the proxy back, fetches it.
+    const TreeCheck links = check_tree(lin_);
+    ASSERT_TRUE(links.opened);
+    EXPECT_TRUE(links.consistent) << links.problems;
+    const auto it = links.records.find(b + "/");
+    ASSERT_NE(it, links.records.end());
+    EXPECT_EQ(it->second.first & (tarnvelox::store::STATUS_VISITED | tarnvelox::store::STATUS_BAD),
+              0);
+    // The proxy given is kept like the Preferences field it stands for.
+    const auto ini = read_lines(dir_ / "tarnv.ini");
+    EXPECT_TRUE(ini.count("proxy=127.0.0.1"));
+    EXPECT_TRUE(ini.count("port=" + std::to_string(proxy_port)));
+}
+
+TEST_F(HarvestE2E, UntrustedCertificateFailsTheLinkAndTheHuntGoesOn) {
+    UntrustedTlsServer tls;
+    ScriptedServer server;
+    const std::string b = server.base();
+    server.route("/", page("<a href=\"" + tls.base() + "/secret.html\">s</a> "
+                           "<a href=\"/after.html\">a</a>"));
+    server.route("/after.html", page("after@plain.example.com"));
+    server.start();
+
+    Harvester h(dir_, args({"--timeout", "100", "--scope", "nolimit", "--verbose", b + "/"}));
+    const RunResult r = h.wait(30s);
+    ASSERT_TRUE(r.finished) << "harvester did not finish in time\n" << r.out;
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_NE(r.out.find("Hunt Complete"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("] Secure Connect Failed (self-signed certificate)"), std::string::npos)
+        << r.out;
+    EXPECT_GE(tls.attempts.load(), 1);
+    EXPECT_EQ(tls.accepted.load(), 0);  // nothing was sent over the untrusted connection
+
+    const auto addresses = read_lines(dir_ / "addresses.txt");
+    EXPECT_TRUE(addresses.count("after@plain.example.com"));
+    EXPECT_FALSE(addresses.count("secret@tls.example.com"));
+    const TreeCheck links = check_tree(lin_);
+    ASSERT_TRUE(links.opened);
+    const auto it = links.records.find(tls.base() + "/secret.html");
+    ASSERT_NE(it, links.records.end());
+    EXPECT_TRUE(it->second.first & tarnvelox::store::STATUS_BAD);
+    EXPECT_TRUE(it->second.first & tarnvelox::store::STATUS_VISITED);
+}
 
 TEST_F(HarvestE2E, CancelThenStartAgainCompletesWithoutRefetching) {
     constexpr int kPages = 200;

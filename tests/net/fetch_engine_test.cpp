@@ -281,25 +281,23 @@ TEST_P(FetchEngineTest, RefusedConnectLeavesTheItemUnfailed) {
     ASSERT_NE(item, nullptr);
     EXPECT_EQ(item->status & store::STATUS_BAD, 0);
     EXPECT_NE(item->status & store::STATUS_VISITED, 0);
-    EXPECT_EQ(run_hooks_.stops, 0);
-    tick();  // the idle slot finds nothing left
+    // The slot was driven again at once, found nothing left, and the run ended.
     EXPECT_EQ(run_hooks_.stops, 1);
 }
 
 TEST_P(FetchEngineTest, ConnectEventErrorsNameTheirCause) {
     add("http://127.0.0.1/a");
+    add("http://127.0.0.2/b");
     ScriptedNetwork::Server slow;
     slow.connect_error = platform::kConnectTimedOut;
     network_.serve("127.0.0.1", slow);
-    start();
-    EXPECT_EQ(last_status(0), "Connect Timeout");
-
-    add("http://127.0.0.2/b");
     ScriptedNetwork::Server odd;
     odd.connect_error = 10050;
     network_.serve("127.0.0.2", odd);
-    tick();
-    EXPECT_EQ(last_status(0), "Winsock Error 10050 (1499)");
+    start(1);  // one slot takes both links, the second without waiting for a tick
+    EXPECT_TRUE(saw("Connect Timeout", 0));
+    EXPECT_TRUE(saw("Winsock Error 10050 (1499)", 0));
+    EXPECT_EQ(run_hooks_.stops, 1);
 }
 
 TEST_P(FetchEngineTest, ConnectFailingAtOnceFailsTheItem) {
@@ -507,6 +505,30 @@ TEST_P(FetchEngineTest, SocketLayerFailureIsReported) {
     EXPECT_EQ(shell_.errors, std::vector<std::string>{"Failed to initialize Winsock"});
     network_.start_ok = true;
     EXPECT_EQ(engine_->start_sockets(), 1);
+}
+
+TEST_P(FetchEngineTest, FailedTlsHandshakeFailsTheItemAndSaysWhy) {
+    add("https://127.0.0.1/late.html");
+    add("https://127.0.0.2/early.html");
+    ScriptedNetwork::Server untrusted;
+    untrusted.connect_error = platform::kTlsFailed;
+    untrusted.tls_error = "certificate verify failed";
+    network_.serve("127.0.0.1", untrusted);
+    ScriptedNetwork::Server refused_at_once;
+    refused_at_once.connect_now = platform::kTlsFailed;  // no reason known
+    network_.serve("127.0.0.2", refused_at_once);
+    start(2);
+
+    EXPECT_TRUE(saw("Secure Connect Failed (certificate verify failed)"));
+    EXPECT_TRUE(saw("Secure Connect Failed (https://127.0.0.2/early.html)"));
+    for (const char* url : {"https://127.0.0.1/late.html", "https://127.0.0.2/early.html"}) {
+        ItemRecord* item = listed(url);
+        ASSERT_NE(item, nullptr) << url;
+        EXPECT_NE(item->status & store::STATUS_BAD, 0) << url;
+        EXPECT_NE(item->status & store::STATUS_VISITED, 0) << url;
+    }
+    EXPECT_EQ(run_.bad_links, 2);
+    EXPECT_EQ(run_hooks_.stops, 1);  // the run went on to its end
 }
 
 TEST_P(FetchEngineTest, SlotsWithoutLinksStartAsSoonAsAPageBringsSome) {

@@ -34,9 +34,6 @@ inline constexpr int kNotConnected = 10057;
 inline constexpr int kNetworkUnreachable = 10051;
 inline constexpr int kHostUnreachable = 10065;
 inline constexpr int kHostNotFound = 11001;      // look-up found no IPv4 address
-// The TLS handshake failed, or the server's certificate did not verify against the system
-// trust store and the host name; tls_error_text() says why.
-inline constexpr int kTlsFailed = 12001;
 inline constexpr int kSocketError = 10000;       // any other system error
 
 class QtNetwork final : public Network {
@@ -60,7 +57,7 @@ public:
 
     // Why the TLS connect of `socket` failed ("certificate verify failed", ...), until the
     // socket is closed; empty when it did not.
-    [[nodiscard]] std::string tls_error_text(int socket) const;
+    [[nodiscard]] std::string tls_error_text(int socket) const override;
 
     // Replaces the trust store with one PEM file (for tests with a certificate of their own);
     // false when the file cannot be loaded. Only affects connects started afterwards.
