@@ -342,6 +342,15 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, on_interrupt);
     std::signal(SIGTERM, on_interrupt);
 
+    // The starting link is stored by the seeding without being counted as a found link; the
+    // summary counts it when this run stored it.
+    bool seeds_new_link = false;
+    if (mode == harvest::kHarvest) {
+        store::ItemRecord probe;
+        probe.url = *search.starting_url;
+        seeds_new_link = store::tree_find(store, store::TreeFile::Links, probe) < 0;
+    }
+
     if (run.start_harvest(mode) == 0) {
         std::fprintf(stderr, "tarnvelox-harvest: the harvest could not be started\n");
         store::close_store(store);
@@ -415,7 +424,8 @@ int main(int argc, char** argv) {
                 "in %.1f s\n",
                 interrupted ? "Cancelled" : (shell.last_all.empty() ? "Stopped"
                                                                     : shell.last_all.c_str()),
-                run_state.visited_links, store.total_links, store.total_addresses,
+                run_state.visited_links, store.total_links + (seeds_new_link ? 1 : 0),
+                store.total_addresses,
                 run_state.bad_links, static_cast<long long>(run_state.total_bytes), secs);
     return status;
 }
