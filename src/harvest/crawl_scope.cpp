@@ -1,5 +1,9 @@
 #include "harvest/crawl_scope.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <string>
@@ -27,6 +31,66 @@ constexpr std::array<bool, 256> kWordByte = [] {
 }();
 
 bool is_word_char(char c) { return kWordByte[static_cast<unsigned char>(c)]; }
+
+#if defined(__SSE2__)
+// Sixteen bytes at a time: bit i of the result is set when byte i is a letter or digit. After
+// OR-ing 0x20 only "A".."Z" and "a".."z" fall in "a".."z"; unsigned x <= n is min(x, n) == x.
+inline unsigned word_bits(__m128i v) {
+    const __m128i lower = _mm_or_si128(v, _mm_set1_epi8(0x20));
+    const __m128i letter_offset = _mm_sub_epi8(lower, _mm_set1_epi8('a'));
+    const __m128i digit_offset = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+    const __m128i letter =
+        _mm_cmpeq_epi8(_mm_min_epu8(letter_offset, _mm_set1_epi8(25)), letter_offset);
+    const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(digit_offset, _mm_set1_epi8(9)), digit_offset);
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(letter, digit)));
+}
+#endif
+
+// The first position from `pos` that is not a letter or digit, or the end.
+std::size_t end_of_word(std::string_view text, std::size_t pos) {
+#if defined(__SSE2__)
+    while (pos + 16 <= text.size()) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + pos));
+        const unsigned other = ~word_bits(v) & 0xffffu;
+        if (other != 0) return pos + static_cast<std::size_t>(__builtin_ctz(other));
+        pos += 16;
+    }
+#endif
+    while (pos < text.size() && is_word_char(text[pos])) ++pos;
+    return pos;
+}
+
+// The first `c` at or after `pos`, or kNone. Inline: the ">" of a tag is usually a few bytes on.
+std::size_t find_byte(std::string_view text, char c, std::size_t pos) {
+#if defined(__SSE2__)
+    const __m128i wanted = _mm_set1_epi8(c);
+    for (; pos + 16 <= text.size(); pos += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + pos));
+        const auto bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, wanted)));
+        if (bits != 0) return pos + static_cast<std::size_t>(__builtin_ctz(bits));
+    }
+#endif
+    for (; pos < text.size(); ++pos) {
+        if (text[pos] == c) return pos;
+    }
+    return kNone;
+}
+
+// The first position from `pos` that holds a letter, a digit or "<", or the end.
+std::size_t next_word_or_tag(std::string_view text, std::size_t pos) {
+#if defined(__SSE2__)
+    while (pos + 16 <= text.size()) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + pos));
+        const unsigned tag = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('<'))));
+        const unsigned wanted = word_bits(v) | tag;
+        if (wanted != 0) return pos + static_cast<std::size_t>(__builtin_ctz(wanted));
+        pos += 16;
+    }
+#endif
+    while (pos < text.size() && !is_word_char(text[pos]) && text[pos] != '<') ++pos;
+    return pos;
+}
 
 // Where skip_filler can move at all: white space, "&" (of "&nbsp;") and "<".
 bool may_start_filler(char c) { return store::is_space(c) || c == '&' || c == '<'; }
@@ -85,20 +149,7 @@ public:
             if (role == Role::Alternative) has_alternative_ = true;
             entries_.push_back(e);
         }
-        for (const Entry& e : entries_) {
-            // Lengths a matching word can have: exactly the pattern's (no star) or at least the
-            // characters other than stars; lengths from kLongWord on share one bit.
-            const std::size_t shortest = std::min(e.fixed_length, kLongWord);
-            const uint64_t lengths =
-                e.has_star ? ~uint64_t{0} << shortest : uint64_t{1} << shortest;
-            if (e.key == kAnyFirst) {
-                for (uint64_t& bits : lengths_by_first_) bits |= lengths;
-            } else {
-                lengths_by_first_[e.key] |= lengths;
-                lengths_by_first_[static_cast<unsigned char>(
-                    store::to_upper(static_cast<char>(e.key)))] |= lengths;
-            }
-        }
+        build_quick_test();
         std::stable_sort(entries_.begin(), entries_.end(),
                          [](const Entry& a, const Entry& b) { return a.key < b.key; });
         std::size_t k = 0;
@@ -122,6 +173,12 @@ public:
 
     [[nodiscard]] bool matched() const { return candidate_ && unsatisfied_ == 0; }
 
+    // The first bytes a word must start with to pass may_match, when there are at most
+    // kFewFirstBytes of them; none otherwise (or when no word can pass at all).
+    static constexpr std::size_t kFewFirstBytes = 6;
+    [[nodiscard]] const std::array<char, kFewFirstBytes>& few_first_bytes() const { return few_; }
+    [[nodiscard]] std::size_t few_first_count() const { return few_count_; }
+
     // False when no entry can match `word` (not empty) by its first character and length: the
     // quick test that spares most words of running text the look at every entry.
     [[nodiscard]] bool may_match(std::string_view word) const {
@@ -142,6 +199,36 @@ private:
         bool done = false;             // a required entry met, or an alternative no longer needed
     };
 
+    // The quick test of may_match, from the entries still in play: once a page is a candidate
+    // and a required word was seen, most pages have only their forbidden words left to look
+    // for, and nearly every word is turned away at once.
+    void build_quick_test() {
+        few_count_ = 0;
+        lengths_by_first_.fill(0);
+        for (const Entry& e : entries_) {
+            if (e.done) continue;
+            // Lengths a matching word can have: exactly the pattern's (no star) or at least the
+            // characters other than stars; lengths from kLongWord on share one bit.
+            const std::size_t shortest = std::min(e.fixed_length, kLongWord);
+            const uint64_t lengths =
+                e.has_star ? ~uint64_t{0} << shortest : uint64_t{1} << shortest;
+            if (e.key == kAnyFirst) {
+                for (uint64_t& bits : lengths_by_first_) bits |= lengths;
+            } else {
+                lengths_by_first_[e.key] |= lengths;
+                lengths_by_first_[static_cast<unsigned char>(
+                    store::to_upper(static_cast<char>(e.key)))] |= lengths;
+            }
+        }
+        std::size_t count = 0;
+        for (std::size_t b = 0; b < lengths_by_first_.size(); ++b) {
+            if (lengths_by_first_[b] == 0) continue;
+            if (count == kFewFirstBytes) return;
+            few_[count++] = static_cast<char>(b);
+        }
+        few_count_ = count;
+    }
+
     Verdict offer_range(std::string_view word, std::size_t key) {
         for (std::size_t k = first_of_key_[key]; k < first_of_key_[key + 1]; ++k) {
             Entry& e = entries_[k];
@@ -154,10 +241,12 @@ private:
                 case Role::Required:
                     e.done = true;
                     --unsatisfied_;
+                    build_quick_test();
                     break;
                 case Role::Alternative:
                     candidate_ = true;
                     for (Entry& other : entries_) other.done |= other.role == Role::Alternative;
+                    build_quick_test();
                     break;
             }
             // Without forbidden entries nothing later can undo a match.
@@ -170,6 +259,8 @@ private:
     std::array<uint64_t, 256> lengths_by_first_{};  // per first byte: lengths that may match
     std::vector<Entry> entries_;                             // sorted by key
     std::array<std::size_t, kAnyFirst + 2> first_of_key_{};  // entries of key k: [k], [k + 1])
+    std::array<char, kFewFirstBytes> few_{};
+    std::size_t few_count_ = 0;
     std::size_t unsatisfied_ = 0;
     bool candidate_ = false;
     bool has_alternative_ = false;
@@ -242,6 +333,71 @@ void parse_keyword_list(KeywordList& list, const std::optional<std::string>& tex
     }
 }
 
+namespace {
+
+// The rest of the keyword test once only words starting with a few bytes can change the verdict
+// (typically the forbidden words, when the page is already a candidate): instead of walking
+// every word, jump from one such byte or "<" to the next. A word is a maximal run of letters
+// and digits outside tags, and every "<" the word walk meets outside a tag is passed up to the
+// next ">" (or stepped over without one), whether the filler or the walk meets it; the only
+// other thing the filler passes is "&nbsp;", whose "nbsp" no entry in play matches (checked by
+// the caller). `pos` is just after a word, outside any tag.
+KeywordMatcher::Verdict finish_with_few_first_bytes(
+    KeywordMatcher& matcher, std::string_view page, std::size_t pos,
+    const std::array<char, KeywordMatcher::kFewFirstBytes>& firsts, std::size_t count) {
+    auto wanted = [&](char c) {
+        if (c == '<') return true;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (firsts[i] == c) return true;
+        }
+        return false;
+    };
+    while (pos < page.size()) {
+#if defined(__SSE2__)
+        bool found = false;
+        while (pos + 16 <= page.size()) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(page.data() + pos));
+            __m128i hit = _mm_cmpeq_epi8(v, _mm_set1_epi8('<'));
+            for (std::size_t i = 0; i < count; ++i) {
+                hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(firsts[i])));
+            }
+            const auto bits = static_cast<unsigned>(_mm_movemask_epi8(hit));
+            if (bits != 0) {
+                pos += static_cast<std::size_t>(__builtin_ctz(bits));
+                found = true;
+                break;
+            }
+            pos += 16;
+        }
+        if (!found) {
+            while (pos < page.size() && !wanted(page[pos])) ++pos;
+        }
+#else
+        while (pos < page.size() && !wanted(page[pos])) ++pos;
+#endif
+        if (pos >= page.size()) break;
+        if (page[pos] == '<') {
+            const std::size_t close = find_byte(page, '>', pos + 1);
+            pos = close == kNone ? pos + 1 : close + 1;
+            continue;
+        }
+        const std::size_t end = end_of_word(page, pos);
+        // Inside a word (a letter or digit before it): not where a word starts.
+        if (pos > 0 && is_word_char(page[pos - 1])) {
+            pos = end;
+            continue;
+        }
+        const std::string_view word = page.substr(pos, end - pos);
+        pos = end;
+        if (!matcher.may_match(word)) continue;
+        const KeywordMatcher::Verdict verdict = matcher.offer(word);
+        if (verdict != KeywordMatcher::Verdict::Undecided) return verdict;
+    }
+    return matcher.matched() ? KeywordMatcher::Verdict::Matches : KeywordMatcher::Verdict::Fails;
+}
+
+}  // namespace
+
 bool page_matches_keywords(const KeywordList& list, std::string_view page) {
     if (list.empty() || list.front().empty()) return true;
     KeywordMatcher matcher(list);
@@ -255,13 +411,15 @@ bool page_matches_keywords(const KeywordList& list, std::string_view page) {
     for (;;) {
         // On to the next word. A "<" that opens a whole tag is passed with the filler after it;
         // one without a ">" after it, like every other character, is stepped over.
-        while (pos < page.size() && !is_word_char(page[pos])) {
-            const std::size_t next = page[pos] == '<' ? filler.skip(pos) : pos;
+        for (;;) {
+            pos = next_word_or_tag(page, pos);
+            if (pos >= page.size() || page[pos] != '<') break;
+            const std::size_t next = filler.skip(pos);
             pos = next != pos ? next : pos + 1;
         }
         if (pos >= page.size()) break;
         const std::size_t start = pos;
-        while (pos < page.size() && is_word_char(page[pos])) ++pos;
+        pos = end_of_word(page, pos);
         const std::string_view word = page.substr(start, pos - start);
         if (matcher.may_match(word)) {
             switch (matcher.offer(word)) {
@@ -271,6 +429,13 @@ bool page_matches_keywords(const KeywordList& list, std::string_view page) {
                     return false;
                 case KeywordMatcher::Verdict::Undecided:
                     break;
+            }
+            // The entries still in play may now be few enough to look for them directly.
+            const std::size_t count = matcher.few_first_count();
+            if (count > 0 && !matcher.may_match("nbsp")) {
+                return finish_with_few_first_bytes(matcher, page, pos,
+                                                   matcher.few_first_bytes(), count) ==
+                       KeywordMatcher::Verdict::Matches;
             }
         }
         // Most words end in one blank before the next word: that is all the filler would skip.

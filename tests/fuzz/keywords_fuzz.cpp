@@ -1,10 +1,11 @@
 // Arbitrary keyword texts against arbitrary pages: the text up to the first 0x01 byte is the
-// keyword text, the rest the page.
+// keyword text, the rest the page. The verdict is compared with the word-by-word walk.
 
 #include <cstdint>
 #include <string>
 
 #include "harvest/crawl_scope.h"
+#include "harvest/keyword_reference.h"
 #include "harvest/list_filter.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -16,7 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static KeywordList list;
     parse_keyword_list(list, keywords);
     if (list.size() > kMaxKeywords) __builtin_trap();
-    (void)page_matches_keywords(list, page);
+    // The fast test must give the verdict of the word-by-word walk.
+    if (page_matches_keywords(list, page) != testing::literal_keyword_test(list, page)) {
+        __builtin_trap();
+    }
     (void)wildcard_match(page, keywords);
     (void)domain_allowed(page, keywords);
     return 0;
