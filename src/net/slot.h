@@ -30,6 +30,7 @@ inline constexpr int32_t kMaxPageBytes = 250000;    // a page's response is cut 
 // The most a page's response may hold: the cut plus one read of the classic 228 bytes.
 inline constexpr int32_t kMaxPageRead = kMaxPageBytes + 228;
 inline constexpr std::size_t kMaxAddressText = 19;  // dotted IPv4 address
+inline constexpr std::size_t kKeptBufferBytes = 64 * 1024;  // buffer memory a free slot keeps
 
 enum class SlotState : uint32_t {
     Idle = 0,
@@ -56,9 +57,11 @@ struct Slot {
         const std::size_t n = received < 0 ? 0 : static_cast<std::size_t>(received);
         return {response.data(), std::min(n, response.size())};
     }
+    // No buffer any more (its size is 0). The memory of an ordinary page is kept for the
+    // slot's next response, so that a crawl does not allocate and fault in a buffer per page.
     void free_response() {
         response.clear();
-        response.shrink_to_fit();
+        if (response.capacity() > kKeptBufferBytes) response.shrink_to_fit();
         received = 0;
     }
 };
