@@ -219,10 +219,12 @@ int QtNetwork::connect(int socket, std::string_view address, int port, bool tls,
         }
     }
 
-    c->reader = new QSocketNotifier(c->fd, QSocketNotifier::Read, context_.get());
-    c->reader->setEnabled(false);
-    c->writer = new QSocketNotifier(c->fd, QSocketNotifier::Write, context_.get());
-    c->writer->setEnabled(false);
+    // Made disabled: a notifier made with its socket registers with the loop at once, only to
+    // be taken off again here, which costs a wake-up of the loop each time.
+    c->reader = new QSocketNotifier(QSocketNotifier::Read, context_.get());
+    c->reader->setSocket(c->fd);
+    c->writer = new QSocketNotifier(QSocketNotifier::Write, context_.get());
+    c->writer->setSocket(c->fd);
     int fd = c->fd;
     QObject::connect(c->reader, &QSocketNotifier::activated, context_.get(),
                      [this, fd] { on_readable(fd); });
