@@ -131,7 +131,10 @@ public:
             // An empty pattern matches no word: an empty alternative or forbidden entry has no
             // effect, an empty required one can never be satisfied. The same holds for the
             // "+" and "-" entries compared as written, since words hold no "+" or "-".
-            if (pattern.empty()) {
+            // Words hold only letters and digits: a pattern that starts with anything else
+            // (".net", a quote, a byte of an accented letter) can never match one either.
+            const char first = pattern.empty() ? '\0' : pattern.front();
+            if (pattern.empty() || (first != '*' && first != '?' && !is_word_char(first))) {
                 if (role == Role::Required) impossible_ = true;
                 continue;
             }
@@ -382,6 +385,10 @@ KeywordMatcher::Verdict finish_with_few_first_bytes(
             continue;
         }
         const std::size_t end = end_of_word(page, pos);
+        if (end == pos) {  // not a letter or digit after all (never, by the matcher's filing)
+            ++pos;
+            continue;
+        }
         // Inside a word (a letter or digit before it): not where a word starts.
         if (pos > 0 && is_word_char(page[pos - 1])) {
             pos = end;

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
+#include <charconv>
+#include <climits>
+#include <cstdint>
 #include <filesystem>
 
 #include "harvest/found_item.h"
@@ -206,7 +208,12 @@ int complete_response(NetEnv& env, int slot) {
         return 0;
     }
     // The response as a zero-terminated reader sees it; the status tests look at its start.
-    const std::string_view text = store::c_text(s.response_text());
+    // During a download the received count is of body bytes written to the file, and cutting
+    // the buffer there could cut its status line (a file of a few bytes would fail as a
+    // "Request Error"): the buffer holds, zero-filled behind them, the bytes that came before.
+    const std::string_view text =
+        env.download.open() ? store::c_text(std::string_view(s.response.data(), s.response.size()))
+                            : store::c_text(s.response_text());
     const std::string_view status = text.substr(0, kStatusTextLength);
 
     if ((item->status & store::STATUS_MOVED) == 0 &&
@@ -305,7 +312,8 @@ void start_download(NetEnv& env, int slot) {
     const std::string_view text = s.response_text();
     const std::size_t end = text.find(kHeaderEnd);
     if (end == std::string_view::npos) return;
-    const std::string name(store::trimmed(after_last_slash(d.url)));
+    // The same name complete_response hands to the wizard.
+    const std::string name(after_last_slash(d.url));
     if (!name.empty() && name != "." && name != "..") {
         d.fd = ::open(in_folder(env, name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     }
@@ -319,8 +327,14 @@ void start_download(NetEnv& env, int slot) {
         header_value(text.substr(0, end), "Content-Length:", 16);
     d.expected = 0;
     if (length) {
-        const long value = std::clamp(std::atol(length->c_str()), 0L, 0x7fffffffL);
-        d.expected = static_cast<int32_t>(value);
+        // The number after the header name and its blank; unreadable gives 0, too large the
+        // largest length.
+        const std::string_view digits = store::trimmed(*length);
+        uint64_t value = 0;
+        const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+        if (result.ec == std::errc::result_out_of_range) value = INT32_MAX;
+        if (result.ec == std::errc::invalid_argument) value = 0;
+        d.expected = static_cast<int32_t>(std::min<uint64_t>(value, INT32_MAX));
     }
     env.vendor.download_started(d.expected);
     s.received = 0;

@@ -117,6 +117,11 @@ TEST(CrawlScopeTest, PageMatchesWhenItsWordsSatisfyTheKeywords) {
         {"inside", "x <not a tag inside> y", false},
         {"fish", std::string("a\0 fish", 7), false},
         {" fish", "nothing relevant", true},  // empty first entry: every page
+        // Entries that cannot start a word match nothing, wherever their first byte occurs.
+        {"fish NOT .net", "fish.net fish .net", true},
+        {"fish NOT \xC4rger", "fish \xC4rger", true},
+        {"fish AND \"chips\"", "fish \"chips\"", false},
+        {".net OR fish", "a.net", false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.keywords + " / " + row.page);
@@ -165,9 +170,11 @@ TEST(KeywordDifferentialTest, MatchesTheWordByWordTest) {
 TEST(KeywordDifferentialTest, LongPagesWithForbiddenWordsMatchTheWordByWordTest) {
     std::mt19937 rng(11);
     const char* const words[] = {"fish", "spam", "Spam", "spams", "xspam", "sp", "salt",
-                                 "nbsp", "s", "chips", "SPAM", "s1", "sales", "ham"};
+                                 "nbsp", "s", "chips", "SPAM", "s1", "sales", "ham", ".net",
+                                 "\xC4rger", "#s", "\"spam\""};
     const char* const patterns[] = {"fish", "spam", "s*", "sp?m", "salt", "nbsp", "n*",
-                                    "*m", "chips", "sales", "ham", "s"};
+                                    "*m", "chips", "sales", "ham", "s", ".net", "\"spam\"",
+                                    "\xC4rger", "#s"};
     const char* const filler[] = {" ", "\n", "<b>", "</b>", "&nbsp;", ".&nbsp;", "<", ">",
                                   "&amp;", ",", "<a href=\"spam\">", "<!-- spam -->", "'",
                                   "<spam", "spam>", "\r\n\r\n", "&", ";"};

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -584,8 +587,10 @@ protected:
     DownloadRequest request_{"http://127.0.0.1/files/setup.exe"};
 };
 
-INSTANTIATE_TEST_SUITE_P(Reads, DownloadTest, ::testing::Values(std::size_t{0}, std::size_t{1000}),
-                         [](const auto& info) { return info.param == 0 ? "Whole" : "Pieces"; });
+// Whole answers, pieces that split the header, and pieces that end in the body.
+INSTANTIATE_TEST_SUITE_P(Reads, DownloadTest,
+                         ::testing::Values(std::size_t{0}, std::size_t{7}, std::size_t{1000}),
+                         [](const auto& info) { return "Reads" + std::to_string(info.param); });
 
 TEST_P(DownloadTest, BodyGoesToTheFileWithoutThePageLimit) {
     std::string body(kMaxPageBytes + 40000, '\0');
@@ -602,6 +607,30 @@ TEST_P(DownloadTest, BodyGoesToTheFileWithoutThePageLimit) {
     EXPECT_FALSE(download_.open());
     EXPECT_TRUE(download_.url.empty());
     EXPECT_EQ(run_hooks_.stops, 1);
+}
+
+TEST_P(DownloadTest, FailedWriteStopsTheTransferAndReportsNoFinishedFile) {
+    if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full here";
+    // Every write to the file fails as on a full disk.
+    std::filesystem::create_symlink("/dev/full", std::string(dir_.path()) + "/setup.exe");
+    network_.serve("127.0.0.1", {"HTTP/1.0 200 OK\r\n\r\n" + std::string(5000, 'z')});
+    start_download();
+    EXPECT_EQ(run_.stop_requested, 1);
+    EXPECT_FALSE(download_.open());
+    EXPECT_TRUE(vendor_.finished.empty());
+    EXPECT_EQ(shell_.errors, std::vector<std::string>{"Unable to write upgrade file"});
+}
+
+// A setup file of a few bytes is a document like any other (its status line is in the buffer
+// even though the received count is of the body only).
+TEST_P(DownloadTest, FileIsNamedAsTheWizardIsTold) {
+    download_.url = "http://127.0.0.1/files/setup 2.exe ";
+    request_ = DownloadRequest("http://127.0.0.1/files/setup 2.exe ");
+    network_.serve("127.0.0.1", {"HTTP/1.0 200 OK\r\nContent-Length: junk\r\n\r\nbody"});
+    start_download();
+    ASSERT_EQ(vendor_.finished, std::vector<std::string>{"setup 2.exe "});
+    EXPECT_TRUE(std::filesystem::exists(std::string(dir_.path()) + "/setup 2.exe "));
+    EXPECT_EQ(vendor_.started, std::vector<int32_t>{0});  // an unreadable length counts as none
 }
 
 TEST_P(DownloadTest, UncreatableFileRaisesTheStopRequest) {
