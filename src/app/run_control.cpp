@@ -83,6 +83,10 @@ void HarvestRun::seed() {
     if (!st.links.is_open() || !st.addresses.is_open()) (void)store::open_store(st);
     env_.lists.links.find_tail();
     harvest::reset_frontier(frontier_);
+    // Every run walks the links file from its start. Opening the files sets the read there,
+    // but files left open by something that read them (an export after the last run) would
+    // otherwise start the crawl where that read ended, and end it at once.
+    st.read_position = 0;
     harvest::SearchTexts& search = env_.search;
     harvest::parse_keyword_list(search.crawl_list, search.crawl_keywords);
     harvest::parse_keyword_list(search.extract_list, search.extract_keywords);

@@ -141,6 +141,9 @@ int export_items(int format, const std::string& path,
                  const harvest::ItemFilter& filter, store::Store& store, platform::Shell& shell,
                  const std::tm& now) {
     if (format < kFormatTextAddresses || format > kFormatHtmlUrls) return 0;
+    // The sequential read is also the crawl's: it continues where it was afterwards.
+    const int64_t crawl_position = store.read_position;
+    const int64_t crawl_last_read = store.last_read_offset;
     if (!open_store(store)) {
         shell.report_error(kStoreOpenFailedMessage);
         return 0;
@@ -169,6 +172,8 @@ int export_items(int format, const std::string& path,
     }
     write_footer(file, format);
     std::fclose(file);
+    store.read_position = crawl_position;
+    store.last_read_offset = crawl_last_read;
     return 1;
 }
 

@@ -168,6 +168,24 @@ TEST_F(RunControlTest, DetailsTabQueuesNothingAndAFinishedProjectCompletesAtOnce
     EXPECT_FALSE(control_.running());
 }
 
+TEST_F(RunControlTest, StartWalksTheLinksFileFromItsStartAfterAnotherRead) {
+    // A link stored unvisited, then the files opened and read to the end between runs (as an
+    // export does), and left open.
+    ItemRecord rec;
+    rec.url = "http://site.example/a.html";
+    rec.title = "a";
+    rec.kind = store::KIND_PAGE;
+    ASSERT_TRUE(store::open_store(store_));
+    ASSERT_GE(store::tree_insert(store_, TreeFile::Links, rec), 0);
+    while (store::read_next_link(store_, TreeFile::Links)) {
+    }
+    ASSERT_TRUE(store_.links.is_open());
+
+    ASSERT_EQ(control_.start_harvest(harvest::kDetails), 1);
+    run_all();
+    EXPECT_EQ(completed_fetches()["/a.html"], 1);
+}
+
 TEST_F(RunControlTest, FailedSocketLayerLeavesTheWindowIdle) {
     network_.start_ok = false;
     EXPECT_EQ(control_.start_harvest(harvest::kHarvest), 0);

@@ -137,9 +137,13 @@ TEST_F(ExportTest, AllItemsComeFromTheFileInStoredOrderAndReplaceTheOldFile) {
     const int32_t gone = insert(store::TreeFile::Links, item("http://a.org/", "A"));
     ASSERT_GE(insert(store::TreeFile::Links, item("http://b.org/", "B")), 0);
     ASSERT_EQ(store::tree_delete(store_, store::TreeFile::Links, gone), 1);
-    store_.read_position = 12345;  // wherever a previous sequential read stopped
+    store_.read_position = 12345;  // wherever the crawl's sequential read stopped
+    store_.last_read_offset = 77;
     ASSERT_EQ(run(2), 1);
     EXPECT_EQ(items_written(2), "http://x.org/?a=1&b=\"2\"\nhttp://x.org/plain\nhttp://b.org/\n");
+    // ...and the crawl goes on from there.
+    EXPECT_EQ(store_.read_position, 12345);
+    EXPECT_EQ(store_.last_read_offset, 77);
 }
 
 TEST_F(ExportTest, FilterTestsTheAddressOrTheUrl) {
