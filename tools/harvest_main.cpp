@@ -248,8 +248,17 @@ public:
     app::HarvestRun* run = nullptr;
 };
 
-// Nothing of the main window to switch in a console.
-class ConsoleWindow final : public app::RunWindow {};
+// No main window to switch in a console; the end of the run (stop_all going idle) ends the
+// event loop as soon as the current event is handled, instead of at the next poll.
+class ConsoleWindow final : public app::RunWindow {
+public:
+    void enable_controls(bool running, bool /*views_enabled*/) override {
+        if (!running) {
+            QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
+                                      Qt::QueuedConnection);
+        }
+    }
+};
 
 }  // namespace
 

@@ -100,7 +100,10 @@ QtNetwork::~QtNetwork() {
 }
 
 bool QtNetwork::start() {
-    return ensure_tls_context();
+    // Nothing to make up front: the TLS context, whose trust store takes a noticeable moment to
+    // read, is made at the first TLS connect, so a crawl of plain pages never pays for it.
+    std::signal(SIGPIPE, SIG_IGN);
+    return true;
 }
 
 bool QtNetwork::ensure_tls_context() {
@@ -195,6 +198,7 @@ int QtNetwork::connect(int socket, std::string_view address, int port, bool tls,
     to.sin_port = htons(static_cast<std::uint16_t>(port));
     if (tls) {
         if (!ensure_tls_context()) {
+            c->tls_error = "the system's trust store could not be loaded";
             return kTlsFailed;
         }
         c->ssl = SSL_new(tls_context_);
