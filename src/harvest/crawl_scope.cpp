@@ -340,63 +340,74 @@ namespace {
 
 // The rest of the keyword test once only words starting with a few bytes can change the verdict
 // (typically the forbidden words, when the page is already a candidate): instead of walking
-// every word, jump from one such byte or "<" to the next. A word is a maximal run of letters
-// and digits outside tags, and every "<" the word walk meets outside a tag is passed up to the
-// next ">" (or stepped over without one), whether the filler or the walk meets it; the only
-// other thing the filler passes is "&nbsp;", whose "nbsp" no entry in play matches (checked by
-// the caller). `pos` is just after a word, outside any tag.
+// every word, jump from one word starting with such a byte to the next.
+//
+// A word is a maximal run of letters and digits outside tags. Every "<" the walk meets outside a
+// tag is passed up to the first ">" after it (or stepped over when there is none), whether the
+// filler or the walk meets it. So a word start c is inside a tag exactly when the last "<" in
+// [pos, c) has its first ">" after c: if that "<" lies in an earlier tag, the first ">" after it
+// ends that tag too. The only other thing the filler passes is "&nbsp;", whose "nbsp" no entry
+// in play matches (checked by the caller). `pos` is just after a word, outside any tag.
 KeywordMatcher::Verdict finish_with_few_first_bytes(
     KeywordMatcher& matcher, std::string_view page, std::size_t pos,
     const std::array<char, KeywordMatcher::kFewFirstBytes>& firsts, std::size_t count) {
-    auto wanted = [&](char c) {
-        if (c == '<') return true;
+    auto sought = [&](char c) {
         for (std::size_t i = 0; i < count; ++i) {
             if (firsts[i] == c) return true;
         }
         return false;
     };
     while (pos < page.size()) {
+        // The next start of a word with a sought first byte, and the last "<" before it.
+        std::size_t start = kNone;
+        std::size_t last_open = kNone;
+        std::size_t at = pos;
 #if defined(__SSE2__)
-        bool found = false;
-        while (pos + 16 <= page.size()) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(page.data() + pos));
-            __m128i hit = _mm_cmpeq_epi8(v, _mm_set1_epi8('<'));
+        unsigned carry = at > 0 && is_word_char(page[at - 1]) ? 1u : 0u;
+        for (; at + 16 <= page.size(); at += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(page.data() + at));
+            __m128i first = _mm_setzero_si128();
             for (std::size_t i = 0; i < count; ++i) {
-                hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(firsts[i])));
+                first = _mm_or_si128(first, _mm_cmpeq_epi8(v, _mm_set1_epi8(firsts[i])));
             }
-            const auto bits = static_cast<unsigned>(_mm_movemask_epi8(hit));
-            if (bits != 0) {
-                pos += static_cast<std::size_t>(__builtin_ctz(bits));
-                found = true;
+            const unsigned words = word_bits(v);
+            const unsigned starts = words & ~((words << 1) | carry) & 0xffffu;
+            carry = (words >> 15) & 1u;
+            const auto opens = static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('<'))));
+            const unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(first)) & starts;
+            if (hits != 0) {
+                const auto k = static_cast<unsigned>(__builtin_ctz(hits));
+                const unsigned before = opens & ((1u << k) - 1u);
+                if (before != 0) last_open = at + 31 - static_cast<std::size_t>(__builtin_clz(before));
+                start = at + k;
                 break;
             }
-            pos += 16;
+            if (opens != 0) last_open = at + 31 - static_cast<std::size_t>(__builtin_clz(opens));
         }
-        if (!found) {
-            while (pos < page.size() && !wanted(page[pos])) ++pos;
-        }
-#else
-        while (pos < page.size() && !wanted(page[pos])) ++pos;
 #endif
-        if (pos >= page.size()) break;
-        if (page[pos] == '<') {
-            const std::size_t close = find_byte(page, '>', pos + 1);
-            pos = close == kNone ? pos + 1 : close + 1;
-            continue;
+        if (start == kNone) {
+            for (; at < page.size(); ++at) {
+                const char c = page[at];
+                if (c == '<') last_open = at;
+                if (sought(c) && (at == 0 || !is_word_char(page[at - 1]))) {
+                    start = at;
+                    break;
+                }
+            }
         }
-        const std::size_t end = end_of_word(page, pos);
-        if (end == pos) {  // not a letter or digit after all (never, by the matcher's filing)
-            ++pos;
-            continue;
+        if (start == kNone) break;
+        if (last_open != kNone) {
+            const std::size_t close = find_byte(page, '>', last_open + 1);
+            if (close != kNone && close > start) {  // inside a tag: go on after it
+                pos = close + 1;
+                continue;
+            }
         }
-        // Inside a word (a letter or digit before it): not where a word starts.
-        if (pos > 0 && is_word_char(page[pos - 1])) {
-            pos = end;
-            continue;
-        }
-        const std::string_view word = page.substr(pos, end - pos);
-        pos = end;
-        if (!matcher.may_match(word)) continue;
+        const std::size_t end = end_of_word(page, start);
+        pos = std::max(end, start + 1);
+        const std::string_view word = page.substr(start, end - start);
+        if (word.empty() || !matcher.may_match(word)) continue;
         const KeywordMatcher::Verdict verdict = matcher.offer(word);
         if (verdict != KeywordMatcher::Verdict::Undecided) return verdict;
     }

@@ -177,7 +177,8 @@ TEST(KeywordDifferentialTest, LongPagesWithForbiddenWordsMatchTheWordByWordTest)
                                     "\xC4rger", "#s"};
     const char* const filler[] = {" ", "\n", "<b>", "</b>", "&nbsp;", ".&nbsp;", "<", ">",
                                   "&amp;", ",", "<a href=\"spam\">", "<!-- spam -->", "'",
-                                  "<spam", "spam>", "\r\n\r\n", "&", ";"};
+                                  "<spam", "spam>", "\r\n\r\n", "&", ";", "<<", "<a t='<'>",
+                                  "<b x=spam y>", "< spam", "<i>spam</i>"};
     int decided_early = 0;
     for (int round = 0; round < 20000; ++round) {
         std::string keywords = patterns[rng() % std::size(patterns)];
