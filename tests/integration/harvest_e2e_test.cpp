@@ -30,10 +30,9 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 #include <openssl/ssl.h>
-#include <openssl/x509.h>
 
+#include "fakes/self_signed_tls.h"
 #include "store/item_record.h"
 #include "store/link_tree_file.h"
 #include "store/store.h"
@@ -58,25 +57,28 @@ struct Route {
     std::chrono::milliseconds delay{0};  // before a canned answer is sent
 };
 
+// A socket listening on 127.0.0.1 at a free port, which goes to `port`; -1 on failure.
+int listen_on_loopback(int& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 64) != 0) {
+        ADD_FAILURE() << "cannot listen on 127.0.0.1";
+        ::close(fd);
+        return -1;
+    }
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
 class ScriptedServer {
 public:
-    ScriptedServer() {
-        listen_fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        int one = 1;
-        ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = 0;
-        if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::listen(listen_fd_, 64) != 0) {
-            ADD_FAILURE() << "cannot listen on 127.0.0.1";
-            return;
-        }
-        socklen_t len = sizeof a;
-        ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-    }
+    ScriptedServer() { listen_fd_ = listen_on_loopback(port_); }
 
     ~ScriptedServer() { stop(); }
 
@@ -283,46 +285,18 @@ Route behaviour(Route::Kind k) {
     return r;
 }
 
-// A TLS server on 127.0.0.1 with a self-signed certificate, which no trust store accepts. It
-// counts the handshakes that were attempted and those that succeeded.
+// A TLS server on 127.0.0.1 with a self-signed certificate, which the system's trust store does
+// not accept. It counts the handshakes that were attempted and those that succeeded.
 class UntrustedTlsServer {
 public:
     UntrustedTlsServer() {
-        key_ = EVP_RSA_gen(2048);
-        cert_ = X509_new();
-        ASN1_INTEGER_set(X509_get_serialNumber(cert_), 1);
-        X509_gmtime_adj(X509_getm_notBefore(cert_), -3600);
-        X509_gmtime_adj(X509_getm_notAfter(cert_), 3600);
-        X509_set_pubkey(cert_, key_);
-        X509_NAME* name = X509_get_subject_name(cert_);
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                                   reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
-        X509_set_issuer_name(cert_, name);
-        X509_sign(cert_, key_, EVP_sha256());
-        ctx_ = SSL_CTX_new(TLS_server_method());
-        SSL_CTX_use_certificate(ctx_, cert_);
-        SSL_CTX_use_PrivateKey(ctx_, key_);
-
-        listen_fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int one = 1;
-        ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(listen_fd_, 16);
-        socklen_t len = sizeof a;
-        ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
+        listen_fd_ = listen_on_loopback(port_);
         thread_ = std::thread([this] { accept_loop(); });
     }
     ~UntrustedTlsServer() {
         stopping_ = true;
         thread_.join();
         ::close(listen_fd_);
-        SSL_CTX_free(ctx_);
-        X509_free(cert_);
-        EVP_PKEY_free(key_);
     }
     UntrustedTlsServer(const UntrustedTlsServer&) = delete;
     UntrustedTlsServer& operator=(const UntrustedTlsServer&) = delete;
@@ -341,7 +315,7 @@ private:
             timeval tv{2, 0};
             ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
             ++attempts;
-            SSL* ssl = SSL_new(ctx_);
+            SSL* ssl = SSL_new(context_.get());
             SSL_set_fd(ssl, fd);
             if (SSL_accept(ssl) == 1) {
                 ++accepted;
@@ -354,9 +328,7 @@ private:
         }
     }
 
-    EVP_PKEY* key_ = nullptr;
-    X509* cert_ = nullptr;
-    SSL_CTX* ctx_ = nullptr;
+    tarnvelox::testing::SelfSignedServerContext context_;
     int listen_fd_ = -1;
     int port_ = 0;
     std::atomic<bool> stopping_{false};
