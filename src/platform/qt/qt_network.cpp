@@ -431,14 +431,20 @@ bool QtNetwork::flush(Connection& c, int& error) {
     return true;
 }
 
-int QtNetwork::send(int socket, std::string_view bytes, int& error) {
+QtNetwork::Connection* QtNetwork::find_open(int socket, int& error) const {
     Connection* c = find(socket);
     if (c == nullptr) {
         error = kNotASocket;
-        return -1;
-    }
-    if (c->state != State::Open) {
+    } else if (c->state != State::Open) {
         error = kNotConnected;
+        c = nullptr;
+    }
+    return c;
+}
+
+int QtNetwork::send(int socket, std::string_view bytes, int& error) {
+    Connection* c = find_open(socket, error);
+    if (c == nullptr) {
         return -1;
     }
     // What the socket does not take now is written when it becomes writable; the caller sees
@@ -452,13 +458,8 @@ int QtNetwork::send(int socket, std::string_view bytes, int& error) {
 }
 
 int QtNetwork::receive(int socket, char* out, int max, int& error) {
-    Connection* c = find(socket);
+    Connection* c = find_open(socket, error);
     if (c == nullptr) {
-        error = kNotASocket;
-        return -1;
-    }
-    if (c->state != State::Open) {
-        error = kNotConnected;
         return -1;
     }
     if (max <= 0) {

@@ -74,6 +74,9 @@ private:
     struct Connection;
 
     [[nodiscard]] Connection* find(int socket) const;
+    // The connection of `socket` when it is open; null with the error (kNotASocket,
+    // kNotConnected) otherwise.
+    [[nodiscard]] Connection* find_open(int socket, int& error) const;
     void on_readable(int socket);
     void on_writable(int socket);
     void finish_connect(Connection& c);
