@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "app/context.h"
 #include "harvest/frontier.h"
 #include "platform/shell.h"
 
@@ -21,7 +22,9 @@ void BM_HandOutAll(benchmark::State& state) {
     const int hosts = static_cast<int>(state.range(0));
     char pattern[] = "/tmp/tarnv-frontier-XXXXXX";
     const std::string folder = ::mkdtemp(pattern);
-    store::Store st;
+    platform::NullShell shell;
+    app::Context ctx(shell);
+    store::Store& st = ctx.store;
     store::set_project_path(st, folder + "/f.tvp");
     if (!store::open_store(st)) std::abort();
     for (int i = 0; i < kLinks; ++i) {
@@ -35,13 +38,10 @@ void BM_HandOutAll(benchmark::State& state) {
     int handed = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        store::ItemLists lists;
-        harvest::RunState run;
-        run.harvest_running = 1;
-        harvest::SearchTexts search;
-        platform::NullShell shell;
-        int32_t maxlist = 2500;
-        harvest::HarvestEnv env{st, lists, run, search, shell, maxlist};
+        store::ItemLists& lists = ctx.lists;
+        ctx.run = harvest::RunState();
+        ctx.run.harvest_running = 1;
+        harvest::HarvestEnv& env = ctx.harvest;
         harvest::FrontierState frontier;
         harvest::SlotItem slot;
         if (!store::open_store(st)) std::abort();

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/context.h"
 #include "harvest/crawl_scope.h"
 #include "harvest/page_scanner.h"
 #include "platform/shell.h"
@@ -149,13 +150,13 @@ struct Harvest {
         }
     }
     std::string folder;
-    store::Store store;
-    store::ItemLists lists;
-    harvest::RunState run;
-    harvest::SearchTexts search;
     platform::NullShell shell;
-    int32_t maxlist = 2500;
-    harvest::HarvestEnv env{store, lists, run, search, shell, maxlist};
+    app::Context ctx{shell};
+    store::Store& store = ctx.store;
+    store::ItemLists& lists = ctx.lists;
+    harvest::RunState& run = ctx.run;
+    harvest::SearchTexts& search = ctx.search;
+    harvest::HarvestEnv& env = ctx.harvest;
     store::ItemRecord page;
 };
 

@@ -23,27 +23,12 @@
 #include <utility>
 #include <vector>
 
-#include "app/project.h"
-#include "app/run_control.h"
-#include "app/settings.h"
+#include "app/context.h"
 #include "exchange/export.h"
-#include "harvest/crawl_scope.h"
-#include "harvest/frontier.h"
-#include "harvest/harvest_state.h"
-#include "harvest/list_filter.h"
 #include "harvest/url_resolve.h"
-#include "net/fetch_engine.h"
-#include "net/request.h"
-#include "net/response.h"
 #include "net/slot.h"
-#include "platform/event_loop.h"
-#include "platform/shell.h"
-#include "search/engines.h"
-#include "store/item_list.h"
 #include "store/out_of_memory.h"
-#include "store/store.h"
 
-// Qt last: its "slots" keyword macro would otherwise rewrite the engine's headers.
 #include <QCoreApplication>
 #include <QTimer>
 
@@ -250,7 +235,7 @@ public:
 
 // No main window to switch in a console; the end of the run (stop_all going idle) ends the
 // event loop as soon as the current event is handled, instead of at the next poll.
-class ConsoleWindow final : public app::RunWindow {
+class ConsoleWindow final : public app::NullRunWindow {
 public:
     void enable_controls(bool running, bool /*views_enabled*/) override {
         if (!running) {
@@ -269,36 +254,22 @@ int main(int argc, char** argv) {
 
     ConsoleShell shell;
     shell.verbose = opt.verbose;
-    app::Settings settings;
+    app::Context ctx(shell);
+    app::Settings& settings = ctx.settings;
     (void)app::read_settings(settings, std::string(app::kSettingsFile));  // missing: defaults
 
-    search::Engines engines;
     if (file_exists(std::string(search::kEnginesFile))) {
-        (void)search::load_engines(engines, std::string(search::kEnginesFile), shell);
+        (void)search::load_engines(ctx.engines, std::string(search::kEnginesFile), shell);
     }
 
     // The project: the one given, else the one last used, else the default.
     if (opt.project) settings.project = *opt.project;
-    const std::string project_path = settings.project && !settings.project->empty()
-                                         ? *settings.project
-                                         : std::string(app::kDefaultProjectFile);
-
-    store::Store store;
-    store.report_error = [&shell](std::string_view m) { shell.report_error(m); };
-    store::ItemLists lists;
-    harvest::RunState run_state;
-    harvest::SearchTexts search;
-    search.crawl_scope = settings.start2;
-    harvest::ItemFilter filter;
-    app::ProjectValues values;
-    store::set_project_path(store, project_path);
-    if (file_exists(project_path)) {
-        if (app::load_project(project_path, false, search, filter, values, engines.list, store,
-                              lists, run_state, settings.sort, settings.maxlist, nullptr) == 0) {
-            std::fprintf(stderr, "tarnvelox-harvest: cannot read the project file '%s'\n",
-                         project_path.c_str());
-            return kExitFileError;
-        }
+    const std::string project_path = ctx.project_path();
+    ctx.search.crawl_scope = settings.start2;
+    if (ctx.load_current_project(nullptr) == 0) {
+        std::fprintf(stderr, "tarnvelox-harvest: cannot read the project file '%s'\n",
+                     project_path.c_str());
+        return kExitFileError;
     }
     if (shell.errors > 0) {
         std::fprintf(stderr, "tarnvelox-harvest: the project '%s' could not be loaded\n",
@@ -307,6 +278,7 @@ int main(int argc, char** argv) {
     }
 
     // The options stand for the Harvest tab's fields and the Preferences.
+    harvest::SearchTexts& search = ctx.search;
     int32_t mode = harvest::kDetails;
     if (opt.url) {
         search.starting_url = harvest::normalise_starting_url(*opt.url);
@@ -322,6 +294,7 @@ int main(int argc, char** argv) {
     if (opt.proxy_port) settings.port = *opt.proxy_port;
 
     // Refuse early when the project's files cannot be created here.
+    store::Store& store = ctx.store;
     if (!store::open_store(store)) {
         std::fprintf(stderr,
                      "tarnvelox-harvest: cannot open or create the project files '%s' and '%s' "
@@ -330,24 +303,13 @@ int main(int argc, char** argv) {
         return kExitFileError;
     }
 
-    int32_t maxlist = settings.maxlist;
-    harvest::HarvestEnv env{store, lists, run_state, search, shell, maxlist};
-    net::SlotTable slot_table;
-    net::VendorHandler vendor;
-    net::Download download;
-    net::NetEnv net_env{env, slot_table, vendor, download};
-    harvest::FrontierState frontier;
-    net::RequestOptions request_options;
-    request_options.proxy = settings.proxy.value_or("");
-    request_options.port = settings.port;
-    request_options.cache = settings.cache;
-
     ForwardingSink sink;
     platform::qt::QtEventLoop loop(sink);
     platform::qt::QtNetwork network(sink);
     ConsoleWindow window;
-    app::HarvestRun run(net_env, frontier, loop, network, settings, request_options, window);
+    app::HarvestRun& run = ctx.attach(loop, network, window);
     sink.run = &run;
+    const harvest::RunState& run_state = ctx.run;
 
     std::signal(SIGINT, on_interrupt);
     std::signal(SIGTERM, on_interrupt);
@@ -415,10 +377,8 @@ int main(int argc, char** argv) {
 
     // Save as the program does on exit; the files of the store were closed by the stop.
     int status = interrupted ? kExitInterrupted : kExitOk;
-    if (app::save_project(project_path, search, filter, values, store, engines.list, shell) == 0) {
-        status = kExitFileError;
-    }
-    if (app::write_settings(settings, std::string(app::kSettingsFile), shell) == 0) {
+    if (ctx.save_current_project() == 0) status = kExitFileError;
+    if (ctx.save_settings(std::string(app::kSettingsFile)) == 0) {
         status = kExitFileError;
     }
 
@@ -426,7 +386,7 @@ int main(int argc, char** argv) {
     std::tm now_tm{};
     localtime_r(&t, &now_tm);
     for (const Export& e : opt.exports) {
-        if (exchange::export_items(e.format, e.path, nullptr, filter, store, shell, now_tm) == 0) {
+        if (exchange::export_items(e.format, e.path, nullptr, ctx.filter, store, shell, now_tm) == 0) {
             std::fprintf(stderr, "tarnvelox-harvest: export to '%s' failed\n", e.path.c_str());
             status = kExitFileError;
         }

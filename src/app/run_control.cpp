@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/context.h"
 #include "harvest/crawl_scope.h"
 #include "store/item_list.h"
 #include "store/store.h"
@@ -24,23 +25,29 @@ int32_t harvest_period(int32_t timeout) {
 
 }  // namespace
 
-HarvestRun::HarvestRun(net::NetEnv& net, harvest::FrontierState& frontier,
-                       platform::EventLoop& loop, platform::Network& network, Settings& settings,
-                       net::RequestOptions options, RunWindow& window)
-    : env_(net.harvest),
-      net_(net),
-      frontier_(frontier),
+HarvestRun::HarvestRun(Context& ctx, platform::EventLoop& loop, platform::Network& network,
+                       RunWindow& window)
+    : ctx_(ctx),
+      env_(ctx.harvest),
+      net_(ctx.net),
       loop_(loop),
-      settings_(settings),
       window_(window),
-      engine_(std::make_unique<net::FetchEngine>(
-          net, frontier, loop, network, std::move(options),
-          net.harvest.search.person_name.value_or(std::string()), settings.packcount, *this)) {
-    env_.status_lines = this;
-}
+      engine_(std::make_unique<net::FetchEngine>(ctx.net, ctx.frontier, loop, network,
+                                                 net::RequestOptions{}, std::string(),
+                                                 ctx.settings.packcount, *this)) {}
 
-HarvestRun::~HarvestRun() {
-    if (env_.status_lines == this) env_.status_lines = nullptr;
+HarvestRun::~HarvestRun() = default;
+
+bool HarvestRun::running() const { return env_.run.harvest_running != 0; }
+
+void HarvestRun::configure_engine() {
+    const Settings& settings = ctx_.settings;
+    net::RequestOptions options;
+    options.proxy = settings.proxy.value_or("");
+    options.port = settings.port;
+    options.cache = settings.cache;
+    engine_->configure(std::move(options), env_.search.person_name.value_or(std::string()),
+                       settings.packcount);
 }
 
 // ---- Start and seeding ----------------------------------------------------------------------
@@ -52,8 +59,9 @@ int HarvestRun::start_harvest(int32_t visible_tab) {
     search.scope_base.reset();
     run.harvest_running = 1;
     run.search_mode = visible_tab;
-    settings_.start = visible_tab;
-    settings_.start2 = search.crawl_scope;
+    ctx_.settings.start = visible_tab;
+    ctx_.settings.start2 = search.crawl_scope;
+    configure_engine();
     harvest::compute_scope_base(search, run.search_mode);
 
     if (engine_->start_sockets() == 0) {
@@ -70,7 +78,7 @@ int HarvestRun::start_harvest(int32_t visible_tab) {
     seed();
     window_.busy_cursor(false);
 
-    loop_.start_timer(platform::kHarvestTimer, harvest_period(settings_.timeout));
+    loop_.start_timer(platform::kHarvestTimer, harvest_period(ctx_.settings.timeout));
     harvest_timer_ = true;
     loop_.start_timer(platform::kActivityTimer, platform::kActivityPeriodMs);
     activity_timer_ = true;
@@ -82,7 +90,7 @@ void HarvestRun::seed() {
     store::Store& st = env_.store;
     if (!st.links.is_open() || !st.addresses.is_open()) (void)store::open_store(st);
     env_.lists.links.find_tail();
-    harvest::reset_frontier(frontier_);
+    harvest::reset_frontier(ctx_.frontier);
     // Every run walks the links file from its start. Opening the files sets the read there,
     // but files left open by something that read them (an export after the last run) would
     // otherwise start the crawl where that read ended, and end it at once.
@@ -168,7 +176,7 @@ void HarvestRun::kill_harvest_timers() {
 }
 
 void HarvestRun::enable_controls(bool running) {
-    window_.enable_controls(running, settings_.maxlist != 0);
+    window_.enable_controls(running, ctx_.settings.maxlist != 0);
 }
 
 // ---- Reset Link Status ----------------------------------------------------------------------
@@ -183,7 +191,7 @@ void HarvestRun::reset_link_status() {
         stop_all();
     }
     env_.run.stop_requested = 0;
-    settings_.modrep = 1;
+    ctx_.settings.modrep = 1;
     // Only the records in memory: the links file keeps its status words, so links whose fetch
     // ended are not offered again; the icons change.
     for (store::ItemRecord* r = lists.links.head(); r != nullptr; r = r->next.get()) r->status = 0;
@@ -207,27 +215,10 @@ void HarvestRun::reset_link_status() {
 // ---- Status lines and counters --------------------------------------------------------------
 
 void HarvestRun::set_slot_status(int slot, std::string_view message) {
-    const int32_t mode = env_.run.engine_mode;
-    if (mode != harvest::kModeHarvest && mode != harvest::kModeSinglePage) return;
-    std::string text = " ";
-    text.append(message.substr(0, kMaxStatusLine - 1));
-    if (slot < -1 || slot >= net::kMaxSlots) return;
-    env_.shell.show_slot_status(slot, text);
-    const bool dialog = window_.status_dialog_open();
-    const int first = slot >= 0 ? slot : 0;
-    const int end = slot >= 0 ? slot + 1 : engine_->packcount();
-    for (int i = first; i < end; ++i) {
-        if (dialog) window_.show_status_line(i, text);
-        lines_[static_cast<std::size_t>(i)] = text;
-    }
-    update_status_counters();
+    ctx_.status.set(slot, message);
 }
 
-const std::string& HarvestRun::slot_line(int slot) const {
-    static const std::string none;
-    if (slot < 0 || slot >= net::kMaxSlots) return none;
-    return lines_[static_cast<std::size_t>(slot)];
-}
+const std::string& HarvestRun::slot_line(int slot) const { return ctx_.status.line(slot); }
 
 StatusCounters HarvestRun::status_counters() const {
     const harvest::RunState& run = env_.run;
@@ -239,14 +230,9 @@ StatusCounters HarvestRun::status_counters() const {
     return c;
 }
 
-void HarvestRun::update_status_counters() {
-    if (window_.status_dialog_open()) window_.show_status_counters(status_counters());
-    env_.shell.refresh_status_counters();
-}
+void HarvestRun::update_status_counters() { env_.shell.refresh_status_counters(); }
 
-void HarvestRun::show_total_bytes(int64_t bytes) {
-    if (window_.status_dialog_open()) window_.show_total_bytes(bytes);
-}
+void HarvestRun::show_total_bytes(int64_t /*bytes*/) { env_.shell.refresh_status_counters(); }
 
 // ---- Event routing --------------------------------------------------------------------------
 

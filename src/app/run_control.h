@@ -31,7 +31,6 @@ inline constexpr int kCancelCommand = 1262;
 inline constexpr int kResetLinkStatusCommand = 1440;
 inline constexpr int kTransferEndedCommand = 1101;  // posted to the vendor dialogs by stop_all
 
-inline constexpr std::size_t kMaxStatusLine = 80;  // a status line, its leading blank included
 inline constexpr int kActivityWidth = 19;          // the activity marker's field
 inline constexpr char kActivityMarker = 127;
 
@@ -48,34 +47,41 @@ struct StatusCounters {
     int64_t bytes = 0;    // "Total Bytes:"
 };
 
-// The parts of the main window run control switches, beyond what Shell shows.
+// The parts of the main window run control switches, beyond what Shell shows. Every front end
+// implements all of it; NullRunWindow is the one for a front end without a window.
 class RunWindow {
 public:
     virtual ~RunWindow() = default;
     // Buttons and menu items for the running or the idle state; `views_enabled` is false when
     // the display maximum (maxlist) is 0.
-    virtual void enable_controls(bool /*running*/, bool /*views_enabled*/) {}
-    virtual void busy_cursor(bool /*busy*/) {}
+    virtual void enable_controls(bool running, bool views_enabled) = 0;
+    virtual void busy_cursor(bool busy) = 0;
     // A Confirm box (question icon, Yes and No): true only for Yes.
-    virtual bool confirm(std::string_view /*question*/) { return true; }
+    virtual bool confirm(std::string_view question) = 0;
     // Both list views lose every row (they are rebuilt through Shell afterwards).
-    virtual void clear_views() {}
+    virtual void clear_views() = 0;
     // The version-check dialog: whether it is open, and its two version fields' text.
-    virtual bool version_dialog_open() { return false; }
-    virtual void show_activity(std::string_view /*text*/) {}
+    virtual bool version_dialog_open() = 0;
+    virtual void show_activity(std::string_view text) = 0;
     // Posts command 1101 to the version-check dialog and the upgrade wizard when open.
-    virtual void post_transfer_ended() {}
+    virtual void post_transfer_ended() = 0;
+    // Opens the Status dialog (modal; the harvest goes on while it is open). It shows the
+    // stored line of every slot (StatusBoard::line) in a disabled control and the counters
+    // (HarvestRun::status_counters); new lines and counters reach it through the Shell.
+    virtual void open_status_dialog() = 0;
+};
 
-    // The Status dialog (modal; the harvest goes on while it is open). On opening it shows the
-    // stored line of every slot (HarvestRun::slot_line) in a disabled control and the counters
-    // (HarvestRun::status_counters).
-    virtual bool status_dialog_open() { return false; }
-    virtual void open_status_dialog() {}
-    // A slot's new line while the dialog is open; its control is enabled from now on.
-    virtual void show_status_line(int /*slot*/, std::string_view /*text*/) {}
-    virtual void show_status_counters(const StatusCounters& /*counters*/) {}
-    // "Total Bytes:" alone, written as each chunk arrives.
-    virtual void show_total_bytes(int64_t /*bytes*/) {}
+// No window: nothing is shown, and every confirmation is answered No.
+class NullRunWindow : public RunWindow {
+public:
+    void enable_controls(bool, bool) override {}
+    void busy_cursor(bool) override {}
+    bool confirm(std::string_view) override { return false; }
+    void clear_views() override {}
+    bool version_dialog_open() override { return false; }
+    void show_activity(std::string_view) override {}
+    void post_transfer_ended() override {}
+    void open_status_dialog() override {}
 };
 
 // Turns the ticked search engines into pending links (seeding step for the search tabs).
@@ -85,13 +91,14 @@ public:
     virtual void queue_queries(harvest::HarvestEnv& env) = 0;
 };
 
-class HarvestRun : public platform::EventSink,
-                   public net::RunHooks,
-                   public harvest::StatusLines {
+class Context;
+
+class HarvestRun : public platform::EventSink, public net::RunHooks {
 public:
-    // The engine is built here with settings.packcount slots and `options`.
-    HarvestRun(net::NetEnv& net, harvest::FrontierState& frontier, platform::EventLoop& loop,
-               platform::Network& network, Settings& settings, net::RequestOptions options,
+    // Borrows the context (built by Context::attach). The connection count, proxy, port, cache
+    // flag and the person's name are read from the context at every Start, so a change made
+    // between runs reaches the next run.
+    HarvestRun(Context& ctx, platform::EventLoop& loop, platform::Network& network,
                RunWindow& window);
     ~HarvestRun() override;
     HarvestRun(const HarvestRun&) = delete;
@@ -107,10 +114,10 @@ public:
     void stop_all() override;
     void open_single_page() override {}
     void reset_link_status();
-    // One blank and `message`, at most kMaxStatusLine characters, on slot `slot` (0..19) or on
-    // every slot in use (-1). Nothing in vendor modes or for other slot numbers.
-    void set_slot_status(int slot, std::string_view message) override;
-    // The counters into the Status dialog when it is open, and the shell's counters.
+    // `message` on slot `slot`'s status line (0..19) or on every slot in use (-1), through the
+    // context's StatusBoard.
+    void set_slot_status(int slot, std::string_view message);
+    // The shell shows the counters again (status bar, and the Status dialog when open).
     void update_status_counters();
     [[nodiscard]] StatusCounters status_counters() const;
     void show_total_bytes(int64_t bytes) override;
@@ -119,7 +126,7 @@ public:
 
     // The last status line of slot `slot` (empty when none).
     [[nodiscard]] const std::string& slot_line(int slot) const;
-    [[nodiscard]] bool running() const { return env_.run.harvest_running != 0; }
+    [[nodiscard]] bool running() const;
 
     // ---- EventSink ----------------------------------------------------------------------
     void on_timer(int timer_id) override;
@@ -129,18 +136,17 @@ public:
     void on_lookup_done(int event_id, int error, std::string_view address) override;
 
 private:
+    void configure_engine();
     void seed();
     void activity_tick();
 
+    Context& ctx_;
     harvest::HarvestEnv& env_;
     net::NetEnv& net_;
-    harvest::FrontierState& frontier_;
     platform::EventLoop& loop_;
-    Settings& settings_;
     RunWindow& window_;
     QuerySeeder* seeder_ = nullptr;
     std::unique_ptr<net::FetchEngine> engine_;
-    std::array<std::string, net::kMaxSlots> lines_;
     bool harvest_timer_ = false;
     bool activity_timer_ = false;
     int activity_pos_ = 0;

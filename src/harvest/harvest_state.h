@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "harvest/status_board.h"
 #include "platform/shell.h"
 #include "store/item_list.h"
 #include "store/store.h"
@@ -82,16 +83,7 @@ struct SearchTexts {
     KeywordList extract_list;
 };
 
-// Where the status lines of the slots go. Harvest run control formats and keeps them (and
-// silences them during vendor transfers); without it they go to the shell as they are.
-class StatusLines {
-public:
-    virtual ~StatusLines() = default;
-    // `message` on slot `slot`'s line (0..19), or on every line for -1.
-    virtual void set_slot_status(int slot, std::string_view message) = 0;
-};
-
-// Everything a harvest function works on, borrowed from the context for the call.
+// Everything a harvest function works on, borrowed from the program's context for the call.
 struct HarvestEnv {
     store::Store& store;
     store::ItemLists& lists;
@@ -99,16 +91,12 @@ struct HarvestEnv {
     SearchTexts& search;
     platform::Shell& shell;
     const int32_t& maxlist;  // setting "Maximum number of items to display in list:"
-    StatusLines* status_lines = nullptr;
+    StatusBoard& status;     // where every slot's status line goes
 };
 
 // Writes a status line the one way every part of the harvest writes them.
 inline void slot_status(HarvestEnv& env, int slot, std::string_view message) {
-    if (env.status_lines != nullptr) {
-        env.status_lines->set_slot_status(slot, message);
-    } else {
-        env.shell.show_slot_status(slot, message);
-    }
+    env.status.set(slot, message);
 }
 
 }  // namespace tarnvelox::harvest

@@ -236,7 +236,7 @@ int PageScanner::run() {
     }
 
     if (!env_.run.import_in_progress) {
-        env_.shell.refresh_status_counters();
+        // The status line refreshes the counters too.
         slot_status(
             env_, slot_, "Found " + store::number_text(env_.run.links_found_on_page) + " links, " +
                        store::number_text(env_.run.addresses_found_on_page) + " emails");

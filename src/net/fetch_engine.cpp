@@ -62,6 +62,12 @@ FetchEngine::FetchEngine(NetEnv& env, harvest::FrontierState& frontier, platform
     if (env_.sockets == nullptr) env_.sockets = this;
 }
 
+void FetchEngine::configure(RequestOptions options, std::string person_name, int32_t packcount) {
+    options_ = std::move(options);
+    person_name_ = std::move(person_name);
+    packcount_ = packcount >= 1 && packcount <= kMaxSlots ? packcount : kDefaultPackcount;
+}
+
 FetchEngine::~FetchEngine() {
     if (env_.sockets == this) env_.sockets = nullptr;
 }

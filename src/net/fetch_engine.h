@@ -60,6 +60,10 @@ public:
     FetchEngine(const FetchEngine&) = delete;
     FetchEngine& operator=(const FetchEngine&) = delete;
 
+    // Takes the values a run is made with: read at every Start, so that a change made between
+    // runs (Preferences, the Name Search tab) reaches the next run. Only while no slot is busy.
+    void configure(RequestOptions options, std::string person_name, int32_t packcount);
+
     // Requests served before any link (single page, vendor); null for none.
     void set_special_requests(harvest::SpecialRequests* special) { special_ = special; }
 

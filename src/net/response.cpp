@@ -267,17 +267,17 @@ int complete_response(NetEnv& env, int slot) {
         env.download.close();
         const std::string name(after_last_slash(env.download.url));
         env.download.url.clear();
-        env.vendor.download_finished(name);
+        if (env.vendor != nullptr) env.vendor->download_finished(name);
     } else if (is_vendor(*item)) {
         const std::string_view url = url_of(*item);
         if ((item->kind & store::KIND_DOWNLOAD) != 0) {
             if (save_vendor_file(env, *item, s.response_text()) &&
                 find_nocase(url, ".idx") != kNotFound) {
-                env.vendor.index_saved();
+                if (env.vendor != nullptr) env.vendor->index_saved();
             }
         } else if (find_nocase(url, "." + std::string(kVendorDomain)) != kNotFound &&
                    find_nocase(url, "cgi") != kNotFound) {
-            env.vendor.answer_received(text);
+            if (env.vendor != nullptr) env.vendor->answer_received(text);
             s.state = SlotState::Idle;
             return 0;
         }
@@ -336,7 +336,7 @@ void start_download(NetEnv& env, int slot) {
         if (result.ec == std::errc::invalid_argument) value = 0;
         d.expected = static_cast<int32_t>(std::min<uint64_t>(value, INT32_MAX));
     }
-    env.vendor.download_started(d.expected);
+    if (env.vendor != nullptr) env.vendor->download_started(d.expected);
     s.received = 0;
     write_download(env, slot, body);
 }
@@ -353,7 +353,7 @@ void write_download(NetEnv& env, int slot, std::string_view bytes) {
         return;
     }
     s.received += static_cast<int32_t>(bytes.size());
-    env.vendor.download_progress(s.received, d.expected);
+    if (env.vendor != nullptr) env.vendor->download_progress(s.received, d.expected);
 }
 
 }  // namespace tarnvelox::net

@@ -58,8 +58,8 @@ public:
 struct NetEnv {
     harvest::HarvestEnv& harvest;
     SlotTable& slots;
-    VendorHandler& vendor;
     Download& download;
+    VendorHandler* vendor = nullptr;  // null: the update service's answers go nowhere
     SocketCloser* sockets = nullptr;  // null: sockets are not tracked (tests)
     std::string folder = ".";         // where "page.htm" and vendor files are written
 };

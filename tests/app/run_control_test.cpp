@@ -37,13 +37,8 @@ public:
     bool version_dialog_open() override { return dialog_open; }
     void show_activity(std::string_view text) override { activity.emplace_back(text); }
     void post_transfer_ended() override { ++transfers_ended; }
-    bool status_dialog_open() override { return status_open; }
+    void busy_cursor(bool busy) override { busy_calls.push_back(busy); }
     void open_status_dialog() override { ++status_opened; }
-    void show_status_line(int slot, std::string_view text) override {
-        dialog_lines.emplace_back(slot, text);
-    }
-    void show_status_counters(const StatusCounters& c) override { counters.push_back(c); }
-    void show_total_bytes(int64_t bytes) override { byte_updates.push_back(bytes); }
 
     std::vector<std::pair<bool, bool>> states;
     std::vector<std::string> questions;
@@ -52,11 +47,8 @@ public:
     bool dialog_open = false;
     int views_cleared = 0;
     int transfers_ended = 0;
-    bool status_open = false;
     int status_opened = 0;
-    std::vector<std::pair<int, std::string>> dialog_lines;
-    std::vector<StatusCounters> counters;
-    std::vector<int64_t> byte_updates;
+    std::vector<bool> busy_calls;
 
 private:
     tarnvelox::testing::RecordingShell& shell_;
@@ -75,6 +67,8 @@ constexpr const char* kStart = "http://site.example/index.html";
 class RunControlTest : public harvest::testing::HarvestFixture {
 protected:
     RunControlTest() {
+        settings_.packcount = 3;
+        settings_.timeout = 3000;
         net_.folder = dir_.path();
         network_.resolve("site.example", "10.0.0.1");
         network_.serve("10.0.0.1", {kSitePage});
@@ -105,21 +99,12 @@ protected:
     }
     void run_all() { network_.run(control_); }
 
-    net::SlotTable slots_;
-    net::VendorHandler vendor_;
-    net::Download download_;
-    net::NetEnv net_{env_, slots_, vendor_, download_};
-    harvest::FrontierState frontier_;
+    net::SlotTable& slots_ = ctx_.slots;
+    net::NetEnv& net_ = ctx_.net;
     ScriptedNetwork network_;
-    static Settings three_slots() {
-        Settings s;
-        s.packcount = 3;
-        s.timeout = 3000;
-        return s;
-    }
-    Settings settings_ = three_slots();
+    Settings& settings_ = ctx_.settings;
     RecordingWindow window_{shell_};
-    HarvestRun control_{net_, frontier_, network_, network_, settings_, {}, window_};
+    HarvestRun& control_ = ctx_.attach(network_, network_, window_);
 };
 
 // ---- a whole harvest ----------------------------------------------------------------------
@@ -317,7 +302,7 @@ TEST_F(RunControlTest, StatusLinesAreBlankPrefixedCutAndKeptPerSlot) {
 
     const std::string longer(200, 'x');
     control_.set_slot_status(1, longer);
-    EXPECT_EQ(control_.slot_line(1), " " + std::string(kMaxStatusLine - 1, 'x'));
+    EXPECT_EQ(control_.slot_line(1), " " + std::string(harvest::kMaxStatusLine - 1, 'x'));
 
     // Every slot in use; slots at or above packcount keep nothing.
     control_.set_slot_status(-1, "All");
@@ -351,34 +336,28 @@ TEST_F(RunControlTest, EngineAndScannerLinesComeFormattedThroughRunControl) {
     EXPECT_TRUE(found_line);
 }
 
-TEST_F(RunControlTest, StatusDialogGetsLinesCountersAndBytesOnlyWhileOpen) {
+TEST_F(RunControlTest, StartWhileRunningOpensTheStatusDialogWithLiveCounters) {
     control_.on_command(kStartCommand);  // idle: Start is not "Status"
     EXPECT_EQ(window_.status_opened, 0);
     ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
     control_.on_command(kStartCommand);
     EXPECT_EQ(window_.status_opened, 1);
-    EXPECT_TRUE(window_.dialog_lines.empty());
-    EXPECT_TRUE(window_.counters.empty());
 
-    window_.status_open = true;
+    const int refreshes_before = shell_.counter_refreshes;
     run_all();
-    ASSERT_FALSE(window_.dialog_lines.empty());
-    ASSERT_FALSE(window_.counters.empty());
-    ASSERT_FALSE(window_.byte_updates.empty());
-    EXPECT_EQ(window_.byte_updates.back(), run_.total_bytes);
-    const StatusCounters& last = window_.counters.back();
+    EXPECT_GT(shell_.counter_refreshes, refreshes_before);  // every chunk and line refreshes
+    const StatusCounters last = control_.status_counters();
     EXPECT_EQ(last.visited, run_.visited_links);
     EXPECT_EQ(last.bad, run_.bad_links);
     EXPECT_EQ(last.bytes, run_.total_bytes);
+    EXPECT_GT(last.bytes, 0);
     EXPECT_EQ(last.pending, 0);  // every stored link was handed out
     // "Hunt Complete" reached every slot line in use, and no line of a slot beyond them.
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_NE(std::find(window_.dialog_lines.begin(), window_.dialog_lines.end(),
-                            std::pair<int, std::string>{i, " Hunt Complete"}),
-                  window_.dialog_lines.end())
-            << i;
-    }
-    for (const auto& line : window_.dialog_lines) EXPECT_LT(line.first, 3);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(control_.slot_line(i), " Hunt Complete") << i;
+    EXPECT_EQ(control_.slot_line(3), "");
+    // The busy cursor was shown and restored as often.
+    EXPECT_EQ(std::count(window_.busy_calls.begin(), window_.busy_calls.end(), true),
+              std::count(window_.busy_calls.begin(), window_.busy_calls.end(), false));
 
     // Pending never goes below zero.
     run_.visited_links = store_.total_links + 5;

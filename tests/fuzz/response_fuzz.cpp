@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/context.h"
 #include "net/response.h"
 #include "net/vendor.h"
 #include "platform/shell.h"
@@ -20,22 +21,22 @@ struct World {
         char pattern[] = "/tmp/tarnv-fuzz-XXXXXX";
         folder = ::mkdtemp(pattern);
         store::set_project_path(store, folder + "/fuzz.tvp");
+        ctx.settings.maxlist = 50;
         net.folder = folder;
+        net.vendor = &vendor;
         search.crawl_scope = harvest::kScopeNoLimit;
         run.harvest_running = 1;
     }
     std::string folder;
-    store::Store store;
-    store::ItemLists lists;
-    harvest::RunState run;
-    harvest::SearchTexts search;
     platform::NullShell shell;
-    int32_t maxlist = 50;
-    harvest::HarvestEnv env{store, lists, run, search, shell, maxlist};
-    net::SlotTable slots;
+    app::Context ctx{shell};
+    store::Store& store = ctx.store;
+    store::ItemLists& lists = ctx.lists;
+    harvest::RunState& run = ctx.run;
+    harvest::SearchTexts& search = ctx.search;
+    net::SlotTable& slots = ctx.slots;
     net::VendorHandler vendor;
-    net::Download download;
-    net::NetEnv net{env, slots, vendor, download};
+    net::NetEnv& net = ctx.net;
     int runs = 0;
 };
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/context.h"
 #include "harvest/crawl_scope.h"
 #include "harvest/page_scanner.h"
 #include "platform/shell.h"
@@ -21,17 +22,18 @@ struct World {
         char pattern[] = "/tmp/tarnv-fuzz-XXXXXX";
         folder = ::mkdtemp(pattern);
         store::set_project_path(store, folder + "/fuzz.tvp");
+        ctx.settings.maxlist = 50;
         page.url = "http://www.example.com/dir/page.html";
         page.kind = store::KIND_PAGE;
     }
     std::string folder;
-    store::Store store;
-    store::ItemLists lists;
-    harvest::RunState run;
-    harvest::SearchTexts search;
     platform::NullShell shell;
-    int32_t maxlist = 50;
-    harvest::HarvestEnv env{store, lists, run, search, shell, maxlist};
+    app::Context ctx{shell};
+    store::Store& store = ctx.store;
+    store::ItemLists& lists = ctx.lists;
+    harvest::RunState& run = ctx.run;
+    harvest::SearchTexts& search = ctx.search;
+    harvest::HarvestEnv& env = ctx.harvest;
     store::ItemRecord page;
     int runs = 0;
 };

@@ -185,14 +185,14 @@ TEST(FrontierDifferentialTest, MatchesTheNodeByNodeWalk) {
         std::mt19937 rng(seed);
         tarnvelox::testing::TempDir dir;
         struct World {
-            store::Store store;
-            store::ItemLists lists;
-            RunState run;
-            SearchTexts search;
             platform::NullShell shell;
-            int32_t maxlist = 0;
-            HarvestEnv env{store, lists, run, search, shell, maxlist};
-            FrontierState state;
+            app::Context ctx{shell};
+            store::Store& store = ctx.store;
+            store::ItemLists& lists = ctx.lists;
+            RunState& run = ctx.run;
+            int32_t& maxlist = ctx.settings.maxlist;
+            HarvestEnv& env = ctx.harvest;
+            FrontierState& state = ctx.frontier;
             std::vector<SlotItem> slots = std::vector<SlotItem>(3);
         };
         World fast, literal;

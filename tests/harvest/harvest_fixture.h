@@ -1,7 +1,8 @@
 #pragma once
 
-// A complete harvest environment on a fresh project in a temporary folder: store, lists, run
-// state, search texts and a recording shell. Tests adjust the fields they care about.
+// A complete harvest environment on a fresh project in a temporary folder: a program context
+// (store, lists, run state, search texts) over a recording shell.
+// Tests adjust the fields they care about.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "fakes/recording_shell.h"
+#include "app/context.h"
 #include "harvest/harvest_state.h"
 #include "store/temp_dir.h"
 
@@ -40,13 +42,14 @@ protected:
     }
 
     tarnvelox::testing::TempDir dir_;
-    store::Store store_;
-    store::ItemLists lists_;
-    RunState run_;
-    SearchTexts search_;
     tarnvelox::testing::RecordingShell shell_;
-    int32_t maxlist_ = 2500;
-    HarvestEnv env_{store_, lists_, run_, search_, shell_, maxlist_};
+    app::Context ctx_{shell_};
+    store::Store& store_ = ctx_.store;
+    store::ItemLists& lists_ = ctx_.lists;
+    RunState& run_ = ctx_.run;
+    SearchTexts& search_ = ctx_.search;
+    int32_t& maxlist_ = ctx_.settings.maxlist;
+    HarvestEnv& env_ = ctx_.harvest;
     store::ItemRecord page_;  // the page being scanned (what slot 0 holds)
 };
 

@@ -179,7 +179,7 @@ TEST_F(PageScannerTest, KeywordMissesSkipLinksOrTheWholePage) {
     EXPECT_EQ(scan(page, 4), 0);
     EXPECT_EQ(summary(), "");
     ASSERT_EQ(shell_.statuses.size(), 1u);
-    EXPECT_EQ(shell_.statuses[0], (std::pair<int, std::string>{4, std::string(kNoKeywordMatch)}));
+    EXPECT_EQ(shell_.statuses[0], (std::pair<int, std::string>{4, " " + std::string(kNoKeywordMatch)}));
 
     fresh_project();
     search_.crawl_keywords = "";  // an empty field tests nothing
@@ -190,7 +190,7 @@ TEST_F(PageScannerTest, KeywordMissesSkipLinksOrTheWholePage) {
 TEST_F(PageScannerTest, StatusLineCountsThePageUnlessImporting) {
     const std::string page = "<a href=a.html>A</a><a href=a.html>A</a> jo@x.org ann@x.org jo@x.org";
     EXPECT_EQ(scan(page, 3), 2);
-    EXPECT_EQ(shell_.statuses.back(), (std::pair<int, std::string>{3, "Found 1 links, 2 emails"}));
+    EXPECT_EQ(shell_.statuses.back(), (std::pair<int, std::string>{3, " Found 1 links, 2 emails"}));
     EXPECT_EQ(shell_.counter_refreshes, 1);
 
     fresh_project();
@@ -215,7 +215,7 @@ TEST_F(PageScannerTest, BrokenMarkupEndsTheScanCleanly) {
         fresh_project();
         scan(page);
         ASSERT_FALSE(shell_.statuses.empty());
-        EXPECT_EQ(shell_.statuses.back().second.rfind("Found ", 0), 0u);
+        EXPECT_EQ(shell_.statuses.back().second.rfind(" Found ", 0), 0u);
     }
 }
 

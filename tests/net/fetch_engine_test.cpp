@@ -86,6 +86,7 @@ class FetchEngineTest : public harvest::testing::HarvestFixture,
 protected:
     FetchEngineTest() {
         net_.folder = dir_.path();
+        net_.vendor = &vendor_;
         EXPECT_TRUE(store::open_store(store_));
         network_.read_limit = GetParam();
     }
@@ -115,14 +116,15 @@ protected:
         for (int i = 0; i < n; ++i) tick();
     }
     Slot& slot(int i) { return slots_.slots[static_cast<std::size_t>(i)]; }
+    // Status lines are shown after one blank; these compare the message after it.
     bool saw(const std::string& text, int at = -2) const {
         return std::any_of(shell_.statuses.begin(), shell_.statuses.end(), [&](const auto& s) {
-            return s.second == text && (at == -2 || s.first == at);
+            return s.second == " " + text && (at == -2 || s.first == at);
         });
     }
     std::string last_status(int at) const {
         for (auto it = shell_.statuses.rbegin(); it != shell_.statuses.rend(); ++it) {
-            if (it->first == at) return it->second;
+            if (it->first == at) return it->second.substr(it->second.empty() ? 0 : 1);
         }
         return {};
     }
@@ -138,11 +140,11 @@ protected:
         return nullptr;
     }
 
-    SlotTable slots_;
+    SlotTable& slots_ = ctx_.slots;
     RecordingVendor vendor_;
-    Download download_;
-    NetEnv net_{env_, slots_, vendor_, download_};
-    harvest::FrontierState frontier_;
+    Download& download_ = ctx_.download;
+    NetEnv& net_ = ctx_.net;
+    harvest::FrontierState& frontier_ = ctx_.frontier;
     ScriptedNetwork network_;
     FakeRun run_hooks_{net_, network_};
     FetchEngine* engine_ = nullptr;

@@ -29,6 +29,7 @@ class ResponseTest : public harvest::testing::HarvestFixture {
 protected:
     ResponseTest() {
         net_.folder = dir_.path();
+        net_.vendor = &vendor_;
         EXPECT_TRUE(store::open_store(store_));
     }
     // Puts a stored link for `url` into slot 0, as the frontier would.
@@ -57,7 +58,8 @@ protected:
         return complete_response(net_, 0);
     }
     std::string status_line() const {
-        return shell_.statuses.empty() ? "" : shell_.statuses.back().second;
+        // The message after the blank every status line is shown with.
+        return shell_.statuses.empty() ? "" : shell_.statuses.back().second.substr(1);
     }
     std::string file(const std::string& name) {
         std::ifstream in(dir_.file(name), std::ios::binary);
@@ -66,10 +68,10 @@ protected:
         return out.str();
     }
 
-    SlotTable slots_;
+    SlotTable& slots_ = ctx_.slots;
     RecordingVendor vendor_;
-    Download download_;
-    NetEnv net_{env_, slots_, vendor_, download_};
+    Download& download_ = ctx_.download;
+    NetEnv& net_ = ctx_.net;
 };
 
 TEST_F(ResponseTest, RedirectsQueueTheirTargetAndFailTheMovedItem) {

@@ -1,0 +1,53 @@
+#include "app/context.h"
+
+#include <sys/stat.h>
+
+namespace tarnvelox::app {
+
+Context::Context(platform::Shell& shell_in) : shell(shell_in) {
+    store.report_error = [this](std::string_view message) { shell.report_error(message); };
+}
+
+Context::~Context() {
+    // The run's engine points into the slot table and lists; it goes first.
+    run_.reset();
+}
+
+HarvestRun& Context::attach(platform::EventLoop& loop, platform::Network& network,
+                            RunWindow& window) {
+    if (!run_) run_ = std::make_unique<HarvestRun>(*this, loop, network, window);
+    return *run_;
+}
+
+std::string Context::project_path() const {
+    if (settings.project && !settings.project->empty()) return *settings.project;
+    return std::string(kDefaultProjectFile);
+}
+
+int Context::load_current_project(LoadProgress* progress) {
+    const std::string path = project_path();
+    store::set_project_path(store, path);
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) {
+        // A new project: nothing on disk yet, empty lists.
+        lists.links.clear();
+        lists.addresses.clear();
+        store.total_links = 0;
+        store.total_addresses = 0;
+        run.bad_links = 0;
+        run.visited_links = 0;
+        return 1;
+    }
+    return load_project(path, false, search, filter, values, engines.list, store, lists, run,
+                        settings.sort, settings.maxlist, progress);
+}
+
+int Context::save_current_project() {
+    return save_project(project_path(), search, filter, values, store, engines.list, shell);
+}
+
+int Context::save_settings(const std::string& path) {
+    return write_settings(settings, path, shell);
+}
+
+}  // namespace tarnvelox::app

@@ -1,0 +1,81 @@
+#pragma once
+
+// Context: every process-wide value of the program in one object, wired once. It owns the
+// settings, the store of the open project, the links and addresses lists, the harvest run state
+// and counters, the search texts, the export/import filter, the project's own values, the search
+// engines, the connection slot table, the crawl frontier, the status lines and, once a platform
+// binding is attached, the harvest run. Both front ends, the tests and the benchmarks build one
+// instead of wiring the pieces by hand; a test builds a fresh one, so nothing leaks between
+// tests.
+//
+// The shell is borrowed for the context's whole life; so are the event loop, network and run
+// window given to attach(). One thread.
+
+#include <memory>
+#include <string>
+
+#include "app/project.h"
+#include "app/run_control.h"
+#include "app/settings.h"
+#include "harvest/frontier.h"
+#include "harvest/harvest_state.h"
+#include "harvest/list_filter.h"
+#include "harvest/status_board.h"
+#include "net/response.h"
+#include "net/slot.h"
+#include "platform/event_loop.h"
+#include "platform/shell.h"
+#include "search/engines.h"
+#include "store/item_list.h"
+#include "store/store.h"
+
+namespace tarnvelox::app {
+
+class Context {
+public:
+    // Store errors go to `shell.report_error`, like every other error the person must see.
+    explicit Context(platform::Shell& shell);
+    ~Context();
+    Context(const Context&) = delete;
+    Context& operator=(const Context&) = delete;
+
+    platform::Shell& shell;
+    Settings settings;
+    store::Store store;
+    store::ItemLists lists;
+    harvest::RunState run;
+    harvest::SearchTexts search;
+    harvest::ItemFilter filter;
+    ProjectValues values;
+    search::Engines engines;
+    net::SlotTable slots;
+    net::Download download;
+    harvest::FrontierState frontier;
+    harvest::StatusBoard status{shell, run, settings.packcount};
+    // The harvest engine's and the fetch engine's view of the fields above.
+    harvest::HarvestEnv harvest{store, lists, run, search, shell, settings.maxlist, status};
+    net::NetEnv net{harvest, slots, download};
+
+    // Builds the harvest run over a platform binding. Once per context; the run lives as long
+    // as the context.
+    HarvestRun& attach(platform::EventLoop& loop, platform::Network& network, RunWindow& window);
+    // The harvest run, or null before attach().
+    [[nodiscard]] HarvestRun* harvest_run() const { return run_.get(); }
+
+    // The project file: the settings' project= when set and not empty, else "default.tvp".
+    [[nodiscard]] std::string project_path() const;
+
+    // Points the store at the project's files and loads the project (both lists, the counters,
+    // the tab texts). 1, or 0 when the project file exists but cannot be read. A project file
+    // that does not exist yet loads as an empty project.
+    [[nodiscard]] int load_current_project(LoadProgress* progress);
+    // Saves the project file (the store's files are already written as items are stored).
+    [[nodiscard]] int save_current_project();
+    // Writes the settings file at `path`.
+    [[nodiscard]] int save_settings(const std::string& path);
+
+private:
+    std::unique_ptr<HarvestRun> run_;
+};
+
+}  // namespace tarnvelox::app

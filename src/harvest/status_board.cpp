@@ -1,0 +1,31 @@
+#include "harvest/status_board.h"
+
+#include "harvest/harvest_state.h"
+
+namespace tarnvelox::harvest {
+
+void StatusBoard::set(int slot, std::string_view message) {
+    const int32_t mode = run_.engine_mode;
+    if (mode != kModeHarvest && mode != kModeSinglePage) return;
+    if (slot < -1 || slot >= kStatusSlots) return;
+    std::string text = " ";
+    text.append(message.substr(0, kMaxStatusLine - 1));
+    const int first = slot >= 0 ? slot : 0;
+    const int end = slot >= 0 ? slot + 1 : slots_in_use();
+    for (int i = first; i < end; ++i) lines_[static_cast<std::size_t>(i)] = text;
+    shell_.show_slot_status(slot, text);
+    shell_.refresh_status_counters();
+}
+
+const std::string& StatusBoard::line(int slot) const {
+    static const std::string none;
+    if (slot < 0 || slot >= kStatusSlots) return none;
+    return lines_[static_cast<std::size_t>(slot)];
+}
+
+int StatusBoard::slots_in_use() const {
+    constexpr int kDefaultSlots = 10;  // the connection count's default
+    return packcount_ >= 1 && packcount_ <= kStatusSlots ? packcount_ : kDefaultSlots;
+}
+
+}  // namespace tarnvelox::harvest
