@@ -198,17 +198,7 @@ void HarvestRun::reset_link_status() {
     lists.links.status_changed();
 
     update_status_counters();
-    window_.clear_views();
-    lists.links.row_count = 0;
-    lists.addresses.row_count = 0;
-    for (store::ItemRecord* r = lists.links.head(); r != nullptr; r = r->next.get()) {
-        env_.shell.link_row_added(*r);
-        ++lists.links.row_count;
-    }
-    for (store::ItemRecord* r = lists.addresses.head(); r != nullptr; r = r->next.get()) {
-        env_.shell.address_row_added(*r);
-        ++lists.addresses.row_count;
-    }
+    store::refill_views(lists, env_.shell, env_.maxlist);
     window_.busy_cursor(false);
 }
 

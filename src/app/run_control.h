@@ -58,8 +58,6 @@ public:
     virtual void busy_cursor(bool busy) = 0;
     // A Confirm box (question icon, Yes and No): true only for Yes.
     virtual bool confirm(std::string_view question) = 0;
-    // Both list views lose every row (they are rebuilt through Shell afterwards).
-    virtual void clear_views() = 0;
     // The version-check dialog: whether it is open, and its two version fields' text.
     virtual bool version_dialog_open() = 0;
     virtual void show_activity(std::string_view text) = 0;
@@ -77,7 +75,6 @@ public:
     void enable_controls(bool, bool) override {}
     void busy_cursor(bool) override {}
     bool confirm(std::string_view) override { return false; }
-    void clear_views() override {}
     bool version_dialog_open() override { return false; }
     void show_activity(std::string_view) override {}
     void post_transfer_ended() override {}

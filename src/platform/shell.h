@@ -24,14 +24,21 @@ public:
     // The visited/pending/bad/address counters changed and should be shown again.
     virtual void refresh_status_counters() = 0;
 
-    // The links view: a row was appended for `rec`; the row of `rec` (a record of the links
-    // list; the front end knows its row) must be redrawn because its title or status changed;
-    // or row `row` was removed (the rows after it move up).
+    // The links view: a row was appended for `rec` (already the last record of the list); the
+    // row of `rec` (a record of the links list) must be redrawn because its title or status
+    // changed; row `row` is about to be removed (its record is still in the list and alive);
+    // row `row` was removed (its record is freed, the rows after it moved up).
     virtual void link_row_added(const store::ItemRecord& rec) = 0;
     virtual void link_row_changed(const store::ItemRecord& rec) = 0;
+    virtual void link_row_removing(int row) = 0;
     virtual void link_row_removed(int row) = 0;
-    // The addresses view: a row was appended for `rec`.
+    // The addresses view: the same, without changes (an address row never changes).
     virtual void address_row_added(const store::ItemRecord& rec) = 0;
+    virtual void address_row_removing(int row) = 0;
+    virtual void address_row_removed(int row) = 0;
+    // Both views are about to lose every row: the lists are about to be emptied or rebuilt.
+    // Rows come back through the *_row_added calls.
+    virtual void views_cleared() = 0;
 };
 
 // A Shell that shows nothing; the base for front ends and tests that need only some calls.
@@ -42,8 +49,12 @@ public:
     void refresh_status_counters() override {}
     void link_row_added(const store::ItemRecord&) override {}
     void link_row_changed(const store::ItemRecord&) override {}
+    void link_row_removing(int) override {}
     void link_row_removed(int) override {}
     void address_row_added(const store::ItemRecord&) override {}
+    void address_row_removing(int) override {}
+    void address_row_removed(int) override {}
+    void views_cleared() override {}
 };
 
 }  // namespace tarnvelox::platform

@@ -1,5 +1,6 @@
 #include "store/item_list.h"
 
+#include <algorithm>
 #include <iterator>
 
 namespace tarnvelox::store {
@@ -14,6 +15,7 @@ ItemRecord& ItemList::append(RecordPtr rec) {
     }
     tail_ = raw;
     ++size_;
+    order_.push_back(raw);
     by_offset_.emplace(raw->file_offset, raw);
     return *raw;
 }
@@ -27,6 +29,8 @@ RecordPtr ItemList::unlink(const ItemRecord& rec) {
         owner = std::move(taken->next);
         if (tail_ == at) tail_ = prev;
         --size_;
+        const auto pos = std::find(order_.begin(), order_.end(), at);
+        if (pos != order_.end()) order_.erase(pos);
         checked_through_ = nullptr;
         auto [first, last] = by_offset_.equal_range(at->file_offset);
         for (auto it = first; it != last; ++it) {
@@ -59,11 +63,8 @@ bool ItemList::contains(const ItemRecord& rec) const {
 }
 
 int32_t ItemList::index_of(const ItemRecord& rec) const {
-    int32_t index = 0;
-    for (const ItemRecord* at = head_.get(); at != nullptr; at = at->next.get(), ++index) {
-        if (at == &rec) return index;
-    }
-    return -1;
+    const auto pos = std::find(order_.begin(), order_.end(), &rec);
+    return pos == order_.end() ? -1 : static_cast<int32_t>(pos - order_.begin());
 }
 
 ItemRecord* ItemList::find_tail() {
@@ -84,6 +85,7 @@ ItemRecord* ItemList::first_removable() {
 void ItemList::clear() {
     checked_through_ = nullptr;
     by_offset_.clear();
+    order_.clear();
     head_.reset();
     tail_ = nullptr;
     size_ = 0;
@@ -113,6 +115,7 @@ void add_link_row(ItemList& links, platform::Shell& shell, int32_t maxlist, Item
     ItemRecord* removable = links.first_removable();
     if (removable == nullptr) return;
     const int32_t row = links.index_of(*removable);
+    shell.link_row_removing(row);
     links.unlink(*removable);  // frees the record
     shell.link_row_removed(row);
     --links.row_count;
@@ -121,6 +124,21 @@ void add_link_row(ItemList& links, platform::Shell& shell, int32_t maxlist, Item
 void add_address_row(ItemList& addresses, platform::Shell& shell, ItemRecord& rec) {
     shell.address_row_added(rec);
     ++addresses.row_count;
+}
+
+void refill_views(ItemLists& lists, platform::Shell& shell, int32_t maxlist) {
+    shell.views_cleared();
+    lists.links.row_count = 0;
+    lists.addresses.row_count = 0;
+    // Trimming may take a record out while the walk is on it: take the next one first.
+    for (ItemRecord* r = lists.links.head(); r != nullptr;) {
+        ItemRecord* next = r->next.get();
+        add_link_row(lists.links, shell, maxlist, *r);
+        r = next;
+    }
+    for (ItemRecord* r = lists.addresses.head(); r != nullptr; r = r->next.get()) {
+        add_address_row(lists.addresses, shell, *r);
+    }
 }
 
 }  // namespace tarnvelox::store

@@ -3,10 +3,12 @@
 // ItemList: the in-memory links list or addresses list, a chain of ItemRecords in the order
 // they were found, with its tail and the number of rows its list view shows. The list owns its
 // records; a connection slot's current record is a borrowed pointer into the links list and must
-// not be removed while the slot holds it (STATUS_ACTIVE).
+// not be removed while the slot holds it (STATUS_ACTIVE). Row i of a list view shows at(i), so
+// the list also keeps its records by position: a view reads any row in constant time.
 
 #include <cstdint>
 #include <unordered_map>
+#include <vector>
 
 #include "store/item_record.h"
 
@@ -22,6 +24,10 @@ public:
     [[nodiscard]] ItemRecord* tail() const { return tail_; }
     [[nodiscard]] bool empty() const { return head_ == nullptr; }
     [[nodiscard]] int32_t size() const { return size_; }
+    // The record at position `index` (0 <= index < size()): row `index` of the list view.
+    [[nodiscard]] ItemRecord& at(int32_t index) const {
+        return *order_[static_cast<std::size_t>(index)];
+    }
 
     // Rows the list view shows. Equal to size() outside an import; an import appends records
     // without rows and the views are rebuilt afterwards.
@@ -37,7 +43,7 @@ public:
     [[nodiscard]] ItemRecord* find_by_offset(int32_t file_offset) const;
     // Whether `rec` is a record of this list (by its file_offset, without walking the list).
     [[nodiscard]] bool contains(const ItemRecord& rec) const;
-    // Position of `rec` in the list (its row), or -1. Walks the list.
+    // Position of `rec` in the list (its row), or -1. Searches the positions, not the chain.
     [[nodiscard]] int32_t index_of(const ItemRecord& rec) const;
     // Walks the chain from its head, sets the tail to its last record and returns it.
     ItemRecord* find_tail();
@@ -55,6 +61,7 @@ private:
     RecordPtr head_;
     ItemRecord* tail_ = nullptr;
     int32_t size_ = 0;
+    std::vector<ItemRecord*> order_;  // the records by position, in list order
     // Records by file_offset, so that the crawl frontier finds a link's record without walking
     // the list. Offsets are unique for stored records; a multimap keeps it right regardless.
     std::unordered_multimap<int32_t, ItemRecord*> by_offset_;
@@ -85,5 +92,9 @@ namespace tarnvelox::store {
 void add_link_row(ItemList& links, platform::Shell& shell, int32_t maxlist, ItemRecord& rec);
 // Shows `rec` as a new last row of the addresses view. The addresses list is never trimmed.
 void add_address_row(ItemList& addresses, platform::Shell& shell, ItemRecord& rec);
+
+// Rebuilds both views from the lists: every row goes (Shell::views_cleared), then every link
+// gets add_link_row and every address add_address_row, in list order.
+void refill_views(ItemLists& lists, platform::Shell& shell, int32_t maxlist);
 
 }  // namespace tarnvelox::store

@@ -21,18 +21,12 @@ using tarnvelox::testing::ScriptedNetwork;
 // The main window's controls as run control switches them.
 class RecordingWindow : public RunWindow {
 public:
-    explicit RecordingWindow(tarnvelox::testing::RecordingShell& shell) : shell_(shell) {}
     void enable_controls(bool running, bool views) override {
         states.emplace_back(running, views);
     }
     bool confirm(std::string_view question) override {
         questions.emplace_back(question);
         return answer_yes;
-    }
-    void clear_views() override {
-        ++views_cleared;
-        shell_.link_rows.clear();
-        shell_.address_rows.clear();
     }
     bool version_dialog_open() override { return dialog_open; }
     void show_activity(std::string_view text) override { activity.emplace_back(text); }
@@ -45,13 +39,9 @@ public:
     std::vector<std::string> activity;
     bool answer_yes = true;
     bool dialog_open = false;
-    int views_cleared = 0;
     int transfers_ended = 0;
     int status_opened = 0;
     std::vector<bool> busy_calls;
-
-private:
-    tarnvelox::testing::RecordingShell& shell_;
 };
 
 // A small site: every page links to the same four pages and names one address.
@@ -103,7 +93,7 @@ protected:
     net::NetEnv& net_ = ctx_.net;
     ScriptedNetwork network_;
     Settings& settings_ = ctx_.settings;
-    RecordingWindow window_{shell_};
+    RecordingWindow window_;
     HarvestRun& control_ = ctx_.attach(network_, network_, window_);
 };
 
@@ -255,7 +245,7 @@ TEST_F(RunControlTest, ResetLinkStatusClearsTheListsStatusButNotTheFile) {
     ASSERT_EQ(window_.questions, std::vector<std::string>{std::string(kResetQuestion)});
     EXPECT_NE(listed("http://site.example/a.html")->status & store::STATUS_VISITED, 0);
     EXPECT_EQ(settings_.modrep, 0);
-    EXPECT_EQ(window_.views_cleared, 0);
+    EXPECT_EQ(shell_.views_cleared_count, 0);
 
     window_.answer_yes = true;
     control_.reset_link_status();
@@ -263,7 +253,7 @@ TEST_F(RunControlTest, ResetLinkStatusClearsTheListsStatusButNotTheFile) {
     for (ItemRecord* r = lists_.links.head(); r != nullptr; r = r->next.get()) {
         EXPECT_EQ(r->status, 0) << *r->url;
     }
-    EXPECT_EQ(window_.views_cleared, 1);
+    EXPECT_EQ(shell_.views_cleared_count, 1);
     EXPECT_EQ(lists_.links.row_count, rows);
     EXPECT_EQ(static_cast<int32_t>(shell_.link_rows.size()), rows);
     EXPECT_EQ(shell_.address_rows, std::vector<std::string>{"mailto:office@site.example"});
@@ -278,7 +268,7 @@ TEST_F(RunControlTest, ResetLinkStatusClearsTheListsStatusButNotTheFile) {
 TEST_F(RunControlTest, ResetLinkStatusWithAnEmptyViewAsksNothing) {
     control_.reset_link_status();
     EXPECT_TRUE(window_.questions.empty());
-    EXPECT_EQ(window_.views_cleared, 0);
+    EXPECT_EQ(shell_.views_cleared_count, 0);
 }
 
 TEST_F(RunControlTest, ResetLinkStatusDuringARunStopsItAndLeavesNoStopRequest) {

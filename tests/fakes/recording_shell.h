@@ -30,8 +30,21 @@ public:
             link_rows.erase(link_rows.begin() + row);
         }
     }
+    void link_row_removing(int row) override { removing_rows.push_back(row); }
     void address_row_added(const store::ItemRecord& rec) override {
         address_rows.push_back(rec.url.value_or(""));
+    }
+    void address_row_removing(int row) override { removing_address_rows.push_back(row); }
+    void address_row_removed(int row) override {
+        removed_address_rows.push_back(row);
+        if (row >= 0 && row < static_cast<int>(address_rows.size())) {
+            address_rows.erase(address_rows.begin() + row);
+        }
+    }
+    void views_cleared() override {
+        ++views_cleared_count;
+        link_rows.clear();
+        address_rows.clear();
     }
 
     std::vector<std::pair<int, std::string>> statuses;
@@ -39,7 +52,11 @@ public:
     int counter_refreshes = 0;
     std::vector<std::string> link_rows;     // url of each links view row, in order
     std::vector<std::string> changed_rows;  // url of each record whose row was redrawn
+    std::vector<int> removing_rows;  // announced before the record went
     std::vector<int> removed_rows;
+    std::vector<int> removing_address_rows;
+    std::vector<int> removed_address_rows;
+    int views_cleared_count = 0;
     std::vector<std::string> address_rows;  // url of each addresses view row
 };
 

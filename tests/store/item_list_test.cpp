@@ -90,5 +90,43 @@ TEST(ItemListTest, IconFollowsTheFirstStatusThatHolds) {
     }
 }
 
+// A view model reads row i as at(i): positions must follow every append, unlink and trim, and
+// the removal notice must come while the leaving record is still at its row.
+class PositionCheckingShell : public platform::NullShell {
+public:
+    explicit PositionCheckingShell(const ItemList& list) : list_(list) {}
+    void link_row_removing(int row) override {
+        ASSERT_LT(row, list_.size());
+        removing_url = list_.at(row).url.value_or("");
+    }
+    std::string removing_url;
+
+private:
+    const ItemList& list_;
+};
+
+TEST(ItemListTest, PositionsFollowAppendUnlinkAndTrimming) {
+    ItemList links;
+    PositionCheckingShell shell(links);
+    for (int i = 0; i < 6; ++i) {
+        add_link_row(links, shell, 4, links.append(numbered(i, i == 1 ? STATUS_VISITED : 0)));
+    }
+    // Six rows with maxlist 4: the sixth addition found five rows and trimmed record 1.
+    EXPECT_EQ(shell.removing_url, "http://h.example/1.html");
+    ASSERT_EQ(links.size(), 5);
+    const int expected[] = {0, 2, 3, 4, 5};
+    for (int32_t i = 0; i < links.size(); ++i) {
+        EXPECT_EQ(links.at(i).file_offset, expected[i] * 100) << i;
+        EXPECT_EQ(links.index_of(links.at(i)), i);
+    }
+    links.unlink(links.at(0));
+    EXPECT_EQ(links.at(0).file_offset, 200);
+    EXPECT_EQ(links.at(links.size() - 1).file_offset, 500);
+    links.clear();
+    EXPECT_EQ(links.size(), 0);
+    links.append(numbered(9));
+    EXPECT_EQ(links.at(0).file_offset, 900);
+}
+
 }  // namespace
 }  // namespace tarnvelox::store
