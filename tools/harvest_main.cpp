@@ -211,28 +211,6 @@ public:
     bool verbose = false;
 };
 
-// Events of the Qt binding go to the run, which is built after the binding.
-class ForwardingSink final : public platform::EventSink {
-public:
-    void on_timer(int timer_id) override {
-        if (run != nullptr) run->on_timer(timer_id);
-    }
-    void on_command(int command_id) override {
-        if (run != nullptr) run->on_command(command_id);
-    }
-    void on_connect_done(int socket, int error) override {
-        if (run != nullptr) run->on_connect_done(socket, error);
-    }
-    void on_data_ready(int socket, int error) override {
-        if (run != nullptr) run->on_data_ready(socket, error);
-    }
-    void on_lookup_done(int event_id, int error, std::string_view address) override {
-        if (run != nullptr) run->on_lookup_done(event_id, error, address);
-    }
-
-    app::HarvestRun* run = nullptr;
-};
-
 // No main window to switch in a console; the end of the run (stop_all going idle) ends the
 // event loop as soon as the current event is handled, instead of at the next poll.
 class ConsoleWindow final : public app::NullRunWindow {
@@ -303,12 +281,10 @@ int main(int argc, char** argv) {
         return kExitFileError;
     }
 
-    ForwardingSink sink;
-    platform::qt::QtEventLoop loop(sink);
-    platform::qt::QtNetwork network(sink);
+    platform::qt::QtEventLoop loop(ctx.events());
+    platform::qt::QtNetwork network(ctx.events());
     ConsoleWindow window;
     app::HarvestRun& run = ctx.attach(loop, network, window);
-    sink.run = &run;
     const harvest::RunState& run_state = ctx.run;
 
     std::signal(SIGINT, on_interrupt);

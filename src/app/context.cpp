@@ -10,13 +10,31 @@ Context::Context(platform::Shell& shell_in) : shell(shell_in) {
 
 Context::~Context() {
     // The run's engine points into the slot table and lists; it goes first.
+    relay_.run = nullptr;
     run_.reset();
 }
 
 HarvestRun& Context::attach(platform::EventLoop& loop, platform::Network& network,
                             RunWindow& window) {
     if (!run_) run_ = std::make_unique<HarvestRun>(*this, loop, network, window);
+    relay_.run = run_.get();
     return *run_;
+}
+
+void Context::EventRelay::on_timer(int timer_id) {
+    if (run != nullptr) run->on_timer(timer_id);
+}
+void Context::EventRelay::on_command(int command_id) {
+    if (run != nullptr) run->on_command(command_id);
+}
+void Context::EventRelay::on_connect_done(int socket, int error) {
+    if (run != nullptr) run->on_connect_done(socket, error);
+}
+void Context::EventRelay::on_data_ready(int socket, int error) {
+    if (run != nullptr) run->on_data_ready(socket, error);
+}
+void Context::EventRelay::on_lookup_done(int event_id, int error, std::string_view address) {
+    if (run != nullptr) run->on_lookup_done(event_id, error, address);
 }
 
 std::string Context::project_path() const {

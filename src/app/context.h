@@ -61,6 +61,9 @@ public:
     HarvestRun& attach(platform::EventLoop& loop, platform::Network& network, RunWindow& window);
     // The harvest run, or null before attach().
     [[nodiscard]] HarvestRun* harvest_run() const { return run_.get(); }
+    // Where a platform binding delivers its events: to the harvest run once it is attached,
+    // nowhere before. Lets the binding be built before the run that needs it.
+    [[nodiscard]] platform::EventSink& events() { return relay_; }
 
     // The project file: the settings' project= when set and not empty, else "default.tvp".
     [[nodiscard]] std::string project_path() const;
@@ -75,7 +78,18 @@ public:
     [[nodiscard]] int save_settings(const std::string& path);
 
 private:
+    class EventRelay final : public platform::EventSink {
+    public:
+        void on_timer(int timer_id) override;
+        void on_command(int command_id) override;
+        void on_connect_done(int socket, int error) override;
+        void on_data_ready(int socket, int error) override;
+        void on_lookup_done(int event_id, int error, std::string_view address) override;
+        HarvestRun* run = nullptr;
+    };
+
     std::unique_ptr<HarvestRun> run_;
+    EventRelay relay_;
 };
 
 }  // namespace tarnvelox::app

@@ -107,6 +107,26 @@ int link_icon(const ItemRecord& rec) {
     return 1;
 }
 
+std::string link_file_name(const ItemRecord& rec, const std::optional<std::string>& starting_url) {
+    constexpr std::string_view kIndex = "index.html";
+    if ((rec.kind & KIND_ADDRESS) != 0) return rec.title.value_or("");
+    const std::string_view url = rec.url ? std::string_view(*rec.url) : std::string_view();
+    if (starting_url && !starting_url->empty()) {
+        const std::size_t at = url.find(*starting_url);
+        if (at != std::string_view::npos) {
+            std::string_view rest = url.substr(at + starting_url->size());
+            if (rest.starts_with('/')) rest.remove_prefix(1);
+            if (rest.empty()) return std::string(kIndex);
+            if (rest.ends_with('/')) return std::string(rest) + std::string(kIndex);
+            return std::string(rest);
+        }
+    }
+    const std::size_t slash = url.rfind('/');
+    if (slash == std::string_view::npos) return std::string(url);
+    if (slash + 1 == url.size()) return std::string(kIndex);
+    return std::string(url.substr(slash + 1));
+}
+
 void add_link_row(ItemList& links, platform::Shell& shell, int32_t maxlist, ItemRecord& rec) {
     const int32_t rows_before = links.row_count;
     shell.link_row_added(rec);

@@ -128,5 +128,34 @@ TEST(ItemListTest, PositionsFollowAppendUnlinkAndTrimming) {
     EXPECT_EQ(links.at(0).file_offset, 900);
 }
 
+TEST(ItemListTest, FileNameColumnFollowsTheStartingUrl) {
+    struct Row {
+        const char* url;
+        std::optional<std::string> start;
+        const char* shown;
+    };
+    const Row rows[] = {
+        {"http://h.example/site", "http://h.example/site", "index.html"},
+        {"http://h.example/site/docs/", "http://h.example/site", "docs/index.html"},
+        {"http://h.example/site/a/b.html", "http://h.example/site", "a/b.html"},
+        {"http://other.example/x/y.html", "http://h.example/site", "y.html"},
+        {"http://other.example/x/", std::nullopt, "index.html"},
+        {"no-slash", std::nullopt, "no-slash"},
+        {"http://H.EXAMPLE/site/p.html", "http://h.example/site", "p.html"},  // exact case only
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.url);
+        ItemRecord rec;
+        rec.url = row.url;
+        rec.kind = KIND_PAGE;
+        EXPECT_EQ(link_file_name(rec, row.start), row.shown);
+    }
+    ItemRecord address;
+    address.url = "mailto:a@b.example";
+    address.title = "a@b.example";
+    address.kind = KIND_ADDRESS;
+    EXPECT_EQ(link_file_name(address, std::nullopt), "a@b.example");
+}
+
 }  // namespace
 }  // namespace tarnvelox::store
