@@ -1,0 +1,138 @@
+#include "ui/dialogs.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <cstdio>
+
+namespace tarnvelox::ui {
+
+namespace {
+
+constexpr int kPaintEveryMs = 50;
+
+QLabel* counter_row(QFormLayout* form, const QString& caption, QWidget* parent) {
+    auto* label = new QLabel(caption, parent);
+    auto* value = new QLabel("0", parent);
+    value->setAccessibleName(caption);
+    value->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
+    value->setMinimumWidth(90);
+    label->setBuddy(value);
+    form->addRow(label, value);
+    return value;
+}
+
+}  // namespace
+
+// ---- Status ---------------------------------------------------------------------------------
+
+StatusDialog::StatusDialog(const harvest::StatusBoard& lines, const app::StatusCounters& counters,
+                           QWidget* parent)
+    : QDialog(parent) {
+    setWindowTitle("Status");
+    setAccessibleName("Status");
+    auto* grid = new QGridLayout;
+    for (int i = 0; i < harvest::kStatusSlots; ++i) {
+        const QString number = QString::number(i + 1);
+        auto* label = new QLabel(number, this);
+        auto* line = new QLineEdit(this);
+        line->setReadOnly(true);
+        line->setAccessibleName(number);
+        line->setMinimumWidth(420);
+        label->setBuddy(line);
+        // The stored line, disabled until its slot writes while the dialog is open.
+        line->setText(QString::fromLatin1(lines.line(i).c_str()));
+        line->setEnabled(false);
+        grid->addWidget(label, i % 10, (i / 10) * 2);
+        grid->addWidget(line, i % 10, (i / 10) * 2 + 1);
+        lines_[static_cast<std::size_t>(i)] = line;
+    }
+    auto* form = new QFormLayout;
+    counters_[0] = counter_row(form, "Visited Links:", this);
+    counters_[1] = counter_row(form, "Pending Links:", this);
+    counters_[2] = counter_row(form, "Bad Links:", this);
+    counters_[3] = counter_row(form, "Total Bytes:", this);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+    buttons->button(QDialogButtonBox::Ok)->setAccessibleName("OK");
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    auto* bottom = new QHBoxLayout;
+    bottom->addLayout(form);
+    bottom->addStretch();
+    bottom->addWidget(buttons, 0, Qt::AlignBottom);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addLayout(bottom);
+    show_counters(counters);
+    buttons->button(QDialogButtonBox::Ok)->setFocus();
+}
+
+void StatusDialog::show_line(int slot, const QString& text, int slots_in_use) {
+    const int first = slot >= 0 ? slot : 0;
+    const int end = slot >= 0 ? slot + 1 : std::min(slots_in_use, harvest::kStatusSlots);
+    for (int i = first; i < end && i < harvest::kStatusSlots; ++i) {
+        QLineEdit* line = lines_[static_cast<std::size_t>(i)];
+        line->setEnabled(true);
+        line->setText(text);
+    }
+}
+
+void StatusDialog::show_counters(const app::StatusCounters& c) {
+    counters_[0]->setText(QString::number(c.visited));
+    counters_[1]->setText(QString::number(c.pending));
+    counters_[2]->setText(QString::number(c.bad));
+    counters_[3]->setText(QString::number(c.bytes));
+}
+
+// ---- About ----------------------------------------------------------------------------------
+
+AboutDialog::AboutDialog(int32_t release, QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QString("About ") + kProductName);
+    setAccessibleName(windowTitle());
+    char release_text[16];
+    std::snprintf(release_text, sizeof release_text, "%03i", static_cast<int>(release));
+    auto* layout = new QVBoxLayout(this);
+    for (const QString& text : {QString("%1 version %2").arg(kProductName, kProductVersion),
+                                QString("Build: ") + kBuildNumber, QString(release_text)}) {
+        auto* label = new QLabel(text, this);
+        label->setAccessibleName(text);
+        layout->addWidget(label);
+    }
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+    buttons->button(QDialogButtonBox::Ok)->setAccessibleName("OK");
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    layout->addWidget(buttons);
+}
+
+// ---- Loading --------------------------------------------------------------------------------
+
+LoadingDialog::LoadingDialog(QWidget* parent) : QDialog(parent) {
+    setWindowTitle("Loading Project. Please Wait...........");
+    setAccessibleName(windowTitle());
+    setModal(true);
+    auto* form = new QFormLayout(this);
+    counters_[0] = counter_row(form, "Links:", this);
+    counters_[1] = counter_row(form, "Bad Links:", this);
+    counters_[2] = counter_row(form, "Addresses:", this);
+    setMinimumWidth(360);
+}
+
+void LoadingDialog::show_load_counts(int32_t total_links, int32_t bad_links, int32_t addresses) {
+    if (since_paint_.isValid() && since_paint_.elapsed() < kPaintEveryMs) return;
+    show_final(total_links, bad_links, addresses);
+    // Paint now: no user input is taken while the project is half loaded.
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    since_paint_.start();
+}
+
+void LoadingDialog::show_final(int32_t total_links, int32_t bad_links, int32_t addresses) {
+    counters_[0]->setText(QString::number(total_links));
+    counters_[1]->setText(QString::number(bad_links));
+    counters_[2]->setText(QString::number(addresses));
+}
+
+}  // namespace tarnvelox::ui

@@ -1,0 +1,63 @@
+#pragma once
+
+// ItemListModel: a list view's model over one in-memory list (links or addresses). Row i is
+// the list's record at position i; texts and icons are read from the record when the view asks,
+// so a view of 100,000 rows costs only the rows on screen. The model follows the list through
+// the shell's notices: rows reported added are shown in one batch per event-loop turn; a row
+// about to be removed is announced while its record is alive; changed rows are repainted at
+// most about 30 times a second. The list and the search texts are borrowed for the model's life.
+
+#include <QAbstractTableModel>
+#include <QTimer>
+
+#include "harvest/harvest_state.h"
+#include "store/item_list.h"
+
+namespace tarnvelox::ui {
+
+class ItemListModel : public QAbstractTableModel {
+    Q_OBJECT
+
+public:
+    enum class Kind { Links, Addresses };
+
+    ItemListModel(const store::ItemList& list, Kind kind, const harvest::SearchTexts& search,
+                  QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+    // The record shown in `row`, or null.
+    [[nodiscard]] store::ItemRecord* record(int row) const;
+
+    // Notices from the shell.
+    void row_added();
+    void row_changed();
+    void row_removing(int row);
+    void row_removed(int row);
+    void cleared();
+    // Shows every row reported so far now (tests, and before the selection is read).
+    void flush();
+
+    // Column 0 of the links view: titles (false, the start) or file names (true).
+    void toggle_file_names();
+    [[nodiscard]] bool file_names() const { return file_names_; }
+
+private:
+    void repaint_all();
+
+    const store::ItemList& list_;
+    const Kind kind_;
+    const harvest::SearchTexts& search_;
+    int shown_ = 0;   // rows the view knows
+    int known_ = 0;   // rows the core reported
+    bool removing_ = false;
+    bool file_names_ = false;
+    QTimer insert_timer_;
+    QTimer repaint_timer_;
+};
+
+}  // namespace tarnvelox::ui

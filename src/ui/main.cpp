@@ -1,0 +1,87 @@
+// tarnvelox: the desktop program. It works in its data folder ($XDG_DATA_HOME/tarnvelox, or
+// ~/.local/share/tarnvelox), where every file keeps its fixed name, and takes no command-line
+// options of its own (Qt's, such as -platform, still apply).
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "app/data_folder.h"
+#include "app/settings.h"
+#include "platform/qt/qt_desktop.h"
+#include "store/out_of_memory.h"
+#include "ui/dialogs.h"
+#include "ui/main_window.h"
+
+namespace {
+
+// SIGTERM (a session ending) and SIGINT close the window the ordinary way, so the project and
+// the settings are saved: the handler only writes a byte that the event loop then reads.
+int g_signal_pipe[2] = {-1, -1};
+
+extern "C" void on_terminate(int) {
+    const char byte = 1;
+    (void)!::write(g_signal_pipe[1], &byte, 1);
+}
+
+// The engines file that comes with the program: installed beside it, or in the source tree
+// when run from the build folder.
+std::string shipped_engines() {
+    const QString installed =
+        QCoreApplication::applicationDirPath() + "/../share/tarnvelox/engines.dat";
+    if (QFileInfo::exists(installed)) return QDir::cleanPath(installed).toStdString();
+    if (QFileInfo::exists(TARNVELOX_SHARE_DIR "/engines.dat")) {
+        return TARNVELOX_SHARE_DIR "/engines.dat";
+    }
+    return TARNVELOX_SOURCE_DATA_DIR "/engines.dat";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace tarnvelox;
+    store::install_out_of_memory_handler();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(ui::kProductName);
+    QApplication::setApplicationVersion(ui::kProductVersion);
+    QApplication::setDesktopFileName("tarnvelox");
+
+    const std::string folder = app::data_folder(std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
+    std::string error;
+    if (!app::prepare_data_folder(folder, shipped_engines(), error) ||
+        ::chdir(folder.c_str()) != 0) {
+        QMessageBox::critical(nullptr, "Error",
+                              QString::fromStdString(error.empty() ? "Unable to use the folder '" +
+                                                                         folder + "'"
+                                                                   : error));
+        return 1;
+    }
+
+    platform::qt::QtDesktop desktop(nullptr);
+    ui::MainWindow window(desktop, std::string(app::kSettingsFile));
+    desktop.set_parent(&window);
+    window.start_up();
+
+    std::unique_ptr<QSocketNotifier> terminate;
+    if (::pipe(g_signal_pipe) == 0) {
+        terminate = std::make_unique<QSocketNotifier>(g_signal_pipe[0], QSocketNotifier::Read);
+        QObject::connect(terminate.get(), &QSocketNotifier::activated, &window, [&window] {
+            char byte = 0;
+            (void)!::read(g_signal_pipe[0], &byte, 1);
+            window.close();
+        });
+        std::signal(SIGTERM, on_terminate);
+        std::signal(SIGINT, on_terminate);
+    }
+    window.show();
+    window.post_load();
+    return QApplication::exec();
+}

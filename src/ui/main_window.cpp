@@ -1,0 +1,717 @@
+#include "ui/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <algorithm>
+#include <vector>
+
+#include "app/list_commands.h"
+#include "app/settings.h"
+#include "platform/qt/qt_text.h"
+#include "search/engines.h"
+#include "ui/dialogs.h"
+#include "ui/item_models.h"
+#include "ui/tab_pages.h"
+
+namespace tarnvelox::ui {
+
+namespace {
+
+using platform::qt::to_qstring;
+
+constexpr int kPaintMs = 33;            // status line and counters: at most ~30 paints a second
+constexpr int kTabsHeight = 260;        // the tab control's height
+constexpr int kButtonWidth = 96;
+constexpr int kButtonHeight = 30;
+constexpr int kButtonInset = 12;        // Start and Cancel sit this far inside the left column
+constexpr int kGap = 5;                 // between the left column and the addresses view
+constexpr int kSecondPartWidth = 60;    // the status bar's address count
+
+// Items that a running harvest disables, and enables again when it ends.
+constexpr int kRunningDisabled[] = {cmd::kOpen,   cmd::kNew,          cmd::kDeleteProject,
+                                    cmd::kExport, cmd::kImport,       cmd::kVersionCheck,
+                                    cmd::kCopy,   cmd::kPaste,        cmd::kResetLinkStatus,
+                                    cmd::kDeleteLinks, cmd::kClearProject};
+
+QString spoken(const QString& text) {
+    QString out = text;
+    out.remove(QLatin1Char('&'));
+    const qsizetype tab = out.indexOf(QLatin1Char('\t'));
+    return tab >= 0 ? out.left(tab) : out;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(platform::Desktop& desktop, std::string settings_path)
+    : desktop_(desktop), settings_path_(std::move(settings_path)) {
+    setWindowTitle(kProductName);
+    setAccessibleName(kProductName);
+    paint_timer_.setSingleShot(true);
+    paint_timer_.setInterval(kPaintMs);
+    connect(&paint_timer_, &QTimer::timeout, this, &MainWindow::flush_display);
+    build_menus();
+    build_status_bar();
+    build_views();
+    run_ = &ctx_.attach(loop_, network_, *this);
+}
+
+MainWindow::~MainWindow() {
+    // The views must not read the lists while the context goes.
+    closing_ = true;
+    if (links_view_ != nullptr) links_view_->setModel(nullptr);
+    if (addresses_view_ != nullptr) addresses_view_->setModel(nullptr);
+}
+
+// ---- Start-up -------------------------------------------------------------------------------
+
+void MainWindow::start_up() {
+    desktop_.busy_cursor(true);
+    (void)app::read_settings(ctx_.settings, settings_path_);  // missing: the defaults
+    (void)search::load_engines(ctx_.engines, std::string(search::kEnginesFile), *this);
+    if (!ctx_.settings.project || ctx_.settings.project->empty()) {
+        ctx_.settings.project = std::string(app::kDefaultProjectFile);
+    }
+    ctx_.search.crawl_scope = ctx_.settings.start2;
+    desktop_.busy_cursor(false);
+    build_tabs();
+    paste_enabled_ = desktop_.clipboard_has_text();
+    cancel_->setText("Cancel");
+    enable_controls(false, ctx_.settings.maxlist != 0);
+    resize(1100, 720);
+}
+
+void MainWindow::post_load() {
+    QMetaObject::invokeMethod(this, [this] { dispatch(cmd::kLoadProject); },
+                              Qt::QueuedConnection);
+}
+
+void MainWindow::load_project() {
+    LoadingDialog dialog(this);
+    dialog.show();
+    ignore_row_events_ = true;
+    views_cleared();
+    const int loaded = ctx_.load_current_project(&dialog);
+    dialog.show_final(ctx_.store.total_links, ctx_.run.bad_links, ctx_.store.total_addresses);
+    if (loaded == 0) {
+        report_error("Unable to open Project File '" + ctx_.project_path() + "'");
+    }
+    set_window_title();
+    fill_page(current_tab_);
+    refresh_status_counters();
+    dialog.close();
+    store::refill_views(ctx_.lists, *this, ctx_.settings.maxlist);
+    links_model_->flush();
+    addresses_model_->flush();
+    ignore_row_events_ = false;
+    update_enabling();
+}
+
+void MainWindow::set_window_title() {
+    const std::string name = ctx_.settings.project.value_or("");
+    setWindowTitle(QString(kProductName) + " - [" + to_qstring(name) + "]");
+}
+
+// ---- Building the window --------------------------------------------------------------------
+
+QAction* MainWindow::add_command(QMenu* menu, int id, const QString& text,
+                                 const QKeySequence& shortcut) {
+    auto* act = new QAction(text, menu);
+    act->setData(id);
+    act->setObjectName(QString("command_%1").arg(id));
+    act->setShortcut(shortcut);
+    act->setShortcutContext(Qt::WindowShortcut);
+    act->setToolTip(spoken(text));
+    menu->addAction(act);
+    connect(act, &QAction::triggered, this, [this, id] { dispatch(id); });
+    actions_.emplace(id, act);
+    return act;
+}
+
+void MainWindow::build_menus() {
+    QMenuBar* bar = menuBar();
+    QMenu* file = bar->addMenu("&File");
+    add_command(file, cmd::kOpen, "&Open", QKeySequence::Open);
+    add_command(file, cmd::kNew, "&New", QKeySequence::New);
+    add_command(file, cmd::kSave, "&Save", QKeySequence::Save);
+    add_command(file, cmd::kSaveAs, "Save &As", QKeySequence::SaveAs);
+    file->addSeparator();
+    add_command(file, cmd::kDeleteProject, "&Delete");
+    file->addSeparator();
+    add_command(file, cmd::kExport, "&Export");
+    add_command(file, cmd::kImport, "&Import");
+    file->addSeparator();
+    add_command(file, cmd::kVersionCheck, "Online &Version Check");
+    file->addSeparator();
+    add_command(file, cmd::kQuit, "&Quit", QKeySequence(Qt::ALT | Qt::Key_F4));
+
+    QMenu* edit = bar->addMenu("&Edit");
+    add_command(edit, cmd::kCopy, "&Copy", QKeySequence::Copy);
+    add_command(edit, cmd::kPaste, "&Paste", QKeySequence::Paste);
+    add_command(edit, cmd::kDelete, "&Delete", QKeySequence::Delete);
+    edit->addSeparator();
+    add_command(edit, cmd::kSelectAll, "&Select All", QKeySequence::SelectAll);
+
+    QMenu* view = bar->addMenu("&View");
+    add_command(view, cmd::kStatus, "&Status");
+
+    QMenu* options = bar->addMenu("&Options");
+    add_command(options, cmd::kPreferences, "&Preferences");
+    options->addSeparator();
+    add_command(options, cmd::kResetLinkStatus, "&Reset Link Status");
+    add_command(options, cmd::kDeleteLinks, "&Delete Links");
+    options->addSeparator();
+    add_command(options, cmd::kClearProject, "Clear Project");
+
+    QMenu* help = bar->addMenu("&Help");
+    add_command(help, cmd::kAbout, "&About...");
+    help->addSeparator();
+    add_command(help, cmd::kFaq, "&FAQ");
+    help->addSeparator();
+    add_command(help, cmd::kHomePage, "&Home Page");
+
+    // Context menus: they act on the view they were opened over.
+    links_menu_ = new QMenu(this);
+    add_command(links_menu_, cmd::kLinkOpen, "&Open");
+    add_command(links_menu_, cmd::kLinkOpenSource, "Open Sou&rce");
+    links_menu_->addSeparator();
+    add_command(links_menu_, cmd::kLinkCopy, "&Copy Link Location");
+    add_command(links_menu_, cmd::kLinkDelete, "&Delete");
+    links_menu_->addSeparator();
+    add_command(links_menu_, cmd::kLinkSelectAll, "&Select All");
+
+    addresses_menu_ = new QMenu(this);
+    add_command(addresses_menu_, cmd::kAddressSend, "&Send");
+    addresses_menu_->addSeparator();
+    add_command(addresses_menu_, cmd::kAddressOpenSource, "Open Sou&rce");
+    add_command(addresses_menu_, cmd::kAddressCopy, "&Copy");
+    add_command(addresses_menu_, cmd::kAddressDelete, "&Delete");
+    addresses_menu_->addSeparator();
+    add_command(addresses_menu_, cmd::kAddressSelectAll, "&Select All");
+    // The context menus' items have no shortcuts of their own; the Edit menu's serve.
+}
+
+void MainWindow::build_status_bar() {
+    status_text_ = new QLabel(this);
+    status_text_->setTextFormat(Qt::PlainText);
+    status_text_->setMinimumWidth(1);
+    address_count_ = new QLabel("0", this);
+    address_count_->setFixedWidth(kSecondPartWidth);
+    address_count_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    address_count_->setToolTip("Addresses");
+    statusBar()->addWidget(status_text_, 1);
+    statusBar()->addPermanentWidget(address_count_);
+    statusBar()->setSizeGripEnabled(true);
+}
+
+void MainWindow::build_views() {
+    auto* area = new QWidget(this);
+    setCentralWidget(area);
+    area->installEventFilter(this);
+
+    tabs_ = new QTabWidget(area);
+    tabs_->setAccessibleName("Tabs");
+
+    auto setup = [this, area](QTableView*& view, ItemListModel*& model, const store::ItemList& list,
+                              ItemListModel::Kind kind, const char* name) {
+        view = new QTableView(area);
+        model = new ItemListModel(list, kind, ctx_.search, this);
+        view->setModel(model);
+        view->setAccessibleName(name);
+        view->setSelectionBehavior(QAbstractItemView::SelectRows);
+        view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+        view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        view->setShowGrid(false);
+        view->setWordWrap(false);
+        view->setIconSize(QSize(16, 16));
+        view->verticalHeader()->hide();
+        // Uniform rows: scrolling a long view measures nothing but the rows on screen.
+        view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
+        view->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+        view->horizontalHeader()->setHighlightSections(false);
+        view->setContextMenuPolicy(Qt::CustomContextMenu);
+    };
+    setup(links_view_, links_model_, ctx_.lists.links, ItemListModel::Kind::Links, "Links");
+    setup(addresses_view_, addresses_model_, ctx_.lists.addresses, ItemListModel::Kind::Addresses,
+          "Addresses");
+    links_view_->setColumnWidth(0, 200);
+    links_view_->setColumnWidth(1, 200);
+    links_view_->setColumnWidth(2, 220);
+    addresses_view_->setColumnWidth(0, 200);
+    addresses_view_->setColumnWidth(1, 200);
+
+    // A click on any column header of the links view switches column 0 between titles and
+    // file names.
+    links_view_->horizontalHeader()->setSectionsClickable(true);
+    connect(links_view_->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int) {
+        if (!ignore_row_events_) links_model_->toggle_file_names();
+    });
+
+    for (bool links : {true, false}) {
+        QTableView* view = links ? links_view_ : addresses_view_;
+        connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+                [this, links](const QModelIndex& now, const QModelIndex&) {
+                    if (now.isValid()) row_event(links, now.row(), false);
+                });
+        connect(view, &QTableView::clicked, this,
+                [this, links](const QModelIndex& at) { row_event(links, at.row(), false); });
+        connect(view, &QTableView::doubleClicked, this,
+                [this, links](const QModelIndex& at) { row_event(links, at.row(), true); });
+        connect(view, &QWidget::customContextMenuRequested, this,
+                [this, links](const QPoint& at) { show_context_menu(links, at); });
+    }
+
+    banner_ = new QLabel(QString("<b style='font-size:16pt; color:#1d4f91'>%1</b>"
+                                 "<br><span style='color:#555'>e-mail and link harvester</span>")
+                             .arg(kProductName),
+                         area);
+    banner_->setAccessibleName(kProductName);
+    start_ = new QPushButton("Start", area);
+    start_->setDefault(true);
+    start_->setAutoDefault(true);
+    start_->setAccessibleName("Start");
+    cancel_ = new QPushButton("Cancel", area);
+    cancel_->setAccessibleName("Cancel");
+    cancel_->setEnabled(false);
+    connect(start_, &QPushButton::clicked, this, [this] { dispatch(cmd::kStart); });
+    connect(cancel_, &QPushButton::clicked, this, [this] { dispatch(cmd::kCancel); });
+}
+
+void MainWindow::build_tabs() {
+    const int directories = ctx_.engines.directory_count;
+    const int engines = ctx_.engines.engine_count;
+    name_page_ = new SearchPage(search::EnginePage::NameSearch, ctx_.engines.list, directories);
+    web_page_ = new SearchPage(search::EnginePage::WebSearch, ctx_.engines.list, engines);
+    harvest_page_ = new HarvestPage;
+    details_page_ = new DetailsPage;
+    tabs_->addTab(name_page_, "&Name Search");
+    tabs_->addTab(web_page_, "&Web Search");
+    tabs_->addTab(harvest_page_, "&Harvest");
+    tabs_->addTab(details_page_, "De&tails");
+    current_tab_ = kNameSearchTab;
+    tabs_->setCurrentIndex(current_tab_);
+    connect(tabs_, &QTabWidget::currentChanged, this, &MainWindow::tab_changed);
+    connect(details_page_, &DetailsPage::delete_requested, this,
+            [this] { delete_selected(current_item_list_); });
+    fill_page(current_tab_);
+    place_controls();
+}
+
+// The column rule: the left column is at least the links view's width; wider windows split in
+// half and show the addresses view on the right, narrower ones hide it.
+void MainWindow::place_controls() {
+    QWidget* area = centralWidget();
+    const int width = area->width();
+    const int height = area->height();
+    int left = kLinksViewWidth;
+    const bool addresses = width > kLinksViewWidth + kAddressesMargin;
+    if (addresses) {
+        left = std::max(left, width / 2);
+    } else {
+        left = width;
+    }
+    tabs_->setGeometry(0, 0, left, kTabsHeight);
+    const int buttons_top = kTabsHeight + 4;
+    const int button_x = left - kButtonInset - kButtonWidth;
+    start_->setGeometry(button_x, buttons_top, kButtonWidth, kButtonHeight);
+    cancel_->setGeometry(button_x, buttons_top + kButtonHeight + 4, kButtonWidth, kButtonHeight);
+    const int links_top = buttons_top + 2 * kButtonHeight + 12;
+    banner_->setGeometry(kButtonInset, buttons_top, std::max(0, button_x - 2 * kButtonInset),
+                         links_top - buttons_top - 4);
+    links_view_->setGeometry(0, links_top, left, std::max(0, height - links_top));
+    if (addresses) {
+        const int top = tabs_->tabBar()->height() / 2;  // just below the tab control's top
+        addresses_view_->setGeometry(left + kGap, top, std::max(0, width - left - kGap),
+                                     std::max(0, height - top));
+        addresses_view_->show();
+    } else {
+        addresses_view_->setGeometry(left, 0, 0, 0);
+        addresses_view_->hide();
+    }
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == centralWidget() && event->type() == QEvent::Resize && tabs_ != nullptr) {
+        place_controls();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+QAction* MainWindow::action(int id) const {
+    const auto it = actions_.find(id);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+QMenu* MainWindow::context_menu(bool links) const { return links ? links_menu_ : addresses_menu_; }
+
+// ---- Commands -------------------------------------------------------------------------------
+
+void MainWindow::dispatch(int id) {
+    if (closing_) return;
+    switch (id) {
+        case cmd::kLoadProject:
+            load_project();
+            break;
+        case cmd::kSave:
+            commit_page(current_tab_);
+            (void)ctx_.save_current_project();
+            break;
+        case cmd::kQuit:
+        case cmd::kClose:
+            close();
+            break;
+        case cmd::kCopy:
+        case cmd::kLinkCopy:
+        case cmd::kAddressCopy:
+            copy_focused();
+            break;
+        case cmd::kDelete:
+        case cmd::kLinkDelete:
+        case cmd::kAddressDelete:
+            delete_selected(focused_view());
+            break;
+        case cmd::kSelectAll:
+            select_all(focused_view());
+            break;
+        case cmd::kLinkSelectAll:
+            select_all(1);
+            break;
+        case cmd::kAddressSelectAll:
+            select_all(2);
+            break;
+        case cmd::kLinkOpen:
+        case cmd::kAddressSend:
+            open_focused(false);
+            break;
+        case cmd::kLinkOpenSource:
+        case cmd::kAddressOpenSource:
+            open_focused(true);
+            break;
+        case cmd::kStatus:
+            open_status_dialog();
+            break;
+        case cmd::kResetLinkStatus:
+            if (!running_) run_->reset_link_status();
+            update_enabling();
+            break;
+        case cmd::kDeleteLinks:
+            current_item_ = nullptr;
+            (void)app::delete_links(ctx_, *this);
+            update_enabling();
+            break;
+        case cmd::kClearProject:
+            (void)app::clear_project(ctx_, *this);
+            paint_counters();
+            update_enabling();
+            break;
+        case cmd::kAbout: {
+            AboutDialog about(ctx_.settings.version, this);
+            about.exec();
+            break;
+        }
+        case cmd::kStart:
+            start_or_status();
+            break;
+        case cmd::kCancel:
+            run_->cancel_harvest();
+            break;
+        default:
+            // Paste has no action; the project, export, import, preferences, version check and
+            // vendor pages come with their own dialogs.
+            break;
+    }
+}
+
+void MainWindow::start_or_status() {
+    if (run_->running()) {
+        open_status_dialog();
+        return;
+    }
+    commit_page(current_tab_);
+    (void)run_->start_harvest(current_tab_);
+}
+
+void MainWindow::tab_changed(int index) {
+    if (index < 0) return;
+    commit_page(current_tab_);
+    current_tab_ = index;
+    fill_page(current_tab_);
+}
+
+void MainWindow::commit_page(int tab) {
+    switch (tab) {
+        case kNameSearchTab:
+            if (name_page_ != nullptr) name_page_->commit(ctx_.search);
+            break;
+        case kWebSearchTab:
+            if (web_page_ != nullptr) web_page_->commit(ctx_.search);
+            break;
+        case kHarvestTab:
+            if (harvest_page_ != nullptr) harvest_page_->commit(ctx_.search);
+            break;
+        default:
+            break;
+    }
+}
+
+void MainWindow::fill_page(int tab) {
+    switch (tab) {
+        case kNameSearchTab:
+            if (name_page_ != nullptr) name_page_->fill(ctx_.search);
+            break;
+        case kWebSearchTab:
+            if (web_page_ != nullptr) web_page_->fill(ctx_.search);
+            break;
+        case kHarvestTab:
+            if (harvest_page_ != nullptr) harvest_page_->fill(ctx_.search);
+            break;
+        case kDetailsTab:
+            if (details_page_ != nullptr) {
+                details_page_->show_record(current_item_);
+                details_page_->set_running(running_);
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void MainWindow::row_event(bool links, int row, bool double_click) {
+    if (ignore_row_events_) return;
+    ItemListModel* model = links ? links_model_ : addresses_model_;
+    QTableView* view = links ? links_view_ : addresses_view_;
+    // The focused row decides, as the keyboard and the mouse leave it.
+    const QModelIndex focused = view->currentIndex();
+    const store::ItemRecord* rec = model->record(focused.isValid() ? focused.row() : row);
+    if (rec == nullptr) return;
+    current_item_ = rec;
+    if (!links) current_item_list_ = 2;
+    if (double_click && rec->url) {
+        hand_to_browser(*rec->url);
+        return;
+    }
+    current_item_list_ = links ? 1 : 2;
+    if (tabs_->currentIndex() != kDetailsTab) {
+        tabs_->setCurrentIndex(kDetailsTab);  // fills the page with current_item_
+    } else {
+        details_page_->show_record(current_item_);
+    }
+}
+
+void MainWindow::show_context_menu(bool links, const QPoint& at) {
+    QTableView* view = links ? links_view_ : addresses_view_;
+    if (!view->indexAt(at).isValid()) return;  // only over a row
+    view->setFocus(Qt::PopupFocusReason);
+    context_menu(links)->popup(view->viewport()->mapToGlobal(at));
+}
+
+int MainWindow::focused_view() const {
+    const QWidget* focus = QApplication::focusWidget();
+    if (focus == links_view_) return 1;
+    if (focus == addresses_view_) return 2;
+    return 0;
+}
+
+void MainWindow::copy_focused() {
+    const int which = focused_view();
+    if (which == 0) return;
+    QTableView* view = which == 1 ? links_view_ : addresses_view_;
+    const store::ItemRecord* rec =
+        (which == 1 ? links_model_ : addresses_model_)->record(view->currentIndex().row());
+    if (rec != nullptr && rec->url) (void)desktop_.set_clipboard_text(*rec->url);
+}
+
+void MainWindow::open_focused(bool source) {
+    const int which = focused_view();
+    if (which == 0) return;
+    QTableView* view = which == 1 ? links_view_ : addresses_view_;
+    const store::ItemRecord* rec =
+        (which == 1 ? links_model_ : addresses_model_)->record(view->currentIndex().row());
+    if (rec == nullptr) return;
+    const std::optional<std::string>& target = source ? rec->source : rec->url;
+    if (target) hand_to_browser(*target);
+}
+
+void MainWindow::hand_to_browser(const std::string& url) {
+    if (!desktop_.open_url(url)) report_error("Unable to open '" + url + "'");
+}
+
+void MainWindow::delete_selected(int which) {
+    if (which != 1 && which != 2) return;
+    QTableView* view = which == 1 ? links_view_ : addresses_view_;
+    ItemListModel* model = which == 1 ? links_model_ : addresses_model_;
+    model->flush();
+    std::vector<int32_t> rows;
+    for (const QModelIndex& index : view->selectionModel()->selectedRows()) {
+        rows.push_back(index.row());
+    }
+    if (rows.empty()) return;
+    current_item_ = nullptr;
+    if (tabs_->currentIndex() == kDetailsTab) details_page_->show_record(nullptr);
+    ignore_row_events_ = true;
+    (void)app::delete_selected_rows(
+        ctx_, which == 1 ? store::TreeFile::Links : store::TreeFile::Addresses, rows);
+    // What could not go (a link a connection is fetching) stays selected.
+    view->clearSelection();
+    for (int32_t row : rows) {
+        view->selectionModel()->select(model->index(row, 0), QItemSelectionModel::Select |
+                                                                  QItemSelectionModel::Rows);
+    }
+    ignore_row_events_ = false;
+    update_enabling();
+}
+
+void MainWindow::select_all(int which) {
+    if (which != 1 && which != 2) return;
+    QTableView* view = which == 1 ? links_view_ : addresses_view_;
+    (which == 1 ? links_model_ : addresses_model_)->flush();
+    ignore_row_events_ = true;
+    view->selectAll();
+    ignore_row_events_ = false;
+    view->setFocus(Qt::OtherFocusReason);
+}
+
+// ---- Status dialog --------------------------------------------------------------------------
+
+void MainWindow::open_status_dialog() {
+    if (status_dialog_ != nullptr) {
+        status_dialog_->raise();
+        return;
+    }
+    StatusDialog dialog(ctx_.status, run_->status_counters(), this);
+    status_dialog_ = &dialog;
+    dialog.exec();
+    status_dialog_ = nullptr;
+}
+
+// ---- Shell ----------------------------------------------------------------------------------
+
+void MainWindow::show_slot_status(int slot, std::string_view text) {
+    const QString shown = to_qstring(text);
+    if (status_dialog_ != nullptr) status_dialog_->show_line(slot, shown, ctx_.status.slots_in_use());
+    pending_status_ = shown;
+    status_pending_ = true;
+    if (!paint_timer_.isActive()) paint_timer_.start();
+}
+
+void MainWindow::report_error(std::string_view message) {
+    desktop_.message_box("Error", message, platform::MessageIcon::Error);
+}
+
+void MainWindow::refresh_status_counters() {
+    counters_pending_ = true;
+    if (!paint_timer_.isActive()) paint_timer_.start();
+}
+
+void MainWindow::flush_display() {
+    paint_timer_.stop();
+    if (status_pending_) {
+        status_text_->setText(pending_status_);
+        status_pending_ = false;
+    }
+    if (counters_pending_) paint_counters();
+}
+
+void MainWindow::paint_counters() {
+    counters_pending_ = false;
+    address_count_->setText(QString::number(ctx_.store.total_addresses));
+    if (status_dialog_ != nullptr) status_dialog_->show_counters(run_->status_counters());
+}
+
+void MainWindow::link_row_added(const store::ItemRecord&) { links_model_->row_added(); }
+void MainWindow::link_row_changed(const store::ItemRecord& rec) {
+    links_model_->row_changed();
+    if (&rec == current_item_ && tabs_ != nullptr && tabs_->currentIndex() == kDetailsTab) {
+        details_page_->show_record(current_item_);
+    }
+}
+void MainWindow::link_row_removing(int row) {
+    if (current_item_ != nullptr && current_item_list_ == 1 &&
+        links_model_->record(row) == current_item_) {
+        current_item_ = nullptr;
+    }
+    links_model_->row_removing(row);
+}
+void MainWindow::link_row_removed(int row) { links_model_->row_removed(row); }
+void MainWindow::address_row_added(const store::ItemRecord&) { addresses_model_->row_added(); }
+void MainWindow::address_row_removing(int row) {
+    if (current_item_ != nullptr && current_item_list_ == 2 &&
+        addresses_model_->record(row) == current_item_) {
+        current_item_ = nullptr;
+    }
+    addresses_model_->row_removing(row);
+}
+void MainWindow::address_row_removed(int row) { addresses_model_->row_removed(row); }
+
+void MainWindow::views_cleared() {
+    current_item_ = nullptr;
+    if (details_page_ != nullptr) details_page_->show_record(nullptr);
+    links_model_->cleared();
+    addresses_model_->cleared();
+}
+
+// ---- RunWindow ------------------------------------------------------------------------------
+
+void MainWindow::enable_controls(bool running, bool views_enabled) {
+    if (!running && running_) paste_enabled_ = true;  // leaving a run enables Paste again
+    running_ = running;
+    views_enabled_ = views_enabled;
+    start_->setText(running ? "Status" : "Start");
+    start_->setAccessibleName(start_->text());
+    cancel_->setEnabled(running);
+    links_view_->setEnabled(views_enabled);
+    addresses_view_->setEnabled(views_enabled);
+    if (details_page_ != nullptr) details_page_->set_running(running);
+    update_enabling();
+    if (!running) flush_display();  // the final line and counters at once
+}
+
+void MainWindow::update_enabling() {
+    for (int id : kRunningDisabled) {
+        if (QAction* a = action(id)) a->setEnabled(!running_);
+    }
+    action(cmd::kPaste)->setEnabled(!running_ && paste_enabled_);
+    // Reset Link Status and Delete Links need rows in the links view.
+    const bool has_links = ctx_.lists.links.row_count > 0;
+    action(cmd::kResetLinkStatus)->setEnabled(!running_ && has_links);
+    action(cmd::kDeleteLinks)->setEnabled(!running_ && has_links);
+}
+
+void MainWindow::busy_cursor(bool busy) { desktop_.busy_cursor(busy); }
+
+bool MainWindow::confirm(std::string_view question) { return desktop_.confirm("Confirm", question); }
+
+// ---- Exit -----------------------------------------------------------------------------------
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!closing_) exit_sequence();
+    event->accept();
+}
+
+void MainWindow::exit_sequence() {
+    closing_ = true;
+    commit_page(current_tab_);
+    ++ctx_.run.stop_requested;
+    run_->kill_harvest_timers();
+    if (run_->running()) run_->stop_all();
+    (void)ctx_.save_current_project();
+    (void)ctx_.save_settings(settings_path_);
+    run_->engine().shutdown();
+    // The views forget the lists before they are freed.
+    links_model_->cleared();
+    addresses_model_->cleared();
+    ctx_.lists.links.clear();
+    ctx_.lists.addresses.clear();
+}
+
+}  // namespace tarnvelox::ui

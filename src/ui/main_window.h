@@ -1,0 +1,222 @@
+#pragma once
+
+// MainWindow: the desktop program's one main window. It owns the program's context and the
+// Qt platform binding, shows everything the core reports (it is the core's Shell and RunWindow)
+// and turns every menu item, button and view event into a call on the core. It holds no
+// harvesting logic: the four tab pages, the two list views over the in-memory lists, Start and
+// Cancel, the two-part status bar, the menus and the context menus, laid out by the column
+// rule (the addresses view shows only while the window is wider than the links view's width
+// plus 50 pixels).
+//
+// Commands carry the ids of the program's command table (QAction::data). One thread; every
+// handler may be entered from inside a modal dialog opened by another.
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "app/context.h"
+#include "app/run_control.h"
+#include "platform/desktop.h"
+#include "platform/qt/qt_event_loop.h"
+#include "platform/qt/qt_network.h"
+#include "platform/shell.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QTabWidget;
+class QTableView;
+
+namespace tarnvelox::ui {
+
+class DetailsPage;
+class HarvestPage;
+class ItemListModel;
+class SearchPage;
+class StatusDialog;
+
+// Command ids of the menus, context menus and buttons.
+namespace cmd {
+inline constexpr int kOpen = 1414;
+inline constexpr int kNew = 1415;
+inline constexpr int kSave = 1419;
+inline constexpr int kSaveAs = 1417;
+inline constexpr int kDeleteProject = 1416;
+inline constexpr int kExport = 159;
+inline constexpr int kImport = 158;
+inline constexpr int kVersionCheck = 154;
+inline constexpr int kQuit = 1424;
+inline constexpr int kClose = 2;
+inline constexpr int kCopy = 1402;
+inline constexpr int kPaste = 1403;
+inline constexpr int kDelete = 156;
+inline constexpr int kSelectAll = 176;
+inline constexpr int kStatus = 1404;
+inline constexpr int kPreferences = 1401;
+inline constexpr int kResetLinkStatus = 1440;
+inline constexpr int kDeleteLinks = 1410;
+inline constexpr int kClearProject = 149;
+inline constexpr int kAbout = 1423;
+inline constexpr int kFaq = 1412;
+inline constexpr int kHomePage = 1413;
+inline constexpr int kLinkOpen = 160;
+inline constexpr int kLinkOpenSource = 178;
+inline constexpr int kLinkCopy = 175;
+inline constexpr int kLinkDelete = 174;
+inline constexpr int kLinkSelectAll = 170;
+inline constexpr int kAddressSend = 167;
+inline constexpr int kAddressOpenSource = 179;
+inline constexpr int kAddressCopy = 172;
+inline constexpr int kAddressDelete = 173;
+inline constexpr int kAddressSelectAll = 171;
+inline constexpr int kLoadProject = 1101;
+inline constexpr int kStart = 1255;
+inline constexpr int kCancel = 1262;
+}  // namespace cmd
+
+// The tabs, in order.
+enum Tab : int { kNameSearchTab = 0, kWebSearchTab = 1, kHarvestTab = 2, kDetailsTab = 3 };
+
+inline constexpr int kLinksViewWidth = 640;  // the left column's width at its narrowest
+inline constexpr int kAddressesMargin = 50;  // the addresses view needs this much more room
+
+class MainWindow : public QMainWindow, public platform::Shell, public app::RunWindow {
+    Q_OBJECT
+
+public:
+    // `desktop` is borrowed for the window's life. The settings file is `settings_path`, and
+    // every other file keeps its fixed name in the current directory.
+    MainWindow(platform::Desktop& desktop, std::string settings_path);
+    ~MainWindow() override;
+
+    // Start-up before the window shows: settings, engines, the project's name. Then show() and
+    // post_load() load the project once the window is on screen.
+    void start_up();
+    void post_load();
+
+    // Runs command `id` as if its menu item or button was used; unknown ids do nothing.
+    void dispatch(int id);
+
+    [[nodiscard]] app::Context& context() { return ctx_; }
+    [[nodiscard]] QAction* action(int id) const;
+    [[nodiscard]] QTabWidget* tabs() const { return tabs_; }
+    [[nodiscard]] QTableView* links_view() const { return links_view_; }
+    [[nodiscard]] QTableView* addresses_view() const { return addresses_view_; }
+    [[nodiscard]] ItemListModel* links_model() const { return links_model_; }
+    [[nodiscard]] ItemListModel* addresses_model() const { return addresses_model_; }
+    [[nodiscard]] QPushButton* start_button() const { return start_; }
+    [[nodiscard]] QPushButton* cancel_button() const { return cancel_; }
+    [[nodiscard]] QLabel* status_text() const { return status_text_; }
+    [[nodiscard]] QLabel* address_count() const { return address_count_; }
+    [[nodiscard]] HarvestPage* harvest_page() const { return harvest_page_; }
+    [[nodiscard]] DetailsPage* details_page() const { return details_page_; }
+    [[nodiscard]] StatusDialog* status_dialog() const { return status_dialog_; }
+    [[nodiscard]] const store::ItemRecord* current_item() const { return current_item_; }
+    [[nodiscard]] QMenu* context_menu(bool links) const;
+    // Counters and status-bar texts are painted at most ~30 times a second; paints what is
+    // waiting now (tests).
+    void flush_display();
+
+    // ---- Shell ----------------------------------------------------------------------------
+    void show_slot_status(int slot, std::string_view text) override;
+    void report_error(std::string_view message) override;
+    void refresh_status_counters() override;
+    void link_row_added(const store::ItemRecord& rec) override;
+    void link_row_changed(const store::ItemRecord& rec) override;
+    void link_row_removing(int row) override;
+    void link_row_removed(int row) override;
+    void address_row_added(const store::ItemRecord& rec) override;
+    void address_row_removing(int row) override;
+    void address_row_removed(int row) override;
+    void views_cleared() override;
+
+    // ---- RunWindow ------------------------------------------------------------------------
+    void enable_controls(bool running, bool views_enabled) override;
+    void busy_cursor(bool busy) override;
+    bool confirm(std::string_view question) override;
+    bool version_dialog_open() override { return false; }
+    void show_activity(std::string_view) override {}
+    void post_transfer_ended() override {}
+    void open_status_dialog() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void build_menus();
+    QAction* add_command(QMenu* menu, int id, const QString& text,
+                         const QKeySequence& shortcut = QKeySequence());
+    void build_views();
+    void build_tabs();
+    void build_status_bar();
+    void place_controls();
+    void update_enabling();
+    void set_window_title();
+
+    void load_project();
+    void exit_sequence();
+    void start_or_status();
+    void tab_changed(int index);
+    void commit_page(int tab);
+    void fill_page(int tab);
+    void row_event(bool links, int row, bool double_click);
+    void show_context_menu(bool links, const QPoint& at);
+
+    // The view the keyboard focus is in: 1 links, 2 addresses, 0 neither.
+    [[nodiscard]] int focused_view() const;
+    void copy_focused();
+    void open_focused(bool source);
+    void delete_selected(int which);
+    void select_all(int which);
+    void hand_to_browser(const std::string& url);
+    void paint_counters();
+
+    platform::Desktop& desktop_;
+    const std::string settings_path_;
+    app::Context ctx_{*this};
+    platform::qt::QtEventLoop loop_{ctx_.events()};
+    platform::qt::QtNetwork network_{ctx_.events()};
+    app::HarvestRun* run_ = nullptr;
+
+    std::map<int, QAction*> actions_;
+    QMenu* links_menu_ = nullptr;
+    QMenu* addresses_menu_ = nullptr;
+    QTabWidget* tabs_ = nullptr;
+    SearchPage* name_page_ = nullptr;
+    SearchPage* web_page_ = nullptr;
+    HarvestPage* harvest_page_ = nullptr;
+    DetailsPage* details_page_ = nullptr;
+    QTableView* links_view_ = nullptr;
+    QTableView* addresses_view_ = nullptr;
+    ItemListModel* links_model_ = nullptr;
+    ItemListModel* addresses_model_ = nullptr;
+    QWidget* banner_ = nullptr;
+    QPushButton* start_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+    QLabel* status_text_ = nullptr;
+    QLabel* address_count_ = nullptr;
+    QPointer<StatusDialog> status_dialog_;
+
+    int current_tab_ = kNameSearchTab;
+    const store::ItemRecord* current_item_ = nullptr;
+    int current_item_list_ = 0;  // 1 links, 2 addresses
+    bool running_ = false;
+    bool views_enabled_ = true;
+    bool paste_enabled_ = true;
+    bool ignore_row_events_ = false;
+    bool closing_ = false;
+
+    // Coalesced painting of the status line and the counters.
+    QTimer paint_timer_;
+    QString pending_status_;
+    bool status_pending_ = false;
+    bool counters_pending_ = false;
+};
+
+}  // namespace tarnvelox::ui
