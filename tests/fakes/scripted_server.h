@@ -1,0 +1,269 @@
+#pragma once
+
+// A scripted loopback HTTP server for end-to-end tests: one thread accepts on 127.0.0.1 at a
+// free port, one thread per connection answers from the routes it was given (canned pages,
+// redirects, errors, and misbehaviours such as never answering or resetting). Every wait is
+// bounded; stop() (or the destructor) joins every thread.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace tarnvelox::testing {
+
+// A scripted loopback HTTP server: one thread accepts, one thread per connection answers.
+
+struct Route {
+    enum class Kind { Canned, NeverAnswer, PartialStall, Reset, Huge, Garbage };
+    Kind kind = Kind::Canned;
+    int code = 200;
+    std::string reason = "OK";
+    std::string headers;  // extra header lines, each ending in "\r\n"
+    std::string body;
+    std::string type = "text/html";
+    std::chrono::milliseconds delay{0};  // before a canned answer is sent
+};
+
+// A socket listening on 127.0.0.1 at a free port, which goes to `port`; -1 on failure.
+inline int listen_on_loopback(int& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 64) != 0) {
+        ADD_FAILURE() << "cannot listen on 127.0.0.1";
+        ::close(fd);
+        return -1;
+    }
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
+class ScriptedServer {
+public:
+    ScriptedServer() { listen_fd_ = listen_on_loopback(port_); }
+
+    ~ScriptedServer() { stop(); }
+
+    void route(const std::string& path, Route r) {
+        std::lock_guard<std::mutex> g(mu_);
+        routes_[path] = std::move(r);
+    }
+
+    void start() { acceptor_ = std::thread([this] { accept_loop(); }); }
+
+    void stop() {
+        if (stopping_.exchange(true)) return;
+        if (acceptor_.joinable()) acceptor_.join();
+        std::vector<std::thread> workers;
+        {
+            std::lock_guard<std::mutex> g(mu_);
+            workers.swap(workers_);
+        }
+        for (auto& t : workers) t.join();
+        if (listen_fd_ >= 0) ::close(listen_fd_);
+        listen_fd_ = -1;
+    }
+
+    int port() const { return port_; }
+    std::string base() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+    // Requests received per path, and answers sent completely per path.
+    int requests(const std::string& path) {
+        std::lock_guard<std::mutex> g(mu_);
+        auto it = requested_.find(path);
+        return it == requested_.end() ? 0 : it->second;
+    }
+    std::map<std::string, int> requested() {
+        std::lock_guard<std::mutex> g(mu_);
+        return requested_;
+    }
+    int total_answered() const { return answered_.load(); }
+
+private:
+    void accept_loop() {
+        while (!stopping_.load()) {
+            pollfd p{listen_fd_, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0) continue;
+            const int fd = ::accept(listen_fd_, nullptr, nullptr);
+            if (fd < 0) continue;
+            std::lock_guard<std::mutex> g(mu_);
+            workers_.emplace_back([this, fd] { serve(fd); });
+        }
+    }
+
+    // Waits until the server stops, the peer closes, or `limit` passes.
+    void hold(int fd, std::chrono::milliseconds limit) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        char buf[512];
+        while (!stopping_.load() && std::chrono::steady_clock::now() < end) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 20) > 0) {
+                if (::recv(fd, buf, sizeof buf, 0) <= 0) return;
+            }
+        }
+    }
+
+    static bool send_all(int fd, const char* data, std::size_t size) {
+        std::size_t done = 0;
+        while (done < size) {
+            const ssize_t n = ::send(fd, data + done, size - done, MSG_NOSIGNAL);
+            if (n <= 0) return false;
+            done += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+    static std::string head(const Route& r, std::size_t length) {
+        std::ostringstream out;
+        out << "HTTP/1.0 " << r.code << ' ' << r.reason << "\r\n"
+            << "Content-Type: " << r.type << "\r\n"
+            << "Content-Length: " << length << "\r\n"
+            << r.headers << "Connection: close\r\n\r\n";
+        return out.str();
+    }
+
+    void serve(int fd) {
+        timeval tv{2, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        std::string req;
+        char buf[2048];
+        while (req.find("\r\n\r\n") == std::string::npos && req.size() < 16384) {
+            pollfd p{fd, POLLIN, 0};
+            if (stopping_.load()) break;
+            if (::poll(&p, 1, 20) <= 0) continue;
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) break;
+            req.append(buf, static_cast<std::size_t>(n));
+        }
+        std::string path;
+        {
+            std::istringstream line(req.substr(0, req.find("\r\n")));
+            std::string method;
+            line >> method >> path;
+        }
+        if (path.rfind("http://", 0) == 0) {  // absolute form: keep the path only
+            const auto slash = path.find('/', 7);
+            path = slash == std::string::npos ? "/" : path.substr(slash);
+        }
+        Route r;
+        bool known = false;
+        {
+            std::lock_guard<std::mutex> g(mu_);
+            ++requested_[path];
+            auto it = routes_.find(path);
+            if (it != routes_.end()) {
+                r = it->second;
+                known = true;
+            }
+        }
+        if (!known) {
+            r.code = 404;
+            r.reason = "Not Found";
+            r.body = "<html><body>missing</body></html>";
+        }
+        switch (r.kind) {
+            case Route::Kind::Canned: {
+                if (r.delay.count() > 0) hold(fd, r.delay);
+                const std::string all = head(r, r.body.size()) + r.body;
+                if (send_all(fd, all.data(), all.size())) ++answered_;
+                break;
+            }
+            case Route::Kind::NeverAnswer:
+                hold(fd, std::chrono::seconds(20));
+                break;
+            case Route::Kind::PartialStall: {
+                const std::string all = head(r, 1000) + std::string(1000, 'x');
+                send_all(fd, all.data(), 100);
+                hold(fd, std::chrono::seconds(20));
+                break;
+            }
+            case Route::Kind::Reset: {
+                linger l{1, 0};
+                ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+                break;
+            }
+            case Route::Kind::Huge: {
+                const std::size_t size = std::size_t{5} << 20;
+                const std::string h = head(r, size);
+                std::string chunk = "<html><body><p>";
+                chunk.resize(64 * 1024, 'a');
+                if (!send_all(fd, h.data(), h.size())) break;
+                std::size_t sent = 0;
+                while (sent < size && !stopping_.load()) {
+                    const std::size_t n = std::min(chunk.size(), size - sent);
+                    if (!send_all(fd, chunk.data(), n)) break;
+                    sent += n;
+                }
+                break;
+            }
+            case Route::Kind::Garbage: {
+                std::string junk = "\x01\x02\xff\xfe NOT HTTP AT ALL \x00\x7f";
+                junk.append(300, '\xee');
+                send_all(fd, junk.data(), junk.size());
+                break;
+            }
+        }
+        ::close(fd);
+    }
+
+    int listen_fd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::atomic<int> answered_{0};
+    std::thread acceptor_;
+    std::mutex mu_;
+    std::vector<std::thread> workers_;
+    std::map<std::string, Route> routes_;
+    std::map<std::string, int> requested_;
+};
+
+inline Route page(const std::string& body) {
+    Route r;
+    r.body = "<html><head><title>t</title></head><body>" + body + "</body></html>";
+    return r;
+}
+
+inline Route status(int code, const std::string& reason) {
+    Route r;
+    r.code = code;
+    r.reason = reason;
+    r.body = "<html><body>error " + std::to_string(code) +
+             " <a href=\"mailto:hidden" + std::to_string(code) + "@err.example.com\">x</a></body></html>";
+    return r;
+}
+
+inline Route redirect(int code, const std::string& location) {
+    Route r;
+    r.code = code;
+    r.reason = "Moved";
+    r.headers = "Location: " + location + "\r\n";
+    r.body = "<html><body>moved</body></html>";
+    return r;
+}
+
+inline Route behaviour(Route::Kind k) {
+    Route r;
+    r.kind = k;
+    return r;
+}
+
+
+}  // namespace tarnvelox::testing
