@@ -91,4 +91,31 @@ const QIcon& row_icon(int index) {
     return icons[static_cast<std::size_t>(index)];
 }
 
+QIcon program_icon() {
+    QIcon icon;
+    for (int size : {16, 32, 64}) {
+        QPixmap pix(size, size);
+        pix.fill(Qt::transparent);
+        QPainter p(&pix);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.scale(size / 64.0, size / 64.0);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0x1d, 0x4f, 0x91));
+        p.drawRoundedRect(QRectF(4, 4, 56, 56), 10, 10);
+        p.setPen(QPen(QColor(0x0f, 0x2c, 0x52), 2));
+        p.setBrush(QColor(0xfd, 0xf3, 0xc8));
+        p.drawRoundedRect(QRectF(12, 18, 40, 28), 3, 3);
+        p.setPen(QPen(QColor(0x0f, 0x2c, 0x52), 2.5));
+        p.drawPolyline(QPolygonF({QPointF(12, 20), QPointF(32, 34), QPointF(52, 20)}));
+        p.setPen(QPen(Qt::white, 2));
+        p.setBrush(QColor(0x2e, 0x9e, 0x44));
+        p.drawEllipse(QPointF(48, 44), 9, 9);
+        p.setPen(QPen(Qt::white, 2.5));
+        p.drawPolyline(QPolygonF({QPointF(44, 44), QPointF(47, 47), QPointF(52, 41)}));
+        p.end();
+        icon.addPixmap(pix);
+    }
+    return icon;
+}
+
 }  // namespace tarnvelox::ui

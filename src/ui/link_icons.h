@@ -14,4 +14,7 @@ inline constexpr int kRowIcons = 6;
 // QGuiApplication.
 [[nodiscard]] const QIcon& row_icon(int index);
 
+// The program's own icon (an envelope on a blue tile with a green tick), for the window.
+[[nodiscard]] QIcon program_icon();
+
 }  // namespace tarnvelox::ui

@@ -21,6 +21,7 @@
 #include "search/engines.h"
 #include "ui/dialogs.h"
 #include "ui/item_models.h"
+#include "ui/link_icons.h"
 #include "ui/tab_pages.h"
 
 namespace tarnvelox::ui {
@@ -84,6 +85,7 @@ void MainWindow::start_up() {
     ctx_.search.crawl_scope = ctx_.settings.start2;
     desktop_.busy_cursor(false);
     build_tabs();
+    setWindowIcon(program_icon());
     paste_enabled_ = desktop_.clipboard_has_text();
     cancel_->setText("Cancel");
     enable_controls(false, ctx_.settings.maxlist != 0);
@@ -239,6 +241,7 @@ void MainWindow::build_views() {
         view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
         view->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
         view->horizontalHeader()->setHighlightSections(false);
+        view->horizontalHeader()->setStretchLastSection(true);
         view->setContextMenuPolicy(Qt::CustomContextMenu);
     };
     setup(links_view_, links_model_, ctx_.lists.links, ItemListModel::Kind::Links, "Links");
