@@ -1,5 +1,7 @@
 #include "ui/item_models.h"
 
+#include <algorithm>
+
 #include "platform/qt/qt_text.h"
 #include "ui/link_icons.h"
 
@@ -7,7 +9,16 @@ namespace tarnvelox::ui {
 
 namespace {
 
-constexpr int kRepaintMs = 33;  // changed rows repaint at most about 30 times a second
+// New rows and changed rows reach the view at most about 30 times a second: a harvest turns
+// the event loop thousands of times a second, and a view repainted at every turn would take
+// most of the time the fetches need.
+constexpr int kBatchMs = 33;
+// Appending rows makes a view lay itself out and repaint: new rows come in batches of at most
+// ten a second.
+constexpr int kInsertMs = 100;
+// Changed rows are repainted one by one (a view repaints only those on screen) up to this many
+// per batch; beyond it the whole view is repainted once.
+constexpr std::size_t kMaxChangedRows = 256;
 
 QString text_of(const std::optional<std::string>& text) {
     return text ? platform::qt::to_qstring(*text) : QString();
@@ -19,11 +30,11 @@ ItemListModel::ItemListModel(const store::ItemList& list, Kind kind,
                              const harvest::SearchTexts& search, QObject* parent)
     : QAbstractTableModel(parent), list_(list), kind_(kind), search_(search) {
     insert_timer_.setSingleShot(true);
-    insert_timer_.setInterval(0);  // the next turn of the event loop
+    insert_timer_.setInterval(kInsertMs);
     connect(&insert_timer_, &QTimer::timeout, this, &ItemListModel::flush);
     repaint_timer_.setSingleShot(true);
-    repaint_timer_.setInterval(kRepaintMs);
-    connect(&repaint_timer_, &QTimer::timeout, this, &ItemListModel::repaint_all);
+    repaint_timer_.setInterval(kBatchMs);
+    connect(&repaint_timer_, &QTimer::timeout, this, &ItemListModel::repaint_changed);
 }
 
 int ItemListModel::rowCount(const QModelIndex& parent) const {
@@ -35,9 +46,22 @@ int ItemListModel::columnCount(const QModelIndex& parent) const {
     return kind_ == Kind::Links ? 3 : 2;
 }
 
+int ItemListModel::list_row(int row) const {
+    if (row < 0 || row >= shown_) return -1;
+    // Rows removed since the last batch still show (empty) until it: skip them.
+    int before = 0;
+    for (int gone : removed_) {
+        if (gone == row) return -1;
+        if (gone > row) break;
+        ++before;
+    }
+    const int at = row - before;
+    return at < list_.size() ? at : -1;
+}
+
 store::ItemRecord* ItemListModel::record(int row) const {
-    if (row < 0 || row >= shown_ || row >= list_.size()) return nullptr;
-    return &list_.at(row);
+    const int at = list_row(row);
+    return at < 0 ? nullptr : &list_.at(at);
 }
 
 QVariant ItemListModel::data(const QModelIndex& index, int role) const {
@@ -82,6 +106,22 @@ void ItemListModel::row_added() {
 
 void ItemListModel::flush() {
     insert_timer_.stop();
+    if (!removed_.empty()) {
+        // The rows removed since the last batch leave in one layout change; selections and
+        // other persistent indexes move with their rows.
+        Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+        const QModelIndexList before = persistentIndexList();
+        QModelIndexList after;
+        after.reserve(before.size());
+        for (const QModelIndex& at : before) {
+            const int moved = list_row(at.row());
+            after.push_back(moved < 0 ? QModelIndex() : createIndex(moved, at.column()));
+        }
+        shown_ -= static_cast<int>(removed_.size());
+        removed_.clear();
+        changePersistentIndexList(before, after);
+        Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    }
     // Never more rows than the list holds: a row is read straight from its record.
     const int target = std::min(known_, static_cast<int>(list_.size()));
     if (target <= shown_) return;
@@ -90,33 +130,59 @@ void ItemListModel::flush() {
     endInsertRows();
 }
 
-void ItemListModel::row_changed() {
+void ItemListModel::row_changed(const store::ItemRecord& rec) {
+    if (changed_.size() <= kMaxChangedRows) changed_.push_back(&rec);
     if (!repaint_timer_.isActive()) repaint_timer_.start();
 }
 
+void ItemListModel::repaint_changed() {
+    if (changed_.size() > kMaxChangedRows) {
+        repaint_all();
+        return;
+    }
+    // A record's title and state show in column 0 (its icon and, in title mode, its title).
+    for (const store::ItemRecord* rec : changed_) {
+        const int at = list_.index_of(*rec);
+        // Its view row: past the removed rows that still show before it.
+        int row = at;
+        for (auto it = removed_.begin(); it != removed_.end() && *it <= row; ++it) ++row;
+        if (at >= 0 && row < shown_) {
+            const QModelIndex at = index(row, 0);
+            Q_EMIT dataChanged(at, at, {Qt::DisplayRole, Qt::DecorationRole});
+        }
+    }
+    changed_.clear();
+}
+
 void ItemListModel::repaint_all() {
+    changed_.clear();
     if (shown_ == 0) return;
     Q_EMIT dataChanged(index(0, 0), index(shown_ - 1, columnCount() - 1),
                        {Qt::DisplayRole, Qt::DecorationRole});
 }
 
 void ItemListModel::row_removing(int row) {
-    flush();  // the record is still in the list: pending rows can still be read
-    removing_ = row >= 0 && row < shown_;
-    if (removing_) beginRemoveRows(QModelIndex(), row, row);
+    if (row < 0 || row >= list_.size()) return;
+    // A changed record that leaves must not be looked for after it is freed.
+    const store::ItemRecord* leaving = &list_.at(row);
+    changed_.erase(std::remove(changed_.begin(), changed_.end(), leaving), changed_.end());
+    // The view row that shows list row `row`: past the rows already removed before it.
+    int view_row = row;
+    auto it = removed_.begin();
+    for (; it != removed_.end() && *it <= view_row; ++it) ++view_row;
+    if (view_row < shown_) {
+        removed_.insert(it, view_row);  // shown: it leaves with the next batch
+        if (!insert_timer_.isActive()) insert_timer_.start();
+    }
+    if (known_ > 0) --known_;
 }
 
-void ItemListModel::row_removed(int row) {
-    if (removing_) {
-        --shown_;
-        endRemoveRows();
-    }
-    removing_ = false;
-    if (row >= 0 && known_ > 0) --known_;
-}
+void ItemListModel::row_removed(int /*row*/) {}
 
 void ItemListModel::cleared() {
     insert_timer_.stop();
+    removed_.clear();
+    changed_.clear();
     beginResetModel();
     shown_ = 0;
     known_ = 0;

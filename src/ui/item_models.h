@@ -3,12 +3,15 @@
 // ItemListModel: a list view's model over one in-memory list (links or addresses). Row i is
 // the list's record at position i; texts and icons are read from the record when the view asks,
 // so a view of 100,000 rows costs only the rows on screen. The model follows the list through
-// the shell's notices: rows reported added are shown in one batch per event-loop turn; a row
-// about to be removed is announced while its record is alive; changed rows are repainted at
-// most about 30 times a second. The list and the search texts are borrowed for the model's life.
+// the shell's notices, in batches of at most ten a second: rows reported added are appended,
+// and rows whose records left (trimming, deletes) go in one layout change, their persistent
+// indexes (selections) moved; until then a removed row shows empty and its record is never
+// read. Changed rows are repainted at most about 30 times a second, each on its own so that a
+// view repaints only those on screen. The list and the search texts are borrowed for the model's life.
 
 #include <QAbstractTableModel>
 #include <QTimer>
+#include <vector>
 
 #include "harvest/harvest_state.h"
 #include "store/item_list.h"
@@ -30,16 +33,18 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
-    // The record shown in `row`, or null.
+    // The record shown in `row`, or null (also for a row removed since the last batch, which
+    // shows empty until it).
     [[nodiscard]] store::ItemRecord* record(int row) const;
 
     // Notices from the shell.
     void row_added();
-    void row_changed();
+    void row_changed(const store::ItemRecord& rec);
     void row_removing(int row);
     void row_removed(int row);
     void cleared();
-    // Shows every row reported so far now (tests, and before the selection is read).
+    // Applies every removal and shows every row reported so far, now (before a selection is
+    // read or set, and in tests).
     void flush();
 
     // Column 0 of the links view: titles (false, the start) or file names (true).
@@ -47,6 +52,9 @@ public:
     [[nodiscard]] bool file_names() const { return file_names_; }
 
 private:
+    // The list position of view row `row`, or -1 for a row removed since the last batch.
+    [[nodiscard]] int list_row(int row) const;
+    void repaint_changed();
     void repaint_all();
 
     const store::ItemList& list_;
@@ -54,8 +62,9 @@ private:
     const harvest::SearchTexts& search_;
     int shown_ = 0;   // rows the view knows
     int known_ = 0;   // rows the core reported
-    bool removing_ = false;
+    std::vector<int> removed_;  // view rows whose records left since the last batch, ascending
     bool file_names_ = false;
+    std::vector<const store::ItemRecord*> changed_;  // rows to repaint; borrowed from the list
     QTimer insert_timer_;
     QTimer repaint_timer_;
 };

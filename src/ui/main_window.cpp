@@ -564,6 +564,7 @@ void MainWindow::delete_selected(int which) {
     ignore_row_events_ = true;
     (void)app::delete_selected_rows(
         ctx_, which == 1 ? store::TreeFile::Links : store::TreeFile::Addresses, rows);
+    model->flush();  // the rows that went leave the view before the selection is set
     // What could not go (a link a connection is fetching) stays selected.
     view->clearSelection();
     for (int32_t row : rows) {
@@ -633,7 +634,7 @@ void MainWindow::paint_counters() {
 
 void MainWindow::link_row_added(const store::ItemRecord&) { links_model_->row_added(); }
 void MainWindow::link_row_changed(const store::ItemRecord& rec) {
-    links_model_->row_changed();
+    links_model_->row_changed(rec);
     if (&rec == current_item_ && tabs_ != nullptr && tabs_->currentIndex() == kDetailsTab) {
         details_page_->show_record(current_item_);
     }

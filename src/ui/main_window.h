@@ -24,6 +24,7 @@
 #include "platform/qt/qt_event_loop.h"
 #include "platform/qt/qt_network.h"
 #include "platform/shell.h"
+#include "ui/dialogs.h"
 
 class QAction;
 class QLabel;
@@ -38,7 +39,6 @@ class DetailsPage;
 class HarvestPage;
 class ItemListModel;
 class SearchPage;
-class StatusDialog;
 
 // Command ids of the menus, context menus and buttons.
 namespace cmd {

@@ -1,0 +1,416 @@
+// The desktop program under load, offscreen, side by side with the headless run of the same
+// core in the same process:
+//   - a whole harvest of a generated site (the crawl benchmark's shape: 5,000 pages of about
+//     10 KB, two addresses each) served from memory by a loopback server of this program's own;
+//     pages per second for the headless context and for the window, the window's longest gap
+//     between two turns of its event loop, and how often it painted the status line;
+//   - opening a project of 1,000,000 links, with the display maximum at its default (2,500)
+//     and at 1,000,000 (every link in memory and in the view);
+//   - scrolling a view of 100,000 rows against one of 1,000 rows.
+// Run: build/bench/window_bench (QT_QPA_PLATFORM=offscreen unless set).
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTableView>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/context.h"
+#include "platform/qt/qt_event_loop.h"
+#include "platform/qt/qt_network.h"
+#include "platform/shell.h"
+#include "store/store.h"
+#include "ui/item_models.h"
+#include "ui/main_window.h"
+#include "ui/tab_pages.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace tarnvelox;
+
+constexpr int kPages = 5000;
+constexpr int kServerThreads = 4;
+
+// The crawl benchmark's site: page p links home, to its eight children, to twelve pages spread
+// over the site, and names two addresses in about 10 KB of text.
+std::vector<std::string> make_site(int pages) {
+    const std::string filler =
+        "Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod tempor "
+        "incididunt ut labore et dolore magna aliqua. Ut enim ad minim veniam, quis nostrud "
+        "exercitation ullamco laboris nisi ut aliquip ex ea commodo consequat. ";
+    std::vector<std::string> site;
+    for (int p = 0; p < pages; ++p) {
+        std::string f = "<html><head><title>Page " + std::to_string(p) +
+                        " of the benchmark site</title></head><body>\n<h1>Page " +
+                        std::to_string(p) + "</h1>\n<p><a href=\"p0.html\">Home</a></p>\n";
+        for (int c = 1; c <= 8; ++c) {
+            const int child = p * 8 + c;
+            if (child < pages) {
+                f += "<p><a href=\"p" + std::to_string(child) + ".html\">Child page " +
+                     std::to_string(child) + "</a></p>\n";
+            }
+        }
+        for (int k = 1; k <= 12; ++k) {
+            const long other = (static_cast<long>(p) * 7919 + k * 104729L) % pages;
+            f += "<li><a href=\"/p" + std::to_string(other) + ".html\">See also " +
+                 std::to_string(other) + "</a></li>\n";
+        }
+        f += "<p>Write to <a href=\"mailto:staff" + std::to_string(p) + "@bench.example\">staff" +
+             std::to_string(p) + "@bench.example</a> or sales" + std::to_string(p) +
+             "@bench.example.</p>\n";
+        for (std::size_t size = 1200; size < 10000; size += filler.size() + 8) {
+            f += "<p>" + filler + "</p>\n";
+        }
+        f += "</body></html>\n";
+        site.push_back(std::move(f));
+    }
+    return site;
+}
+
+// Serves the site from memory on 127.0.0.1: one acceptor, a few workers, one request per
+// connection, closed after the answer.
+class SiteServer {
+public:
+    explicit SiteServer(const std::vector<std::string>& pages) : pages_(pages) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(fd_, 256) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+            std::abort();
+        }
+        port_ = ntohs(a.sin_port);
+        acceptor_ = std::thread([this] { accept_loop(); });
+        for (int i = 0; i < kServerThreads; ++i) workers_.emplace_back([this] { work(); });
+    }
+    ~SiteServer() {
+        stop_ = true;
+        ::shutdown(fd_, SHUT_RDWR);
+        ::close(fd_);
+        cv_.notify_all();
+        acceptor_.join();
+        for (auto& t : workers_) t.join();
+    }
+    std::string url(int page) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + "/p" + std::to_string(page) + ".html";
+    }
+
+private:
+    void accept_loop() {
+        while (!stop_) {
+            const int c = ::accept(fd_, nullptr, nullptr);
+            if (c < 0) continue;
+            std::lock_guard<std::mutex> g(mu_);
+            queue_.push_back(c);
+            cv_.notify_one();
+        }
+    }
+    void work() {
+        for (;;) {
+            int c = -1;
+            {
+                std::unique_lock<std::mutex> g(mu_);
+                cv_.wait(g, [this] { return stop_ || !queue_.empty(); });
+                if (queue_.empty()) return;
+                c = queue_.front();
+                queue_.pop_front();
+            }
+            answer(c);
+            ::close(c);
+        }
+    }
+    void answer(int c) {
+        std::string request;
+        char buf[2048];
+        while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536) {
+            const ssize_t n = ::recv(c, buf, sizeof buf, 0);
+            if (n <= 0) return;
+            request.append(buf, static_cast<std::size_t>(n));
+        }
+        const std::size_t p = request.find("/p");
+        const int page = p == std::string::npos ? -1 : std::atoi(request.c_str() + p + 2);
+        std::string out;
+        if (page >= 0 && page < static_cast<int>(pages_.size())) {
+            const std::string& body = pages_[static_cast<std::size_t>(page)];
+            out = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                  std::to_string(body.size()) + "\r\n\r\n" + body;
+        } else {
+            out = "HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\nnone";
+        }
+        for (std::size_t sent = 0; sent < out.size();) {
+            const ssize_t n = ::send(c, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0) return;
+            sent += static_cast<std::size_t>(n);
+        }
+    }
+
+    const std::vector<std::string>& pages_;
+    int fd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread acceptor_;
+    std::vector<std::thread> workers_;
+    std::mutex mu_;
+    std::condition_variable cv_;
+    std::deque<int> queue_;
+};
+
+const std::vector<std::string>& site() {
+    static const std::vector<std::string> pages = make_site(kPages);
+    return pages;
+}
+
+SiteServer& server() {
+    static SiteServer s(site());
+    return s;
+}
+
+// A fresh working folder per run, entered for the run and removed after it.
+class WorkFolder {
+public:
+    WorkFolder() : old_(fs::current_path()) {
+        char pattern[] = "/tmp/tarnv-wbench-XXXXXX";
+        path_ = ::mkdtemp(pattern);
+        fs::current_path(path_);
+    }
+    ~WorkFolder() {
+        fs::current_path(old_);
+        fs::remove_all(path_);
+    }
+
+private:
+    fs::path old_;
+    std::string path_;
+};
+
+void run_until_idle(app::HarvestRun& run) {
+    while (run.running()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+}
+
+void BM_HeadlessHarvest(benchmark::State& state) {
+    SiteServer& srv = server();
+    int32_t visited = 0;
+    for (auto _ : state) {
+        WorkFolder folder;
+        platform::NullShell shell;
+        app::Context ctx(shell);
+        ctx.settings.packcount = 20;
+        store::set_project_path(ctx.store, ctx.project_path());
+        platform::qt::QtEventLoop loop(ctx.events());
+        platform::qt::QtNetwork network(ctx.events());
+        app::NullRunWindow window;
+        app::HarvestRun& run = ctx.attach(loop, network, window);
+        ctx.search.starting_url = srv.url(0);
+        ctx.search.crawl_scope = harvest::kScopeServer;
+        if (run.start_harvest(harvest::kHarvest) != 1) std::abort();
+        run_until_idle(run);
+        visited = ctx.run.visited_links;
+    }
+    state.counters["pages"] = visited;
+    state.counters["pages_per_s"] =
+        benchmark::Counter(static_cast<double>(visited) * state.iterations(),
+                           benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_HeadlessHarvest)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+class NoDesktop final : public platform::Desktop {
+public:
+    void message_box(std::string_view, std::string_view, platform::MessageIcon) override {}
+    bool confirm(std::string_view, std::string_view) override { return false; }
+    std::optional<std::string> open_file_dialog(std::string_view, std::string_view,
+                                                std::string_view) override {
+        return {};
+    }
+    std::optional<std::string> save_file_dialog(std::string_view, std::string_view,
+                                                std::string_view) override {
+        return {};
+    }
+    bool set_clipboard_text(std::string_view) override { return true; }
+    bool clipboard_has_text() override { return false; }
+    void busy_cursor(bool) override {}
+    bool open_url(std::string_view) override { return true; }
+    bool start_program(std::string_view, const std::vector<std::string>&) override { return true; }
+};
+
+// Counts the paints of one widget.
+class PaintCounter : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+    int paints = 0;
+};
+
+void BM_WindowHarvest(benchmark::State& state) {
+    SiteServer& srv = server();
+    int32_t visited = 0;
+    qint64 longest_gap_ms = 0;
+    double paints_per_s = 0;
+    for (auto _ : state) {
+        WorkFolder folder;
+        NoDesktop desktop;
+        ui::MainWindow window(desktop, "tarnv.ini");
+        window.start_up();
+        window.context().settings.packcount = 20;
+        if (const char* m = std::getenv("BENCH_MAXLIST")) window.context().settings.maxlist = std::atoi(m);
+        window.show();
+        window.dispatch(ui::cmd::kLoadProject);
+        window.tabs()->setCurrentIndex(ui::kHarvestTab);
+        window.harvest_page()->url_field()->setText(QString::fromStdString(srv.url(0)));
+        window.harvest_page()->scope_button(harvest::kScopeServer)->setChecked(true);
+        if (std::getenv("X_NOVIEWS")) { window.links_view()->setUpdatesEnabled(false); window.addresses_view()->setUpdatesEnabled(false); }
+        if (std::getenv("X_NOSTATUS")) window.statusBar()->setUpdatesEnabled(false);
+        if (std::getenv("X_NOWINDOW")) window.setUpdatesEnabled(false);
+        PaintCounter counter;
+        window.status_text()->installEventFilter(&counter);
+
+        // A 1 ms heartbeat: the longest time between two of its beats is the longest stretch
+        // the event loop was kept from its turn.
+        QElapsedTimer beat_clock;
+        qint64 last_beat = 0;
+        qint64 gap = 0;
+        QTimer heartbeat;
+        heartbeat.setInterval(1);
+        QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+            const qint64 now = beat_clock.elapsed();
+            gap = std::max(gap, now - last_beat);
+            last_beat = now;
+        });
+        QElapsedTimer run_clock;
+        run_clock.start();
+        beat_clock.start();
+        heartbeat.start();
+        window.start_button()->click();
+        run_until_idle(*window.context().harvest_run());
+        heartbeat.stop();
+        const double secs = run_clock.elapsed() / 1000.0;
+        visited = window.context().run.visited_links;
+        longest_gap_ms = std::max(longest_gap_ms, gap);
+        paints_per_s = secs > 0 ? counter.paints / secs : 0;
+        window.close();
+    }
+    state.counters["pages"] = visited;
+    state.counters["pages_per_s"] =
+        benchmark::Counter(static_cast<double>(visited) * state.iterations(),
+                           benchmark::Counter::kIsRate);
+    state.counters["longest_gap_ms"] = static_cast<double>(longest_gap_ms);
+    state.counters["status_paints_per_s"] = paints_per_s;
+}
+BENCHMARK(BM_WindowHarvest)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// A project of `links` links (and no addresses) in the current folder.
+void write_project(int links) {
+    store::Store st;
+    store::set_project_path(st, "default.tvp");
+    if (!store::open_store(st)) std::abort();
+    store::ItemRecord rec;
+    rec.kind = store::KIND_PAGE;
+    rec.title = "A page of the large project";
+    rec.source = "http://large.example/";
+    for (int i = 0; i < links; ++i) {
+        rec.url = "http://large.example/d" + std::to_string(i % 97) + "/page" +
+                  std::to_string(i) + ".html";
+        if (store::tree_insert(st, store::TreeFile::Links, rec) < 0) std::abort();
+    }
+    store::close_store(st);
+    std::ofstream("default.tvp") << "OWNER=Tarnvelox 100\nSTART=2\n";
+}
+
+// Opening the project: from the load command to a window that answers (the views filled).
+void BM_OpenMillionLinkProject(benchmark::State& state) {
+    const int maxlist = static_cast<int>(state.range(0));
+    WorkFolder folder;
+    write_project(1'000'000);
+    std::ofstream("tarnv.ini") << "maxlist=" << maxlist << "\n";
+    int rows = 0;
+    for (auto _ : state) {
+        NoDesktop desktop;
+        ui::MainWindow window(desktop, "tarnv.ini");
+        window.start_up();
+        window.show();
+        window.dispatch(ui::cmd::kLoadProject);
+        QApplication::processEvents();
+        rows = window.links_model()->rowCount();
+        state.PauseTiming();
+        window.close();
+        state.ResumeTiming();
+    }
+    state.counters["rows"] = rows;
+}
+BENCHMARK(BM_OpenMillionLinkProject)
+    ->Arg(2500)
+    ->Arg(1'000'000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(2);
+
+// Scrolling: one page down and a repaint of the view, in a view of N rows.
+void BM_ScrollView(benchmark::State& state) {
+    const int rows = static_cast<int>(state.range(0));
+    store::ItemList list;
+    for (int i = 0; i < rows; ++i) {
+        store::RecordPtr rec = store::clear_record();
+        rec->url = "http://scroll.example/page" + std::to_string(i) + ".html";
+        rec->title = "Row " + std::to_string(i);
+        rec->source = "http://scroll.example/";
+        rec->kind = store::KIND_PAGE;
+        list.append(std::move(rec));
+    }
+    harvest::SearchTexts search;
+    ui::ItemListModel model(list, ui::ItemListModel::Kind::Links, search);
+    for (int i = 0; i < rows; ++i) model.row_added();
+    model.flush();
+    QTableView view;
+    view.setModel(&model);
+    view.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view.resize(640, 400);
+    view.show();
+    QApplication::processEvents();
+    QScrollBar* bar = view.verticalScrollBar();
+    int at = 0;
+    for (auto _ : state) {
+        at = (at + bar->pageStep()) % std::max(1, bar->maximum());
+        bar->setValue(at);
+        view.viewport()->repaint();
+    }
+}
+BENCHMARK(BM_ScrollView)->Arg(1000)->Arg(100'000)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
