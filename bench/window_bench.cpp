@@ -24,7 +24,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
-#include <QStatusBar>
 #include <QTableView>
 #include <QThread>
 #include <QTimer>
@@ -280,15 +279,11 @@ void BM_WindowHarvest(benchmark::State& state) {
         ui::MainWindow window(desktop, "tarnv.ini");
         window.start_up();
         window.context().settings.packcount = 20;
-        if (const char* m = std::getenv("BENCH_MAXLIST")) window.context().settings.maxlist = std::atoi(m);
         window.show();
         window.dispatch(ui::cmd::kLoadProject);
         window.tabs()->setCurrentIndex(ui::kHarvestTab);
         window.harvest_page()->url_field()->setText(QString::fromStdString(srv.url(0)));
         window.harvest_page()->scope_button(harvest::kScopeServer)->setChecked(true);
-        if (std::getenv("X_NOVIEWS")) { window.links_view()->setUpdatesEnabled(false); window.addresses_view()->setUpdatesEnabled(false); }
-        if (std::getenv("X_NOSTATUS")) window.statusBar()->setUpdatesEnabled(false);
-        if (std::getenv("X_NOWINDOW")) window.setUpdatesEnabled(false);
         PaintCounter counter;
         window.status_text()->installEventFilter(&counter);
 
