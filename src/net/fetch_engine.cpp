@@ -140,7 +140,7 @@ int FetchEngine::drive_slot(int slot) {
     if (env_.slots.nesting > kMaxNesting || run.stop_requested != 0) return 1;
     Slot& s = slot_at(slot);
     if (!has_socket(s) && s.state != SlotState::Idle) {
-        s.state = SlotState::Idle;
+        enter_state(s, SlotState::Idle);
         return 1;
     }
     NestingGuard guard(env_.slots.nesting);
@@ -158,8 +158,8 @@ int FetchEngine::drive_slot(int slot) {
         case SlotState::Receiving:
             if (run.harvest_running != 0) receive(slot);
             break;
-        case SlotState::Finishing:
-        default:
+        case SlotState::LookingUp:  // the look-up completion drives it on
+        case SlotState::Finishing:  // the response is being handled
             break;
     }
     return 1;
@@ -182,7 +182,7 @@ void FetchEngine::drive_idle(int slot) {
         status(slot, "Unable to get socket (waiting)");
         return;
     }
-    s.state = SlotState::Finishing;
+    enter_state(s, SlotState::LookingUp);
     start_lookup(slot);
 }
 
@@ -196,12 +196,12 @@ void FetchEngine::start_lookup(int slot) {
     status(slot, (options_.proxy.empty() ? "Contacting " : "Contacting Proxy -> ") + host);
     if (digits_and_dots(host)) {
         s.address = host.substr(0, kMaxAddressText);
-        s.state = SlotState::Connecting;
+        enter_state(s, SlotState::Connecting);
         drive_slot(slot);
         return;
     }
     if (!network_.lookup(kLookupEventIds[static_cast<std::size_t>(slot)], host)) {
-        s.state = SlotState::Idle;
+        enter_state(s, SlotState::Idle);
     }
 }
 
@@ -212,7 +212,7 @@ void FetchEngine::connect(int slot) {
     const std::string address = canonical_address(s.address);
     if (address.empty()) {
         status(slot, "Address translation error");
-        s.state = SlotState::Idle;
+        enter_state(s, SlotState::Idle);
         return;
     }
     const int port = connect_port(url, options_);
@@ -224,7 +224,7 @@ void FetchEngine::connect(int slot) {
         return;
     }
     status(slot, "Connect Failed (" + std::string(url) + ")");
-    s.state = SlotState::Idle;
+    enter_state(s, SlotState::Idle);
     if (item != nullptr) item->status &= ~store::STATUS_TIMEOUT;
     fail_item(env_, slot);
     post_drive(slot);  // the next link need not wait for the tick
@@ -245,7 +245,7 @@ void FetchEngine::send_request(int slot) {
     Slot& s = slot_at(slot);
     store::ItemRecord* item = s.item.item;
     if (item == nullptr) {
-        s.state = SlotState::Idle;
+        enter_state(s, SlotState::Idle);
         return;
     }
     Expansion expanded = expand_request_url(*item, person_name_, options_);
@@ -261,7 +261,7 @@ void FetchEngine::send_request(int slot) {
     const int sent = network_.send(s.socket, request, error);
     if (sent < 0) {
         status(slot, "Request send Failed (" + std::to_string(sent) + ")");
-        s.state = SlotState::Idle;
+        enter_state(s, SlotState::Idle);
         return;
     }
     if ((item->status & store::STATUS_MOVED) != 0) {
@@ -306,7 +306,7 @@ void FetchEngine::receive(int slot) {
         if (s.received > 0) {
             complete_response(env_, slot);
         } else {
-            s.state = SlotState::Idle;
+            enter_state(s, SlotState::Idle);
         }
         after_response(slot);
         return;
@@ -337,7 +337,7 @@ void FetchEngine::end_of_response(int slot) {
         status(slot, "Transferred " + std::to_string(s.received) + " Bytes");
         complete_response(env_, slot);
     } else {
-        s.state = SlotState::Idle;
+        enter_state(s, SlotState::Idle);
     }
     after_response(slot);
 }
@@ -368,7 +368,7 @@ void FetchEngine::on_lookup_done(int event_id, int error, std::string_view addre
     if (slot < 0 || slot >= packcount_) return;
     Slot& s = slot_at(slot);
     // A look-up whose fetch was already given up (abort tick, stop) finds the slot elsewhere.
-    if (s.state != SlotState::Finishing) return;
+    if (s.state != SlotState::LookingUp) return;
     if (error != 0) {
         status(slot, "Host Not Found");
         if (s.item.item != nullptr) s.item.item->status |= store::STATUS_HOST_NOT_FOUND;
@@ -376,7 +376,7 @@ void FetchEngine::on_lookup_done(int event_id, int error, std::string_view addre
         return;
     }
     s.address = std::string(address.substr(0, kMaxAddressText));
-    s.state = SlotState::Connecting;
+    enter_state(s, SlotState::Connecting);
     drive_slot(slot);
 }
 
@@ -396,12 +396,12 @@ void FetchEngine::on_connect_done(int socket, int error) {
         } else {
             status(slot, "Winsock Error " + std::to_string(error) + " (1499)");
         }
-        s.state = SlotState::Idle;
+        enter_state(s, SlotState::Idle);
         post_drive(slot);  // the next link need not wait for the tick
         return;
     }
     if (s.state == SlotState::Sending) return;
-    s.state = SlotState::Sending;
+    enter_state(s, SlotState::Sending);
     drive_slot(slot);
 }
 
@@ -410,13 +410,16 @@ void FetchEngine::on_data_ready(int socket, int error) {
     if (slot < 0) return;
     Slot& s = slot_at(slot);
     // The response of this socket has already been handled.
-    if (s.state == SlotState::Idle || s.state == SlotState::Finishing) return;
-    if (error != 0) {
-        status(slot, "Winsock Error " + std::to_string(error) + " (1100)");
-        s.state = SlotState::Idle;
+    if (s.state == SlotState::Idle || s.state == SlotState::LookingUp ||
+        s.state == SlotState::Finishing) {
         return;
     }
-    s.state = SlotState::Receiving;
+    if (error != 0) {
+        status(slot, "Winsock Error " + std::to_string(error) + " (1100)");
+        enter_state(s, SlotState::Idle);
+        return;
+    }
+    enter_state(s, SlotState::Receiving);
     drive_slot(slot);
 }
 

@@ -159,7 +159,7 @@ void Download::close() {
 
 void close_slot(NetEnv& env, int slot) {
     Slot& s = env.slots.slots[slot];
-    s.state = SlotState::Idle;
+    enter_state(s, SlotState::Idle);
     s.ticks = 0;
     if (s.socket != 0 && s.socket != -1) {
         if (env.sockets != nullptr) env.sockets->close_socket(s.socket);
@@ -169,7 +169,7 @@ void close_slot(NetEnv& env, int slot) {
 
 int fail_item(NetEnv& env, int slot) {
     Slot& s = env.slots.slots[slot];
-    s.state = SlotState::Idle;
+    enter_state(s, SlotState::Idle);
     store::ItemRecord* item = s.item.item;
     if (item == nullptr) return 0;
     item->status |= store::STATUS_BAD;
@@ -196,15 +196,15 @@ int complete_response(NetEnv& env, int slot) {
     harvest::HarvestEnv& h = env.harvest;
     store::ItemRecord* item = s.item.item;
     if (item == nullptr) {
-        s.state = SlotState::Idle;
+        enter_state(s, SlotState::Idle);
         return 0;
     }
     item->status |= store::STATUS_VISITED;
     h.lists.links.status_changed();
-    s.state = SlotState::Finishing;
+    enter_state(s, SlotState::Finishing);
     if (h.run.stop_requested != 0) return 0;
     if (s.response.empty()) {
-        s.state = SlotState::Idle;
+        enter_state(s, SlotState::Idle);
         return 0;
     }
     // The response as a zero-terminated reader sees it; the status tests look at its start.
@@ -278,7 +278,7 @@ int complete_response(NetEnv& env, int slot) {
         } else if (find_nocase(url, "." + std::string(kVendorDomain)) != kNotFound &&
                    find_nocase(url, "cgi") != kNotFound) {
             if (env.vendor != nullptr) env.vendor->answer_received(text);
-            s.state = SlotState::Idle;
+            enter_state(s, SlotState::Idle);
             return 0;
         }
     } else {

@@ -1,17 +1,28 @@
 #pragma once
 
-// The connection slots: what each of the (at most 20) concurrent fetches holds. The state
-// machine that drives them lives with the fetch engine; this is its data.
+// The connection slots: what each of the (at most 20) concurrent fetches holds, and the states
+// a slot goes through. The fetch engine drives the slots; every change of state, there and in
+// response handling, goes through enter_state.
 //
-//   state        meaning
-//   Idle (0)     free; asks the frontier for its next link
-//   Connecting   connecting to the host's address (1)
-//   Sending      sending the request (2)
-//   Receiving    reading the response (4)
-//   Finishing    looking the host up, or handling a finished response (10)
+//   state       waits for                               moves on to
+//   Idle        a drive (tick or posted command): asks  LookingUp (it got a link and a socket)
+//               the frontier for its next link
+//   LookingUp   the look-up completion of its event id  Connecting (address found, or the host
+//               (a dotted host skips the wait)          was an address); Idle (not found)
+//   Connecting  the connect completion of its socket    Sending (connected); Receiving (data came
+//                                                       first); Idle (refused, failed)
+//   Sending     a drive: the request is sent            Receiving (data ready); Idle (failed)
+//   Receiving   data ready on its socket, or the tick   Finishing (the server closed, the page
+//               (retry after 10, give up after 20)      is long enough, or a read failed after
+//                                                       bytes came); Idle (nothing came)
+//   Finishing   nothing: the finished response is       Idle (handled); a stop leaves it here
+//               being handled; a stop request leaves    until the next drive finds no socket
+//               the slot here
+// Any state may go to Idle: a stop, a failure, an abort.
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -37,8 +48,30 @@ enum class SlotState : uint32_t {
     Connecting = 1,
     Sending = 2,
     Receiving = 4,
-    Finishing = 10,
+    LookingUp = 10,
+    Finishing = 11,
 };
+
+// Whether a slot may go from `from` to `to` (the table above).
+[[nodiscard]] constexpr bool legal_move(SlotState from, SlotState to) {
+    if (to == SlotState::Idle || from == to) return true;
+    switch (from) {
+        case SlotState::Idle:
+            return to == SlotState::LookingUp;
+        case SlotState::LookingUp:
+            return to == SlotState::Connecting;
+        case SlotState::Connecting:
+            return to == SlotState::Sending || to == SlotState::Receiving ||
+                   to == SlotState::Finishing;
+        case SlotState::Sending:
+            return to == SlotState::Receiving || to == SlotState::Finishing;
+        case SlotState::Receiving:
+            return to == SlotState::Finishing;
+        case SlotState::Finishing:
+            return false;
+    }
+    return false;
+}
 
 struct Slot {
     harvest::SlotItem item;  // the link fetched; kept until the slot takes its next link
@@ -65,6 +98,13 @@ struct Slot {
         received = 0;
     }
 };
+
+// The one way a slot changes state. A move the table does not allow is a bug: it stops a debug
+// build at once.
+inline void enter_state(Slot& slot, SlotState next) {
+    assert(legal_move(slot.state, next));
+    slot.state = next;
+}
 
 struct SlotTable {
     std::array<Slot, kMaxSlots> slots;
