@@ -18,7 +18,7 @@
 #include "app/run_control.h"
 #include "app/settings.h"
 #include "harvest/frontier.h"
-#include "harvest/harvest_state.h"
+#include "harvest/harvest_env.h"
 #include "harvest/list_filter.h"
 #include "harvest/status_board.h"
 #include "net/response.h"

@@ -31,7 +31,7 @@
 #include <string>
 #include <string_view>
 
-#include "harvest/harvest_state.h"
+#include "harvest/harvest_env.h"
 #include "harvest/list_filter.h"
 #include "platform/shell.h"
 #include "store/item_list.h"

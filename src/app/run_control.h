@@ -18,7 +18,7 @@
 
 #include "app/settings.h"
 #include "harvest/frontier.h"
-#include "harvest/harvest_state.h"
+#include "harvest/harvest_env.h"
 #include "net/fetch_engine.h"
 #include "net/response.h"
 #include "platform/event_loop.h"

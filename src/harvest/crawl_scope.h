@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "harvest/harvest_state.h"
+#include "harvest/harvest_env.h"
 
 namespace tarnvelox::harvest {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "harvest/harvest_state.h"
+#include "harvest/harvest_env.h"
 
 namespace tarnvelox::harvest {
 

@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "harvest/harvest_state.h"
+#include "harvest/harvest_env.h"
 
 namespace tarnvelox::harvest {
 

@@ -6,7 +6,7 @@
 
 #include <string_view>
 
-#include "harvest/harvest_state.h"
+#include "harvest/harvest_env.h"
 
 namespace tarnvelox::harvest {
 

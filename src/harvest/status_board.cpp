@@ -1,6 +1,6 @@
 #include "harvest/status_board.h"
 
-#include "harvest/harvest_state.h"
+#include "harvest/run_state.h"
 
 namespace tarnvelox::harvest {
 

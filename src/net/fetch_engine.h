@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "harvest/frontier.h"
+#include "net/download.h"
 #include "net/request.h"
 #include "net/response.h"
 #include "net/slot.h"

@@ -12,7 +12,10 @@
 
 #include "harvest/found_item.h"
 #include "harvest/page_scanner.h"
+#include "net/download.h"
+#include "net/http_text.h"
 #include "net/vendor.h"
+#include "store/file_io.h"
 #include "store/text_util.h"
 
 namespace tarnvelox::net {
@@ -22,52 +25,12 @@ namespace {
 using store::find_nocase;
 using store::kNotFound;
 
-constexpr std::string_view kHeaderEnd = "\r\n\r\n";
-constexpr std::size_t kMaxHeaderValue = 2047;  // a working buffer less its terminator
-
-bool write_all(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-bool write_file(const std::string& path, std::string_view bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    const bool ok = write_all(fd, bytes);
-    return ::close(fd) == 0 && ok;
-}
-
-std::string in_folder(const NetEnv& env, std::string_view name) {
-    return (std::filesystem::path(env.folder) / std::string(name)).string();
-}
-
-// The body: everything after the first blank line; none without one.
-std::optional<std::string_view> body_of(std::string_view response) {
-    const std::size_t end = response.find(kHeaderEnd);
-    if (end == std::string_view::npos) return std::nullopt;
-    return response.substr(end + kHeaderEnd.size());
-}
 
 // The text of a line from `from` up to its end ("\n" or the end of the text).
 std::string_view rest_of_line(std::string_view text, std::size_t from) {
     if (from > text.size()) return {};
     const std::string_view rest = text.substr(from);
     return rest.substr(0, rest.find('\n'));
-}
-
-// A header value: from `skip` characters after the header name's start up to the next CR.
-std::optional<std::string> header_value(std::string_view headers, std::string_view name,
-                                        std::size_t skip) {
-    const std::size_t at = find_nocase(headers, name);
-    if (at == kNotFound) return std::nullopt;
-    const std::string_view rest = headers.substr(std::min(at + skip, headers.size()));
-    // The record line keeps at most 30 characters of it; a hostile 2 MB value is not kept whole.
-    return std::string(rest.substr(0, std::min(rest.find('\r'), kMaxHeaderValue)));
 }
 
 bool is_vendor(const store::ItemRecord& item) { return (item.kind & store::KIND_VENDOR) != 0; }
@@ -138,34 +101,14 @@ bool save_vendor_file(NetEnv& env, const store::ItemRecord& item, std::string_vi
         return false;
     }
     std::filesystem::remove(path, ignored);
-    if (!write_file(path, *body)) {
+    if (!store::write_file(path, *body)) {
         env.harvest.shell.report_error("Unable to write upgrade file");
         return false;
     }
     return true;
 }
 
-std::string_view after_last_slash(std::string_view url) {
-    const std::size_t slash = url.rfind('/');
-    return slash == std::string_view::npos ? url : url.substr(slash + 1);
-}
-
 }  // namespace
-
-void Download::close() {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-}
-
-void close_slot(NetEnv& env, int slot) {
-    Slot& s = env.slots.slots[slot];
-    enter_state(s, SlotState::Idle);
-    s.ticks = 0;
-    if (s.socket != 0 && s.socket != -1) {
-        if (env.sockets != nullptr) env.sockets->close_socket(s.socket);
-        s.socket = 0;
-    }
-}
 
 int fail_item(NetEnv& env, int slot) {
     Slot& s = env.slots.slots[slot];
@@ -184,7 +127,7 @@ void save_single_page(NetEnv& env, int slot) {
     const Slot& s = env.slots.slots[slot];
     const std::optional<std::string_view> body = body_of(s.response_text());
     if (!body) return;
-    if (!write_file(in_folder(env, kSinglePageFile), *body)) {
+    if (!store::write_file(in_folder(env, kSinglePageFile), *body)) {
         env.harvest.shell.report_error("Unable to write to page.htm");
         return;
     }
@@ -265,7 +208,7 @@ int complete_response(NetEnv& env, int slot) {
 
     if (env.download.open()) {
         env.download.close();
-        const std::string name(after_last_slash(env.download.url));
+        const std::string name(download_file_name(env.download.url));
         env.download.url.clear();
         if (env.vendor != nullptr) env.vendor->download_finished(name);
     } else if (is_vendor(*item)) {
@@ -295,65 +238,6 @@ int complete_response(NetEnv& env, int slot) {
     close_slot(env, slot);
     if (stored_link(env, *item)) store::rewrite_line(h.store, *item);
     return 1;
-}
-
-// ---- Setup file download, receive side ------------------------------------------------------
-
-bool is_download(const NetEnv& env, const store::ItemRecord* item) {
-    constexpr uint32_t kVendorDownload = store::KIND_VENDOR | store::KIND_DOWNLOAD;
-    return item != nullptr && (item->kind & kVendorDownload) == kVendorDownload &&
-           !env.download.url.empty();
-}
-
-void start_download(NetEnv& env, int slot) {
-    Slot& s = env.slots.slots[slot];
-    Download& d = env.download;
-    if (d.open() || env.harvest.run.stop_requested != 0) return;
-    const std::string_view text = s.response_text();
-    const std::size_t end = text.find(kHeaderEnd);
-    if (end == std::string_view::npos) return;
-    // The same name complete_response hands to the wizard.
-    const std::string name(after_last_slash(d.url));
-    if (!name.empty() && name != "." && name != "..") {
-        d.fd = ::open(in_folder(env, name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    }
-    if (!d.open()) {
-        ++env.harvest.run.stop_requested;
-        env.harvest.shell.report_error("Unable to write upgrade file");
-        return;
-    }
-    const std::string_view body = text.substr(end + kHeaderEnd.size());
-    const std::optional<std::string> length =
-        header_value(text.substr(0, end), "Content-Length:", 16);
-    d.expected = 0;
-    if (length) {
-        // The number after the header name and its blank; unreadable gives 0, too large the
-        // largest length.
-        const std::string_view digits = store::trimmed(*length);
-        uint64_t value = 0;
-        const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-        if (result.ec == std::errc::result_out_of_range) value = INT32_MAX;
-        if (result.ec == std::errc::invalid_argument) value = 0;
-        d.expected = static_cast<int32_t>(std::min<uint64_t>(value, INT32_MAX));
-    }
-    if (env.vendor != nullptr) env.vendor->download_started(d.expected);
-    s.received = 0;
-    write_download(env, slot, body);
-}
-
-void write_download(NetEnv& env, int slot, std::string_view bytes) {
-    Slot& s = env.slots.slots[slot];
-    Download& d = env.download;
-    if (!d.open()) return;
-    if (!write_all(d.fd, bytes)) {
-        // A full disk: the file is useless, and going on would report a finished download.
-        d.close();
-        ++env.harvest.run.stop_requested;
-        env.harvest.shell.report_error("Unable to write upgrade file");
-        return;
-    }
-    s.received += static_cast<int32_t>(bytes.size());
-    if (env.vendor != nullptr) env.vendor->download_progress(s.received, d.expected);
 }
 
 }  // namespace tarnvelox::net

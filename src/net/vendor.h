@@ -1,14 +1,33 @@
 #pragma once
 
-// The vendor's update service. Its domain lies under the reserved ".example" top-level domain,
+// The vendor's update service and the handler of its answers. Its domain lies under the reserved ".example" top-level domain,
 // so no real host is ever contacted: requests to it are recognised by this text, never expanded
 // as templates, and their answers are read as vendor answers instead of pages.
 
+#include <cstdint>
 #include <string_view>
 
 namespace tarnvelox::net {
 
 inline constexpr std::string_view kVendorDomain = "tarnvelox.example";
 inline constexpr std::string_view kUpdateHost = "update.tarnvelox.example";
+
+// The vendor's side of a response: answers and files of the update service. The update module
+// implements it; until then nothing happens with them.
+class VendorHandler {
+public:
+    virtual ~VendorHandler() = default;
+    // The vendor's index file was saved: take over its announced revision and read it.
+    virtual void index_saved() {}
+    // An answer of the vendor's script, the whole response text.
+    virtual void answer_received(std::string_view /*response*/) {}
+    // The setup file's header has arrived and its file is open: the wizard's caption becomes
+    // kDownloadCaption; `expected` is the announced length (0: none).
+    virtual void download_started(int32_t /*expected*/) {}
+    // Body bytes written so far, and the announced length.
+    virtual void download_progress(int32_t /*written*/, int32_t /*expected*/) {}
+    // The setup file download has ended; `file_name` is its name in the working folder.
+    virtual void download_finished(std::string_view /*file_name*/) {}
+};
 
 }  // namespace tarnvelox::net

@@ -21,4 +21,11 @@ namespace tarnvelox::store {
 // file as it was. False on any failure; the temporary file is removed then.
 [[nodiscard]] bool replace_file(const std::string& path, std::string_view bytes);
 
+// Writes all of `bytes` to `fd` at its current position, carrying on after interruptions and
+// short writes; false when the file takes fewer (a full disk, an error).
+[[nodiscard]] bool write_all(int fd, std::string_view bytes);
+
+// Creates or truncates the file at `path` and writes `bytes` to it. False on any failure.
+[[nodiscard]] bool write_file(const std::string& path, std::string_view bytes);
+
 }  // namespace tarnvelox::store

@@ -13,7 +13,7 @@
 #include <QTimer>
 #include <vector>
 
-#include "harvest/harvest_state.h"
+#include "harvest/harvest_env.h"
 #include "store/item_list.h"
 
 namespace tarnvelox::ui {

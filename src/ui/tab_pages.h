@@ -8,7 +8,7 @@
 #include <QWidget>
 #include <array>
 
-#include "harvest/harvest_state.h"
+#include "harvest/harvest_env.h"
 #include "search/engine_rows.h"
 #include "store/item_list.h"
 

@@ -12,7 +12,7 @@
 
 #include "fakes/recording_shell.h"
 #include "app/context.h"
-#include "harvest/harvest_state.h"
+#include "harvest/harvest_env.h"
 #include "store/temp_dir.h"
 
 namespace tarnvelox::harvest::testing {

@@ -1,0 +1,27 @@
+#pragma once
+
+// RunState: the harvest run's flags and counters. Harvest run control drives it; it is defined
+// here so that the harvest and fetch engines can read it without depending on the layers above.
+// One lives in the program's context.
+
+#include <cstdint>
+
+#include "harvest/modes.h"
+
+namespace tarnvelox::harvest {
+
+struct RunState {
+    int32_t harvest_running = 0;
+    int32_t stop_requested = 0;  // non-zero once the user cancelled or quit
+    int32_t search_mode = kHarvest;
+    int32_t engine_mode = kModeHarvest;
+    bool import_in_progress = false;
+    int32_t merge_mode = kAddUniqueSkipDuplicates;
+    int32_t links_found_on_page = 0;      // stored since the scanner started the current page
+    int32_t addresses_found_on_page = 0;
+    int32_t visited_links = 0;
+    int32_t bad_links = 0;
+    int64_t total_bytes = 0;
+};
+
+}  // namespace tarnvelox::harvest
