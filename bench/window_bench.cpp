@@ -10,11 +10,10 @@
 // Run: build/bench/window_bench (QT_QPA_PLATFORM=offscreen unless set).
 
 #include <arpa/inet.h>
+#include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -94,7 +93,7 @@ std::vector<std::string> make_site(int pages) {
 // Serves the site from memory on 127.0.0.1: one acceptor, a few workers, one request per
 // connection, closed after the answer.
 class SiteServer {
-public:
+  public:
     explicit SiteServer(const std::vector<std::string>& pages) : pages_(pages) {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
@@ -121,7 +120,7 @@ public:
         return "http://127.0.0.1:" + std::to_string(port_) + "/p" + std::to_string(page) + ".html";
     }
 
-private:
+  private:
     void accept_loop() {
         while (!stop_) {
             const int c = ::accept(fd_, nullptr, nullptr);
@@ -193,7 +192,7 @@ SiteServer& server() {
 
 // A fresh working folder per run, entered for the run and removed after it.
 class WorkFolder {
-public:
+  public:
     WorkFolder() : old_(fs::current_path()) {
         char pattern[] = "/tmp/tarnv-wbench-XXXXXX";
         path_ = ::mkdtemp(pattern);
@@ -204,7 +203,7 @@ public:
         fs::remove_all(path_);
     }
 
-private:
+  private:
     fs::path old_;
     std::string path_;
 };
@@ -233,14 +232,13 @@ void BM_HeadlessHarvest(benchmark::State& state) {
         visited = ctx.run.visited_links;
     }
     state.counters["pages"] = visited;
-    state.counters["pages_per_s"] =
-        benchmark::Counter(static_cast<double>(visited) * state.iterations(),
-                           benchmark::Counter::kIsRate);
+    state.counters["pages_per_s"] = benchmark::Counter(
+        static_cast<double>(visited) * state.iterations(), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_HeadlessHarvest)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 class NoDesktop final : public platform::Desktop {
-public:
+  public:
     void message_box(std::string_view, std::string_view, platform::MessageIcon) override {}
     bool confirm(std::string_view, std::string_view) override { return false; }
     std::optional<std::string> open_file_dialog(std::string_view, std::string_view,
@@ -260,7 +258,7 @@ public:
 
 // Counts the paints of one widget.
 class PaintCounter : public QObject {
-public:
+  public:
     bool eventFilter(QObject*, QEvent* e) override {
         if (e->type() == QEvent::Paint) ++paints;
         return false;
@@ -313,9 +311,8 @@ void BM_WindowHarvest(benchmark::State& state) {
         window.close();
     }
     state.counters["pages"] = visited;
-    state.counters["pages_per_s"] =
-        benchmark::Counter(static_cast<double>(visited) * state.iterations(),
-                           benchmark::Counter::kIsRate);
+    state.counters["pages_per_s"] = benchmark::Counter(
+        static_cast<double>(visited) * state.iterations(), benchmark::Counter::kIsRate);
     state.counters["longest_gap_ms"] = static_cast<double>(longest_gap_ms);
     state.counters["status_paints_per_s"] = paints_per_s;
 }
@@ -331,8 +328,8 @@ void write_project(int links) {
     rec.title = "A page of the large project";
     rec.source = "http://large.example/";
     for (int i = 0; i < links; ++i) {
-        rec.url = "http://large.example/d" + std::to_string(i % 97) + "/page" +
-                  std::to_string(i) + ".html";
+        rec.url = "http://large.example/d" + std::to_string(i % 97) + "/page" + std::to_string(i) +
+                  ".html";
         if (store::tree_insert(st, store::TreeFile::Links, rec) < 0) std::abort();
     }
     store::close_store(st);

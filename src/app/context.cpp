@@ -45,7 +45,7 @@ std::string Context::project_path() const {
 int Context::load_current_project(LoadProgress* progress) {
     const std::string path = project_path();
     store::set_project_path(store, path);
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         // A new project: nothing on disk yet, empty lists.
         lists.links.clear();

@@ -32,7 +32,7 @@
 namespace tarnvelox::app {
 
 class Context {
-public:
+  public:
     // Store errors go to `shell.report_error`, like every other error the person must see.
     explicit Context(platform::Shell& shell);
     ~Context();
@@ -77,9 +77,9 @@ public:
     // Writes the settings file at `path`.
     [[nodiscard]] int save_settings(const std::string& path);
 
-private:
+  private:
     class EventRelay final : public platform::EventSink {
-    public:
+      public:
         void on_timer(int timer_id) override;
         void on_command(int command_id) override;
         void on_connect_done(int socket, int error) override;

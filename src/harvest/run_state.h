@@ -17,7 +17,7 @@ struct RunState {
     int32_t engine_mode = kModeHarvest;
     bool import_in_progress = false;
     int32_t merge_mode = kAddUniqueSkipDuplicates;
-    int32_t links_found_on_page = 0;      // stored since the scanner started the current page
+    int32_t links_found_on_page = 0;  // stored since the scanner started the current page
     int32_t addresses_found_on_page = 0;
     int32_t visited_links = 0;
     int32_t bad_links = 0;

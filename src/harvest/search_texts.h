@@ -20,7 +20,7 @@ using KeywordList = std::vector<std::string>;
 inline constexpr std::size_t kMaxKeywords = 255;
 
 struct SearchTexts {
-    std::optional<std::string> starting_url;      // normalised; none when the field is empty
+    std::optional<std::string> starting_url;  // normalised; none when the field is empty
     int32_t crawl_scope = kScopePath;
     std::optional<std::string> crawl_keywords;    // "Crawl if contains:"
     std::optional<std::string> extract_keywords;  // "Extract if contains:"

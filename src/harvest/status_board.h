@@ -24,7 +24,7 @@ inline constexpr std::size_t kMaxStatusLine = 80;  // a status line, its leading
 inline constexpr int kStatusSlots = 20;            // one line per connection slot
 
 class StatusBoard {
-public:
+  public:
     // `packcount` is the connection-count setting: a line for -1 reaches that many slots.
     StatusBoard(platform::Shell& shell, const RunState& run, const int32_t& packcount)
         : shell_(shell), run_(run), packcount_(packcount) {}
@@ -42,7 +42,7 @@ public:
     // How many slots a line for -1 reaches: the connection count (1..20; 10 when out of range).
     [[nodiscard]] int slots_in_use() const;
 
-private:
+  private:
     platform::Shell& shell_;
     const RunState& run_;
     const int32_t& packcount_;

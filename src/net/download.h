@@ -17,8 +17,8 @@ inline constexpr std::string_view kDownloadCaption =
 
 // The setup file being downloaded, if any.
 struct Download {
-    std::string url;     // the download's URL; empty when none is pending
-    int fd = -1;         // the file being written, -1 when not open
+    std::string url;  // the download's URL; empty when none is pending
+    int fd = -1;      // the file being written, -1 when not open
     int32_t expected = 0;
     [[nodiscard]] bool open() const { return fd >= 0; }
     void close();

@@ -17,7 +17,7 @@ struct Download;
 
 // Closes sockets for the slots; the fetch engine's socket layer implements it.
 class SocketCloser {
-public:
+  public:
     virtual ~SocketCloser() = default;
     virtual void close_socket(int socket) = 0;
 };

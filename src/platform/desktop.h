@@ -22,12 +22,11 @@ enum class MessageIcon {
 };
 
 class Desktop {
-public:
+  public:
     virtual ~Desktop() = default;
 
     // A modal message box with `caption` (may be empty), `text`, `icon` and an OK button.
-    virtual void message_box(std::string_view caption, std::string_view text,
-                             MessageIcon icon) = 0;
+    virtual void message_box(std::string_view caption, std::string_view text, MessageIcon icon) = 0;
     // A modal box with the question icon and the buttons Yes and No: true only for Yes.
     [[nodiscard]] virtual bool confirm(std::string_view caption, std::string_view question) = 0;
 

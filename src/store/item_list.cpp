@@ -127,18 +127,21 @@ std::string link_file_name(const ItemRecord& rec, const std::optional<std::strin
     return std::string(url.substr(slash + 1));
 }
 
-void add_link_row(ItemList& links, platform::Shell& shell, int32_t maxlist, ItemRecord& rec) {
+int32_t add_link_row(ItemList& links, platform::Shell& shell, int32_t maxlist, ItemRecord& rec) {
     const int32_t rows_before = links.row_count;
     shell.link_row_added(rec);
     ++links.row_count;
-    if (rows_before <= maxlist || maxlist < 2) return;
+    if (rows_before <= maxlist || maxlist < 2) return -1;
     ItemRecord* removable = links.first_removable();
-    if (removable == nullptr) return;
+    if (removable == nullptr) return -1;
     const int32_t row = links.index_of(*removable);
+    // Only a record that has a row: while the views are rebuilt, later records have none yet.
+    if (row < 0 || row >= links.row_count) return -1;
     shell.link_row_removing(row);
     links.unlink(*removable);  // frees the record
     shell.link_row_removed(row);
     --links.row_count;
+    return row;
 }
 
 void add_address_row(ItemList& addresses, platform::Shell& shell, ItemRecord& rec) {
@@ -150,11 +153,11 @@ void refill_views(ItemLists& lists, platform::Shell& shell, int32_t maxlist) {
     shell.views_cleared();
     lists.links.row_count = 0;
     lists.addresses.row_count = 0;
-    // Trimming may take a record out while the walk is on it: take the next one first.
-    for (ItemRecord* r = lists.links.head(); r != nullptr;) {
-        ItemRecord* next = r->next.get();
-        add_link_row(lists.links, shell, maxlist, *r);
-        r = next;
+    // By position: trimming may take out the record just added, one before it (the next one
+    // then moves into its place) or one after it.
+    for (int32_t at = 0; at < lists.links.size();) {
+        const int32_t trimmed = add_link_row(lists.links, shell, maxlist, lists.links.at(at));
+        if (trimmed < 0 || trimmed > at) ++at;
     }
     for (ItemRecord* r = lists.addresses.head(); r != nullptr; r = r->next.get()) {
         add_address_row(lists.addresses, shell, *r);

@@ -99,7 +99,8 @@ namespace tarnvelox::store {
 // Shows `rec` (already the last record of `links`) as a new last row of the links view, then
 // trims: when the view had more than `maxlist` rows (and maxlist is at least 2), the first
 // visited link that no slot holds leaves the list and the view (it stays in the links file).
-void add_link_row(ItemList& links, platform::Shell& shell, int32_t maxlist, ItemRecord& rec);
+// Returns the position the trimmed record had (it may be `rec` itself), or -1.
+int32_t add_link_row(ItemList& links, platform::Shell& shell, int32_t maxlist, ItemRecord& rec);
 // Shows `rec` as a new last row of the addresses view. The addresses list is never trimmed.
 void add_address_row(ItemList& addresses, platform::Shell& shell, ItemRecord& rec);
 

@@ -10,6 +10,8 @@
 #include <QVBoxLayout>
 #include <cstdio>
 
+#include "platform/qt/qt_text.h"
+
 namespace tarnvelox::ui {
 
 namespace {
@@ -46,7 +48,7 @@ StatusDialog::StatusDialog(const harvest::StatusBoard& lines, const app::StatusC
         line->setMinimumWidth(420);
         label->setBuddy(line);
         // The stored line, disabled until its slot writes while the dialog is open.
-        line->setText(QString::fromLatin1(lines.line(i).c_str()));
+        line->setText(platform::qt::to_qstring(lines.line(i)));
         line->setEnabled(false);
         grid->addWidget(label, i % 10, (i / 10) * 2);
         grid->addWidget(line, i % 10, (i / 10) * 2 + 1);

@@ -26,7 +26,7 @@ inline constexpr const char* kBuildNumber = "005";
 class StatusDialog : public QDialog {
     Q_OBJECT
 
-public:
+  public:
     StatusDialog(const harvest::StatusBoard& lines, const app::StatusCounters& counters,
                  QWidget* parent);
     // `slot`'s new line (-1: every slot in use, `slots_in_use` of them).
@@ -36,7 +36,7 @@ public:
     QLineEdit* line(int slot) const { return lines_[static_cast<std::size_t>(slot)]; }
     QLabel* counter(int index) const { return counters_[static_cast<std::size_t>(index)]; }
 
-private:
+  private:
     std::array<QLineEdit*, harvest::kStatusSlots> lines_{};
     std::array<QLabel*, 4> counters_{};  // visited, pending, bad, bytes
 };
@@ -45,7 +45,7 @@ private:
 class AboutDialog : public QDialog {
     Q_OBJECT
 
-public:
+  public:
     AboutDialog(int32_t release, QWidget* parent);
 };
 
@@ -55,12 +55,12 @@ public:
 class LoadingDialog : public QDialog, public app::LoadProgress {
     Q_OBJECT
 
-public:
+  public:
     explicit LoadingDialog(QWidget* parent);
     void show_load_counts(int32_t total_links, int32_t bad_links, int32_t addresses) override;
     void show_final(int32_t total_links, int32_t bad_links, int32_t addresses);
 
-private:
+  private:
     std::array<QLabel*, 3> counters_{};
     QElapsedTimer since_paint_;
 };

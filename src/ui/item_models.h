@@ -7,7 +7,8 @@
 // and rows whose records left (trimming, deletes) go in one layout change, their persistent
 // indexes (selections) moved; until then a removed row shows empty and its record is never
 // read. Changed rows are repainted at most about 30 times a second, each on its own so that a
-// view repaints only those on screen. The list and the search texts are borrowed for the model's life.
+// view repaints only those on screen. The list and the search texts are borrowed for the model's
+// life.
 
 #include <QAbstractTableModel>
 #include <QTimer>
@@ -21,7 +22,7 @@ namespace tarnvelox::ui {
 class ItemListModel : public QAbstractTableModel {
     Q_OBJECT
 
-public:
+  public:
     enum class Kind { Links, Addresses };
 
     ItemListModel(const store::ItemList& list, Kind kind, const harvest::SearchTexts& search,
@@ -51,7 +52,7 @@ public:
     void toggle_file_names();
     [[nodiscard]] bool file_names() const { return file_names_; }
 
-private:
+  private:
     // The list position of view row `row`, or -1 for a row removed since the last batch.
     [[nodiscard]] int list_row(int row) const;
     void repaint_changed();
@@ -60,8 +61,8 @@ private:
     const store::ItemList& list_;
     const Kind kind_;
     const harvest::SearchTexts& search_;
-    int shown_ = 0;   // rows the view knows
-    int known_ = 0;   // rows the core reported
+    int shown_ = 0;             // rows the view knows
+    int known_ = 0;             // rows the core reported
     std::vector<int> removed_;  // view rows whose records left since the last batch, ascending
     bool file_names_ = false;
     std::vector<const store::ItemRecord*> changed_;  // rows to repaint; borrowed from the list

@@ -5,11 +5,11 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QSocketNotifier>
-#include <csignal>
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QSocketNotifier>
+#include <csignal>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -58,10 +58,10 @@ int main(int argc, char** argv) {
     std::string error;
     if (!app::prepare_data_folder(folder, shipped_engines(), error) ||
         ::chdir(folder.c_str()) != 0) {
-        QMessageBox::critical(nullptr, "Error",
-                              QString::fromStdString(error.empty() ? "Unable to use the folder '" +
-                                                                         folder + "'"
-                                                                   : error));
+        QMessageBox::critical(
+            nullptr, "Error",
+            QString::fromStdString(error.empty() ? "Unable to use the folder '" + folder + "'"
+                                                 : error));
         return 1;
     }
 
@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
         QObject::connect(terminate.get(), &QSocketNotifier::activated, &window, [&window] {
             char byte = 0;
             (void)!::read(g_signal_pipe[0], &byte, 1);
-            window.close();
+            window.request_close();
         });
         std::signal(SIGTERM, on_terminate);
         std::signal(SIGINT, on_terminate);

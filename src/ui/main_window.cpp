@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -30,18 +31,19 @@ namespace {
 
 using platform::qt::to_qstring;
 
-constexpr int kPaintMs = 33;            // status line and counters: at most ~30 paints a second
-constexpr int kTabsHeight = 260;        // the tab control's height
+constexpr int kPaintMs = 33;      // status line and counters: at most ~30 paints a second
+constexpr int kTabsHeight = 260;  // the tab control's height
 constexpr int kButtonWidth = 96;
 constexpr int kButtonHeight = 30;
-constexpr int kButtonInset = 12;        // Start and Cancel sit this far inside the left column
-constexpr int kGap = 5;                 // between the left column and the addresses view
-constexpr int kSecondPartWidth = 60;    // the status bar's address count
+constexpr int kButtonInset = 12;      // Start and Cancel sit this far inside the left column
+constexpr int kGap = 5;               // between the left column and the addresses view
+constexpr int kSecondPartWidth = 60;  // the status bar's address count
+constexpr int kCloseRetryMs = 50;     // a close asked for inside a handler waits this long
 
 // Items that a running harvest disables, and enables again when it ends.
-constexpr int kRunningDisabled[] = {cmd::kOpen,   cmd::kNew,          cmd::kDeleteProject,
-                                    cmd::kExport, cmd::kImport,       cmd::kVersionCheck,
-                                    cmd::kCopy,   cmd::kPaste,        cmd::kResetLinkStatus,
+constexpr int kRunningDisabled[] = {cmd::kOpen,        cmd::kNew,         cmd::kDeleteProject,
+                                    cmd::kExport,      cmd::kImport,      cmd::kVersionCheck,
+                                    cmd::kCopy,        cmd::kPaste,       cmd::kResetLinkStatus,
                                     cmd::kDeleteLinks, cmd::kClearProject};
 
 QString spoken(const QString& text) {
@@ -63,6 +65,9 @@ MainWindow::MainWindow(platform::Desktop& desktop, std::string settings_path)
     build_menus();
     build_status_bar();
     build_views();
+    // Escape closes the window, as its close box does.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, [this] { dispatch(cmd::kClose); });
     run_ = &ctx_.attach(loop_, network_, *this);
 }
 
@@ -93,8 +98,8 @@ void MainWindow::start_up() {
 }
 
 void MainWindow::post_load() {
-    QMetaObject::invokeMethod(this, [this] { dispatch(cmd::kLoadProject); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { dispatch(cmd::kLoadProject); }, Qt::QueuedConnection);
 }
 
 void MainWindow::load_project() {
@@ -104,9 +109,7 @@ void MainWindow::load_project() {
     views_cleared();
     const int loaded = ctx_.load_current_project(&dialog);
     dialog.show_final(ctx_.store.total_links, ctx_.run.bad_links, ctx_.store.total_addresses);
-    if (loaded == 0) {
-        report_error("Unable to open Project File '" + ctx_.project_path() + "'");
-    }
+    (void)loaded;  // a project file that cannot be read leaves the lists empty
     set_window_title();
     fill_page(current_tab_);
     refresh_status_counters();
@@ -161,7 +164,8 @@ void MainWindow::build_menus() {
     add_command(edit, cmd::kPaste, "&Paste", QKeySequence::Paste);
     add_command(edit, cmd::kDelete, "&Delete", QKeySequence::Delete);
     edit->addSeparator();
-    add_command(edit, cmd::kSelectAll, "&Select All", QKeySequence::SelectAll);
+    // Edit "Select All" has no action of its own; Ctrl+A selects every row in a focused view.
+    add_command(edit, cmd::kSelectAll, "&Select All");
 
     QMenu* view = bar->addMenu("&View");
     add_command(view, cmd::kStatus, "&Status");
@@ -297,15 +301,20 @@ void MainWindow::build_tabs() {
     web_page_ = new SearchPage(search::EnginePage::WebSearch, ctx_.engines.list, engines);
     harvest_page_ = new HarvestPage;
     details_page_ = new DetailsPage;
-    tabs_->addTab(name_page_, "&Name Search");
-    tabs_->addTab(web_page_, "&Web Search");
-    tabs_->addTab(harvest_page_, "&Harvest");
-    tabs_->addTab(details_page_, "De&tails");
+    // Ctrl+Tab and Ctrl+Page Down move between the tabs.
+    tabs_->addTab(name_page_, "Name Search");
+    tabs_->addTab(web_page_, "Web Search");
+    tabs_->addTab(harvest_page_, "Harvest");
+    tabs_->addTab(details_page_, "Details");
     current_tab_ = kNameSearchTab;
     tabs_->setCurrentIndex(current_tab_);
     connect(tabs_, &QTabWidget::currentChanged, this, &MainWindow::tab_changed);
     connect(details_page_, &DetailsPage::delete_requested, this,
             [this] { delete_selected(current_item_list_); });
+    // Start is the window's default button: Enter in a field of a page starts.
+    connect(harvest_page_, &HarvestPage::submitted, this, [this] { dispatch(cmd::kStart); });
+    connect(name_page_, &SearchPage::submitted, this, [this] { dispatch(cmd::kStart); });
+    connect(web_page_, &SearchPage::submitted, this, [this] { dispatch(cmd::kStart); });
     fill_page(current_tab_);
     place_controls();
 }
@@ -359,8 +368,24 @@ QMenu* MainWindow::context_menu(bool links) const { return links ? links_menu_ :
 
 // ---- Commands -------------------------------------------------------------------------------
 
+void MainWindow::request_close() {
+    // Closing frees the lists: never from inside a handler that is showing a dialog or loading
+    // a project. Such a dialog is dismissed, and the close waits for the handler to return.
+    if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+    if (dispatch_depth_ > 0 || QApplication::activeModalWidget() != nullptr) {
+        QTimer::singleShot(kCloseRetryMs, this, &MainWindow::request_close);
+        return;
+    }
+    close();
+}
+
 void MainWindow::dispatch(int id) {
     if (closing_) return;
+    ++dispatch_depth_;
+    struct Leave {
+        int& depth;
+        ~Leave() { --depth; }
+    } leave{dispatch_depth_};
     switch (id) {
         case cmd::kLoadProject:
             load_project();
@@ -382,9 +407,6 @@ void MainWindow::dispatch(int id) {
         case cmd::kLinkDelete:
         case cmd::kAddressDelete:
             delete_selected(focused_view());
-            break;
-        case cmd::kSelectAll:
-            select_all(focused_view());
             break;
         case cmd::kLinkSelectAll:
             select_all(1);
@@ -429,8 +451,8 @@ void MainWindow::dispatch(int id) {
             run_->cancel_harvest();
             break;
         default:
-            // Paste has no action; the project, export, import, preferences, version check and
-            // vendor pages come with their own dialogs.
+            // Paste and Edit "Select All" have no action; the project, export, import,
+            // preferences, version check and vendor pages come with their own dialogs.
             break;
     }
 }
@@ -568,8 +590,8 @@ void MainWindow::delete_selected(int which) {
     // What could not go (a link a connection is fetching) stays selected.
     view->clearSelection();
     for (int32_t row : rows) {
-        view->selectionModel()->select(model->index(row, 0), QItemSelectionModel::Select |
-                                                                  QItemSelectionModel::Rows);
+        view->selectionModel()->select(model->index(row, 0),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
     ignore_row_events_ = false;
     update_enabling();
@@ -602,7 +624,8 @@ void MainWindow::open_status_dialog() {
 
 void MainWindow::show_slot_status(int slot, std::string_view text) {
     const QString shown = to_qstring(text);
-    if (status_dialog_ != nullptr) status_dialog_->show_line(slot, shown, ctx_.status.slots_in_use());
+    if (status_dialog_ != nullptr)
+        status_dialog_->show_line(slot, shown, ctx_.status.slots_in_use());
     pending_status_ = shown;
     status_pending_ = true;
     if (!paint_timer_.isActive()) paint_timer_.start();
@@ -640,26 +663,31 @@ void MainWindow::link_row_changed(const store::ItemRecord& rec) {
     }
 }
 void MainWindow::link_row_removing(int row) {
-    if (current_item_ != nullptr && current_item_list_ == 1 &&
-        links_model_->record(row) == current_item_) {
-        current_item_ = nullptr;
+    // `row` is the record's list position; the record is still alive here.
+    if (current_item_ != nullptr && row >= 0 && row < ctx_.lists.links.size() &&
+        &ctx_.lists.links.at(row) == current_item_) {
+        forget_current_item();
     }
     links_model_->row_removing(row);
 }
 void MainWindow::link_row_removed(int row) { links_model_->row_removed(row); }
 void MainWindow::address_row_added(const store::ItemRecord&) { addresses_model_->row_added(); }
 void MainWindow::address_row_removing(int row) {
-    if (current_item_ != nullptr && current_item_list_ == 2 &&
-        addresses_model_->record(row) == current_item_) {
-        current_item_ = nullptr;
+    if (current_item_ != nullptr && row >= 0 && row < ctx_.lists.addresses.size() &&
+        &ctx_.lists.addresses.at(row) == current_item_) {
+        forget_current_item();
     }
     addresses_model_->row_removing(row);
+}
+
+void MainWindow::forget_current_item() {
+    current_item_ = nullptr;
+    if (details_page_ != nullptr) details_page_->show_record(nullptr);
 }
 void MainWindow::address_row_removed(int row) { addresses_model_->row_removed(row); }
 
 void MainWindow::views_cleared() {
-    current_item_ = nullptr;
-    if (details_page_ != nullptr) details_page_->show_record(nullptr);
+    forget_current_item();
     links_model_->cleared();
     addresses_model_->cleared();
 }
@@ -693,7 +721,9 @@ void MainWindow::update_enabling() {
 
 void MainWindow::busy_cursor(bool busy) { desktop_.busy_cursor(busy); }
 
-bool MainWindow::confirm(std::string_view question) { return desktop_.confirm("Confirm", question); }
+bool MainWindow::confirm(std::string_view question) {
+    return desktop_.confirm("Confirm", question);
+}
 
 // ---- Exit -----------------------------------------------------------------------------------
 

@@ -88,7 +88,7 @@ inline constexpr int kAddressesMargin = 50;  // the addresses view needs this mu
 class MainWindow : public QMainWindow, public platform::Shell, public app::RunWindow {
     Q_OBJECT
 
-public:
+  public:
     // `desktop` is borrowed for the window's life. The settings file is `settings_path`, and
     // every other file keeps its fixed name in the current directory.
     MainWindow(platform::Desktop& desktop, std::string settings_path);
@@ -101,6 +101,9 @@ public:
 
     // Runs command `id` as if its menu item or button was used; unknown ids do nothing.
     void dispatch(int id);
+    // Closes the window (saving project and settings) as soon as no handler is running: for a
+    // request from outside the window (the session ending).
+    void request_close();
 
     [[nodiscard]] app::Context& context() { return ctx_; }
     [[nodiscard]] QAction* action(int id) const;
@@ -144,11 +147,11 @@ public:
     void post_transfer_ended() override {}
     void open_status_dialog() override;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void build_menus();
     QAction* add_command(QMenu* menu, int id, const QString& text,
                          const QKeySequence& shortcut = QKeySequence());
@@ -176,6 +179,7 @@ private:
     void select_all(int which);
     void hand_to_browser(const std::string& url);
     void paint_counters();
+    void forget_current_item();
 
     platform::Desktop& desktop_;
     const std::string settings_path_;
@@ -211,6 +215,7 @@ private:
     bool paste_enabled_ = true;
     bool ignore_row_events_ = false;
     bool closing_ = false;
+    int dispatch_depth_ = 0;  // commands being handled (a modal dialog nests them)
 
     // Coalesced painting of the status line and the counters.
     QTimer paint_timer_;

@@ -56,12 +56,12 @@ HarvestPage::HarvestPage(QWidget* parent) : QWidget(parent) {
     auto* form = new QFormLayout;
     url_ = add_field(form, "&Starting URL:", this);
     crawl_ = add_field(form, "&Crawl if contains:", this);
-    extract_ = add_field(form, "&Extract if contains:", this);
+    extract_ = add_field(form, "E&xtract if contains:", this);
 
     auto* group = new QGroupBox("Limit to:", this);
     group->setAccessibleName("Limit to:");
     auto* radios = new QHBoxLayout(group);
-    static const char* const kScopes[] = {"&URL", "&Directory", "&Path", "Ser&ver", "&No Limit"};
+    static const char* const kScopes[] = {"&URL", "&Directory", "&Path", "Se&rver", "&No Limit"};
     for (std::size_t i = 0; i < scopes_.size(); ++i) {
         scopes_[i] = new QRadioButton(kScopes[i], group);
         scopes_[i]->setAccessibleName(spoken(kScopes[i]));
@@ -83,6 +83,9 @@ HarvestPage::HarvestPage(QWidget* parent) : QWidget(parent) {
     page->addStretch();
 
     connect(url_, &QLineEdit::textChanged, this, &HarvestPage::url_edited);
+    for (QLineEdit* field : {url_, crawl_, extract_}) {
+        connect(field, &QLineEdit::returnPressed, this, &HarvestPage::submitted);
+    }
     url_edited();
 }
 
@@ -125,7 +128,7 @@ SearchPage::SearchPage(search::EnginePage page, store::ItemList& engines, int en
     const bool names = page == search::EnginePage::NameSearch;
     setAccessibleName(names ? "Name Search" : "Web Search");
     auto* form = new QFormLayout;
-    text_ = add_field(form, names ? "&Name:" : "&Email:", this);
+    text_ = add_field(form, names ? "&Name:" : "E&mail:", this);
 
     auto* list_label = new QLabel(names ? "Directories:" : "Search engines to use:", this);
     auto* rows = new QGridLayout;
@@ -146,6 +149,7 @@ SearchPage::SearchPage(search::EnginePage page, store::ItemList& engines, int en
     scroll_->setPageStep(search::kEngineRows);
     rows->addWidget(scroll_, 0, 2, search::kEngineRows, 1);
     connect(scroll_, &QScrollBar::valueChanged, this, &SearchPage::scrolled);
+    connect(text_, &QLineEdit::returnPressed, this, &SearchPage::submitted);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
@@ -156,8 +160,8 @@ SearchPage::SearchPage(search::EnginePage page, store::ItemList& engines, int en
 }
 
 void SearchPage::show_rows() {
-    rows_ = search::engine_rows(engines_, search::engine_row_start(engines_, first_row_, page_),
-                                page_);
+    rows_ =
+        search::engine_rows(engines_, search::engine_row_start(engines_, first_row_, page_), page_);
     for (int i = 0; i < search::kEngineRows; ++i) {
         const search::EngineRow& row = rows_[static_cast<std::size_t>(i)];
         QCheckBox* tick = ticks_[static_cast<std::size_t>(i)];
@@ -205,7 +209,7 @@ void SearchPage::commit(harvest::SearchTexts& search) {
 DetailsPage::DetailsPage(QWidget* parent) : QWidget(parent) {
     setAccessibleName("Details");
     auto* form = new QFormLayout;
-    static const char* const kLabels[] = {"Sou&rce:", "U&RL:", "&Title:", "&Modified:", "Si&ze:"};
+    static const char* const kLabels[] = {"&Source:", "&URL:", "&Title:", "&Modified:", "Si&ze:"};
     for (std::size_t i = 0; i < fields_.size(); ++i) {
         fields_[i] = add_field(form, kLabels[i], this);
         fields_[i]->setReadOnly(true);
@@ -225,9 +229,7 @@ DetailsPage::DetailsPage(QWidget* parent) : QWidget(parent) {
 }
 
 void DetailsPage::show_record(const store::ItemRecord* rec) {
-    auto text = [](const std::optional<std::string>& t) {
-        return t ? to_qstring(*t) : QString();
-    };
+    auto text = [](const std::optional<std::string>& t) { return t ? to_qstring(*t) : QString(); };
     if (rec == nullptr) {
         for (QLineEdit* f : fields_) f->clear();
         return;

@@ -24,17 +24,19 @@ namespace tarnvelox::ui {
 class HarvestPage : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     explicit HarvestPage(QWidget* parent = nullptr);
     void fill(const harvest::SearchTexts& search);
     void commit(harvest::SearchTexts& search) const;
 
     QLineEdit* url_field() const { return url_; }
-    QRadioButton* scope_button(int scope) const {
-        return scopes_[static_cast<std::size_t>(scope)];
-    }
+    QRadioButton* scope_button(int scope) const { return scopes_[static_cast<std::size_t>(scope)]; }
 
-private:
+  Q_SIGNALS:
+    // Enter in a field: the page's default action (Start).
+    void submitted();
+
+  private:
     void url_edited();
 
     QLineEdit* url_;
@@ -48,7 +50,7 @@ private:
 class SearchPage : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     SearchPage(search::EnginePage page, store::ItemList& engines, int engine_rows_total,
                QWidget* parent = nullptr);
     void fill(const harvest::SearchTexts& search);
@@ -57,7 +59,10 @@ public:
     QLineEdit* text_field() const { return text_; }
     QCheckBox* tick(int row) const { return ticks_[static_cast<std::size_t>(row)]; }
 
-private:
+  Q_SIGNALS:
+    void submitted();
+
+  private:
     void show_rows();
     void commit_ticks();
     void scrolled(int value);
@@ -76,7 +81,7 @@ private:
 class DetailsPage : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     explicit DetailsPage(QWidget* parent = nullptr);
     // Shows `rec` (null: empty fields).
     void show_record(const store::ItemRecord* rec);
@@ -86,10 +91,10 @@ public:
     QPushButton* delete_button() const { return delete_; }
     QLineEdit* field(int index) const { return fields_[static_cast<std::size_t>(index)]; }
 
-Q_SIGNALS:
+  Q_SIGNALS:
     void delete_requested();
 
-private:
+  private:
     std::array<QLineEdit*, 5> fields_{};  // Source, URL, Title, Modified, Size
     QPushButton* delete_;
     QPushButton* verify_;

@@ -15,7 +15,7 @@ using store::ItemRecord;
 using store::TreeFile;
 
 class AnsweringWindow : public NullRunWindow {
-public:
+  public:
     bool confirm(std::string_view question) override {
         questions.emplace_back(question);
         return yes;
@@ -27,11 +27,12 @@ public:
 };
 
 class ListCommandsTest : public harvest::testing::HarvestFixture {
-protected:
+  protected:
     ListCommandsTest() {
         EXPECT_TRUE(store::open_store(store_));
         for (int i = 0; i < 6; ++i) add(TreeFile::Links, "http://h.example/" + std::to_string(i));
-        for (int i = 0; i < 3; ++i) add(TreeFile::Addresses, "mailto:a" + std::to_string(i) + "@h.example");
+        for (int i = 0; i < 3; ++i)
+            add(TreeFile::Addresses, "mailto:a" + std::to_string(i) + "@h.example");
     }
     // Stores an item as a harvest does: file, list, row.
     ItemRecord& add(TreeFile which, const std::string& key) {

@@ -12,7 +12,7 @@
 namespace tarnvelox::testing {
 
 class FakeDesktop : public platform::Desktop {
-public:
+  public:
     struct Message {
         std::string caption;
         std::string text;

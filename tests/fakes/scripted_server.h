@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -19,8 +20,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace tarnvelox::testing {
 
@@ -57,7 +56,7 @@ inline int listen_on_loopback(int& port) {
 }
 
 class ScriptedServer {
-public:
+  public:
     ScriptedServer() { listen_fd_ = listen_on_loopback(port_); }
 
     ~ScriptedServer() { stop(); }
@@ -67,7 +66,9 @@ public:
         routes_[path] = std::move(r);
     }
 
-    void start() { acceptor_ = std::thread([this] { accept_loop(); }); }
+    void start() {
+        acceptor_ = std::thread([this] { accept_loop(); });
+    }
 
     void stop() {
         if (stopping_.exchange(true)) return;
@@ -97,7 +98,7 @@ public:
     }
     int total_answered() const { return answered_.load(); }
 
-private:
+  private:
     void accept_loop() {
         while (!stopping_.load()) {
             pollfd p{listen_fd_, POLLIN, 0};
@@ -245,8 +246,8 @@ inline Route status(int code, const std::string& reason) {
     Route r;
     r.code = code;
     r.reason = reason;
-    r.body = "<html><body>error " + std::to_string(code) +
-             " <a href=\"mailto:hidden" + std::to_string(code) + "@err.example.com\">x</a></body></html>";
+    r.body = "<html><body>error " + std::to_string(code) + " <a href=\"mailto:hidden" +
+             std::to_string(code) + "@err.example.com\">x</a></body></html>";
     return r;
 }
 
@@ -264,6 +265,5 @@ inline Route behaviour(Route::Kind k) {
     r.kind = k;
     return r;
 }
-
 
 }  // namespace tarnvelox::testing

@@ -157,5 +157,27 @@ TEST(ItemListTest, FileNameColumnFollowsTheStartingUrl) {
     EXPECT_EQ(link_file_name(address, std::nullopt), "a@b.example");
 }
 
+TEST(ItemListTest, RefillKeepsEveryRecordThatTrimmingLeaves) {
+    // A list longer than the display maximum (as an import leaves it) is rebuilt: trimming
+    // takes out records already shown, never one that has no row yet, and the walk neither
+    // skips a record nor reads one that was freed.
+    testing::RecordingShell shell;
+    ItemLists lists;
+    for (int i = 0; i < 12; ++i) {
+        lists.links.append(numbered(i, i % 3 == 2 ? STATUS_VISITED : 0));
+    }
+    refill_views(lists, shell, 4);
+    std::vector<std::string> expected;
+    for (int32_t i = 0; i < lists.links.size(); ++i) expected.push_back(*lists.links.at(i).url);
+    EXPECT_EQ(shell.link_rows, expected);
+    EXPECT_EQ(lists.links.row_count, lists.links.size());
+    EXPECT_LT(lists.links.size(), 12);  // some visited records went
+    int unvisited = 0;  // every unvisited record stays
+    for (int32_t i = 0; i < lists.links.size(); ++i) {
+        unvisited += (lists.links.at(i).status & STATUS_VISITED) == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(unvisited, 8);
+}
+
 }  // namespace
 }  // namespace tarnvelox::store

@@ -9,6 +9,7 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QItemSelectionModel>
+#include <QSignalSpy>
 #include <random>
 
 #include "fakes/recording_shell.h"
@@ -18,14 +19,14 @@ namespace {
 
 // Forwards the core's row notices to the model, as the main window does.
 class ModelShell : public platform::NullShell {
-public:
+  public:
     explicit ModelShell(ItemListModel& model) : model_(model) {}
     void link_row_added(const store::ItemRecord&) override { model_.row_added(); }
     void link_row_changed(const store::ItemRecord& rec) override { model_.row_changed(rec); }
     void link_row_removing(int row) override { model_.row_removing(row); }
     void link_row_removed(int row) override { model_.row_removed(row); }
 
-private:
+  private:
     ItemListModel& model_;
 };
 
@@ -62,8 +63,8 @@ TEST(ItemListModelTest, TrimmingAndAppendingReachTheViewAsConsistentBatches) {
             model.flush();
             for (int row = 0; row < model.rowCount(); ++row) {
                 if ((model.record(row)->status & store::STATUS_VISITED) == 0) {
-                    selection.select(model.index(row, 0), QItemSelectionModel::Select |
-                                                              QItemSelectionModel::Rows);
+                    selection.select(model.index(row, 0),
+                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
                     break;
                 }
             }
@@ -95,8 +96,16 @@ TEST(ItemListModelTest, RemovedRowShowsEmptyUntilTheBatchAndIsNeverRead) {
     EXPECT_EQ(model.record(1), nullptr);
     EXPECT_FALSE(model.index(1, 1).data().isValid());
     EXPECT_EQ(url_at(model, 2), "http://h.example/2");
-    // A change on a record after the removed one repaints the right row.
-    model.row_changed(list.at(2));
+    // A change on a record after the removed one repaints the row that shows it (view row 2,
+    // while the removed row still shows), and only that row.
+    QSignalSpy repainted(&model, &QAbstractItemModel::dataChanged);
+    model.row_changed(list.at(1));  // record 2, now at list position 1
+    ASSERT_TRUE(repainted.wait(1000));
+    ASSERT_EQ(repainted.size(), 1);
+    const QModelIndex top = repainted[0][0].value<QModelIndex>();
+    const QModelIndex bottom = repainted[0][1].value<QModelIndex>();
+    EXPECT_EQ(top.row(), 2);
+    EXPECT_EQ(bottom.row(), 2);
     model.flush();
     EXPECT_EQ(model.rowCount(), 3);
     EXPECT_EQ(url_at(model, 1), "http://h.example/2");

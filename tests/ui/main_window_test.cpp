@@ -21,6 +21,7 @@
 #include <QTableView>
 #include <QThread>
 #include <QTimer>
+#include <QtTest/QTest>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -64,7 +65,7 @@ std::string read_file(const std::string& path) {
 }
 
 class MainWindowTest : public ::testing::Test {
-protected:
+  protected:
     MainWindowTest() {
         old_dir_ = fs::current_path();
         fs::current_path(dir_.path());
@@ -107,8 +108,8 @@ protected:
         window_->start_up();
         window_->show();
         window_->activateWindow();  // the keyboard focus goes to active windows only
-        EXPECT_TRUE(wait_until([&] { return QApplication::activeWindow() == window_.get(); },
-                               2000));
+        EXPECT_TRUE(
+            wait_until([&] { return QApplication::activeWindow() == window_.get(); }, 2000));
         window_->dispatch(cmd::kLoadProject);
         return *window_;
     }
@@ -131,12 +132,18 @@ TEST_F(MainWindowTest, FirstStartShowsTheDefaultProjectWithCompleteMenusAndNamed
     EXPECT_EQ(w.address_count()->text(), "0");
 
     const std::pair<int, const char*> items[] = {
-        {cmd::kOpen, "&Open"},           {cmd::kSaveAs, "Save &As"},
-        {cmd::kVersionCheck, "Online &Version Check"}, {cmd::kQuit, "&Quit"},
-        {cmd::kPaste, "&Paste"},         {cmd::kStatus, "&Status"},
-        {cmd::kResetLinkStatus, "&Reset Link Status"}, {cmd::kClearProject, "Clear Project"},
-        {cmd::kAbout, "&About..."},      {cmd::kLinkCopy, "&Copy Link Location"},
-        {cmd::kAddressSend, "&Send"},    {cmd::kAddressOpenSource, "Open Sou&rce"},
+        {cmd::kOpen, "&Open"},
+        {cmd::kSaveAs, "Save &As"},
+        {cmd::kVersionCheck, "Online &Version Check"},
+        {cmd::kQuit, "&Quit"},
+        {cmd::kPaste, "&Paste"},
+        {cmd::kStatus, "&Status"},
+        {cmd::kResetLinkStatus, "&Reset Link Status"},
+        {cmd::kClearProject, "Clear Project"},
+        {cmd::kAbout, "&About..."},
+        {cmd::kLinkCopy, "&Copy Link Location"},
+        {cmd::kAddressSend, "&Send"},
+        {cmd::kAddressOpenSource, "Open Sou&rce"},
     };
     for (const auto& [id, text] : items) {
         ASSERT_NE(w.action(id), nullptr) << id;
@@ -149,18 +156,27 @@ TEST_F(MainWindowTest, FirstStartShowsTheDefaultProjectWithCompleteMenusAndNamed
     EXPECT_FALSE(w.action(cmd::kDeleteLinks)->isEnabled());
     EXPECT_FALSE(w.action(cmd::kPaste)->isEnabled());
 
-    // Every button and field says what it is; every field is named after its label.
+    // Every button says its visible text (without the mnemonic mark); every field is named
+    // after the label that is its buddy. Engine rows say the engine's name.
     for (int tab = 0; tab < 4; ++tab) {
         select_tab(tab);
         for (QAbstractButton* b : w.findChildren<QAbstractButton*>()) {
-            if (b->isVisible() && !b->text().isEmpty()) {
-                EXPECT_FALSE(b->accessibleName().isEmpty()) << b->text().toStdString();
+            if (!b->isVisible() || b->text().isEmpty()) continue;
+            QString visible = b->text();
+            visible.remove('&');
+            if (visible.endsWith("....")) {
+                EXPECT_TRUE(visible.startsWith(b->accessibleName())) << visible.toStdString();
+                EXPECT_FALSE(b->accessibleName().isEmpty());
+            } else {
+                EXPECT_EQ(b->accessibleName(), visible);
             }
         }
-        for (QLineEdit* field : w.findChildren<QLineEdit*>()) {
-            if (field->isVisible()) {
-                EXPECT_FALSE(field->accessibleName().isEmpty());
-            }
+        for (QLabel* label : w.findChildren<QLabel*>()) {
+            auto* field = qobject_cast<QLineEdit*>(label->buddy());
+            if (field == nullptr || !field->isVisible()) continue;
+            QString visible = label->text();
+            visible.remove('&');
+            EXPECT_EQ(field->accessibleName(), visible);
         }
     }
     select_tab(kHarvestTab);
@@ -193,8 +209,8 @@ TEST_F(MainWindowTest, RunningDisablesTheTableItemsAndTheEndEnablesThemAgain) {
     ASSERT_TRUE(wait_until([&] { return idle(); }));
     EXPECT_EQ(w.start_button()->text(), "Start");
     EXPECT_FALSE(w.cancel_button()->isEnabled());
-    for (int id : {cmd::kOpen, cmd::kCopy, cmd::kPaste, cmd::kResetLinkStatus,
-                   cmd::kDeleteLinks, cmd::kClearProject}) {
+    for (int id : {cmd::kOpen, cmd::kCopy, cmd::kPaste, cmd::kResetLinkStatus, cmd::kDeleteLinks,
+                   cmd::kClearProject}) {
         EXPECT_TRUE(w.action(id)->isEnabled()) << id;
     }
     EXPECT_TRUE(w.details_page()->delete_button()->isEnabled());
@@ -230,8 +246,8 @@ TEST_F(MainWindowTest, AddressesViewShowsOnlyWhenTheWindowIsWideEnough) {
     MainWindow& w = open();
     const int chrome = w.width() - w.centralWidget()->width();
     w.resize(kLinksViewWidth + kAddressesMargin + chrome, 600);  // not wider: hidden
-    ASSERT_TRUE(wait_until([&] { return w.centralWidget()->width() ==
-                                        kLinksViewWidth + kAddressesMargin; }, 2000));
+    ASSERT_TRUE(wait_until(
+        [&] { return w.centralWidget()->width() == kLinksViewWidth + kAddressesMargin; }, 2000));
     EXPECT_FALSE(w.addresses_view()->isVisible());
     EXPECT_EQ(w.links_view()->width(), w.centralWidget()->width());
 
@@ -248,7 +264,7 @@ TEST_F(MainWindowTest, HeaderClickShowsFileNamesAndCopyTakesTheFocusedRowsKey) {
     seed({"http://seed.example/docs/", "http://seed.example/a/b.html"}, {"ann@seed.example"});
     MainWindow& w = open();
     QAbstractItemModelTester tester(w.links_model(),
-                                    QAbstractItemModelTester::FailureReportingMode::Warning);
+                                    QAbstractItemModelTester::FailureReportingMode::Fatal);
     ASSERT_EQ(w.links_model()->rowCount(), 2);
     const QModelIndex first = w.links_model()->index(0, 0);
     EXPECT_EQ(first.data().toString(), "Title of");  // stored titles lose trailing blanks
@@ -261,7 +277,8 @@ TEST_F(MainWindowTest, HeaderClickShowsFileNamesAndCopyTakesTheFocusedRowsKey) {
     // Copy with the focus in the addresses view: the row's "mailto:" key.
     w.addresses_view()->setFocus();
     w.addresses_view()->setCurrentIndex(w.addresses_model()->index(0, 0));
-    ASSERT_TRUE(wait_until([&] { return QApplication::focusWidget() == w.addresses_view(); }, 2000));
+    ASSERT_TRUE(
+        wait_until([&] { return QApplication::focusWidget() == w.addresses_view(); }, 2000));
     w.dispatch(cmd::kCopy);
     EXPECT_EQ(desktop_.clipboard, "mailto:ann@seed.example");
     // A click on a row showed its record on the Details page.
@@ -276,7 +293,7 @@ TEST_F(MainWindowTest, DeleteRemovesSelectedRowsButNeverOneAConnectionHolds) {
          {});
     MainWindow& w = open();
     QAbstractItemModelTester tester(w.links_model(),
-                                    QAbstractItemModelTester::FailureReportingMode::Warning);
+                                    QAbstractItemModelTester::FailureReportingMode::Fatal);
     // As during a harvest: a slot is fetching link 1.
     w.context().lists.links.at(1).status |= store::STATUS_ACTIVE;
     w.dispatch(cmd::kLinkSelectAll);
@@ -333,13 +350,73 @@ TEST_F(MainWindowTest, ClosingSavesTheProjectAndTheSettings) {
     EXPECT_NE(settings.find("project=default.tvp\n"), std::string::npos) << settings;
 }
 
+TEST_F(MainWindowTest, EscapeClosesAndSavesAndEditSelectAllHasNoAction) {
+    seed({"http://seed.example/a", "http://seed.example/b"}, {});
+    MainWindow& w = open();
+    w.links_view()->setFocus();
+    ASSERT_TRUE(wait_until([&] { return QApplication::focusWidget() == w.links_view(); }, 2000));
+    w.dispatch(cmd::kSelectAll);
+    EXPECT_FALSE(w.links_view()->selectionModel()->hasSelection());
+    w.dispatch(cmd::kLinkSelectAll);  // the context menu's selects every row
+    EXPECT_EQ(w.links_view()->selectionModel()->selectedRows().size(), 2);
+
+    QTest::keyClick(w.links_view(), Qt::Key_Escape);
+    ASSERT_TRUE(wait_until([&] { return !w.isVisible(); }, 2000));
+    EXPECT_TRUE(fs::exists("tarnv.ini"));
+}
+
+TEST_F(MainWindowTest, EnterInAFieldStartsTheHarvest) {
+    MainWindow& w = open();
+    select_tab(kHarvestTab);
+    testing::ScriptedServer server;
+    server.route("/slow.html", testing::behaviour(testing::Route::Kind::NeverAnswer));
+    server.start();
+    w.harvest_page()->url_field()->setText(QString::fromStdString(server.base() + "/slow.html"));
+    w.harvest_page()->url_field()->setFocus();
+    QTest::keyClick(w.harvest_page()->url_field(), Qt::Key_Return);
+    EXPECT_FALSE(idle());
+    w.dispatch(cmd::kCancel);
+    EXPECT_TRUE(idle());
+    server.stop();
+}
+
+// The record shown on the Details page is trimmed away during a harvest: the page must let go
+// of it before it is freed.
+TEST_F(MainWindowTest, TrimmingTheClickedRecordClearsTheDetailsPage) {
+    seed({"http://seed.example/0", "http://seed.example/1", "http://seed.example/2"}, {},
+         store::STATUS_VISITED);
+    std::ofstream("tarnv.ini") << "maxlist=2\n";
+    MainWindow& w = open();
+    ASSERT_EQ(w.links_model()->rowCount(), 2);
+    // The second row: it goes with the second trim, while the first row's removal still waits
+    // for the view's next batch.
+    w.links_view()->setCurrentIndex(w.links_model()->index(1, 0));
+    ASSERT_NE(w.current_item(), nullptr);
+    EXPECT_EQ(w.tabs()->currentIndex(), kDetailsTab);
+    // New links: once the view is over the maximum, the first visited row goes with each one.
+    app::Context& ctx = w.context();
+    for (const char* url :
+         {"http://seed.example/n1", "http://seed.example/n2", "http://seed.example/n3"}) {
+        store::RecordPtr rec = store::clear_record();
+        rec->url = url;
+        rec->kind = store::KIND_PAGE;
+        store::ItemRecord& listed = ctx.lists.links.append(std::move(rec));
+        store::add_link_row(ctx.lists.links, w, ctx.settings.maxlist, listed);
+    }
+    EXPECT_EQ(w.current_item(), nullptr);
+    EXPECT_EQ(w.details_page()->field(1)->text(), "");
+    select_tab(kHarvestTab);
+    select_tab(kDetailsTab);  // shows nothing, reads nothing freed
+    w.links_model()->flush();
+    EXPECT_EQ(w.links_model()->rowCount(), ctx.lists.links.size());
+}
+
 // A whole harvest in the window: rows, icons and counters end as the site says, and the Status
 // dialog opened during the run shows the connection lines live.
 TEST_F(MainWindowTest, WindowHarvestsALoopbackSite) {
     testing::ScriptedServer server;
-    server.route("/index.html",
-                 testing::page("<a href=\"/a.html\">A</a> <a href=\"/b.html\">B</a> "
-                               "<a href=\"/gone.html\">gone</a> info@site.example"));
+    server.route("/index.html", testing::page("<a href=\"/a.html\">A</a> <a href=\"/b.html\">B</a> "
+                                              "<a href=\"/gone.html\">gone</a> info@site.example"));
     testing::Route a = testing::page("<a href=\"/index.html\">home</a> ann@site.example");
     a.delay = std::chrono::milliseconds(300);  // the run is still going when Status opens
     server.route("/a.html", a);

@@ -35,8 +35,7 @@ QMessageBox::Icon qt_icon(MessageIcon icon) {
 }  // namespace
 
 void QtDesktop::message_box(std::string_view caption, std::string_view text, MessageIcon icon) {
-    QMessageBox box(qt_icon(icon), to_qstring(caption), to_qstring(text), QMessageBox::Ok,
-                    parent_);
+    QMessageBox box(qt_icon(icon), to_qstring(caption), to_qstring(text), QMessageBox::Ok, parent_);
     box.setAccessibleName(to_qstring(caption));
     box.exec();
 }
@@ -89,12 +88,11 @@ void QtDesktop::busy_cursor(bool busy) {
 }
 
 bool QtDesktop::open_url(std::string_view url) {
-    return QDesktopServices::openUrl(QUrl::fromEncoded(QByteArray(url.data(),
-                                                                  static_cast<qsizetype>(url.size()))));
+    return QDesktopServices::openUrl(
+        QUrl::fromEncoded(QByteArray(url.data(), static_cast<qsizetype>(url.size()))));
 }
 
-bool QtDesktop::start_program(std::string_view program,
-                              const std::vector<std::string>& arguments) {
+bool QtDesktop::start_program(std::string_view program, const std::vector<std::string>& arguments) {
     QStringList args;
     for (const std::string& a : arguments) args << to_qstring(a);
     return QProcess::startDetached(to_qstring(program), args);

@@ -11,7 +11,7 @@ class QWidget;
 namespace tarnvelox::platform::qt {
 
 class QtDesktop final : public Desktop {
-public:
+  public:
     explicit QtDesktop(QWidget* parent) : parent_(parent) {}
     void set_parent(QWidget* parent) { parent_ = parent; }
 
@@ -28,7 +28,7 @@ public:
     bool start_program(std::string_view program,
                        const std::vector<std::string>& arguments) override;
 
-private:
+  private:
     QWidget* parent_;
 };
 
