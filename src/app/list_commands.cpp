@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "harvest/list_rows.h"
 #include "store/item_list.h"
 
 namespace tarnvelox::app {
@@ -87,7 +88,7 @@ bool delete_links(Context& ctx, RunWindow& window) {
     ctx.run.bad_links = 0;
     // The addresses stay: their rows come back.
     for (store::ItemRecord* r = ctx.lists.addresses.head(); r != nullptr; r = r->next.get()) {
-        store::add_address_row(ctx.lists.addresses, ctx.shell, *r);
+        harvest::add_address_row(ctx.lists.addresses, ctx.shell, *r);
     }
     window.enable_controls(false, ctx.settings.maxlist != 0);
     ctx.shell.refresh_status_counters();

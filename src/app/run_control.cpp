@@ -4,6 +4,7 @@
 
 #include "app/context.h"
 #include "harvest/crawl_scope.h"
+#include "harvest/list_rows.h"
 #include "store/item_list.h"
 #include "store/store.h"
 
@@ -198,7 +199,7 @@ void HarvestRun::reset_link_status() {
     lists.links.status_changed();
 
     update_status_counters();
-    store::refill_views(lists, env_.shell, env_.maxlist);
+    harvest::refill_views(lists, env_.shell, env_.maxlist);
     window_.busy_cursor(false);
 }
 

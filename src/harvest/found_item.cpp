@@ -3,6 +3,7 @@
 #include <array>
 
 #include "harvest/crawl_scope.h"
+#include "harvest/list_rows.h"
 #include "harvest/page_text.h"
 #include "store/text_util.h"
 
@@ -196,7 +197,7 @@ int store_found_item(HarvestEnv& env, const store::ItemRecord* page, std::string
         if (joins_list(env, env.lists.links, env.run.links_found_on_page)) {
             store::ItemRecord& listed = env.lists.links.append(std::move(rec));
             if (!env.run.import_in_progress) {
-                store::add_link_row(env.lists.links, env.shell, env.maxlist, listed);
+                harvest::add_link_row(env.lists.links, env.shell, env.maxlist, listed);
             }
         }
         ++env.run.links_found_on_page;
@@ -218,7 +219,7 @@ int store_found_item(HarvestEnv& env, const store::ItemRecord* page, std::string
     if (joins_list(env, env.lists.addresses, env.run.addresses_found_on_page)) {
         store::ItemRecord& listed = env.lists.addresses.append(std::move(rec));
         if (!env.run.import_in_progress) {
-            store::add_address_row(env.lists.addresses, env.shell, listed);
+            harvest::add_address_row(env.lists.addresses, env.shell, listed);
         }
     }
     ++env.run.addresses_found_on_page;

@@ -1,5 +1,6 @@
 #include "harvest/frontier.h"
 
+#include "harvest/list_rows.h"
 #include "store/text_util.h"
 
 namespace tarnvelox::harvest {
@@ -28,7 +29,7 @@ bool take(HarvestEnv& env, const store::PendingLink& link, store::RecordPtr pars
         taken->status |= store::STATUS_ACTIVE;
         if (listed == nullptr) {
             taken = &env.lists.links.append(std::move(parsed));
-            store::add_link_row(env.lists.links, env.shell, env.maxlist, *taken);
+            harvest::add_link_row(env.lists.links, env.shell, env.maxlist, *taken);
         }
     } else {
         owned = std::move(parsed);

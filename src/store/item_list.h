@@ -7,8 +7,6 @@
 // the list also keeps its records by position: a view reads any row in constant time.
 
 #include <cstdint>
-#include <optional>
-#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -75,37 +73,5 @@ struct ItemLists {
     ItemList links;
     ItemList addresses;
 };
-
-}  // namespace tarnvelox::store
-
-namespace tarnvelox::platform {
-class Shell;
-}
-
-namespace tarnvelox::store {
-
-// Image index of a row's icon: 0 address (also a link that carries KIND_ADDRESS), then by the
-// first status bit that holds: 4 timed out, 5 moved, 3 bad, 2 visited; 1 not yet fetched.
-[[nodiscard]] int link_icon(const ItemRecord& rec);
-
-// Column 0 of the links view in file-name mode. For a link that carries KIND_ADDRESS, its title.
-// When `starting_url` is set and occurs in the url (exact case): the rest after it (one "/"
-// directly after it skipped), "index.html" when that rest is empty and the rest followed by
-// "index.html" when it ends in "/". Otherwise the part after the url's last "/" ("index.html"
-// when nothing follows it), or the whole url when it has no "/".
-[[nodiscard]] std::string link_file_name(const ItemRecord& rec,
-                                         const std::optional<std::string>& starting_url);
-
-// Shows `rec` (already the last record of `links`) as a new last row of the links view, then
-// trims: when the view had more than `maxlist` rows (and maxlist is at least 2), the first
-// visited link that no slot holds leaves the list and the view (it stays in the links file).
-// Returns the position the trimmed record had (it may be `rec` itself), or -1.
-int32_t add_link_row(ItemList& links, platform::Shell& shell, int32_t maxlist, ItemRecord& rec);
-// Shows `rec` as a new last row of the addresses view. The addresses list is never trimmed.
-void add_address_row(ItemList& addresses, platform::Shell& shell, ItemRecord& rec);
-
-// Rebuilds both views from the lists: every row goes (Shell::views_cleared), then every link
-// gets add_link_row and every address add_address_row, in list order.
-void refill_views(ItemLists& lists, platform::Shell& shell, int32_t maxlist);
 
 }  // namespace tarnvelox::store

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "harvest/list_rows.h"
 #include "platform/qt/qt_text.h"
 #include "ui/link_icons.h"
 
@@ -68,7 +69,7 @@ QVariant ItemListModel::data(const QModelIndex& index, int role) const {
     const store::ItemRecord* rec = record(index.row());
     if (rec == nullptr || index.column() < 0 || index.column() >= columnCount()) return {};
     if (role == Qt::DecorationRole && index.column() == 0) {
-        return row_icon(kind_ == Kind::Addresses ? 0 : store::link_icon(*rec));
+        return row_icon(kind_ == Kind::Addresses ? 0 : harvest::link_icon(*rec));
     }
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != Qt::AccessibleTextRole) {
         return {};
@@ -79,7 +80,7 @@ QVariant ItemListModel::data(const QModelIndex& index, int role) const {
     switch (index.column()) {
         case 0:
             if (file_names_ && (rec->kind & store::KIND_ADDRESS) == 0) {
-                return platform::qt::to_qstring(store::link_file_name(*rec, search_.starting_url));
+                return platform::qt::to_qstring(harvest::link_file_name(*rec, search_.starting_url));
             }
             return text_of(rec->title);
         case 1:

@@ -2,7 +2,7 @@
 
 // The six row icons of the list views, drawn by the program itself (16x16): 0 address, 1 link
 // not yet fetched, 2 visited link, 3 bad link, 4 timed-out link, 5 moved link. The index is
-// store::link_icon's.
+// harvest::link_icon's.
 
 #include <QIcon>
 

@@ -18,6 +18,7 @@
 
 #include "app/list_commands.h"
 #include "app/settings.h"
+#include "harvest/list_rows.h"
 #include "platform/qt/qt_text.h"
 #include "search/engines.h"
 #include "ui/dialogs.h"
@@ -114,7 +115,7 @@ void MainWindow::load_project() {
     fill_page(current_tab_);
     refresh_status_counters();
     dialog.close();
-    store::refill_views(ctx_.lists, *this, ctx_.settings.maxlist);
+    harvest::refill_views(ctx_.lists, *this, ctx_.settings.maxlist);
     links_model_->flush();
     addresses_model_->flush();
     ignore_row_events_ = false;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "harvest/harvest_fixture.h"
+#include "harvest/list_rows.h"
 
 namespace tarnvelox::app {
 namespace {
@@ -45,12 +46,12 @@ class ListCommandsTest : public harvest::testing::HarvestFixture {
         if (which == TreeFile::Links) {
             ++store_.total_links;
             ItemRecord& listed = lists_.links.append(std::move(rec));
-            store::add_link_row(lists_.links, shell_, maxlist_, listed);
+            harvest::add_link_row(lists_.links, shell_, maxlist_, listed);
             return listed;
         }
         ++store_.total_addresses;
         ItemRecord& listed = lists_.addresses.append(std::move(rec));
-        store::add_address_row(lists_.addresses, shell_, listed);
+        harvest::add_address_row(lists_.addresses, shell_, listed);
         return listed;
     }
     std::vector<std::string> list_keys(const store::ItemList& list) {

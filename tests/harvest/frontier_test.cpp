@@ -6,6 +6,7 @@
 #include <random>
 
 #include "harvest/harvest_fixture.h"
+#include "harvest/list_rows.h"
 #include "store/text_util.h"
 
 namespace tarnvelox::harvest {
@@ -62,7 +63,7 @@ int literal_next_link(HarvestEnv& env, FrontierState& state, SlotItem& slot_item
             taken->status |= store::STATUS_ACTIVE;
             if (listed == nullptr) {
                 taken = &env.lists.links.append(std::move(rec));
-                store::add_link_row(env.lists.links, env.shell, env.maxlist, *taken);
+                harvest::add_link_row(env.lists.links, env.shell, env.maxlist, *taken);
             }
         } else {
             owned = std::move(rec);

@@ -13,6 +13,7 @@
 #include <random>
 
 #include "fakes/recording_shell.h"
+#include "harvest/list_rows.h"
 
 namespace tarnvelox::ui {
 namespace {
@@ -56,7 +57,7 @@ TEST(ItemListModelTest, TrimmingAndAppendingReachTheViewAsConsistentBatches) {
     for (int round = 0; round < 40; ++round) {
         for (int k = 0; k < 25; ++k) {
             const int32_t status = rng() % 2 == 0 ? store::STATUS_VISITED : 0;
-            store::add_link_row(list, shell, 30, list.append(link(next++, status)));
+            harvest::add_link_row(list, shell, 30, list.append(link(next++, status)));
         }
         if (round == 10) {
             // Select a row that stays (not visited, so trimming never takes it).
@@ -86,7 +87,7 @@ TEST(ItemListModelTest, RemovedRowShowsEmptyUntilTheBatchAndIsNeverRead) {
     harvest::SearchTexts search;
     ItemListModel model(list, ItemListModel::Kind::Links, search);
     ModelShell shell(model);
-    for (int i = 0; i < 4; ++i) store::add_link_row(list, shell, 100, list.append(link(i)));
+    for (int i = 0; i < 4; ++i) harvest::add_link_row(list, shell, 100, list.append(link(i)));
     model.flush();
     // Row 1 goes (as a delete would take it): the view still has four rows until the batch.
     shell.link_row_removing(1);

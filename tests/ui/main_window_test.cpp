@@ -32,6 +32,7 @@
 #include "app/settings.h"
 #include "fakes/fake_desktop.h"
 #include "fakes/scripted_server.h"
+#include "harvest/list_rows.h"
 #include "store/store.h"
 #include "store/temp_dir.h"
 #include "ui/dialogs.h"
@@ -401,7 +402,7 @@ TEST_F(MainWindowTest, TrimmingTheClickedRecordClearsTheDetailsPage) {
         rec->url = url;
         rec->kind = store::KIND_PAGE;
         store::ItemRecord& listed = ctx.lists.links.append(std::move(rec));
-        store::add_link_row(ctx.lists.links, w, ctx.settings.maxlist, listed);
+        harvest::add_link_row(ctx.lists.links, w, ctx.settings.maxlist, listed);
     }
     EXPECT_EQ(w.current_item(), nullptr);
     EXPECT_EQ(w.details_page()->field(1)->text(), "");
@@ -455,7 +456,7 @@ TEST_F(MainWindowTest, WindowHarvestsALoopbackSite) {
     for (int row = 0; row < w.links_model()->rowCount(); ++row) {
         const store::ItemRecord* rec = w.links_model()->record(row);
         ASSERT_NE(rec, nullptr);
-        icons[rec->url->substr(rec->url->rfind('/'))] = store::link_icon(*rec);
+        icons[rec->url->substr(rec->url->rfind('/'))] = harvest::link_icon(*rec);
     }
     EXPECT_EQ(icons, (std::map<std::string, int>{
                          {"/index.html", 2}, {"/a.html", 2}, {"/b.html", 2}, {"/gone.html", 3}}));
