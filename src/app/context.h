@@ -19,7 +19,7 @@
 #include "app/settings.h"
 #include "harvest/frontier.h"
 #include "harvest/harvest_env.h"
-#include "harvest/list_filter.h"
+#include "exchange/list_filter.h"
 #include "harvest/status_board.h"
 #include "net/response.h"
 #include "net/slot.h"
@@ -45,7 +45,7 @@ class Context {
     store::ItemLists lists;
     harvest::RunState run;
     harvest::SearchTexts search;
-    harvest::ItemFilter filter;
+    exchange::ItemFilter filter;
     ProjectValues values;
     search::Engines engines;
     net::SlotTable slots;

@@ -84,7 +84,7 @@ void append_filter(std::string& out, std::string_view key, const std::string& te
 // The pieces of the context a project file line may change.
 struct ProjectTargets {
     harvest::SearchTexts& search;
-    harvest::ItemFilter& filter;
+    exchange::ItemFilter& filter;
     ProjectValues& values;
     store::ItemList& engines;
     store::Store& store;
@@ -170,8 +170,8 @@ struct LoadCounts {
 };
 
 // Adds the records of one companion file to `list`.
-void load_companion(const std::string& file_name, harvest::ListKind kind, bool import_only,
-                    const harvest::ItemFilter& filter, int32_t maxlist, store::Store& store,
+void load_companion(const std::string& file_name, exchange::ListKind kind, bool import_only,
+                    const exchange::ItemFilter& filter, int32_t maxlist, store::Store& store,
                     store::ItemList& list, harvest::RunState& run, LoadCounts& counts,
                     LoadProgress* progress) {
     if (maxlist <= 0) return;
@@ -185,7 +185,7 @@ void load_companion(const std::string& file_name, harvest::ListKind kind, bool i
     for (int32_t read = 0; read < maxlist; ++read) {
         store::RecordPtr rec = file.next();
         if (!rec) break;
-        if (import_only && !harvest::passes_item_filter(*rec, kind, filter)) continue;
+        if (import_only && !exchange::passes_item_filter(*rec, kind, filter)) continue;
         const store::ItemRecord& added = list.append(std::move(rec));
         if ((added.status & store::STATUS_BAD) != 0) {
             ++run.bad_links;
@@ -203,7 +203,7 @@ void load_companion(const std::string& file_name, harvest::ListKind kind, bool i
 
 }  // namespace
 
-std::string project_text(const harvest::SearchTexts& search, const harvest::ItemFilter& filter,
+std::string project_text(const harvest::SearchTexts& search, const exchange::ItemFilter& filter,
                          const ProjectValues& values, const store::Store& store,
                          const store::ItemList& engines) {
     std::string out;
@@ -231,7 +231,7 @@ std::string project_text(const harvest::SearchTexts& search, const harvest::Item
 }
 
 int save_project(const std::string& path, const harvest::SearchTexts& search,
-                 const harvest::ItemFilter& filter, const ProjectValues& values,
+                 const exchange::ItemFilter& filter, const ProjectValues& values,
                  const store::Store& store, const store::ItemList& engines,
                  platform::Shell& shell) {
     // The new file is complete before it replaces the old one: a failure on the way (disk full,
@@ -244,7 +244,7 @@ int save_project(const std::string& path, const harvest::SearchTexts& search,
 }
 
 int load_project(const std::string& path, bool import_only, harvest::SearchTexts& search,
-                 harvest::ItemFilter& filter, ProjectValues& values, store::ItemList& engines,
+                 exchange::ItemFilter& filter, ProjectValues& values, store::ItemList& engines,
                  store::Store& store, store::ItemLists& lists, harvest::RunState& run,
                  int32_t& sort_setting, int32_t maxlist, LoadProgress* progress) {
     if (!import_only) {
@@ -265,9 +265,9 @@ int load_project(const std::string& path, bool import_only, harvest::SearchTexts
     if (store.addresses.is_open()) store.addresses.flush();
 
     LoadCounts counts;
-    load_companion(store::addresses_file_name(path), harvest::ListKind::Addresses, import_only,
+    load_companion(store::addresses_file_name(path), exchange::ListKind::Addresses, import_only,
                    filter, maxlist, store, lists.addresses, run, counts, progress);
-    load_companion(store::links_file_name(path), harvest::ListKind::Links, import_only, filter,
+    load_companion(store::links_file_name(path), exchange::ListKind::Links, import_only, filter,
                    maxlist, store, lists.links, run, counts, progress);
     store.total_addresses = std::max(store.total_addresses, counts.addresses);
     return 1;

@@ -32,7 +32,7 @@
 #include <string_view>
 
 #include "harvest/harvest_env.h"
-#include "harvest/list_filter.h"
+#include "exchange/list_filter.h"
 #include "platform/shell.h"
 #include "store/item_list.h"
 #include "store/store.h"
@@ -73,7 +73,7 @@ public:
 // ItemFilter use an empty text for "not set", so an empty filter text writes no line at all.
 // `engines` is the search-engine list: every entry with `selected` non-zero gives an E_POS= line.
 [[nodiscard]] std::string project_text(const harvest::SearchTexts& search,
-                                       const harvest::ItemFilter& filter,
+                                       const exchange::ItemFilter& filter,
                                        const ProjectValues& values, const store::Store& store,
                                        const store::ItemList& engines);
 
@@ -83,7 +83,7 @@ public:
 // showed "Unable to write Project File". Committing the visible tab's fields into `search` is
 // the caller's job.
 [[nodiscard]] int save_project(const std::string& path, const harvest::SearchTexts& search,
-                               const harvest::ItemFilter& filter, const ProjectValues& values,
+                               const exchange::ItemFilter& filter, const ProjectValues& values,
                                const store::Store& store, const store::ItemList& engines,
                                platform::Shell& shell);
 
@@ -116,7 +116,7 @@ public:
 // becomes the larger of its value and the address count. Returns 1. Showing the new counters
 // and refreshing the list views are the caller's job.
 [[nodiscard]] int load_project(const std::string& path, bool import_only,
-                               harvest::SearchTexts& search, harvest::ItemFilter& filter,
+                               harvest::SearchTexts& search, exchange::ItemFilter& filter,
                                ProjectValues& values, store::ItemList& engines,
                                store::Store& store, store::ItemLists& lists,
                                harvest::RunState& run, int32_t& sort_setting, int32_t maxlist,

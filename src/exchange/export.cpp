@@ -132,13 +132,13 @@ void write_item(std::FILE* file, int format, const store::ItemRecord& rec) {
 
 }  // namespace
 
-harvest::ListKind export_list_kind(int format) {
-    return is_address_format(format) ? harvest::ListKind::Addresses : harvest::ListKind::Links;
+exchange::ListKind export_list_kind(int format) {
+    return is_address_format(format) ? exchange::ListKind::Addresses : exchange::ListKind::Links;
 }
 
 int export_items(int format, const std::string& path,
                  const std::vector<const store::ItemRecord*>* selected,
-                 const harvest::ItemFilter& filter, store::Store& store, platform::Shell& shell,
+                 const exchange::ItemFilter& filter, store::Store& store, platform::Shell& shell,
                  const std::tm& now) {
     if (format < kFormatTextAddresses || format > kFormatHtmlUrls) return 0;
     // The sequential read is also the crawl's: it continues where it was afterwards.
@@ -154,17 +154,17 @@ int export_items(int format, const std::string& path,
         return 0;
     }
 
-    const harvest::ListKind list = export_list_kind(format);
+    const exchange::ListKind list = export_list_kind(format);
     write_header(file, format, now);
     const auto write_if_passes = [&](const store::ItemRecord& rec) {
-        if (harvest::passes_item_filter(rec, list, filter)) write_item(file, format, rec);
+        if (exchange::passes_item_filter(rec, list, filter)) write_item(file, format, rec);
     };
     if (selected != nullptr) {
         for (const store::ItemRecord* rec : *selected) {
             if (rec != nullptr) write_if_passes(*rec);
         }
     } else {
-        const store::TreeFile which = list == harvest::ListKind::Addresses
+        const store::TreeFile which = list == exchange::ListKind::Addresses
                                           ? store::TreeFile::Addresses
                                           : store::TreeFile::Links;
         store.read_position = 0;

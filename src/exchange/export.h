@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "harvest/list_filter.h"
+#include "exchange/list_filter.h"
 #include "store/item_record.h"
 
 namespace tarnvelox::platform {
@@ -46,7 +46,7 @@ inline constexpr std::string_view kExportOpenFailedMessage = "Unable to open exp
 
 // Which list a format writes: addresses for 1, 3 and 5, links for 2, 4 and 6. `format` must be
 // 1 to 6.
-[[nodiscard]] harvest::ListKind export_list_kind(int format);
+[[nodiscard]] exchange::ListKind export_list_kind(int format);
 
 // Writes the export file at `path` in format 1 to 6 and returns 1; returns 0 when `format` is
 // out of range (nothing is opened or reported), when the store cannot be opened ("Unable to
@@ -62,7 +62,7 @@ inline constexpr std::string_view kExportOpenFailedMessage = "Unable to open exp
 // put into the "(Created ...)" lines of the HTML list headers, year as its last two digits.
 [[nodiscard]] int export_items(int format, const std::string& path,
                                const std::vector<const store::ItemRecord*>* selected,
-                               const harvest::ItemFilter& filter, store::Store& store,
+                               const exchange::ItemFilter& filter, store::Store& store,
                                platform::Shell& shell, const std::tm& now);
 
 }  // namespace tarnvelox::exchange

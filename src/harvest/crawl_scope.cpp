@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "harvest/list_filter.h"
+#include "harvest/wildcard.h"
 #include "harvest/page_text.h"
 #include "store/text_util.h"
 

@@ -127,7 +127,7 @@ public:
 
     testing::TempDir dir;
     harvest::SearchTexts search;
-    harvest::ItemFilter filter;
+    exchange::ItemFilter filter;
     ProjectValues values;
     store::ItemList engines;
     store::Store store;

@@ -101,7 +101,7 @@ class ExportTest : public ::testing::Test {
 
     tarnvelox::testing::TempDir dir_;
     store::Store store_;
-    harvest::ItemFilter filter_;
+    exchange::ItemFilter filter_;
     tarnvelox::testing::RecordingShell shell_;
     std::string out_path_ = dir_.file("out.htm");
 };
@@ -149,7 +149,7 @@ TEST_F(ExportTest, AllItemsComeFromTheFileInStoredOrderAndReplaceTheOldFile) {
 TEST_F(ExportTest, FilterTestsTheAddressOrTheUrl) {
     struct Row {
         const char* what;
-        harvest::ItemFilter filter;
+        exchange::ItemFilter filter;
         int format;
         std::string items;
     };
@@ -185,7 +185,7 @@ TEST_F(ExportTest, SelectedOnlyWritesTheGivenRecordsInTheirOrderCutAtTheLineCap)
         const char* what;
         int format;
         Records selected;
-        harvest::ItemFilter filter;
+        exchange::ItemFilter filter;
         std::string items;
     };
     const Row rows[] = {

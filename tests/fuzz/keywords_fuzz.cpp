@@ -6,7 +6,8 @@
 
 #include "harvest/crawl_scope.h"
 #include "harvest/keyword_reference.h"
-#include "harvest/list_filter.h"
+#include "exchange/list_filter.h"
+#include "harvest/wildcard.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tarnvelox::harvest;
@@ -22,6 +23,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         __builtin_trap();
     }
     (void)wildcard_match(page, keywords);
-    (void)domain_allowed(page, keywords);
+    (void)exchange::domain_allowed(page, keywords);
     return 0;
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "harvest/list_filter.h"
+
 #include "harvest/page_text.h"
 #include "harvest/keyword_reference.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "harvest/crawl_scope.h"
-#include "harvest/list_filter.h"
+#include "harvest/wildcard.h"
 #include "harvest/page_text.h"
 
 namespace tarnvelox::harvest::testing {

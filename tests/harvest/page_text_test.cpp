@@ -7,7 +7,8 @@
 #include <string>
 
 #include "harvest/crawl_scope.h"
-#include "harvest/list_filter.h"
+#include "exchange/list_filter.h"
+#include "harvest/wildcard.h"
 #include "harvest/url_resolve.h"
 #include "store/item_record.h"
 #include "store/text_util.h"
@@ -153,8 +154,8 @@ void exercise_every_helper(const std::string& page) {
                                      " " + std::string(200, 'a') + "* -b*b NOT z?z");
     (void)page_matches_keywords(keywords, page);
     (void)wildcard_match(page, "*" + std::string(100000, 'a') + "b");
-    (void)domain_allowed(page, "com,org");
-    (void)passes_text_filter(page, ItemFilter{"", "*<*", std::string(5000, '&')});
+    (void)exchange::domain_allowed(page, "com,org");
+    (void)exchange::passes_text_filter(page, exchange::ItemFilter{"", "*<*", std::string(5000, '&')});
 
     store::ItemRecord base;
     base.url = "http://h.example/" + page;

@@ -1,11 +1,15 @@
-#include "harvest/list_filter.h"
+#include "exchange/list_filter.h"
+#include "harvest/wildcard.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace tarnvelox::harvest {
+namespace tarnvelox::exchange {
 namespace {
+
+using harvest::kMaxWildcardRun;
+using harvest::wildcard_match;
 
 TEST(ListFilterTest, WildcardMatchesWholeTextTakingFirstOccurrences) {
     struct Row {
@@ -70,4 +74,4 @@ TEST(ListFilterTest, TextPassesOnlyEveryFilterThatIsSet) {
 }
 
 }  // namespace
-}  // namespace tarnvelox::harvest
+}  // namespace tarnvelox::exchange

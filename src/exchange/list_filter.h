@@ -1,15 +1,15 @@
 #pragma once
 
 // The filters of the Export and Import dialogs ("Limit to Domain:", "Must Contain:", "Must not
-// contain:") and the wildcard matcher they share with the keyword test. All comparisons ignore
-// ASCII letter case.
+// contain:"). A filter text with "*" or "?" is read with the keyword test's wildcard matcher.
+// All comparisons ignore ASCII letter case.
 
 #include <string>
 #include <string_view>
 
 #include "store/item_record.h"
 
-namespace tarnvelox::harvest {
+namespace tarnvelox::exchange {
 
 // The three filter texts; an empty text is a filter that is not set.
 struct ItemFilter {
@@ -19,10 +19,6 @@ struct ItemFilter {
 };
 
 enum class ListKind { Links, Addresses };
-
-// Longest literal run of a pattern the filters were designed for. The matcher compares longer
-// runs whole as well, rather than in pieces that would each be searched on their own.
-inline constexpr std::size_t kMaxWildcardRun = 51;
 
 // The text of `rec` the filters look at: the bare address (`title`) for addresses, the `url`
 // for links; true when it passes every filter that is set.
@@ -34,9 +30,4 @@ inline constexpr std::size_t kMaxWildcardRun = 51;
 // the comma-separated labels of `domain_list` (whole, ignoring case; blanks count), or when its
 // last label starts with a digit. An empty list allows everything; a host without "." nothing.
 [[nodiscard]] bool domain_allowed(std::string_view text, std::string_view domain_list);
-// Whole-text match of `text` against `pattern`: "?" one character, "*" any run; literal runs
-// after a star take their first occurrence only (no backtracking: "*ab" fails on "abxab" once
-// the first "ab" does not end the text). An empty pattern matches nothing. Linear time.
-[[nodiscard]] bool wildcard_match(std::string_view text, std::string_view pattern);
-
-}  // namespace tarnvelox::harvest
+}  // namespace tarnvelox::exchange
