@@ -24,10 +24,10 @@
 #include <vector>
 
 #include "app/context.h"
+#include "base/out_of_memory.h"
 #include "exchange/export.h"
 #include "harvest/url_resolve.h"
 #include "net/slot.h"
-#include "store/out_of_memory.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -226,7 +226,7 @@ public:
 }  // namespace
 
 int main(int argc, char** argv) {
-    store::install_out_of_memory_handler();
+    base::install_out_of_memory_handler();
     const Options opt = parse_options(argc, argv);
     QCoreApplication qapp(argc, argv);
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "store/out_of_memory.h"
+#include "base/out_of_memory.h"
 #include "store/store.h"
 
 namespace {
@@ -109,7 +109,7 @@ int demonstrate() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    install_out_of_memory_handler();
+    tarnvelox::base::install_out_of_memory_handler();
     if (argc == 1) return demonstrate();
     if (argc != 3) return usage();
     const std::string_view command = argv[1];

@@ -7,12 +7,12 @@
 #include <system_error>
 #include <vector>
 
+#include "base/file_io.h"
+#include "base/line_reader.h"
+#include "base/text_util.h"
 #include "search/engines.h"
-#include "store/file_io.h"
-#include "store/line_reader.h"
 #include "store/link_file_reader.h"
 #include "store/link_tree_file.h"
-#include "store/text_util.h"
 
 namespace tarnvelox::app {
 
@@ -67,7 +67,7 @@ constexpr KeyText kReadOrder[] = {
 void append_line(std::string& out, std::string_view key, std::string_view value) {
     const std::size_t room = kMaxProjectLineWritten - 1 - key.size();
     const std::size_t start = out.size() + key.size();
-    out.append(key).append(store::copy_bounded(store::c_text(value), room));
+    out.append(key).append(base::copy_bounded(base::c_text(value), room));
     std::replace(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(), '\n', ' ');
     out.push_back('\n');
 }
@@ -93,8 +93,8 @@ struct ProjectTargets {
 
 // Applies one line of the project file (at most kMaxProjectLineRead characters, no "\n").
 void apply_line(const ProjectTargets& to, std::string& line) {
-    line.resize(store::c_text(line).size());
-    store::trim_right(line);
+    line.resize(base::c_text(line).size());
+    base::trim_right(line);
     for (const KeyText& entry : kReadOrder) {
         if (line.find(entry.text) == std::string::npos) continue;
         // Every key ends in "=", so the line has one.
@@ -131,20 +131,20 @@ void apply_line(const ProjectTargets& to, std::string& line) {
                 to.values.last_import = std::move(value);
                 break;
             case Key::Sort:
-                to.sort_setting = store::read_int(value);
+                to.sort_setting = base::read_int(value);
                 break;
             case Key::Start:
-                to.search.crawl_scope = store::read_int(value);
+                to.search.crawl_scope = base::read_int(value);
                 break;
             case Key::EnginePos:
                 // The id is compared as the 32-bit pattern the file was written from.
                 if (store::ItemRecord* engine = search::find_engine_by_id(
-                        to.engines, static_cast<uint32_t>(store::read_int(value)))) {
+                        to.engines, static_cast<uint32_t>(base::read_int(value)))) {
                     engine->selected = 1;
                 }
                 break;
             case Key::Count:
-                to.store.total_addresses = store::read_int(value);
+                to.store.total_addresses = base::read_int(value);
                 break;
         }
         return;
@@ -158,7 +158,7 @@ bool read_project_file(const std::string& path, const ProjectTargets& to) {
     if (std::filesystem::is_directory(path, ignored)) return false;
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) return false;
-    store::for_each_line(file, kMaxProjectLineRead,
+    base::for_each_line(file, kMaxProjectLineRead,
                          [&](std::string& line) { apply_line(to, line); });
     std::fclose(file);
     return true;
@@ -236,7 +236,7 @@ int save_project(const std::string& path, const harvest::SearchTexts& search,
                  platform::Shell& shell) {
     // The new file is complete before it replaces the old one: a failure on the way (disk full,
     // no permission) leaves the previous project readable.
-    if (!store::replace_file(path, project_text(search, filter, values, store, engines))) {
+    if (!base::replace_file(path, project_text(search, filter, values, store, engines))) {
         shell.report_error(kWriteProjectFailedMessage);
         return 0;
     }

@@ -31,8 +31,8 @@
 #include <string>
 #include <string_view>
 
-#include "harvest/harvest_env.h"
 #include "exchange/list_filter.h"
+#include "harvest/harvest_env.h"
 #include "platform/shell.h"
 #include "store/item_list.h"
 #include "store/store.h"
@@ -98,7 +98,7 @@ public:
 // INCLUDE=, EXCLUDE=, LAST_EXPORT=, LAST_IMPORT=, SORT=, START=, E_POS=, COUNT= that occurs
 // anywhere in the line (case-sensitive) decides it, and its value is the text after the line's
 // first "=". Texts replace the current value; SORT= sets `sort_setting`, START= the crawl scope,
-// COUNT= store.total_addresses (read with store::read_int); E_POS= ticks the first engine with
+// COUNT= store.total_addresses (read with base::read_int); E_POS= ticks the first engine with
 // that id, when there is one. Other lines and values the file does not mention change nothing.
 //
 // With `import_only` true the project file is not read and nothing is emptied or reset: the

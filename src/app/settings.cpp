@@ -7,9 +7,9 @@
 #include <system_error>
 #include <vector>
 
-#include "store/file_io.h"
-#include "store/line_reader.h"
-#include "store/text_util.h"
+#include "base/file_io.h"
+#include "base/line_reader.h"
+#include "base/text_util.h"
 
 namespace tarnvelox::app {
 
@@ -102,15 +102,15 @@ void delete_named_file(const std::string& name) {
 
 // Applies one line of the file: at most kMaxSettingsLine characters without its line feed.
 void apply_line(Settings& settings, std::string& line) {
-    line.resize(store::c_text(line).size());
-    store::trim_right(line);
+    line.resize(base::c_text(line).size());
+    base::trim_right(line);
     for (const Field& field : kReadOrder) {
         if (line.find(field.key) == std::string::npos) continue;
         // Every key ends in "=", so the line has one.
         const std::string value = line.substr(line.find('=') + 1);
         switch (field.kind) {
             case Kind::Number:
-                settings.*field.number = store::read_int(value);
+                settings.*field.number = base::read_int(value);
                 break;
             case Kind::Text:
                 settings.*field.text = value;
@@ -135,7 +135,7 @@ bool read_settings(Settings& settings, const std::string& path) {
         settings.packcount = 10;
         return false;
     }
-    store::for_each_line(file, kMaxSettingsLine,
+    base::for_each_line(file, kMaxSettingsLine,
                          [&](std::string& line) { apply_line(settings, line); });
     std::fclose(file);
     return true;
@@ -163,7 +163,7 @@ std::string settings_text(const Settings& settings) {
 int write_settings(const Settings& settings, const std::string& path, platform::Shell& shell) {
     // The new file is complete before it replaces the old one: a failure on the way (disk full,
     // no permission) leaves the previous settings readable.
-    if (!store::replace_file(path, settings_text(settings))) {
+    if (!base::replace_file(path, settings_text(settings))) {
         shell.report_error("Unable to open file '" + file_name_of(path) + "'");
         return 0;
     }

@@ -65,7 +65,7 @@ struct Settings {
 // (so a CR before the line feed goes); the last line counts without a line feed too. The first
 // key, in the reading order, that occurs anywhere in the line decides the setting, and the value
 // is the text after the line's first "=". Text settings take the value as it is (empty stays
-// empty); numbers are read with store::read_int (out-of-range values clamp to 32 bits, no other
+// empty); numbers are read with base::read_int (out-of-range values clamp to 32 bits, no other
 // range check). A non-empty "delete=" value names a file that is deleted at once (errors
 // ignored; directories are left alone). Lines without a known key are ignored; of two lines with
 // the same key the later wins; keys not in the file keep the value `settings` had.

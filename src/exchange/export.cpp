@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
+#include "base/text_util.h"
 #include "platform/shell.h"
 #include "store/store.h"
-#include "store/text_util.h"
 
 namespace tarnvelox::exchange {
 
@@ -17,7 +17,7 @@ bool is_address_format(int format) { return format % 2 == 1; }
 
 // An item text as a zero-terminated reader sees it; absent is empty.
 std::string_view text_of(const store::OptText& text) {
-    return text ? store::c_text(*text) : std::string_view();
+    return text ? base::c_text(*text) : std::string_view();
 }
 
 // Item texts go into markup in the HTML formats: a harvested title such as "<script>" must stay
@@ -118,7 +118,7 @@ void write_item(std::FILE* file, int format, const store::ItemRecord& rec) {
             // The HREF is the bare address; the link text is cut before it is escaped, so an
             // entity is never split.
             line = "<DT><A HREF=\"" + escape_html(title) + "\">" +
-                   escape_html(store::copy_bounded(title, kAddressBookTextWidth)) + "</A>\n";
+                   escape_html(base::copy_bounded(title, kAddressBookTextWidth)) + "</A>\n";
             break;
         case kFormatBookmarks:
             line = "<DI><A HREF=\"" + escape_html(url) + "\">" + escape_html(title) + "</A>\n";

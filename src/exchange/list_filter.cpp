@@ -2,16 +2,16 @@
 
 #include <algorithm>
 
+#include "base/text_util.h"
 #include "harvest/page_text.h"
 #include "harvest/wildcard.h"
-#include "store/text_util.h"
 
 namespace tarnvelox::exchange {
 
 using harvest::find_nocase_linear;
 using harvest::wildcard_match;
 
-using store::c_text;
+using base::c_text;
 
 namespace {
 
@@ -20,7 +20,7 @@ constexpr std::size_t kNone = std::string_view::npos;
 bool equal_nocase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (store::to_lower(a[i]) != store::to_lower(b[i])) return false;
+        if (base::to_lower(a[i]) != base::to_lower(b[i])) return false;
     }
     return true;
 }

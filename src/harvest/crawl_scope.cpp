@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "harvest/wildcard.h"
+#include "base/text_util.h"
 #include "harvest/page_text.h"
-#include "store/text_util.h"
+#include "harvest/wildcard.h"
 
 namespace tarnvelox::harvest {
 
-using store::c_text;
+using base::c_text;
 
 namespace {
 
@@ -93,7 +93,7 @@ std::size_t next_word_or_tag(std::string_view text, std::size_t pos) {
 }
 
 // Where skip_filler can move at all: white space, "&" (of "&nbsp;") and "<".
-bool may_start_filler(char c) { return store::is_space(c) || c == '&' || c == '<'; }
+bool may_start_filler(char c) { return base::is_space(c) || c == '&' || c == '<'; }
 
 // Replaces every occurrence of `pattern` by `with`, left to right. None of the rewrites of a
 // keyword text can form a new occurrence of its own pattern, so one pass does what replacing
@@ -146,7 +146,7 @@ public:
                                                   std::count(pattern.begin(), pattern.end(), '*'));
             e.key = pattern.front() == '*' || pattern.front() == '?'
                         ? kAnyFirst
-                        : static_cast<unsigned char>(store::to_lower(pattern.front()));
+                        : static_cast<unsigned char>(base::to_lower(pattern.front()));
             if (role == Role::Required) ++unsatisfied_;
             if (role == Role::Forbidden) has_forbidden_ = true;
             if (role == Role::Alternative) has_alternative_ = true;
@@ -168,7 +168,7 @@ public:
 
     // `word` is not empty.
     Verdict offer(std::string_view word) {
-        const auto first = static_cast<unsigned char>(store::to_lower(word.front()));
+        const auto first = static_cast<unsigned char>(base::to_lower(word.front()));
         Verdict verdict = offer_range(word, first);
         if (verdict == Verdict::Undecided) verdict = offer_range(word, kAnyFirst);
         return verdict;
@@ -220,7 +220,7 @@ private:
             } else {
                 lengths_by_first_[e.key] |= lengths;
                 lengths_by_first_[static_cast<unsigned char>(
-                    store::to_upper(static_cast<char>(e.key)))] |= lengths;
+                    base::to_upper(static_cast<char>(e.key)))] |= lengths;
             }
         }
         std::size_t count = 0;
@@ -314,7 +314,7 @@ bool scope_admits(const SearchTexts& search, std::string_view link) {
 void parse_keyword_list(KeywordList& list, const std::optional<std::string>& text) {
     list.clear();
     std::string_view typed = text ? c_text(*text) : std::string_view();
-    typed = store::copy_bounded(typed, kMaxKeywordText);
+    typed = base::copy_bounded(typed, kMaxKeywordText);
 
     std::string work = replace_all(typed, " OR ", ",");
     work = replace_all(work, " AND ", ",+");
@@ -326,13 +326,13 @@ void parse_keyword_list(KeywordList& list, const std::optional<std::string>& tex
                work.end());
 
     std::size_t pos = 0;
-    while (pos < work.size() && store::is_space(work[pos])) ++pos;
+    while (pos < work.size() && base::is_space(work[pos])) ++pos;
     while (pos < work.size() && list.size() < kMaxKeywords) {
         const std::size_t comma = work.find(',', pos);
         list.emplace_back(work.substr(pos, comma == kNone ? kNone : comma - pos));
         if (comma == kNone) break;
         pos = comma + 1;
-        while (pos < work.size() && store::is_space(work[pos])) ++pos;
+        while (pos < work.size() && base::is_space(work[pos])) ++pos;
     }
 }
 

@@ -2,17 +2,17 @@
 
 #include <array>
 
+#include "base/text_util.h"
 #include "harvest/crawl_scope.h"
 #include "harvest/list_rows.h"
 #include "harvest/page_text.h"
-#include "store/text_util.h"
 
 namespace tarnvelox::harvest {
 
 namespace {
 
-using store::find_nocase;
-using store::kNotFound;
+using base::find_nocase;
+using base::kNotFound;
 
 constexpr std::string_view kMailto = "mailto:";
 // Characters skipped at the start of a link title: punctuation left over from the markup.
@@ -126,7 +126,7 @@ std::optional<std::string> found_item_key(HarvestEnv& env, const store::ItemReco
     if (env.run.stop_requested != 0) return std::nullopt;
 
     // Fragment and query are never stored.
-    url.resize(store::c_text(url).size());
+    url.resize(base::c_text(url).size());
     cut_at(url, '#');
     cut_at(url, '?');
     if (url.size() > kMaxKeyLength) return std::nullopt;
@@ -139,14 +139,14 @@ std::optional<std::string> found_item_key(HarvestEnv& env, const store::ItemReco
         return std::nullopt;
     }
     if ((kind & store::KIND_PAGE) != 0) {
-        store::replace_first(url, "HTTP:", "http:");
+        base::replace_first(url, "HTTP:", "http:");
         if (!scope_admits(env.search, url)) return std::nullopt;
         if (!well_formed_page_link(url)) return std::nullopt;
     }
-    store::replace_first(url, "/ http://", "/");
+    base::replace_first(url, "/ http://", "/");
     if (is_address) {
-        for (char& c : url) c = store::to_lower(c);
-        while (store::replace_first(url, "mailto: ", "mailto:") != kNotFound) {
+        for (char& c : url) c = base::to_lower(c);
+        while (base::replace_first(url, "mailto: ", "mailto:") != kNotFound) {
         }
     }
 
@@ -166,11 +166,11 @@ int store_found_item(HarvestEnv& env, const store::ItemRecord* page, std::string
     store::RecordPtr rec = store::clear_record();
     if (is_address) {
         std::string bare = url;
-        store::replace_first_nocase(bare, kMailto, "");
+        base::replace_first_nocase(bare, kMailto, "");
         trim_blanks(bare);
         rec->title = std::move(bare);
     } else {
-        std::string title(text ? store::c_text(*text) : kNoTitle);
+        std::string title(text ? base::c_text(*text) : kNoTitle);
         if (text) {
             strip_markup(title);
             if (title.size() > kMaxTitle) title.resize(kMaxTitle);
@@ -178,7 +178,7 @@ int store_found_item(HarvestEnv& env, const store::ItemRecord* page, std::string
         trim_blanks(title);
         std::size_t lead = 0;
         while (lead < title.size() &&
-               (store::is_space(title[lead]) || kTitleLeadIn.find(title[lead]) != kNotFound)) {
+               (base::is_space(title[lead]) || kTitleLeadIn.find(title[lead]) != kNotFound)) {
             ++lead;
         }
         title.erase(0, lead);

@@ -1,7 +1,7 @@
 #include "harvest/frontier.h"
 
+#include "base/text_util.h"
 #include "harvest/list_rows.h"
-#include "store/text_util.h"
 
 namespace tarnvelox::harvest {
 

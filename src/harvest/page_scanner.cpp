@@ -10,13 +10,13 @@
 #include <utility>
 #include <vector>
 
+#include "base/text_util.h"
 #include "harvest/crawl_scope.h"
 #include "harvest/found_item.h"
 #include "harvest/page_text.h"
 #include "harvest/url_resolve.h"
 #include "store/item_list.h"
 #include "store/item_record.h"
-#include "store/text_util.h"
 
 // One pass from start to end. Every search that a tag makes beyond its own text (the next quote,
 // ">", "</A>", link text start...) goes through a remembering Lookahead or the remembered
@@ -25,9 +25,9 @@
 namespace tarnvelox::harvest {
 namespace {
 
-using store::find_nocase;
-using store::is_space;
-using store::to_upper;
+using base::find_nocase;
+using base::is_space;
+using base::to_upper;
 
 constexpr std::size_t kNone = std::string_view::npos;
 // An "&" starts an entity only when its ";" lies within this many characters; a longer run is
@@ -238,8 +238,8 @@ int PageScanner::run() {
     if (!env_.run.import_in_progress) {
         // The status line refreshes the counters too.
         slot_status(
-            env_, slot_, "Found " + store::number_text(env_.run.links_found_on_page) + " links, " +
-                       store::number_text(env_.run.addresses_found_on_page) + " emails");
+            env_, slot_, "Found " + base::number_text(env_.run.links_found_on_page) + " links, " +
+                       base::number_text(env_.run.addresses_found_on_page) + " emails");
     }
     return env_.run.addresses_found_on_page;
 }
@@ -290,14 +290,14 @@ void PageScanner::take_title(std::size_t gt) {
     std::string title(text_.substr(gt + 1, kMaxTitle));
     // The title ends at its closing tag: whatever follows it within the 50 characters belongs
     // to the page, not to its title.
-    if (const std::size_t end = store::find_nocase(title, "</title"); end != store::kNotFound) {
+    if (const std::size_t end = base::find_nocase(title, "</title"); end != base::kNotFound) {
         title.resize(end);
     }
     strip_markup(title);
     if (const std::size_t lt = title.find('<'); lt != std::string::npos) title.resize(lt);
     std::replace(title.begin(), title.end(), '\n', ' ');
     std::replace(title.begin(), title.end(), '\r', ' ');
-    store::trim(title);
+    base::trim(title);
     title.erase(std::unique(title.begin(), title.end(),
                             [](char a, char b) { return a == ' ' && b == ' '; }),
                 title.end());
@@ -583,7 +583,7 @@ std::size_t PageScanner::text_start(std::size_t p) {
 }  // namespace
 
 int scan_page(HarvestEnv& env, int slot, store::ItemRecord* page, std::string_view text) {
-    PageScanner scanner(env, slot, page, store::c_text(text));
+    PageScanner scanner(env, slot, page, base::c_text(text));
     return scanner.run();
 }
 

@@ -9,13 +9,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/text_util.h"
 #include "store/item_record.h"
-#include "store/text_util.h"
 
 namespace tarnvelox::harvest {
 
-using store::c_text;
-using store::find_nocase;
+using base::c_text;
+using base::find_nocase;
 
 namespace {
 
@@ -84,7 +84,7 @@ void remove_spans(std::string& text, char open, FindClose find_close) {
 // right, continuing after each replacement.
 void replace_each(std::string& text, std::string_view pattern, char with, bool ignore_case) {
     const auto same = [ignore_case](char a, char b) {
-        return ignore_case ? store::to_lower(a) == store::to_lower(b) : a == b;
+        return ignore_case ? base::to_lower(a) == base::to_lower(b) : a == b;
     };
     std::size_t write = 0;
     std::size_t read = 0;
@@ -103,7 +103,7 @@ void replace_each(std::string& text, std::string_view pattern, char with, bool i
     text.resize(write);
 }
 
-unsigned char fold(char c) { return static_cast<unsigned char>(store::to_lower(c)); }
+unsigned char fold(char c) { return static_cast<unsigned char>(base::to_lower(c)); }
 
 // Shorter sought texts are searched directly: the direct search then costs at most this many
 // comparisons per text position, and needs no set-up.
@@ -251,7 +251,7 @@ void clean_link_text(std::string& text, std::string_view url) {
     strip_markup(text);
     std::replace(text.begin(), text.end(), '<', ' ');
     std::replace(text.begin(), text.end(), '>', ' ');
-    store::trim(text);
+    base::trim(text);
     if (text.size() > kMaxTitle) text.resize(kMaxTitle);
     if (text.empty()) text.assign(kNoTitle);
 }
@@ -281,7 +281,7 @@ std::size_t FillerSkipper::tag_end(std::size_t from) {
 
 std::size_t FillerSkipper::skip(std::size_t pos) {
     for (;;) {
-        while (pos < text_.size() && store::is_space(text_[pos])) ++pos;
+        while (pos < text_.size() && base::is_space(text_[pos])) ++pos;
         if (pos >= text_.size()) return pos;
         if (starts_with_text(text_, pos, "&nbsp;")) {
             pos += 6;
@@ -307,7 +307,7 @@ namespace {
 // An ASCII lower-case copy of `text` (which fits) in `buffer`, so that many case-insensitive
 // substring tests can use the plain, vectorised search.
 std::string_view lower_copy(std::string_view text, std::array<char, kWorkBuffer>& buffer) {
-    for (std::size_t i = 0; i < text.size(); ++i) buffer[i] = store::to_lower(text[i]);
+    for (std::size_t i = 0; i < text.size(); ++i) buffer[i] = base::to_lower(text[i]);
     return {buffer.data(), text.size()};
 }
 
@@ -322,7 +322,7 @@ uint32_t classify_link(std::string_view url) {
         lower = lower_copy(url, buffer);
     } else {
         long_lower.assign(url);
-        for (char& c : long_lower) c = store::to_lower(c);
+        for (char& c : long_lower) c = base::to_lower(c);
         lower = long_lower;
     }
     if (lower.find("mailto:") != kNoPosition) return store::KIND_ADDRESS;
@@ -377,13 +377,13 @@ bool page_mentions_address(std::string_view page, std::string_view sought) {
             entry = sought.substr(pos, comma - pos);
             pos = comma;
         }
-        entry = store::copy_bounded(entry, kWorkBuffer);
+        entry = base::copy_bounded(entry, kWorkBuffer);
         if (!entry.empty() && find_nocase_linear(page, entry) != kNoPosition) return true;
 
-        while (pos < sought.size() && store::is_space(sought[pos])) ++pos;
+        while (pos < sought.size() && base::is_space(sought[pos])) ++pos;
         if (pos >= sought.size() || sought[pos] != ',') return false;
         ++pos;
-        while (pos < sought.size() && store::is_space(sought[pos])) ++pos;
+        while (pos < sought.size() && base::is_space(sought[pos])) ++pos;
     }
 }
 

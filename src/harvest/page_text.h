@@ -70,7 +70,7 @@ private:
 // characters.
 [[nodiscard]] bool page_mentions_address(std::string_view page, std::string_view sought);
 
-// The answer of store::find_nocase (first case-insensitive occurrence of `sought` at or after
+// The answer of base::find_nocase (first case-insensitive occurrence of `sought` at or after
 // `from`), found in time linear in both lengths and without allocating, so that a long sought
 // text that almost matches everywhere (a run of one letter) costs one pass over `text`.
 [[nodiscard]] std::size_t find_nocase_linear(std::string_view text, std::string_view sought,

@@ -2,11 +2,11 @@
 
 #include <vector>
 
-#include "store/text_util.h"
+#include "base/text_util.h"
 
 namespace tarnvelox::harvest {
 
-using store::c_text;
+using base::c_text;
 
 namespace {
 
@@ -14,7 +14,7 @@ constexpr std::size_t kNone = std::string_view::npos;
 
 bool starts_with_nocase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() &&
-           store::find_nocase(text.substr(0, prefix.size()), prefix) == 0;
+           base::find_nocase(text.substr(0, prefix.size()), prefix) == 0;
 }
 
 // Removes every "./" in one left-to-right pass. A removal can only create a new "./" ending at
@@ -114,7 +114,7 @@ void resolve_link(const store::ItemRecord* page, std::string& link) {
 std::optional<std::string> normalise_starting_url(std::string_view typed) {
     // Trimmed before the scheme is added, so that a pasted leading blank does not end up
     // after "http://".
-    const std::string_view text = store::trimmed(c_text(typed));
+    const std::string_view text = base::trimmed(c_text(typed));
     if (text.empty()) return std::nullopt;
     std::string url;
     if (text.find("//") == kNone) url = "http://";

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
+#include "base/text_util.h"
 #include "harvest/page_text.h"
-#include "store/text_util.h"
 
 namespace tarnvelox::harvest {
 
-using store::c_text;
+using base::c_text;
 
 namespace {
 
@@ -16,7 +16,7 @@ constexpr std::size_t kNone = std::string_view::npos;
 bool equal_nocase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (store::to_lower(a[i]) != store::to_lower(b[i])) return false;
+        if (base::to_lower(a[i]) != base::to_lower(b[i])) return false;
     }
     return true;
 }

@@ -8,9 +8,9 @@
 #include <climits>
 #include <cstdint>
 
+#include "base/file_io.h"
+#include "base/text_util.h"
 #include "net/http_text.h"
-#include "store/file_io.h"
-#include "store/text_util.h"
 
 namespace tarnvelox::net {
 
@@ -54,7 +54,7 @@ void start_download(NetEnv& env, int slot) {
     if (length) {
         // The number after the header name and its blank; unreadable gives 0, too large the
         // largest length.
-        const std::string_view digits = store::trimmed(*length);
+        const std::string_view digits = base::trimmed(*length);
         uint64_t value = 0;
         const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), value);
         if (result.ec == std::errc::result_out_of_range) value = INT32_MAX;
@@ -70,7 +70,7 @@ void write_download(NetEnv& env, int slot, std::string_view bytes) {
     Slot& s = env.slots.slots[slot];
     Download& d = env.download;
     if (!d.open()) return;
-    if (!store::write_all(d.fd, bytes)) {
+    if (!base::write_all(d.fd, bytes)) {
         // A full disk: the file is useless, and going on would report a finished download.
         d.close();
         ++env.harvest.run.stop_requested;

@@ -3,14 +3,14 @@
 #include <array>
 #include <utility>
 
+#include "base/text_util.h"
 #include "net/vendor.h"
-#include "store/text_util.h"
 
 namespace tarnvelox::net {
 namespace {
 
-using store::c_text;
-using store::kNotFound;
+using base::c_text;
+using base::kNotFound;
 
 constexpr std::string_view kFormMarker = "/POST";
 constexpr std::string_view kFormPlaceholder = "$HTTP";
@@ -66,7 +66,7 @@ std::string_view first_name(std::string_view name) { return name.substr(0, name.
 std::string_view surname(std::string_view name) {
     const std::size_t blank = name.rfind(' ');
     std::string_view rest = blank == kNotFound ? name : name.substr(blank + 1);
-    while (!rest.empty() && store::is_space(rest.front())) rest.remove_prefix(1);
+    while (!rest.empty() && base::is_space(rest.front())) rest.remove_prefix(1);
     return rest;
 }
 
@@ -98,7 +98,7 @@ std::string form_header_block(const store::ItemRecord& item, std::size_t body_le
         "Connection: Close\r\n"
         "User-Agent: Mozilla/4.0 [en] (Win95; I)\r\n"
         "Content-Length: ";
-    block += store::number_text(static_cast<long long>(body_length));
+    block += base::number_text(static_cast<long long>(body_length));
     block +=
         "\r\n"
         "Content-type: application/x-www-form-urlencoded\r\n"
@@ -119,7 +119,7 @@ std::size_t path_start(std::string_view url) {
 
 bool is_https(std::string_view url) {
     constexpr std::string_view kScheme = "https:";
-    return store::find_nocase(url.substr(0, kScheme.size()), kScheme) == 0;
+    return base::find_nocase(url.substr(0, kScheme.size()), kScheme) == 0;
 }
 
 }  // namespace
@@ -131,7 +131,7 @@ Expansion expand_request_url(const store::ItemRecord& item, std::string_view per
     if (url.size() > kMaxExpandedUrl) return {ExpandError::TooLong, {}};
     std::string text(url);
     // Requests to the update host carry no templates and must reach it as written.
-    if (store::find_nocase(text, kVendorDomain) != kNotFound) return {ExpandError::None, text};
+    if (base::find_nocase(text, kVendorDomain) != kNotFound) return {ExpandError::None, text};
 
     const std::string_view name = c_text(person_name);
     const std::array<std::pair<std::string_view, std::string>, 4> fills = {{
@@ -195,18 +195,18 @@ std::string build_request(const store::ItemRecord& item, const RequestOptions& o
             // A proxy needs the absolute form: "POST scheme://authority/target".
             std::string absolute = "POST ";
             absolute += url.substr(0, start);
-            store::replace_first(request, "POST ", absolute);
+            base::replace_first(request, "POST ", absolute);
         }
     } else {
         const std::string target = proxy.empty() ? request_target(url) : std::string(url);
         request = "GET ";
-        request += store::copy_until(target, '#');
+        request += base::copy_until(target, '#');
         request += kPageHead;
         const std::size_t slashes = url.find("//");
         if (slashes != kNotFound) {
             // The URL's own server, port and user-info included, also when going by a proxy.
             request += "Host: ";
-            request += store::copy_until(url.substr(slashes + 2), '/');
+            request += base::copy_until(url.substr(slashes + 2), '/');
             request += kLineEnd;
         }
         if (options.cache == 1) request += kNoCache;
@@ -230,8 +230,8 @@ std::string connect_host(std::string_view url, const RequestOptions& options) {
     std::string_view host = url.substr(slashes + 2);
     const std::size_t at = host.find('@');
     if (at != kNotFound && at < host.find('/')) host.remove_prefix(at + 1);
-    host = store::copy_until(host, '/');
-    return std::string(store::copy_until(host, ':'));
+    host = base::copy_until(host, '/');
+    return std::string(base::copy_until(host, ':'));
 }
 
 int32_t connect_port(std::string_view url, const RequestOptions& options) {
@@ -242,7 +242,7 @@ int32_t connect_port(std::string_view url, const RequestOptions& options) {
     if (slashes == kNotFound) return fallback;
     const std::size_t colon = url.find(':', slashes + 2);
     if (colon == kNotFound) return fallback;
-    const int32_t port = store::read_int(url.substr(colon + 1));
+    const int32_t port = base::read_int(url.substr(colon + 1));
     return port > 0 && port <= kMaxPort ? port : fallback;
 }
 

@@ -10,20 +10,20 @@
 #include <cstdint>
 #include <filesystem>
 
+#include "base/file_io.h"
+#include "base/text_util.h"
 #include "harvest/found_item.h"
 #include "harvest/page_scanner.h"
 #include "net/download.h"
 #include "net/http_text.h"
 #include "net/vendor.h"
-#include "store/file_io.h"
-#include "store/text_util.h"
 
 namespace tarnvelox::net {
 
 namespace {
 
-using store::find_nocase;
-using store::kNotFound;
+using base::find_nocase;
+using base::kNotFound;
 
 
 // The text of a line from `from` up to its end ("\n" or the end of the text).
@@ -37,7 +37,7 @@ bool is_vendor(const store::ItemRecord& item) { return (item.kind & store::KIND_
 
 // The item's url as a zero-terminated reader sees it (empty when absent); borrows the record.
 std::string_view url_of(const store::ItemRecord& item) {
-    return item.url ? store::c_text(*item.url) : std::string_view();
+    return item.url ? base::c_text(*item.url) : std::string_view();
 }
 
 bool stored_link(const NetEnv& env, const store::ItemRecord& item) {
@@ -51,17 +51,17 @@ std::optional<std::string> redirect_target(std::string_view response,
     if (at == kNotFound) at = find_nocase(response, "https:");
     if (at != kNotFound) {
         std::string target(rest_of_line(response, at));
-        return std::move(store::trim_right(target));
+        return std::move(base::trim_right(target));
     }
     at = find_nocase(response, "Location: ");
     if (at == kNotFound) return std::nullopt;
     std::size_t value_at = at + 10;
-    while (value_at < response.size() && store::is_space(response[value_at]) &&
+    while (value_at < response.size() && base::is_space(response[value_at]) &&
            response[value_at] != '\n') {
         ++value_at;
     }
     std::string value(rest_of_line(response, value_at));
-    store::trim_right(value);
+    base::trim_right(value);
     // An empty value names no target. (Taken literally, the blank skip would run on into the
     // next header line and take that as the target, or the current directory would be queued.)
     if (value.empty()) return std::nullopt;
@@ -70,7 +70,7 @@ std::optional<std::string> redirect_target(std::string_view response,
     std::string base(url_of(item));
     const std::size_t version = find_nocase(base, "HTTP/1");
     if (version != kNotFound) base.resize(version);
-    store::replace_first(base, "/POST ", "");
+    base::replace_first(base, "/POST ", "");
     std::erase(base, ' ');
     const std::size_t scheme = base.find("//");
     const std::size_t host_start = scheme == std::string::npos ? 0 : scheme + 2;
@@ -93,7 +93,7 @@ bool save_vendor_file(NetEnv& env, const store::ItemRecord& item, std::string_vi
     const std::string_view url = url_of(item);
     const std::size_t slash = url.rfind('/');
     if (response.empty() || !body || slash == std::string_view::npos) return false;
-    const std::string name(store::trimmed(url.substr(slash + 1)));
+    const std::string name(base::trimmed(url.substr(slash + 1)));
     const std::string path = in_folder(env, name);
     std::error_code ignored;
     if (name.empty() || name == "." || name == "..") {
@@ -101,7 +101,7 @@ bool save_vendor_file(NetEnv& env, const store::ItemRecord& item, std::string_vi
         return false;
     }
     std::filesystem::remove(path, ignored);
-    if (!store::write_file(path, *body)) {
+    if (!base::write_file(path, *body)) {
         env.harvest.shell.report_error("Unable to write upgrade file");
         return false;
     }
@@ -127,7 +127,7 @@ void save_single_page(NetEnv& env, int slot) {
     const Slot& s = env.slots.slots[slot];
     const std::optional<std::string_view> body = body_of(s.response_text());
     if (!body) return;
-    if (!store::write_file(in_folder(env, kSinglePageFile), *body)) {
+    if (!base::write_file(in_folder(env, kSinglePageFile), *body)) {
         env.harvest.shell.report_error("Unable to write to page.htm");
         return;
     }
@@ -155,8 +155,8 @@ int complete_response(NetEnv& env, int slot) {
     // the buffer there could cut its status line (a file of a few bytes would fail as a
     // "Request Error"): the buffer holds, zero-filled behind them, the bytes that came before.
     const std::string_view text =
-        env.download.open() ? store::c_text(std::string_view(s.response.data(), s.response.size()))
-                            : store::c_text(s.response_text());
+        env.download.open() ? base::c_text(std::string_view(s.response.data(), s.response.size()))
+                            : base::c_text(s.response_text());
     const std::string_view status = text.substr(0, kStatusTextLength);
 
     if ((item->status & store::STATUS_MOVED) == 0 &&

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <vector>
 
+#include "base/line_reader.h"
+#include "base/text_util.h"
 #include "platform/shell.h"
-#include "store/line_reader.h"
-#include "store/text_util.h"
 
 namespace tarnvelox::search {
 
@@ -31,7 +31,7 @@ bool starts_with(std::string_view line, std::string_view prefix) {
 std::string_view value_of(std::string_view line) { return line.substr(line.find('=') + 1); }
 
 void apply_line(Engines& engines, LoadState& state, std::string_view line) {
-    line = store::c_text(line);
+    line = base::c_text(line);
     // Trailing blanks, tabs and carriage returns are ignored; other white space is kept.
     while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) {
         line.remove_suffix(1);
@@ -55,7 +55,7 @@ void apply_line(Engines& engines, LoadState& state, std::string_view line) {
         state.recent->source = std::string(value_of(line));
     } else if (starts_with(line, "ID=")) {
         // A negative number wraps, as the unsigned group field would take it.
-        state.group = static_cast<uint32_t>(store::read_int(value_of(line)));
+        state.group = static_cast<uint32_t>(base::read_int(value_of(line)));
         state.recent->engine_id = state.group;
     } else if (starts_with(line, "TYP=S")) {
         state.kind = kKindSearchEngine;
@@ -81,7 +81,7 @@ int load_engines(Engines& engines, const std::string& path, platform::Shell& she
     engines.directory_count = 0;
 
     LoadState state;
-    store::for_each_line(file, kMaxEngineLine,
+    base::for_each_line(file, kMaxEngineLine,
                          [&](const std::string& line) { apply_line(engines, state, line); });
     std::fclose(file);
     return engines.list.empty() ? 0 : 1;

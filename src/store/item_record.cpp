@@ -4,7 +4,7 @@
 #include <array>
 #include <charconv>
 
-#include "store/text_util.h"
+#include "base/text_util.h"
 
 namespace tarnvelox::store {
 
@@ -49,7 +49,7 @@ void free_record_chain(RecordPtr chain) { chain.reset(); }
 namespace {
 
 std::string_view text_of(const OptText& text) {
-    return text ? c_text(*text) : std::string_view();
+    return text ? base::c_text(*text) : std::string_view();
 }
 
 // "%-N.Ns": exactly `width` characters, cut or padded on the right with blanks.
@@ -82,7 +82,7 @@ std::string format_record_line(const ItemRecord& rec) {
     line.append("<3>");
     append_number(line, rec.status);
     line.append("<4>");
-    line.append(rec.source ? c_text(*rec.source) : kNoSource);
+    line.append(rec.source ? base::c_text(*rec.source) : kNoSource);
     line.append("<5>");
     append_fixed(line, text_of(rec.size), kSizeWidth);
     line.append("<6>");
@@ -95,20 +95,20 @@ std::string format_record_line(const ItemRecord& rec) {
 }
 
 std::optional<RecordLineFields> split_record_line(std::string_view line) {
-    line = c_text(line);
+    line = base::c_text(line);
     constexpr std::size_t kMarkerLength = 3;
     const std::size_t m1 = line.find("<1>");
-    if (m1 == kNotFound) return std::nullopt;
+    if (m1 == base::kNotFound) return std::nullopt;
     const std::size_t m2 = line.find("<2>", m1);
-    if (m2 == kNotFound) return std::nullopt;
+    if (m2 == base::kNotFound) return std::nullopt;
     const std::size_t m3 = line.find("<3>", m2);
-    if (m3 == kNotFound) return std::nullopt;
+    if (m3 == base::kNotFound) return std::nullopt;
     const std::size_t m4 = line.find("<4>", m3);
-    if (m4 == kNotFound) return std::nullopt;
+    if (m4 == base::kNotFound) return std::nullopt;
     const std::size_t m5 = line.find("<5>", m4);
     const std::size_t m6 = line.find("<6>", m4);
     const std::size_t m7 = line.find("<7>", m4);
-    if (m5 == kNotFound || m6 == kNotFound || m7 == kNotFound) return std::nullopt;
+    if (m5 == base::kNotFound || m6 == base::kNotFound || m7 == base::kNotFound) return std::nullopt;
 
     // Each text runs from just after its marker to the nearest cut after that point.
     const std::array<std::size_t, 7> cuts{m1, m2, m3, m4, m5, m6, m7};
@@ -129,14 +129,14 @@ RecordPtr parse_record_line(std::string_view line) {
     if (!f) return nullptr;
     RecordPtr rec = clear_record();
     rec->url = std::string(f->url);
-    rec->title = std::string(trimmed(f->title));
-    rec->kind = static_cast<uint32_t>(read_int(f->kind));
-    rec->status = read_int(f->status);
+    rec->title = std::string(base::trimmed(f->title));
+    rec->kind = static_cast<uint32_t>(base::read_int(f->kind));
+    rec->status = base::read_int(f->status);
     rec->source = std::string(f->source);
     rec->size = std::string(f->size);
     rec->http_status = std::string(f->http_status);
     std::string modified(f->modified);
-    rec->modified = std::move(trim_right(modified));
+    rec->modified = std::move(base::trim_right(modified));
     return rec;
 }
 

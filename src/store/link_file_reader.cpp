@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <limits>
 
-#include "store/file_io.h"
+#include "base/file_io.h"
 #include "store/tree_format.h"
 
 namespace tarnvelox::store {
@@ -27,7 +27,7 @@ RecordPtr LinkFileReader::next() {
     std::string line;
     while (fd_ >= 0 && position_ <= std::numeric_limits<int32_t>::max()) {
         unsigned char bytes[kNodeHeaderSize];
-        if (read_some(fd_, position_, reinterpret_cast<char*>(bytes), sizeof bytes) !=
+        if (base::read_some(fd_, position_, reinterpret_cast<char*>(bytes), sizeof bytes) !=
             sizeof bytes) {
             return nullptr;
         }
@@ -37,7 +37,7 @@ RecordPtr LinkFileReader::next() {
         position_ = at + kNodeHeaderSize + header.length;
         if (header.parent < 0 || header.length > kMaxLineRead) continue;
         line.resize(static_cast<std::size_t>(header.length));
-        line.resize(read_some(fd_, at + kNodeHeaderSize, line.data(), line.size()));
+        line.resize(base::read_some(fd_, at + kNodeHeaderSize, line.data(), line.size()));
         RecordPtr rec = parse_record_line(line);
         if (!rec) continue;
         rec->file_offset = static_cast<int32_t>(at);

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <limits>
 
-#include "store/file_io.h"
-#include "store/text_util.h"
+#include "base/file_io.h"
+#include "base/text_util.h"
 
 namespace tarnvelox::store {
 
@@ -37,7 +37,7 @@ LinkTreeFile::~LinkTreeFile() { close(); }
 
 uint32_t LinkTreeFile::intern_host(std::string_view url) {
     std::string host(link_host(url));
-    for (char& c : host) c = to_lower(c);
+    for (char& c : host) c = base::to_lower(c);
     const auto [it, added] = host_ids_.try_emplace(std::move(host), 0);
     if (added) it->second = static_cast<uint32_t>(host_ids_.size() - 1);
     return it->second;
@@ -45,7 +45,7 @@ uint32_t LinkTreeFile::intern_host(std::string_view url) {
 
 uint32_t LinkTreeFile::host_id(std::string_view host_text) const {
     std::string host(host_text);
-    for (char& c : host) c = to_lower(c);
+    for (char& c : host) c = base::to_lower(c);
     const auto it = host_ids_.find(host);
     return it == host_ids_.end() ? kUnknownHost : it->second;
 }
@@ -55,7 +55,7 @@ void LinkTreeFile::update_pending(uint32_t ordinal, std::string_view line) {
     bool pending = n.state == NodeState::Live || n.state == NodeState::Stray;
     if (pending) {
         const std::optional<RecordLineFields> fields = split_record_line(line);
-        pending = fields && (read_int(fields->status) & STATUS_VISITED) == 0;
+        pending = fields && (base::read_int(fields->status) & STATUS_VISITED) == 0;
     }
     pending_.set(ordinal, pending ? n.host : PendingIndex::kNotPending);
 }
@@ -78,7 +78,7 @@ RecordPtr LinkTreeFile::read_at(int32_t offset) {
     if (n == nullptr || n->header.parent < 0 || n->header.length < 0) return nullptr;
     // The index knows the node's header: one read of the line is enough.
     std::string line(static_cast<std::size_t>(std::min(n->header.length, kMaxLineRead)), '\0');
-    line.resize(read_some(fd_, int64_t{offset} + kNodeHeaderSize, line.data(), line.size()));
+    line.resize(base::read_some(fd_, int64_t{offset} + kNodeHeaderSize, line.data(), line.size()));
     RecordPtr rec = parse_record_line(line);
     if (rec) rec->file_offset = offset;
     return rec;
@@ -100,7 +100,7 @@ bool LinkTreeFile::flush() {
     if (append_buf_.empty() && header_writes_.empty()) return true;
     if (!append_buf_.empty()) {
         const int64_t start = disk_end();
-        if (!write_exact(fd_, start, append_buf_.data(), append_buf_.size())) {
+        if (!base::write_exact(fd_, start, append_buf_.data(), append_buf_.size())) {
             // Nothing links to the new nodes yet: take back whatever part of them was written
             // and keep them here to try again; they are not lost while the file is open.
             (void)::ftruncate(fd_, static_cast<off_t>(start));
@@ -113,7 +113,7 @@ bool LinkTreeFile::flush() {
     for (const auto& [offset, header] : header_writes_) {
         unsigned char bytes[kNodeHeaderSize];
         encode_header(bytes, header);
-        if (!write_exact(fd_, offset, bytes, sizeof bytes)) failed.emplace_back(offset, header);
+        if (!base::write_exact(fd_, offset, bytes, sizeof bytes)) failed.emplace_back(offset, header);
     }
     header_writes_ = std::move(failed);
     if (!header_writes_.empty()) write_failed_ = true;
@@ -178,13 +178,13 @@ LinkTreeFile::Node* LinkTreeFile::live_child(const Node& parent, int32_t child_o
 }
 
 bool LinkTreeFile::read_exact(int64_t offset, void* out, std::size_t size) const {
-    return read_some(fd_, offset, out, size) == size;
+    return base::read_some(fd_, offset, out, size) == size;
 }
 
 bool LinkTreeFile::write_header(const Node& node) {
     unsigned char bytes[kNodeHeaderSize];
     encode_header(bytes, node.header);
-    return write_exact(fd_, node.offset, bytes, sizeof bytes);
+    return base::write_exact(fd_, node.offset, bytes, sizeof bytes);
 }
 
 namespace {
@@ -271,7 +271,7 @@ bool LinkTreeFile::build_index() {
             return buf.data() + (off - buf_start);
         }
         buf.resize(std::max(n, kScanChunk));
-        buf.resize(read_some(fd_, off, buf.data(), buf.size()));
+        buf.resize(base::read_some(fd_, off, buf.data(), buf.size()));
         buf_start = off;
         return buf.size() >= n ? buf.data() : nullptr;
     };
@@ -425,7 +425,7 @@ int32_t LinkTreeFile::insert(const ItemRecord& rec) {
     const std::string line = format_record_line(rec);
     const std::string_view key = line_key(line);
     // The stored key must be exactly the url, or the record could never be found again.
-    if (key != c_text(*rec.url) || line.compare(key.size(), kKeyEnd.size(), kKeyEnd) != 0) {
+    if (key != base::c_text(*rec.url) || line.compare(key.size(), kKeyEnd.size(), kKeyEnd) != 0) {
         return kNone;
     }
     if (hash_find(key, false) != kEmptySlot) return kNone;  // stored already, in or out of the tree
@@ -487,12 +487,12 @@ int32_t LinkTreeFile::insert(const ItemRecord& rec) {
 }
 
 bool LinkTreeFile::stored(std::string_view key) const {
-    return is_open() && hash_find(c_text(key), false) != kEmptySlot;
+    return is_open() && hash_find(base::c_text(key), false) != kEmptySlot;
 }
 
 int32_t LinkTreeFile::find(std::string_view key) const {
     if (!is_open()) return kNone;
-    const uint32_t node = hash_find(c_text(key), true);
+    const uint32_t node = hash_find(base::c_text(key), true);
     return node == kEmptySlot ? kNone : nodes_[node].offset;
 }
 
@@ -591,7 +591,7 @@ bool LinkTreeFile::rewrite(const ItemRecord& rec) {
         if (line_end) bytes.push_back('\n');
     }
     if (line_key(bytes) != n->key) return false;
-    if (!write_exact(fd_, int64_t{n->offset} + kNodeHeaderSize, bytes.data(), bytes.size())) {
+    if (!base::write_exact(fd_, int64_t{n->offset} + kNodeHeaderSize, bytes.data(), bytes.size())) {
         recover();
         return false;
     }
@@ -613,7 +613,7 @@ RecordPtr LinkTreeFile::read_next(int64_t& position, int32_t& node_offset) {
         position = at + kNodeHeaderSize + header.length;
         if (header.parent < 0) continue;
         line.resize(static_cast<std::size_t>(std::min(header.length, kMaxLineRead)));
-        line.resize(read_some(fd_, at + kNodeHeaderSize, line.data(), line.size()));
+        line.resize(base::read_some(fd_, at + kNodeHeaderSize, line.data(), line.size()));
         RecordPtr rec = parse_record_line(line);
         if (!rec) continue;
         rec->file_offset = static_cast<int32_t>(at);

@@ -16,8 +16,8 @@
 
 #include "app/data_folder.h"
 #include "app/settings.h"
+#include "base/out_of_memory.h"
 #include "platform/qt/qt_desktop.h"
-#include "store/out_of_memory.h"
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
 
@@ -48,7 +48,7 @@ std::string shipped_engines() {
 
 int main(int argc, char** argv) {
     using namespace tarnvelox;
-    store::install_out_of_memory_handler();
+    base::install_out_of_memory_handler();
     QApplication app(argc, argv);
     QApplication::setApplicationName(ui::kProductName);
     QApplication::setApplicationVersion(ui::kProductVersion);

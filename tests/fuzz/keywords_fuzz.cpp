@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
+#include "exchange/list_filter.h"
 #include "harvest/crawl_scope.h"
 #include "harvest/keyword_reference.h"
-#include "exchange/list_filter.h"
 #include "harvest/wildcard.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

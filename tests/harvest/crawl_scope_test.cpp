@@ -8,8 +8,8 @@
 #include <vector>
 
 
-#include "harvest/page_text.h"
 #include "harvest/keyword_reference.h"
+#include "harvest/page_text.h"
 
 namespace tarnvelox::harvest {
 namespace {

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <random>
 
+#include "base/text_util.h"
 #include "harvest/harvest_fixture.h"
 #include "harvest/list_rows.h"
-#include "store/text_util.h"
 
 namespace tarnvelox::harvest {
 namespace {
@@ -20,7 +20,7 @@ int literal_next_link(HarvestEnv& env, FrontierState& state, SlotItem& slot_item
     if (env.run.stop_requested != 0 || env.run.harvest_running == 0) return 0;
     if (!env.store.links.is_open() && !store::open_store(env.store)) return 0;
     auto same_host = [](std::string_view a, std::string_view b) {
-        return a.size() == b.size() && store::find_nocase(a, b) == 0;
+        return a.size() == b.size() && base::find_nocase(a, b) == 0;
     };
     for (;;) {
         store::RecordPtr rec = store::read_next_link(env.store, TreeFile::Links);

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "fakes/recording_shell.h"
 #include "app/context.h"
+#include "fakes/recording_shell.h"
 #include "harvest/harvest_env.h"
 #include "store/temp_dir.h"
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "harvest/crawl_scope.h"
-#include "harvest/wildcard.h"
 #include "harvest/page_text.h"
+#include "harvest/wildcard.h"
 
 namespace tarnvelox::harvest::testing {
 

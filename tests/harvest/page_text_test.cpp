@@ -6,12 +6,12 @@
 #include <random>
 #include <string>
 
-#include "harvest/crawl_scope.h"
+#include "base/text_util.h"
 #include "exchange/list_filter.h"
-#include "harvest/wildcard.h"
+#include "harvest/crawl_scope.h"
 #include "harvest/url_resolve.h"
+#include "harvest/wildcard.h"
 #include "store/item_record.h"
-#include "store/text_util.h"
 
 namespace tarnvelox::harvest {
 namespace {
@@ -131,7 +131,7 @@ TEST(PageTextTest, LinearSearchAgreesWithTheDirectSearch) {
         }
         const std::size_t from = random() % (text.size() + 2);
         SCOPED_TRACE(text + " / " + sought + " from " + std::to_string(from));
-        ASSERT_EQ(find_nocase_linear(text, sought, from), store::find_nocase(text, sought, from));
+        ASSERT_EQ(find_nocase_linear(text, sought, from), base::find_nocase(text, sought, from));
     }
 }
 

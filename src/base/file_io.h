@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace tarnvelox::store {
+namespace tarnvelox::base {
 
 // Writes all `size` bytes at `offset`; false when the file takes fewer (a full disk, an error).
 [[nodiscard]] bool write_exact(int fd, int64_t offset, const void* data, std::size_t size);
@@ -28,4 +28,4 @@ namespace tarnvelox::store {
 // Creates or truncates the file at `path` and writes `bytes` to it. False on any failure.
 [[nodiscard]] bool write_file(const std::string& path, std::string_view bytes);
 
-}  // namespace tarnvelox::store
+}  // namespace tarnvelox::base

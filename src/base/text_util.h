@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace tarnvelox::store {
+namespace tarnvelox::base {
 
 inline constexpr std::size_t kNotFound = std::string_view::npos;
 
@@ -70,4 +70,4 @@ std::string& trim(std::string& text);
 // the 32-bit range are clamped to it.
 [[nodiscard]] int32_t read_int(std::string_view text);
 
-}  // namespace tarnvelox::store
+}  // namespace tarnvelox::base

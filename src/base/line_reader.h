@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace tarnvelox::store {
+namespace tarnvelox::base {
 
 // Calls `take(line)` (a std::string&, without its "\n") for every line of `file`, the last one
 // also when no line feed ends it (an empty last line is not passed).
@@ -39,4 +39,4 @@ void for_each_line(std::FILE* file, std::size_t max_line, Take&& take) {
     if (!line.empty()) take(line);
 }
 
-}  // namespace tarnvelox::store
+}  // namespace tarnvelox::base

@@ -1,10 +1,10 @@
-#include "store/text_util.h"
+#include "base/text_util.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 
-namespace tarnvelox::store {
+namespace tarnvelox::base {
 namespace {
 
 TEST(TextUtilTest, FindNocaseMatchesAnyLetterCase) {
@@ -98,4 +98,4 @@ TEST(TextUtilTest, ReadIntFollowsTheStoredNumberRule) {
 }
 
 }  // namespace
-}  // namespace tarnvelox::store
+}  // namespace tarnvelox::base

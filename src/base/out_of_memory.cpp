@@ -1,4 +1,4 @@
-#include "store/out_of_memory.h"
+#include "base/out_of_memory.h"
 
 #include <unistd.h>
 
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <new>
 
-namespace tarnvelox::store {
+namespace tarnvelox::base {
 
 namespace {
 
@@ -31,4 +31,4 @@ void install_out_of_memory_handler(OutOfMemoryReporter reporter) {
     std::set_new_handler(&on_out_of_memory);
 }
 
-}  // namespace tarnvelox::store
+}  // namespace tarnvelox::base

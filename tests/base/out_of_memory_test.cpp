@@ -1,11 +1,11 @@
-#include "store/out_of_memory.h"
+#include "base/out_of_memory.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
 #include <new>
 
-namespace tarnvelox::store {
+namespace tarnvelox::base {
 namespace {
 
 void report_to_stderr_marked(std::string_view message) {
@@ -27,4 +27,4 @@ TEST(OutOfMemoryDeathTest, FailedAllocationShowsTheMessageAndExitsWithOne) {
 }
 
 }  // namespace
-}  // namespace tarnvelox::store
+}  // namespace tarnvelox::base

@@ -1,9 +1,9 @@
-#include "store/text_util.h"
+#include "base/text_util.h"
 
 #include <cstring>
 #include <limits>
 
-namespace tarnvelox::store {
+namespace tarnvelox::base {
 
 std::string_view c_text(std::string_view text) {
     if (text.empty()) return text;  // memchr must not see a null pointer
@@ -108,4 +108,4 @@ int32_t read_int(std::string_view text) {
     return static_cast<int32_t>(value);
 }
 
-}  // namespace tarnvelox::store
+}  // namespace tarnvelox::base

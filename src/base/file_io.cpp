@@ -1,4 +1,4 @@
-#include "store/file_io.h"
+#include "base/file_io.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <system_error>
 
-namespace tarnvelox::store {
+namespace tarnvelox::base {
 
 bool write_exact(int fd, int64_t offset, const void* data, std::size_t size) {
     const auto* p = static_cast<const char*>(data);
@@ -67,4 +67,4 @@ bool write_file(const std::string& path, std::string_view bytes) {
     return ::close(fd) == 0 && ok;
 }
 
-}  // namespace tarnvelox::store
+}  // namespace tarnvelox::base

@@ -7,7 +7,7 @@
 
 #include <string_view>
 
-namespace tarnvelox::store {
+namespace tarnvelox::base {
 
 inline constexpr std::string_view kOutOfMemoryMessage = "Out of memory Error\n";
 inline constexpr int kOutOfMemoryExitCode = 1;
@@ -21,4 +21,4 @@ void report_out_of_memory_to_stderr(std::string_view message);
 // Installs the new-handler. Passing nullptr keeps the standard-error reporter.
 void install_out_of_memory_handler(OutOfMemoryReporter reporter = nullptr);
 
-}  // namespace tarnvelox::store
+}  // namespace tarnvelox::base
