@@ -314,9 +314,10 @@ int main(int argc, char** argv) {
         const double secs =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         const double rate = secs > 0 ? run_state.visited_links / secs : 0.0;
-        // Pending as the Status dialog counts it: links stored less links handed out.
-        const int32_t pending =
-            std::max(0, store.total_links + (seeds_new_link ? 1 : 0) - run_state.visited_links);
+        // Pending as the Status dialog counts it, with the starting link when this run seeded
+        // it (the seeding stores it without counting it as a found link).
+        const int32_t pending = harvest::pending_links(
+            store.total_links + (seeds_new_link ? 1 : 0), run_state.visited_links);
         std::printf("\r\033[Kvisited %d  pending %d  bad %d  addresses %d  bytes %lld  %.0f pages/s",
                     run_state.visited_links, pending, run_state.bad_links,
                     store.total_addresses, static_cast<long long>(run_state.total_bytes), rate);

@@ -215,7 +215,7 @@ StatusCounters HarvestRun::status_counters() const {
     const harvest::RunState& run = env_.run;
     StatusCounters c;
     c.visited = run.visited_links;
-    c.pending = std::max(0, env_.store.total_links - run.visited_links);
+    c.pending = harvest::pending_links(env_.store.total_links, run.visited_links);
     c.bad = run.bad_links;
     c.bytes = run.total_bytes;
     return c;

@@ -1,6 +1,8 @@
 #include "app/settings.h"
 
 #include <algorithm>
+#include <array>
+#include <iterator>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -15,79 +17,66 @@ namespace tarnvelox::app {
 
 namespace {
 
-// The file is read in pieces of this size; a line is assembled from them up to its cap.
-
 enum class Kind { Number, Text, Delete };
 
+// One key of the file. `read_rank` orders the reader's search for a key in a line: the first one
+// found wins, so a value that contains another key's text (a proxy path with "port=" in it)
+// stays with the earlier key. It differs from the file order in port=, timeout= and sort=.
 struct Field {
     std::string_view key;  // includes its "="
     Kind kind;
+    int read_rank;
     int32_t Settings::*number = nullptr;
     OptText Settings::*text = nullptr;
 };
 
-constexpr Field number(std::string_view key, int32_t Settings::*member) {
-    return {key, Kind::Number, member, nullptr};
+constexpr Field number(std::string_view key, int rank, int32_t Settings::*member) {
+    return {key, Kind::Number, rank, member, nullptr};
 }
-constexpr Field text(std::string_view key, OptText Settings::*member) {
-    return {key, Kind::Text, nullptr, member};
+constexpr Field text(std::string_view key, int rank, OptText Settings::*member) {
+    return {key, Kind::Text, rank, nullptr, member};
 }
 
-// The order in which the writer puts the lines.
-constexpr Field kFileOrder[] = {
-    number("packcount=", &Settings::packcount),
-    text("browser=", &Settings::browser),
-    text("directory=", &Settings::directory),
-    text("project=", &Settings::project),
-    text("proxy=", &Settings::proxy),
-    text("lastfind=", &Settings::lastfind),
-    number("sort=", &Settings::sort),
-    number("timeout=", &Settings::timeout),
-    number("port=", &Settings::port),
-    number("lastwarn=", &Settings::lastwarn),
-    number("version=", &Settings::version),
-    number("upgrade=", &Settings::upgrade),
-    number("upgradenew=", &Settings::upgradenew),
-    number("news=", &Settings::news),
-    number("next=", &Settings::next),
-    number("newwin=", &Settings::newwin),
-    number("cache=", &Settings::cache),
-    number("modrep=", &Settings::modrep),
-    number("help=", &Settings::help),
-    number("start=", &Settings::start),
-    number("start2=", &Settings::start2),
-    number("maxlist=", &Settings::maxlist),
-    text("delete=", &Settings::delete_file),
+// Every key, in the order the writer puts the lines. "delete=" is written like a text when set;
+// read, it names a file to delete.
+constexpr Field kFields[] = {
+    number("packcount=", 0, &Settings::packcount),
+    text("browser=", 1, &Settings::browser),
+    text("directory=", 2, &Settings::directory),
+    text("project=", 3, &Settings::project),
+    text("proxy=", 4, &Settings::proxy),
+    text("lastfind=", 5, &Settings::lastfind),
+    number("sort=", 8, &Settings::sort),
+    number("timeout=", 7, &Settings::timeout),
+    number("port=", 6, &Settings::port),
+    number("lastwarn=", 9, &Settings::lastwarn),
+    number("version=", 10, &Settings::version),
+    number("upgrade=", 11, &Settings::upgrade),
+    number("upgradenew=", 12, &Settings::upgradenew),
+    number("news=", 13, &Settings::news),
+    number("next=", 14, &Settings::next),
+    number("newwin=", 15, &Settings::newwin),
+    number("cache=", 16, &Settings::cache),
+    number("modrep=", 17, &Settings::modrep),
+    number("help=", 18, &Settings::help),
+    number("start=", 19, &Settings::start),
+    number("start2=", 20, &Settings::start2),
+    number("maxlist=", 21, &Settings::maxlist),
+    {"delete=", Kind::Delete, 22, nullptr, &Settings::delete_file},
 };
+constexpr std::size_t kFieldCount = std::size(kFields);
 
-// The order in which the reader looks for a key in a line: the first one found wins, so a value
-// that contains another key's text (a proxy path with "port=" in it) stays with the earlier key.
-// It differs from the file order in port=, timeout= and sort=.
-constexpr Field kReadOrder[] = {
-    number("packcount=", &Settings::packcount),
-    text("browser=", &Settings::browser),
-    text("directory=", &Settings::directory),
-    text("project=", &Settings::project),
-    text("proxy=", &Settings::proxy),
-    text("lastfind=", &Settings::lastfind),
-    number("port=", &Settings::port),
-    number("timeout=", &Settings::timeout),
-    number("sort=", &Settings::sort),
-    number("lastwarn=", &Settings::lastwarn),
-    number("version=", &Settings::version),
-    number("upgrade=", &Settings::upgrade),
-    number("upgradenew=", &Settings::upgradenew),
-    number("news=", &Settings::news),
-    number("next=", &Settings::next),
-    number("newwin=", &Settings::newwin),
-    number("cache=", &Settings::cache),
-    number("modrep=", &Settings::modrep),
-    number("help=", &Settings::help),
-    number("start=", &Settings::start),
-    number("start2=", &Settings::start2),
-    number("maxlist=", &Settings::maxlist),
-    {"delete=", Kind::Delete},
-};
+// The fields in the reader's order.
+const std::array<const Field*, kFieldCount>& read_order() {
+    static const std::array<const Field*, kFieldCount> order = [] {
+        std::array<const Field*, kFieldCount> sorted{};
+        for (std::size_t i = 0; i < kFieldCount; ++i) sorted[i] = &kFields[i];
+        std::sort(sorted.begin(), sorted.end(),
+                  [](const Field* a, const Field* b) { return a->read_rank < b->read_rank; });
+        return sorted;
+    }();
+    return order;
+}
 
 // Deletes the file named by a "delete=" line. Only files: a directory of the same name (which a
 // stray or damaged line might name) is left alone. Every error is ignored.
@@ -104,7 +93,8 @@ void delete_named_file(const std::string& name) {
 void apply_line(Settings& settings, std::string& line) {
     line.resize(base::c_text(line).size());
     base::trim_right(line);
-    for (const Field& field : kReadOrder) {
+    for (const Field* f : read_order()) {
+        const Field& field = *f;
         if (line.find(field.key) == std::string::npos) continue;
         // Every key ends in "=", so the line has one.
         const std::string value = line.substr(line.find('=') + 1);
@@ -132,7 +122,7 @@ std::string file_name_of(const std::string& path) {
 bool read_settings(Settings& settings, const std::string& path) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
-        settings.packcount = 10;
+        settings.packcount = harvest::kDefaultConnections;
         return false;
     }
     base::for_each_line(file, kMaxSettingsLine,
@@ -144,7 +134,7 @@ bool read_settings(Settings& settings, const std::string& path) {
 std::string settings_text(const Settings& settings) {
     std::string out;
     out.reserve(512);
-    for (const Field& field : kFileOrder) {
+    for (const Field& field : kFields) {
         std::string_view value;
         std::string number_value;
         if (field.kind == Kind::Number) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "harvest/run_state.h"
 #include "platform/shell.h"
 
 namespace tarnvelox::app {
@@ -30,7 +31,7 @@ using OptText = std::optional<std::string>;
 // are the built-in defaults, used for every key the file does not have. All numbers are 32-bit
 // signed, including timeout and maxlist.
 struct Settings {
-    int32_t packcount = 10;            // connection slots in use, 1 to 20
+    int32_t packcount = harvest::kDefaultConnections;  // connection slots in use, 1 to 20
     OptText browser = std::nullopt;    // the browser program chosen in the Preferences
     OptText directory = std::nullopt;  // kept and written back unchanged
     OptText project = std::nullopt;    // project file; unset or empty: "default.tvp"

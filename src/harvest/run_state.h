@@ -10,6 +10,21 @@
 
 namespace tarnvelox::harvest {
 
+// Connection slots: the table has kMaxConnections; the setting "packcount=" chooses how many a
+// run uses, kDefaultConnections when it is not set or out of range.
+inline constexpr int kMaxConnections = 20;
+inline constexpr int32_t kDefaultConnections = 10;
+
+// "Pending Links:": links stored less links handed out to the slots, never below 0.
+[[nodiscard]] constexpr int32_t pending_links(int32_t stored, int32_t handed_out) {
+    return stored > handed_out ? stored - handed_out : 0;
+}
+
+// The connection count a run uses for the setting `packcount`.
+[[nodiscard]] constexpr int connections_in_use(int32_t packcount) {
+    return packcount >= 1 && packcount <= kMaxConnections ? packcount : kDefaultConnections;
+}
+
 struct RunState {
     int32_t harvest_running = 0;
     int32_t stop_requested = 0;  // non-zero once the user cancelled or quit

@@ -23,9 +23,6 @@ const std::string& StatusBoard::line(int slot) const {
     return lines_[static_cast<std::size_t>(slot)];
 }
 
-int StatusBoard::slots_in_use() const {
-    constexpr int kDefaultSlots = 10;  // the connection count's default
-    return packcount_ >= 1 && packcount_ <= kStatusSlots ? packcount_ : kDefaultSlots;
-}
+int StatusBoard::slots_in_use() const { return connections_in_use(packcount_); }
 
 }  // namespace tarnvelox::harvest

@@ -14,14 +14,13 @@
 #include <string>
 #include <string_view>
 
+#include "harvest/run_state.h"
 #include "platform/shell.h"
 
 namespace tarnvelox::harvest {
 
-struct RunState;
-
 inline constexpr std::size_t kMaxStatusLine = 80;  // a status line, its leading blank included
-inline constexpr int kStatusSlots = 20;            // one line per connection slot
+inline constexpr int kStatusSlots = kMaxConnections;  // one line per connection slot
 
 class StatusBoard {
   public:

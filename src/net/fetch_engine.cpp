@@ -42,10 +42,6 @@ std::string canonical_address(const std::string& text) {
     return out;
 }
 
-std::string_view url_of(const store::ItemRecord* item) {
-    return item != nullptr && item->url ? std::string_view(*item->url) : std::string_view();
-}
-
 }  // namespace
 
 FetchEngine::FetchEngine(NetEnv& env, harvest::FrontierState& frontier, platform::EventLoop& loop,
@@ -57,7 +53,7 @@ FetchEngine::FetchEngine(NetEnv& env, harvest::FrontierState& frontier, platform
       network_(network),
       options_(std::move(options)),
       person_name_(std::move(person_name)),
-      packcount_(packcount >= 1 && packcount <= kMaxSlots ? packcount : kDefaultPackcount),
+      packcount_(harvest::connections_in_use(packcount)),
       hooks_(hooks) {
     if (env_.sockets == nullptr) env_.sockets = this;
 }
@@ -65,7 +61,7 @@ FetchEngine::FetchEngine(NetEnv& env, harvest::FrontierState& frontier, platform
 void FetchEngine::configure(RequestOptions options, std::string person_name, int32_t packcount) {
     options_ = std::move(options);
     person_name_ = std::move(person_name);
-    packcount_ = packcount >= 1 && packcount <= kMaxSlots ? packcount : kDefaultPackcount;
+    packcount_ = harvest::connections_in_use(packcount);
 }
 
 FetchEngine::~FetchEngine() {
@@ -208,7 +204,7 @@ void FetchEngine::start_lookup(int slot) {
 void FetchEngine::connect(int slot) {
     Slot& s = slot_at(slot);
     store::ItemRecord* item = s.item.item;
-    const std::string_view url = url_of(item);
+    const std::string_view url = store::url_text(item);
     const std::string address = canonical_address(s.address);
     if (address.empty()) {
         status(slot, "Address translation error");
@@ -235,7 +231,7 @@ void FetchEngine::connect(int slot) {
 void FetchEngine::secure_connect_failed(int slot) {
     Slot& s = slot_at(slot);
     std::string why = network_.tls_error_text(s.socket);
-    if (why.empty()) why = std::string(url_of(s.item.item));
+    if (why.empty()) why = std::string(store::url_text(s.item.item));
     status(slot, "Secure Connect Failed (" + why + ")");
     fail_item(env_, slot);
     post_drive(slot);

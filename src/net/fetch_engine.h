@@ -36,7 +36,6 @@ inline constexpr int32_t kMaxNesting = 20;    // drive_slot re-entering itself
 inline constexpr int32_t kRetryTicks = 10;    // ticks without progress before a retry
 inline constexpr int32_t kAbortTicks = 20;    // more ticks than this: the fetch is given up
 inline constexpr std::size_t kMaxTitle = 50;  // an item's title is cut to this when fetched
-inline constexpr int32_t kDefaultPackcount = 10;
 
 // What run control owns and the engine calls.
 class RunHooks {

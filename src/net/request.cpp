@@ -29,10 +29,6 @@ constexpr std::string_view kPageTail =
 constexpr std::string_view kNoCache = "Pragma: no-cache\r\n";
 constexpr std::string_view kLineEnd = "\r\n";
 
-std::string_view url_of(const store::ItemRecord& item) {
-    return item.url ? c_text(*item.url) : std::string_view{};
-}
-
 std::string_view proxy_of(const RequestOptions& options) { return c_text(options.proxy); }
 
 bool is_ascii_alnum(unsigned char c) {
@@ -126,7 +122,7 @@ bool is_https(std::string_view url) {
 
 Expansion expand_request_url(const store::ItemRecord& item, std::string_view person_name,
                              const RequestOptions& options) {
-    const std::string_view url = url_of(item);
+    const std::string_view url = store::url_text(item);
     if (url.empty()) return {ExpandError::Empty, {}};
     if (url.size() > kMaxExpandedUrl) return {ExpandError::TooLong, {}};
     std::string text(url);
@@ -182,7 +178,7 @@ std::string request_target(std::string_view url) {
 }
 
 std::string build_request(const store::ItemRecord& item, const RequestOptions& options) {
-    const std::string_view url = url_of(item);
+    const std::string_view url = store::url_text(item);
     if (url.empty()) return {};
     const std::string_view proxy = proxy_of(options);
     const std::size_t start = path_start(url);

@@ -36,10 +36,6 @@ std::string_view rest_of_line(std::string_view text, std::size_t from) {
 bool is_vendor(const store::ItemRecord& item) { return (item.kind & store::KIND_VENDOR) != 0; }
 
 // The item's url as a zero-terminated reader sees it (empty when absent); borrows the record.
-std::string_view url_of(const store::ItemRecord& item) {
-    return item.url ? base::c_text(*item.url) : std::string_view();
-}
-
 bool stored_link(const NetEnv& env, const store::ItemRecord& item) {
     return env.harvest.store.links.is_open() && !is_vendor(item) && item.file_offset >= 0;
 }
@@ -67,7 +63,7 @@ std::optional<std::string> redirect_target(std::string_view response,
     if (value.empty()) return std::nullopt;
 
     // The base: the item's url without a request line's tail, a form marker or blanks.
-    std::string base(url_of(item));
+    std::string base(store::url_text(item));
     const std::size_t version = find_nocase(base, "HTTP/1");
     if (version != kNotFound) base.resize(version);
     base::replace_first(base, "/POST ", "");
@@ -90,7 +86,7 @@ std::optional<std::string> redirect_target(std::string_view response,
 // Saves the body of a vendor download under the last segment of its url. True when saved.
 bool save_vendor_file(NetEnv& env, const store::ItemRecord& item, std::string_view response) {
     const std::optional<std::string_view> body = body_of(response);
-    const std::string_view url = url_of(item);
+    const std::string_view url = store::url_text(item);
     const std::size_t slash = url.rfind('/');
     if (response.empty() || !body || slash == std::string_view::npos) return false;
     const std::string name(base::trimmed(url.substr(slash + 1)));
@@ -212,7 +208,7 @@ int complete_response(NetEnv& env, int slot) {
         env.download.url.clear();
         if (env.vendor != nullptr) env.vendor->download_finished(name);
     } else if (is_vendor(*item)) {
-        const std::string_view url = url_of(*item);
+        const std::string_view url = store::url_text(*item);
         if ((item->kind & store::KIND_DOWNLOAD) != 0) {
             if (save_vendor_file(env, *item, s.response_text()) &&
                 find_nocase(url, ".idx") != kNotFound) {

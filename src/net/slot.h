@@ -31,7 +31,7 @@
 
 namespace tarnvelox::net {
 
-inline constexpr int kMaxSlots = 20;                // the slot table's size
+inline constexpr int kMaxSlots = harvest::kMaxConnections;  // the slot table's size
 inline constexpr int32_t kBufferStep = 2048;        // response buffers grow by this much
 inline constexpr int32_t kBufferMargin = 300;       // room kept free before a read
 // Bytes taken per read. A read costs a system call and an event, so it is large; a page's

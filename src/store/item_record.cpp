@@ -14,6 +14,10 @@ ItemRecord::~ItemRecord() {
     while (rest) rest = std::move(rest->next);
 }
 
+std::string_view url_text(const ItemRecord* rec) {
+    return rec != nullptr && rec->url ? base::c_text(*rec->url) : std::string_view();
+}
+
 RecordPtr clear_record() { return std::make_unique<ItemRecord>(); }
 
 ItemRecord& clear_record(ItemRecord& rec) {

@@ -60,6 +60,11 @@ using RecordPtr = std::unique_ptr<ItemRecord>;
 
 // A fresh zeroed record (file_offset 0, not -1: the store sets it from the insert result).
 [[nodiscard]] RecordPtr clear_record();
+
+// The record's url as the zero-terminated text it stands for (up to its first NUL byte); empty
+// when there is none or no record.
+[[nodiscard]] std::string_view url_text(const ItemRecord* rec);
+[[nodiscard]] inline std::string_view url_text(const ItemRecord& rec) { return url_text(&rec); }
 // Frees the record's texts and the rest of its chain, and zeroes every field. Returns `rec`.
 ItemRecord& clear_record(ItemRecord& rec);
 
