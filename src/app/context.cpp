@@ -5,7 +5,7 @@
 namespace tarnvelox::app {
 
 Context::Context(platform::Shell& shell_in) : shell(shell_in) {
-    store.report_error = [this](std::string_view message) { shell.report_error(message); };
+    store.shell = &shell;
 }
 
 Context::~Context() {

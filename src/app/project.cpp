@@ -259,10 +259,12 @@ int load_project(const std::string& path, bool import_only, harvest::SearchTexts
             return 0;
         }
     }
-    store.links.close();
+    // The links file is read again from disk below; a failure to write what it buffered is
+    // told by the store when it is next used.
+    (void)store.links.close();
     // Nodes the open addresses file still buffers must be on disk before it is read again
     // through a handle of its own.
-    if (store.addresses.is_open()) store.addresses.flush();
+    if (store.addresses.is_open()) (void)store.addresses.flush();
 
     LoadCounts counts;
     load_companion(store::addresses_file_name(path), exchange::ListKind::Addresses, import_only,

@@ -106,7 +106,7 @@ public:
 
     // Start with `visible_tab` (a SearchMode) showing; the tab's fields are already in
     // SearchTexts. 1 when the run started, 0 when it was already running or sockets failed.
-    int start_harvest(int32_t visible_tab);
+    [[nodiscard]] int start_harvest(int32_t visible_tab);
     void cancel_harvest();
     void stop_all() override;
     void open_single_page() override {}

@@ -71,7 +71,7 @@ struct Settings {
 // ignored; directories are left alone). Lines without a known key are ignored; of two lines with
 // the same key the later wins; keys not in the file keep the value `settings` had.
 // A file that cannot be opened sets packcount to 10, changes nothing else and returns false.
-bool read_settings(Settings& settings, const std::string& path);
+[[nodiscard]] bool read_settings(Settings& settings, const std::string& path);
 
 // The bytes write_settings puts in the file: every key in the file's order, numbers as signed
 // decimal, text lines only for the texts that are set.
@@ -80,6 +80,6 @@ bool read_settings(Settings& settings, const std::string& path);
 // Writes the settings file at `path` and returns 1. The bytes go to "<path>.tmp" first, which
 // then replaces the file, so a failed write leaves the old file as it was. When that fails,
 // `shell` shows "Unable to open file '<file name of path>'" and the result is 0.
-int write_settings(const Settings& settings, const std::string& path, platform::Shell& shell);
+[[nodiscard]] int write_settings(const Settings& settings, const std::string& path, platform::Shell& shell);
 
 }  // namespace tarnvelox::app

@@ -208,7 +208,8 @@ int store_found_item(HarvestEnv& env, const store::ItemRecord* page, std::string
     if (env.run.import_in_progress && env.run.merge_mode != kAddUniqueSkipDuplicates) {
         const int32_t existing = store::tree_find(env.store, store::TreeFile::Addresses, *rec);
         if (existing >= 0) {
-            store::tree_delete(env.store, store::TreeFile::Addresses, existing);
+            // A failed delete has told the person ("Delete failed"); the import goes on.
+            (void)store::tree_delete(env.store, store::TreeFile::Addresses, existing);
             return 0;
         }
         if (env.run.merge_mode == kDeleteDuplicates) return 0;
@@ -222,8 +223,7 @@ int store_found_item(HarvestEnv& env, const store::ItemRecord* page, std::string
             harvest::add_address_row(env.lists.addresses, env.shell, listed);
         }
     }
-    ++env.run.addresses_found_on_page;
-    ++env.store.total_addresses;
+    ++env.run.addresses_found_on_page;  // the store counted the address
     return 1;
 }
 

@@ -68,7 +68,7 @@ public:
     void set_special_requests(harvest::SpecialRequests* special) { special_ = special; }
 
     // Makes the socket layer ready: 1, or 0 after telling the person.
-    int start_sockets();
+    [[nodiscard]] int start_sockets();
     // One step of slot `slot`'s state machine. Always 1.
     int drive_slot(int slot);
 

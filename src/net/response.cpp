@@ -113,7 +113,8 @@ int fail_item(NetEnv& env, int slot) {
     if (item == nullptr) return 0;
     item->status |= store::STATUS_BAD;
     ++env.harvest.run.bad_links;
-    if (stored_link(env, *item)) store::rewrite_line(env.harvest.store, *item);
+    // A write that fails is told by the store; the item's state stays right in memory.
+    if (stored_link(env, *item)) (void)store::rewrite_line(env.harvest.store, *item);
     if (is_vendor(*item)) return 0;
     env.harvest.shell.refresh_status_counters();
     return 1;
@@ -232,7 +233,7 @@ int complete_response(NetEnv& env, int slot) {
     }
     if (h.run.engine_mode == harvest::kModeSinglePage) save_single_page(env, slot);
     close_slot(env, slot);
-    if (stored_link(env, *item)) store::rewrite_line(h.store, *item);
+    if (stored_link(env, *item)) (void)store::rewrite_line(h.store, *item);  // see fail_item
     return 1;
 }
 

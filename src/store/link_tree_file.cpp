@@ -33,7 +33,8 @@ std::string_view link_host(std::string_view url) {
     return rest.substr(0, rest.find('/'));
 }
 
-LinkTreeFile::~LinkTreeFile() { close(); }
+// A write failure at this point was already recorded (write_failed_) and told by the store.
+LinkTreeFile::~LinkTreeFile() { (void)close(); }
 
 uint32_t LinkTreeFile::intern_host(std::string_view url) {
     std::string host(link_host(url));
@@ -73,7 +74,7 @@ std::optional<PendingLink> LinkTreeFile::next_pending(int64_t position,
 }
 
 RecordPtr LinkTreeFile::read_at(int32_t offset) {
-    flush();
+    (void)flush();  // a failure is recorded in write_failed_ and told by the store
     const Node* n = node_at(offset);
     if (n == nullptr || n->header.parent < 0 || n->header.length < 0) return nullptr;
     // The index knows the node's header: one read of the line is enough.
@@ -85,12 +86,12 @@ RecordPtr LinkTreeFile::read_at(int32_t offset) {
 }
 
 bool LinkTreeFile::open(const std::string& path) {
-    close();
+    (void)close();  // a failure is recorded in write_failed_ and told by the store
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return false;
     fd_ = fd;
     if (!build_index()) {
-        close();
+        (void)close();  // nothing was written to this file yet
         return false;
     }
     return true;
@@ -254,7 +255,7 @@ void LinkTreeFile::hash_erase(uint32_t node) {
 void LinkTreeFile::recover() {
     append_buf_.clear();
     header_writes_.clear();
-    if (!build_index()) close();
+    if (!build_index()) (void)close();  // the file is unusable: it is open no longer
 }
 
 bool LinkTreeFile::build_index() {
@@ -482,7 +483,7 @@ int32_t LinkTreeFile::insert(const ItemRecord& rec) {
     nodes_.back().host = intern_host(key);
     update_pending(added, line);
     end_ = offset + static_cast<int64_t>(bytes.size());
-    if (append_buf_.size() >= kFlushBytes) flush();  // on failure the nodes stay buffered
+    if (append_buf_.size() >= kFlushBytes) (void)flush();  // on failure the nodes stay buffered
     return new_offset;
 }
 
@@ -601,7 +602,7 @@ bool LinkTreeFile::rewrite(const ItemRecord& rec) {
 
 RecordPtr LinkTreeFile::read_next(int64_t& position, int32_t& node_offset) {
     if (!is_open()) return nullptr;
-    flush();
+    (void)flush();  // a failure is recorded in write_failed_ and told by the store
     std::string line;
     while (position >= 0 && position <= kMaxOffset) {
         node_offset = static_cast<int32_t>(position);

@@ -59,7 +59,7 @@ public:
     [[nodiscard]] bool open(const std::string& path);
     // Writes what is buffered and closes the file. False when the buffered nodes could not be
     // written: they are lost then.
-    bool close();
+    [[nodiscard]] bool close();
     [[nodiscard]] bool is_open() const { return fd_ >= 0; }
 
     // Stores the record under its url. Returns the new node's offset, or -1 when the key is
@@ -94,7 +94,7 @@ public:
     // touches the file (reads, rewrites, deletes, close), when they reach kFlushBytes, or here.
     // Within a flush each node is written before the link that makes it reachable. False when
     // a write failed (a full disk): what was not written stays buffered and is tried again.
-    bool flush();
+    [[nodiscard]] bool flush();
     // True once after a write failed since the last call; the store reports it.
     [[nodiscard]] bool take_write_failure() { return std::exchange(write_failed_, false); }
     static constexpr std::size_t kFlushBytes = std::size_t{256} << 10;
@@ -152,7 +152,7 @@ private:
     // Files node `ordinal` with the pending index from the line a reader would see.
     void update_pending(uint32_t ordinal, std::string_view line);
 
-    bool build_index();
+    [[nodiscard]] bool build_index();
     // After a failed write: the file is the authority, so the index is rebuilt from it (and the
     // file closed when even that fails).
     void recover();
@@ -161,8 +161,8 @@ private:
     [[nodiscard]] Node* node_at(int32_t offset);
     [[nodiscard]] const Node* node_at(int32_t offset) const;
     [[nodiscard]] Node* live_child(const Node& parent, int32_t child_offset);
-    bool write_header(const Node& node);
-    bool read_exact(int64_t offset, void* out, std::size_t size) const;
+    [[nodiscard]] bool write_header(const Node& node);
+    [[nodiscard]] bool read_exact(int64_t offset, void* out, std::size_t size) const;
 
     int fd_ = -1;
     int64_t end_ = 0;         // where the next node goes

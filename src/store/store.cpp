@@ -24,11 +24,15 @@ void set_project_path(Store& store, std::string_view project_path) {
 
 namespace {
 
+void report(const Store& store, std::string_view message) {
+    if (store.shell != nullptr) store.shell->report_error(message);
+}
+
 bool open_one(Store& store, LinkTreeFile& file, const std::string& path) {
     if (file.is_open()) return true;
     if (!file.open(path)) return false;
-    if (file.damaged() && store.report_error) {
-        store.report_error("The file " + path +
+    if (file.damaged()) {
+        report(store, "The file " + path +
                            " is damaged: what it holds can be read, but nothing new can be "
                            "stored in it.");
     }
@@ -38,8 +42,8 @@ bool open_one(Store& store, LinkTreeFile& file, const std::string& path) {
 // Tells the person once when a file could not be written (a full disk): the items are kept in
 // memory and written as soon as the file can take them again.
 void check_writes(Store& store, LinkTreeFile& file, const std::string& path) {
-    if (file.take_write_failure() && store.report_error) {
-        store.report_error("Unable to write to '" + path +
+    if (file.take_write_failure()) {
+        report(store, "Unable to write to '" + path +
                            "': the disk may be full. New items are kept until it can be "
                            "written again.");
     }
@@ -63,8 +67,8 @@ void close_store(Store& store) {
     for (TreeFile which : {TreeFile::Links, TreeFile::Addresses}) {
         LinkTreeFile& file = store.file(which);
         const bool was_open = file.is_open();
-        if (!file.close() && was_open && store.report_error) {
-            store.report_error("Unable to write to '" +
+        if (!file.close() && was_open) {
+            report(store, "Unable to write to '" +
                                (which == TreeFile::Links ? store.links_path
                                                          : store.addresses_path) +
                                "': the items found since it was last written are lost.");
@@ -75,6 +79,8 @@ void close_store(Store& store) {
 int32_t tree_insert(Store& store, TreeFile which, const ItemRecord& rec) {
     const int32_t offset = store.file(which).insert(rec);
     check_writes(store, which);
+    // The store owns the address count: raised here, lowered by tree_delete.
+    if (offset >= 0 && which == TreeFile::Addresses) ++store.total_addresses;
     return offset;
 }
 
@@ -90,7 +96,7 @@ int tree_delete(Store& store, TreeFile which, int32_t node_offset) {
         case LinkTreeFile::DeleteResult::NotOpen:
             return 0;
         case LinkTreeFile::DeleteResult::Failed:
-            if (store.report_error) store.report_error(kDeleteFailedMessage);
+            report(store, kDeleteFailedMessage);
             return 0;
         case LinkTreeFile::DeleteResult::Deleted:
             break;

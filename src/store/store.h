@@ -5,10 +5,10 @@
 // lives in the program's context; a test builds its own.
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 
+#include "platform/shell.h"
 #include "store/item_record.h"
 #include "store/link_tree_file.h"
 
@@ -28,12 +28,14 @@ struct Store {
     int64_t read_position = 0;        // where the next sequential read starts
     int32_t last_read_offset = kNone;  // offset of the node the last sequential read visited
     // The project's counts: links in the links file and addresses in the addresses file (shown
-    // in the status area; the address count is saved with the project). Storing an item raises
-    // its count; deleting an address node lowers the address count, never below 0.
+    // in the status area; the address count is saved with the project). The store keeps the
+    // address count: storing an address raises it, deleting one lowers it (never below 0). The
+    // harvest engine counts the links it stores (the seeded starting link is not counted).
     int32_t total_links = 0;
     int32_t total_addresses = 0;
-    // Shows a file error to the person (an "Error" box in the desktop program). May be empty.
-    std::function<void(std::string_view)> report_error;
+    // Where file errors go: the shell's report_error, the one channel of every error the
+    // person must see (an "Error" box in the desktop program). Borrowed; may be null.
+    platform::Shell* shell = nullptr;
 
     LinkTreeFile& file(TreeFile which) { return which == TreeFile::Links ? links : addresses; }
     const LinkTreeFile& file(TreeFile which) const {
@@ -56,15 +58,16 @@ void set_project_path(Store& store, std::string_view project_path);
 [[nodiscard]] bool open_store(Store& store);
 void close_store(Store& store);
 
-// Node offset of the new record, or -1 (duplicate key, file not open, or refused).
+// Node offset of the new record, or -1 (duplicate key, file not open, or refused). A new
+// address raises total_addresses.
 [[nodiscard]] int32_t tree_insert(Store& store, TreeFile which, const ItemRecord& rec);
 // Node offset of the live record whose key is rec.url, or -1.
 [[nodiscard]] int32_t tree_find(const Store& store, TreeFile which, const ItemRecord& rec);
 // 1 when the node was removed and marked deleted; 0 when the file is not open or the delete
 // failed ("Delete failed" is then reported). Deleting from the addresses file lowers the count.
-int tree_delete(Store& store, TreeFile which, int32_t node_offset);
+[[nodiscard]] int tree_delete(Store& store, TreeFile which, int32_t node_offset);
 // Rewrites the record's line in place in the links file. 1, or 0 when not done.
-int rewrite_line(Store& store, const ItemRecord& rec);
+[[nodiscard]] int rewrite_line(Store& store, const ItemRecord& rec);
 // The next live record in file order from read_position, or null at the end.
 [[nodiscard]] RecordPtr read_next_link(Store& store, TreeFile which);
 

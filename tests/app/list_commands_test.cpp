@@ -49,7 +49,6 @@ class ListCommandsTest : public harvest::testing::HarvestFixture {
             harvest::add_link_row(lists_.links, shell_, maxlist_, listed);
             return listed;
         }
-        ++store_.total_addresses;
         ItemRecord& listed = lists_.addresses.append(std::move(rec));
         harvest::add_address_row(lists_.addresses, shell_, listed);
         return listed;

@@ -246,7 +246,7 @@ TEST(FrontierDifferentialTest, MatchesTheNodeByNodeWalk) {
                 // The slot's fetch ends: its line is rewritten with the visited mark.
                 for (World* w : {&fast, &literal}) {
                     if (w->slots[s].item != nullptr) {
-                        store::rewrite_line(w->store, *w->slots[s].item);
+                        ASSERT_EQ(store::rewrite_line(w->store, *w->slots[s].item), 1);
                     }
                 }
             } else if (op < 9) {

@@ -148,7 +148,7 @@ TEST(LinkTreeDamageTest, MutatedFilesNeverCrashHangOrLoseLinks) {
                         const auto urls = read_all(file);  // a new node is never hidden
                         ASSERT_NE(std::find(urls.begin(), urls.end(), key), urls.end());
                     }
-                    file.flush();
+                    EXPECT_TRUE(file.flush());
                     ASSERT_TRUE(only_an_empty_slot_changed(before, read_file_bytes(path)));
                     break;
                 }
@@ -199,7 +199,7 @@ TEST(LinkTreeDamageTest, InterruptedAppendIsDroppedAndTheFileStaysUsable) {
     ASSERT_TRUE(probe.open(path));
     const std::vector<std::string> stored = read_all(probe);
     ASSERT_GE(probe.insert(link("http://lost.example/x.html")), 0);
-    probe.close();
+    EXPECT_TRUE(probe.close());
     const std::string node = read_file_bytes(path).substr(before.size());
 
     for (std::size_t cut = 1; cut < node.size(); cut += 3) {
@@ -214,7 +214,7 @@ TEST(LinkTreeDamageTest, InterruptedAppendIsDroppedAndTheFileStaysUsable) {
         std::vector<std::string> expected = stored;
         expected.push_back("http://new.example/after.html");
         EXPECT_EQ(read_all(file), expected);
-        file.close();
+        EXPECT_TRUE(file.close());
         ASSERT_TRUE(file.open(path));
         EXPECT_EQ(file.find("http://new.example/after.html"), added);
     }
@@ -265,7 +265,7 @@ TEST(LinkTreeDamageTest, RandomBytesOpenAndAnswer) {
         for (int i = 0; i < 10; ++i) {
             const std::string before = read_file_bytes(path);
             (void)file.insert(link(key_for(rng)));
-            file.flush();
+            EXPECT_TRUE(file.flush());
             ASSERT_TRUE(only_an_empty_slot_changed(before, read_file_bytes(path)));
             (void)file.remove(static_cast<int32_t>(rng() % 400));
         }

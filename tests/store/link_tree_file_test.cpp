@@ -25,11 +25,11 @@ class LinkTreeFileTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(file_.open(path_)); }
     std::string bytes() {
-        file_.flush();
+        EXPECT_TRUE(file_.flush());
         return read_file_bytes(path_);
     }
     void reopen() {
-        file_.close();
+        EXPECT_TRUE(file_.close());
         ASSERT_TRUE(file_.open(path_));
     }
     // In-order keys reached by descending the tree as stored on disk.
@@ -263,7 +263,7 @@ TEST_F(LinkTreeFileTest, SequentialReadFollowsLengthsAndSkipsDeletedAndBrokenLin
     const int32_t b = file_.insert(link("b"));
     const int32_t c = file_.insert(link("c"));
     ASSERT_EQ(file_.remove(b), LinkTreeFile::DeleteResult::Deleted);
-    file_.close();
+    EXPECT_TRUE(file_.close());
 
     // Make the first node's line 5000 bytes long: the reader takes 2048 and steps by 5000.
     std::string bytes_now = bytes();
@@ -350,16 +350,16 @@ TEST(LinkTreeDifferentialTest, MatchesTheOnDiskDescentByteForByte) {
                 ASSERT_TRUE(ours.rewrite(rec));
                 ASSERT_EQ(ref.rewrite(rec), 1);
             } else {
-                ours.close();
+                ASSERT_TRUE(ours.close());
                 ASSERT_TRUE(ours.open(ours_path));
                 ASSERT_EQ(ours.live_count(), live.size());
             }
             if (step % 100 == 0) {
-                ours.flush();
+                ASSERT_TRUE(ours.flush());
                 ASSERT_EQ(read_file_bytes(ours_path), read_file_bytes(ref_path)) << step;
             }
         }
-        ours.flush();
+        ASSERT_TRUE(ours.flush());
         ASSERT_EQ(read_file_bytes(ours_path), read_file_bytes(ref_path));
         for (const auto& [key, offset] : live) ASSERT_EQ(ours.find(key), offset) << key;
     }

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "fakes/recording_shell.h"
 #include "store/link_file_reader.h"
 #include "store/reference_tree.h"
 #include "store/temp_dir.h"
@@ -42,11 +43,12 @@ class StoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
         set_project_path(store_, dir_.file("proj.tvp"));
-        store_.report_error = [this](std::string_view m) { errors_.emplace_back(m); };
+        store_.shell = &shell_;
     }
     tarnvelox::testing::TempDir dir_;
+    tarnvelox::testing::RecordingShell shell_;
     Store store_;
-    std::vector<std::string> errors_;
+    std::vector<std::string>& errors_ = shell_.errors;
 };
 
 TEST_F(StoreTest, OpenCreatesBothFilesAndResetsTheReadPosition) {
