@@ -131,6 +131,102 @@ void save_single_page(NetEnv& env, int slot) {
     harvest::slot_status(env.harvest, slot, "Saved '" + std::string(kSinglePageFile) + "'");
 }
 
+namespace {
+
+// A 301 or 302 with a target, for an item not already moved: the target is queued as a new
+// link (or, for the single page, fetched instead) and the item fails as moved. False when the
+// answer is no such redirect.
+bool take_redirect(NetEnv& env, int slot, std::string_view text, std::string_view status) {
+    Slot& s = env.slots.slots[slot];
+    harvest::HarvestEnv& h = env.harvest;
+    store::ItemRecord* item = s.item.item;
+    if ((item->status & store::STATUS_MOVED) != 0) return false;
+    if (find_nocase(status, "302") == kNotFound && find_nocase(status, "301") == kNotFound) {
+        return false;
+    }
+    std::optional<std::string> target = redirect_target(text, *item);
+    if (!target) return false;
+    harvest::slot_status(h, slot, "Document Moved");
+    if (h.run.engine_mode == harvest::kModeSinglePage) {
+        h.run.engine_mode = harvest::kModeSinglePagePending;
+    } else {
+        harvest::record_found_item(h, slot, item, std::move(*target), item->title,
+                                   store::KIND_PAGE, 0);
+    }
+    item->status |= store::STATUS_MOVED;
+    fail_item(env, slot);
+    s.free_response();
+    env.download.close();
+    return true;
+}
+
+// 400, 404, 403, and anything else that is not a document: the item fails with its reason.
+// True when it failed.
+bool fail_refused(NetEnv& env, int slot, std::string_view status) {
+    const Slot& s = env.slots.slots[slot];
+    harvest::HarvestEnv& h = env.harvest;
+    store::ItemRecord* item = s.item.item;
+    if (status.find("400 ") != std::string_view::npos) {
+        harvest::slot_status(h, slot, "Bad Request");
+        item->http_status = "400";
+    } else if (status.find("404 ") != std::string_view::npos) {
+        harvest::slot_status(h, slot, "File not found");
+        item->status |= store::STATUS_NOT_FOUND;
+        item->http_status = "404";
+    } else if (status.find("403 ") != std::string_view::npos) {
+        item->status |= store::STATUS_BAD;
+        item->http_status = "403";
+        harvest::slot_status(h, slot, "Forbidden Territory");
+    } else {
+        const bool document = status.find("200 ") != std::string_view::npos ||
+                              status.find("302 ") != std::string_view::npos ||
+                              status.find("301") != std::string_view::npos ||
+                              static_cast<std::size_t>(s.received) >= kDocumentMinimum;
+        if (document) return false;
+        harvest::slot_status(h, slot, "Request Error (" + std::string(status.substr(0, 30)) + ")");
+    }
+    fail_item(env, slot);
+    return true;
+}
+
+// A vendor answer or file. False when it was an answer of the vendor's script, which ends the
+// slot's work here.
+bool take_vendor_response(NetEnv& env, int slot, std::string_view text) {
+    Slot& s = env.slots.slots[slot];
+    store::ItemRecord* item = s.item.item;
+    const std::string_view url = store::url_text(*item);
+    if ((item->kind & store::KIND_DOWNLOAD) != 0) {
+        if (save_vendor_file(env, *item, s.response_text()) &&
+            find_nocase(url, ".idx") != kNotFound) {
+            if (env.vendor != nullptr) env.vendor->index_saved();
+        }
+        return true;
+    }
+    if (find_nocase(url, "." + std::string(kVendorDomain)) != kNotFound &&
+        find_nocase(url, "cgi") != kNotFound) {
+        if (env.vendor != nullptr) env.vendor->answer_received(text);
+        enter_state(s, SlotState::Idle);
+        return false;
+    }
+    return true;
+}
+
+// A page: its size and date from the header, then the page scanner.
+void take_document(NetEnv& env, int slot, std::string_view text) {
+    harvest::HarvestEnv& h = env.harvest;
+    store::ItemRecord* item = env.slots.slots[slot].item.item;
+    harvest::slot_status(h, slot, "Parsing Document...");
+    const std::size_t header_end = text.find(kHeaderEnd);
+    if (header_end != std::string_view::npos) {
+        const std::string_view headers = text.substr(0, header_end);
+        item->modified = header_value(headers, "Last-Modified:", 15);
+        item->size = header_value(headers, "Content-Length:", 16);
+    }
+    if (harvest::scan_page(h, slot, item, text) != 0) h.shell.refresh_status_counters();
+}
+
+}  // namespace
+
 int complete_response(NetEnv& env, int slot) {
     Slot& s = env.slots.slots[slot];
     harvest::HarvestEnv& h = env.harvest;
@@ -156,80 +252,17 @@ int complete_response(NetEnv& env, int slot) {
                             : base::c_text(s.response_text());
     const std::string_view status = text.substr(0, kStatusTextLength);
 
-    if ((item->status & store::STATUS_MOVED) == 0 &&
-        (find_nocase(status, "302") != kNotFound || find_nocase(status, "301") != kNotFound)) {
-        if (std::optional<std::string> target = redirect_target(text, *item)) {
-            harvest::slot_status(h, slot, "Document Moved");
-            if (h.run.engine_mode == harvest::kModeSinglePage) {
-                h.run.engine_mode = harvest::kModeSinglePagePending;
-            } else {
-                harvest::record_found_item(h, slot, item, std::move(*target), item->title,
-                                           store::KIND_PAGE, 0);
-            }
-            item->status |= store::STATUS_MOVED;
-            fail_item(env, slot);
-            s.free_response();
-            env.download.close();
-            return 1;
-        }
-    }
-    if (status.find("400 ") != std::string_view::npos) {
-        harvest::slot_status(h, slot, "Bad Request");
-        item->http_status = "400";
-        fail_item(env, slot);
-        return 0;
-    }
-    if (status.find("404 ") != std::string_view::npos) {
-        harvest::slot_status(h, slot, "File not found");
-        item->status |= store::STATUS_NOT_FOUND;
-        item->http_status = "404";
-        fail_item(env, slot);
-        return 0;
-    }
-    if (status.find("403 ") != std::string_view::npos) {
-        item->status |= store::STATUS_BAD;
-        item->http_status = "403";
-        harvest::slot_status(h, slot, "Forbidden Territory");
-        fail_item(env, slot);
-        return 0;
-    }
-    const bool document = status.find("200 ") != std::string_view::npos ||
-                          status.find("302 ") != std::string_view::npos ||
-                          status.find("301") != std::string_view::npos ||
-                          static_cast<std::size_t>(s.received) >= kDocumentMinimum;
-    if (!document) {
-        harvest::slot_status(h, slot, "Request Error (" + std::string(status.substr(0, 30)) + ")");
-        fail_item(env, slot);
-        return 0;
-    }
-
+    if (take_redirect(env, slot, text, status)) return 1;
+    if (fail_refused(env, slot, status)) return 0;
     if (env.download.open()) {
         env.download.close();
         const std::string name(download_file_name(env.download.url));
         env.download.url.clear();
         if (env.vendor != nullptr) env.vendor->download_finished(name);
     } else if (is_vendor(*item)) {
-        const std::string_view url = store::url_text(*item);
-        if ((item->kind & store::KIND_DOWNLOAD) != 0) {
-            if (save_vendor_file(env, *item, s.response_text()) &&
-                find_nocase(url, ".idx") != kNotFound) {
-                if (env.vendor != nullptr) env.vendor->index_saved();
-            }
-        } else if (find_nocase(url, "." + std::string(kVendorDomain)) != kNotFound &&
-                   find_nocase(url, "cgi") != kNotFound) {
-            if (env.vendor != nullptr) env.vendor->answer_received(text);
-            enter_state(s, SlotState::Idle);
-            return 0;
-        }
+        if (!take_vendor_response(env, slot, text)) return 0;
     } else {
-        harvest::slot_status(h, slot, "Parsing Document...");
-        const std::size_t header_end = text.find(kHeaderEnd);
-        if (header_end != std::string_view::npos) {
-            const std::string_view headers = text.substr(0, header_end);
-            item->modified = header_value(headers, "Last-Modified:", 15);
-            item->size = header_value(headers, "Content-Length:", 16);
-        }
-        if (harvest::scan_page(h, slot, item, text) != 0) h.shell.refresh_status_counters();
+        take_document(env, slot, text);
     }
     if (h.run.engine_mode == harvest::kModeSinglePage) save_single_page(env, slot);
     close_slot(env, slot);
