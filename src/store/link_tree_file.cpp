@@ -114,7 +114,8 @@ bool LinkTreeFile::flush() {
     for (const auto& [offset, header] : header_writes_) {
         unsigned char bytes[kNodeHeaderSize];
         encode_header(bytes, header);
-        if (!base::write_exact(fd_, offset, bytes, sizeof bytes)) failed.emplace_back(offset, header);
+        if (!base::write_exact(fd_, offset, bytes, sizeof bytes))
+            failed.emplace_back(offset, header);
     }
     header_writes_ = std::move(failed);
     if (!header_writes_.empty()) write_failed_ = true;
@@ -263,8 +264,21 @@ bool LinkTreeFile::build_index() {
     struct stat st {};
     if (::fstat(fd_, &st) != 0) return false;
     const int64_t file_size = st.st_size;
+    const ChainScan scan = scan_chain(file_size);
+    end_ = file_size;
+    bool chain_complete = scan.complete;
+    if (scan.torn_at >= 0 && !cut_torn_tail(scan.torn_at, chain_complete)) return false;
+    // New nodes must be reachable by the sequential read: after a break in the chain they
+    // would not be, so the file takes none.
+    appends_blocked_ = !chain_complete;
+    if (nodes_.empty()) return true;
+    walk_tree();
+    rebuild_hash();
+    return true;
+}
 
-    // Pass 1: the sequential chain of nodes, with each readable key.
+// Pass 1: the sequential chain of nodes, with each readable key.
+LinkTreeFile::ChainScan LinkTreeFile::scan_chain(int64_t file_size) {
     std::vector<unsigned char> buf;
     int64_t buf_start = 0;
     auto fetch = [&](int64_t off, std::size_t n) -> const unsigned char* {
@@ -289,7 +303,7 @@ bool LinkTreeFile::build_index() {
 
     int64_t pos = 0;
     int64_t torn_at = -1;
-    bool chain_complete = true;  // the chain of nodes ends exactly at the end of the file
+    bool chain_complete = true;
     while (pos < file_size) {
         if (pos > kMaxOffset) {
             chain_complete = false;
@@ -325,8 +339,8 @@ bool LinkTreeFile::build_index() {
         const std::string_view key =
             deleted ? std::string_view()
                     : store_key(line_key({reinterpret_cast<const char*>(line), read_len}));
-        nodes_.push_back({key, offset, header, kNone,
-                          deleted ? NodeState::Deleted : NodeState::Stray, false});
+        nodes_.push_back(
+            {key, offset, header, kNone, deleted ? NodeState::Deleted : NodeState::Stray, false});
         if (!deleted) {
             nodes_.back().host = intern_host(key);
             update_pending(static_cast<uint32_t>(nodes_.size() - 1),
@@ -338,28 +352,28 @@ bool LinkTreeFile::build_index() {
         }
         pos = next;
     }
-    end_ = file_size;
-    if (torn_at >= 0) {
-        // Cut the partial node away unless some link already points into it or beyond: a new
-        // node written there would then hang from two parents.
-        const bool linked = std::any_of(nodes_.begin(), nodes_.end(), [&](const Node& n) {
-            return n.header.left >= torn_at || n.header.right >= torn_at;
-        });
-        if (linked) {
-            chain_complete = false;
-        } else {
-            if (::ftruncate(fd_, static_cast<off_t>(torn_at)) != 0) return false;
-            end_ = torn_at;
-        }
-    }
-    // New nodes must be reachable by the sequential read: after a break in the chain they
-    // would not be, so the file takes none.
-    appends_blocked_ = !chain_complete;
-    if (nodes_.empty()) return true;
+    return {torn_at, chain_complete};
+}
 
-    // Pass 2: the tree, walked in order from the root. A link is followed only to a node of the
-    // chain that is not deleted, not yet visited and whose key lies strictly between the bounds
-    // of its position; every other link is left alone as occupied.
+// A node cut short at `torn_at` is cut away unless some link already points into it or beyond:
+// a new node written there would then hang from two parents. False when the cut fails.
+bool LinkTreeFile::cut_torn_tail(int64_t torn_at, bool& chain_complete) {
+    const bool linked = std::any_of(nodes_.begin(), nodes_.end(), [&](const Node& n) {
+        return n.header.left >= torn_at || n.header.right >= torn_at;
+    });
+    if (linked) {
+        chain_complete = false;
+    } else {
+        if (::ftruncate(fd_, static_cast<off_t>(torn_at)) != 0) return false;
+        end_ = torn_at;
+    }
+    return true;
+}
+
+// Pass 2: the tree, walked in order from the root. A link is followed only to a node of the
+// chain that is not deleted, not yet visited and whose key lies strictly between the bounds of
+// its position; every other link is left alone as occupied.
+void LinkTreeFile::walk_tree() {
     auto accept = [&](int32_t child, uint32_t lo, uint32_t hi, int32_t parent) -> uint32_t {
         if (child == kNone) return kNoBound;
         Node* n = node_at(child);
@@ -406,7 +420,10 @@ bool LinkTreeFile::build_index() {
         if (right != kNoBound) stack.push_back({right, cur.idx, cur.hi, false});
     }
     if (!root_deleted_ && root.state == NodeState::Live) root.tree_parent = kNone;
+}
 
+// The hash of every keyed node (live in the tree, or stray outside it).
+void LinkTreeFile::rebuild_hash() {
     std::size_t keyed = 0;
     for (const Node& n : nodes_) keyed += n.state == NodeState::Live || n.state == NodeState::Stray;
     std::size_t slots = 64;
@@ -418,7 +435,6 @@ bool LinkTreeFile::build_index() {
             hash_insert(static_cast<uint32_t>(i));
         }
     }
-    return true;
 }
 
 int32_t LinkTreeFile::insert(const ItemRecord& rec) {

@@ -18,13 +18,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
-
-#include <optional>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "store/item_record.h"
 #include "store/ordered_index.h"
@@ -46,7 +45,7 @@ struct PendingLink {
 };
 
 class LinkTreeFile {
-public:
+  public:
     static constexpr uint32_t kUnknownHost = PendingIndex::kAnyHost;
 
     LinkTreeFile() = default;
@@ -117,7 +116,7 @@ public:
     // readable up to the damage, but new nodes are refused: they could not be read back.
     [[nodiscard]] bool damaged() const { return appends_blocked_; }
 
-private:
+  private:
     enum class NodeState : uint8_t {
         Live,        // reached from the root, in order; its key is in by_key_
         Stray,       // not deleted, readable, but not part of the tree
@@ -127,10 +126,10 @@ private:
     struct Node {
         std::string_view key;  // into key storage; empty for unreadable nodes
         int32_t offset;
-        NodeHeader header;         // the header as it stands on disk
-        int32_t tree_parent;       // Live: offset of the node that links to it (root: 0)
+        NodeHeader header;    // the header as it stands on disk
+        int32_t tree_parent;  // Live: offset of the node that links to it (root: 0)
         NodeState state;
-        bool visited;              // index build only
+        bool visited;  // index build only
         uint32_t host = kUnknownHost;
     };
 
@@ -152,7 +151,17 @@ private:
     // Files node `ordinal` with the pending index from the line a reader would see.
     void update_pending(uint32_t ordinal, std::string_view line);
 
+    // The index from the file: the chain of nodes, the tree, the hash. False when the file
+    // cannot be read or a torn tail cannot be cut.
     [[nodiscard]] bool build_index();
+    struct ChainScan {
+        int64_t torn_at = -1;  // where a node cut short by an interrupted append starts
+        bool complete = true;  // the chain of nodes ends exactly at the end of the file
+    };
+    ChainScan scan_chain(int64_t file_size);
+    [[nodiscard]] bool cut_torn_tail(int64_t torn_at, bool& chain_complete);
+    void walk_tree();
+    void rebuild_hash();
     // After a failed write: the file is the authority, so the index is rebuilt from it (and the
     // file closed when even that fails).
     void recover();
@@ -165,12 +174,14 @@ private:
     [[nodiscard]] bool read_exact(int64_t offset, void* out, std::size_t size) const;
 
     int fd_ = -1;
-    int64_t end_ = 0;         // where the next node goes
+    int64_t end_ = 0;               // where the next node goes
     bool appends_blocked_ = false;  // the chain of nodes is broken: new nodes are refused
     bool write_failed_ = false;     // a write failed since take_write_failure() was asked
     std::string append_buf_;  // nodes not yet written; they belong at end_ - append_buf_.size()
     std::vector<std::pair<int32_t, NodeHeader>> header_writes_;  // links of nodes on disk
-    [[nodiscard]] int64_t disk_end() const { return end_ - static_cast<int64_t>(append_buf_.size()); }
+    [[nodiscard]] int64_t disk_end() const {
+        return end_ - static_cast<int64_t>(append_buf_.size());
+    }
     bool root_deleted_ = false;
     std::vector<Node> nodes_;  // every node of the sequential chain, by ascending offset
     struct NodeKey {
@@ -178,8 +189,8 @@ private:
         std::string_view operator()(uint32_t i) const { return (*nodes)[i].key; }
     };
     OrderedIndex<NodeKey> by_key_{NodeKey{&nodes_}};  // live nodes in key order
-    std::vector<HashSlot> hash_;                   // power-of-two size, at most half used
-    std::size_t hash_used_ = 0;                    // slots not empty (erased ones included)
+    std::vector<HashSlot> hash_;                      // power-of-two size, at most half used
+    std::size_t hash_used_ = 0;                       // slots not empty (erased ones included)
     PendingIndex pending_;
     std::unordered_map<std::string, uint32_t> host_ids_;  // lower-case host -> id
     std::vector<std::unique_ptr<char[]>> key_blocks_;
