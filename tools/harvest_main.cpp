@@ -225,21 +225,16 @@ public:
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    base::install_out_of_memory_handler();
-    const Options opt = parse_options(argc, argv);
-    QCoreApplication qapp(argc, argv);
+namespace {
 
-    ConsoleShell shell;
-    shell.verbose = opt.verbose;
-    app::Context ctx(shell);
+// Settings, engines and the project, as the desktop program starts. False (after saying why)
+// when the project cannot be read.
+bool load(app::Context& ctx, const ConsoleShell& shell, const Options& opt) {
     app::Settings& settings = ctx.settings;
     (void)app::read_settings(settings, std::string(app::kSettingsFile));  // missing: defaults
-
     if (file_exists(std::string(search::kEnginesFile))) {
-        (void)search::load_engines(ctx.engines, std::string(search::kEnginesFile), shell);
+        (void)search::load_engines(ctx.engines, std::string(search::kEnginesFile), ctx.shell);
     }
-
     // The project: the one given, else the one last used, else the default.
     if (opt.project) settings.project = *opt.project;
     const std::string project_path = ctx.project_path();
@@ -247,16 +242,21 @@ int main(int argc, char** argv) {
     if (ctx.load_current_project(nullptr) == 0) {
         std::fprintf(stderr, "tarnvelox-harvest: cannot read the project file '%s'\n",
                      project_path.c_str());
-        return kExitFileError;
+        return false;
     }
     if (shell.errors > 0) {
         std::fprintf(stderr, "tarnvelox-harvest: the project '%s' could not be loaded\n",
                      project_path.c_str());
-        return kExitFileError;
+        return false;
     }
+    return true;
+}
 
-    // The options stand for the Harvest tab's fields and the Preferences.
+// The options stand for the Harvest tab's fields and the Preferences. Returns the tab the run
+// starts from: Harvest with a starting URL, else Details (continue the project).
+int32_t apply_options(app::Context& ctx, const Options& opt) {
     harvest::SearchTexts& search = ctx.search;
+    app::Settings& settings = ctx.settings;
     int32_t mode = harvest::kDetails;
     if (opt.url) {
         search.starting_url = harvest::normalise_starting_url(*opt.url);
@@ -270,57 +270,34 @@ int main(int argc, char** argv) {
     if (opt.timeout) settings.timeout = *opt.timeout;
     if (opt.proxy_host) settings.proxy = *opt.proxy_host;
     if (opt.proxy_port) settings.port = *opt.proxy_port;
+    return mode;
+}
 
-    // Refuse early when the project's files cannot be created here.
-    store::Store& store = ctx.store;
-    if (!store::open_store(store)) {
-        std::fprintf(stderr,
-                     "tarnvelox-harvest: cannot open or create the project files '%s' and '%s' "
-                     "(is the directory writable?)\n",
-                     store.links_path.c_str(), store.addresses_path.c_str());
-        return kExitFileError;
-    }
+struct RunOutcome {
+    bool interrupted = false;
+    double seconds = 0;
+};
 
-    platform::qt::QtEventLoop loop(ctx.events());
-    platform::qt::QtNetwork network(ctx.events());
-    ConsoleWindow window;
-    app::HarvestRun& run = ctx.attach(loop, network, window);
-    const harvest::RunState& run_state = ctx.run;
-
-    std::signal(SIGINT, on_interrupt);
-    std::signal(SIGTERM, on_interrupt);
-
-    // The starting link is stored by the seeding without being counted as a found link; the
-    // summary counts it when this run stored it.
-    bool seeds_new_link = false;
-    if (mode == harvest::kHarvest) {
-        store::ItemRecord probe;
-        probe.url = *search.starting_url;
-        seeds_new_link = store::tree_find(store, store::TreeFile::Links, probe) < 0;
-    }
-
-    if (run.start_harvest(mode) == 0) {
-        std::fprintf(stderr, "tarnvelox-harvest: the harvest could not be started\n");
-        store::close_store(store);
-        return kExitFileError;
-    }
-
-    const bool live = !opt.quiet && ::isatty(STDOUT_FILENO) != 0;
+// Runs the event loop until the harvest ends or Ctrl-C cancels it, drawing the progress line on
+// a terminal. `seeded` counts the starting link this run stored (not a found link).
+RunOutcome run_to_end(app::HarvestRun& run, const app::Context& ctx, bool live, int32_t seeded) {
+    RunOutcome outcome;
     const auto started = std::chrono::steady_clock::now();
     auto last_draw = started;
     bool drew = false;
-    bool interrupted = false;
+    auto elapsed = [&] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    };
     auto progress = [&]() {
-        const double secs =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        const double rate = secs > 0 ? run_state.visited_links / secs : 0.0;
-        // Pending as the Status dialog counts it, with the starting link when this run seeded
-        // it (the seeding stores it without counting it as a found link).
-        const int32_t pending = harvest::pending_links(
-            store.total_links + (seeds_new_link ? 1 : 0), run_state.visited_links);
+        const harvest::RunState& r = ctx.run;
+        const double secs = elapsed();
+        const double rate = secs > 0 ? r.visited_links / secs : 0.0;
+        // Pending as the Status dialog counts it, with the starting link this run seeded.
+        const int32_t pending =
+            harvest::pending_links(ctx.store.total_links + seeded, r.visited_links);
         std::printf("\r\033[Kvisited %d  pending %d  bad %d  addresses %d  bytes %lld  %.0f pages/s",
-                    run_state.visited_links, pending, run_state.bad_links,
-                    store.total_addresses, static_cast<long long>(run_state.total_bytes), rate);
+                    r.visited_links, pending, r.bad_links, ctx.store.total_addresses,
+                    static_cast<long long>(r.total_bytes), rate);
         std::fflush(stdout);
         drew = true;
     };
@@ -328,7 +305,7 @@ int main(int argc, char** argv) {
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&]() {
         if (g_interrupted.load() && run.running()) {
-            interrupted = true;
+            outcome.interrupted = true;
             run.cancel_harvest();
         }
         if (!run.running()) {
@@ -344,38 +321,88 @@ int main(int argc, char** argv) {
     });
     poll.start(kPollMs);
     (void)QCoreApplication::exec();
-    if (g_interrupted.load()) interrupted = true;
+    if (g_interrupted.load()) outcome.interrupted = true;
     if (live && drew) {
         std::printf("\r\033[K");
         std::fflush(stdout);
     }
-    const double secs =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    outcome.seconds = elapsed();
+    return outcome;
+}
 
-    // Save as the program does on exit; the files of the store were closed by the stop.
+// Saves as the program does on exit and writes the exports asked for: the exit status.
+int save_and_export(app::Context& ctx, const Options& opt, bool interrupted) {
     int status = interrupted ? kExitInterrupted : kExitOk;
     if (ctx.save_current_project() == 0) status = kExitFileError;
-    if (ctx.save_settings(std::string(app::kSettingsFile)) == 0) {
-        status = kExitFileError;
-    }
-
+    if (ctx.save_settings(std::string(app::kSettingsFile)) == 0) status = kExitFileError;
     const std::time_t t = std::time(nullptr);
     std::tm now_tm{};
     localtime_r(&t, &now_tm);
     for (const Export& e : opt.exports) {
-        if (exchange::export_items(e.format, e.path, nullptr, ctx.filter, store, shell, now_tm) == 0) {
+        if (exchange::export_items(e.format, e.path, nullptr, ctx.filter, ctx.store, ctx.shell,
+                                   now_tm) == 0) {
             std::fprintf(stderr, "tarnvelox-harvest: export to '%s' failed\n", e.path.c_str());
             status = kExitFileError;
         }
     }
-    store::close_store(store);
+    store::close_store(ctx.store);
+    return status;
+}
 
+}  // namespace
+
+int main(int argc, char** argv) {
+    base::install_out_of_memory_handler();
+    const Options opt = parse_options(argc, argv);
+    QCoreApplication qapp(argc, argv);
+
+    ConsoleShell shell;
+    shell.verbose = opt.verbose;
+    app::Context ctx(shell);
+    if (!load(ctx, shell, opt)) return kExitFileError;
+    const int32_t mode = apply_options(ctx, opt);
+
+    // Refuse early when the project's files cannot be created here.
+    store::Store& store = ctx.store;
+    if (!store::open_store(store)) {
+        std::fprintf(stderr,
+                     "tarnvelox-harvest: cannot open or create the project files '%s' and '%s' "
+                     "(is the directory writable?)\n",
+                     store.links_path.c_str(), store.addresses_path.c_str());
+        return kExitFileError;
+    }
+
+    platform::qt::QtEventLoop loop(ctx.events());
+    platform::qt::QtNetwork network(ctx.events());
+    ConsoleWindow window;
+    app::HarvestRun& run = ctx.attach(loop, network, window);
+    std::signal(SIGINT, on_interrupt);
+    std::signal(SIGTERM, on_interrupt);
+
+    // The starting link is stored by the seeding without being counted as a found link; the
+    // summary counts it when this run stored it.
+    int32_t seeded = 0;
+    if (mode == harvest::kHarvest) {
+        store::ItemRecord probe;
+        probe.url = *ctx.search.starting_url;
+        seeded = store::tree_find(store, store::TreeFile::Links, probe) < 0 ? 1 : 0;
+    }
+    if (run.start_harvest(mode) == 0) {
+        std::fprintf(stderr, "tarnvelox-harvest: the harvest could not be started\n");
+        store::close_store(store);
+        return kExitFileError;
+    }
+
+    const bool live = !opt.quiet && ::isatty(STDOUT_FILENO) != 0;
+    const RunOutcome outcome = run_to_end(run, ctx, live, seeded);
+    const int status = save_and_export(ctx, opt, outcome.interrupted);
+
+    const harvest::RunState& r = ctx.run;
     std::printf("%s: %d pages visited, %d links stored, %d addresses, %d bad links, %lld bytes "
                 "in %.1f s\n",
-                interrupted ? "Cancelled" : (shell.last_all.empty() ? "Stopped"
-                                                                    : shell.last_all.c_str()),
-                run_state.visited_links, store.total_links + (seeds_new_link ? 1 : 0),
-                store.total_addresses,
-                run_state.bad_links, static_cast<long long>(run_state.total_bytes), secs);
+                outcome.interrupted ? "Cancelled"
+                                    : (shell.last_all.empty() ? "Stopped" : shell.last_all.c_str()),
+                r.visited_links, store.total_links + seeded, store.total_addresses, r.bad_links,
+                static_cast<long long>(r.total_bytes), outcome.seconds);
     return status;
 }
