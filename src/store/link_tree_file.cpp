@@ -11,6 +11,7 @@
 
 #include "base/file_io.h"
 #include "base/text_util.h"
+#include "store/node_walk.h"
 
 namespace tarnvelox::store {
 
@@ -619,24 +620,7 @@ bool LinkTreeFile::rewrite(const ItemRecord& rec) {
 RecordPtr LinkTreeFile::read_next(int64_t& position, int32_t& node_offset) {
     if (!is_open()) return nullptr;
     (void)flush();  // a failure is recorded in write_failed_ and told by the store
-    std::string line;
-    while (position >= 0 && position <= kMaxOffset) {
-        node_offset = static_cast<int32_t>(position);
-        unsigned char hdr[kNodeHeaderSize];
-        if (!read_exact(position, hdr, sizeof hdr)) return nullptr;
-        const NodeHeader header = decode_header(hdr);
-        if (header.length < 0) return nullptr;  // the chain cannot be followed any further
-        const int64_t at = position;
-        position = at + kNodeHeaderSize + header.length;
-        if (header.parent < 0) continue;
-        line.resize(static_cast<std::size_t>(std::min(header.length, kMaxLineRead)));
-        line.resize(base::read_some(fd_, at + kNodeHeaderSize, line.data(), line.size()));
-        RecordPtr rec = parse_record_line(line);
-        if (!rec) continue;
-        rec->file_offset = static_cast<int32_t>(at);
-        return rec;
-    }
-    return nullptr;
+    return next_node_record(fd_, position, node_offset, OverlongLine::ReadCut);
 }
 
 }  // namespace tarnvelox::store
