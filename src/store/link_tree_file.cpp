@@ -27,30 +27,12 @@ constexpr uint32_t kNoBound = std::numeric_limits<uint32_t>::max();
 
 }  // namespace
 
-std::string_view link_host(std::string_view url) {
-    const std::size_t scheme = url.find("//");
-    if (scheme == std::string_view::npos) return {};
-    const std::string_view rest = url.substr(scheme + 2);
-    return rest.substr(0, rest.find('/'));
-}
 
 // A write failure at this point was already recorded (write_failed_) and told by the store.
 LinkTreeFile::~LinkTreeFile() { (void)close(); }
 
-uint32_t LinkTreeFile::intern_host(std::string_view url) {
-    std::string host(link_host(url));
-    for (char& c : host) c = base::to_lower(c);
-    const auto [it, added] = host_ids_.try_emplace(std::move(host), 0);
-    if (added) it->second = static_cast<uint32_t>(host_ids_.size() - 1);
-    return it->second;
-}
 
-uint32_t LinkTreeFile::host_id(std::string_view host_text) const {
-    std::string host(host_text);
-    for (char& c : host) c = base::to_lower(c);
-    const auto it = host_ids_.find(host);
-    return it == host_ids_.end() ? kUnknownHost : it->second;
-}
+uint32_t LinkTreeFile::host_id(std::string_view host_text) const { return hosts_.id(host_text); }
 
 void LinkTreeFile::update_pending(uint32_t ordinal, std::string_view line) {
     const Node& n = nodes_[ordinal];
@@ -141,11 +123,9 @@ void LinkTreeFile::reset_index() {
     nodes_.clear();
     nodes_.shrink_to_fit();
     pending_.clear();
-    host_ids_.clear();
+    hosts_.clear();
     by_key_.clear();
     hash_.clear();
-    hash_.shrink_to_fit();
-    hash_used_ = 0;
     key_blocks_.clear();
     block_used_ = 0;
     block_size_ = 0;
@@ -190,68 +170,10 @@ bool LinkTreeFile::write_header(const Node& node) {
     return base::write_exact(fd_, node.offset, bytes, sizeof bytes);
 }
 
-namespace {
-
-uint32_t hash_key(std::string_view key) {
-    return static_cast<uint32_t>(std::hash<std::string_view>{}(key));
-}
-
-}  // namespace
-
 uint32_t LinkTreeFile::hash_find(std::string_view key, bool live_only) const {
-    if (hash_.empty()) return kEmptySlot;
-    const uint32_t h = hash_key(key);
-    const std::size_t mask = hash_.size() - 1;
-    for (std::size_t i = h & mask;; i = (i + 1) & mask) {
-        const HashSlot& slot = hash_[i];
-        if (slot.node == kEmptySlot) return kEmptySlot;
-        if (slot.node == kErasedSlot || slot.hash != h) continue;
-        const Node& n = nodes_[slot.node];
-        if (n.key == key && (!live_only || n.state == NodeState::Live)) return slot.node;
-    }
-}
-
-void LinkTreeFile::hash_resize(std::size_t slots) {
-    std::vector<HashSlot> old = std::move(hash_);
-    hash_.assign(slots, HashSlot{0, kEmptySlot});
-    hash_used_ = 0;
-    for (const HashSlot& slot : old) {
-        if (slot.node < kErasedSlot) hash_place(slot);
-    }
-}
-
-void LinkTreeFile::hash_insert(uint32_t node) {
-    if ((hash_used_ + 1) * 2 > hash_.size()) {
-        // Size for the entries still in use: erased slots are dropped, not carried along.
-        std::size_t in_use = 1;
-        for (const HashSlot& slot : hash_) in_use += slot.node < kErasedSlot;
-        std::size_t slots = 64;
-        while (slots < in_use * 4) slots *= 2;
-        hash_resize(slots);
-    }
-    hash_place(HashSlot{hash_key(nodes_[node].key), node});
-}
-
-void LinkTreeFile::hash_place(HashSlot entry) {
-    const uint32_t h = entry.hash;
-    const uint32_t node = entry.node;
-    const std::size_t mask = hash_.size() - 1;
-    std::size_t i = h & mask;
-    while (hash_[i].node != kEmptySlot) i = (i + 1) & mask;
-    hash_[i] = HashSlot{h, node};
-    ++hash_used_;
-}
-
-void LinkTreeFile::hash_erase(uint32_t node) {
-    if (hash_.empty()) return;
-    const uint32_t h = hash_key(nodes_[node].key);
-    const std::size_t mask = hash_.size() - 1;
-    for (std::size_t i = h & mask; hash_[i].node != kEmptySlot; i = (i + 1) & mask) {
-        if (hash_[i].node == node) {
-            hash_[i].node = kErasedSlot;  // still counted in hash_used_ until the next resize
-            return;
-        }
-    }
+    return hash_.find(key, [&](uint32_t node) {
+        return !live_only || nodes_[node].state == NodeState::Live;
+    });
 }
 
 void LinkTreeFile::recover() {
@@ -343,7 +265,7 @@ LinkTreeFile::ChainScan LinkTreeFile::scan_chain(int64_t file_size) {
         nodes_.push_back(
             {key, offset, header, kNone, deleted ? NodeState::Deleted : NodeState::Stray, false});
         if (!deleted) {
-            nodes_.back().host = intern_host(key);
+            nodes_.back().host = hosts_.intern(key);
             update_pending(static_cast<uint32_t>(nodes_.size() - 1),
                            {reinterpret_cast<const char*>(line), read_len});
         }
@@ -427,13 +349,11 @@ void LinkTreeFile::walk_tree() {
 void LinkTreeFile::rebuild_hash() {
     std::size_t keyed = 0;
     for (const Node& n : nodes_) keyed += n.state == NodeState::Live || n.state == NodeState::Stray;
-    std::size_t slots = 64;
-    while (slots < keyed * 2 + 2) slots *= 2;
-    hash_resize(slots);
+    hash_.reset(keyed);
     for (std::size_t i = 0; i < nodes_.size(); ++i) {
         const NodeState state = nodes_[i].state;
         if (state == NodeState::Live || state == NodeState::Stray) {
-            hash_insert(static_cast<uint32_t>(i));
+            hash_.insert(static_cast<uint32_t>(i));
         }
     }
 }
@@ -446,7 +366,7 @@ int32_t LinkTreeFile::insert(const ItemRecord& rec) {
     if (key != base::c_text(*rec.url) || line.compare(key.size(), kKeyEnd.size(), kKeyEnd) != 0) {
         return kNone;
     }
-    if (hash_find(key, false) != kEmptySlot) return kNone;  // stored already, in or out of the tree
+    if (hash_find(key, false) != kNoNode) return kNone;  // stored already, in or out of the tree
     if (appends_blocked_ || parse_record_line(line) == nullptr) return kNone;
     const int64_t offset = end_;
     if (offset > kMaxOffset || (nodes_.empty() && offset != kRootOffset)) return kNone;
@@ -496,8 +416,8 @@ int32_t LinkTreeFile::insert(const ItemRecord& rec) {
     nodes_.push_back({store_key(key), new_offset, header, tree_parent, NodeState::Live, true});
     const auto added = static_cast<uint32_t>(nodes_.size() - 1);
     by_key_.insert(added);
-    hash_insert(added);
-    nodes_.back().host = intern_host(key);
+    hash_.insert(added);
+    nodes_.back().host = hosts_.intern(key);
     update_pending(added, line);
     end_ = offset + static_cast<int64_t>(bytes.size());
     if (append_buf_.size() >= kFlushBytes) (void)flush();  // on failure the nodes stay buffered
@@ -505,13 +425,13 @@ int32_t LinkTreeFile::insert(const ItemRecord& rec) {
 }
 
 bool LinkTreeFile::stored(std::string_view key) const {
-    return is_open() && hash_find(base::c_text(key), false) != kEmptySlot;
+    return is_open() && hash_find(base::c_text(key), false) != kNoNode;
 }
 
 int32_t LinkTreeFile::find(std::string_view key) const {
     if (!is_open()) return kNone;
     const uint32_t node = hash_find(base::c_text(key), true);
-    return node == kEmptySlot ? kNone : nodes_[node].offset;
+    return node == kNoNode ? kNone : nodes_[node].offset;
 }
 
 LinkTreeFile::DeleteResult LinkTreeFile::remove(int32_t offset) {
@@ -581,7 +501,7 @@ LinkTreeFile::DeleteResult LinkTreeFile::remove(int32_t offset) {
         return DeleteResult::Failed;
     }
     by_key_.erase(static_cast<uint32_t>(x - nodes_.data()));
-    hash_erase(static_cast<uint32_t>(x - nodes_.data()));
+    hash_.erase(static_cast<uint32_t>(x - nodes_.data()));
     x->state = NodeState::Deleted;
     pending_.set(static_cast<uint32_t>(x - nodes_.data()), PendingIndex::kNotPending);
     if (is_root) root_deleted_ = true;

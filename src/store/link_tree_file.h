@@ -25,16 +25,15 @@
 #include <utility>
 #include <vector>
 
+#include "store/host_table.h"
 #include "store/item_record.h"
+#include "store/node_hash.h"
 #include "store/ordered_index.h"
 #include "store/pending_index.h"
 #include "store/tree_format.h"
 
 namespace tarnvelox::store {
 
-// The host of a link as the crawl frontier compares it: the text after the first "//" up to the
-// next "/" (empty when there is no "//"). Hosts are compared without regard to case.
-[[nodiscard]] std::string_view link_host(std::string_view url);
 
 // A node the crawl frontier can hand out: live, readable by the sequential read, and not marked
 // visited in the file.
@@ -133,21 +132,10 @@ class LinkTreeFile {
         uint32_t host = kUnknownHost;
     };
 
-    // Open-addressing hash of the keys of every Live and Stray node: the duplicate test of
-    // insert and the lookup of find, without walking the ordered index.
-    struct HashSlot {
-        uint32_t hash;
-        uint32_t node;  // index into nodes_, or kEmptySlot / kErasedSlot
-    };
-    static constexpr uint32_t kEmptySlot = 0xFFFFFFFF;
-    static constexpr uint32_t kErasedSlot = 0xFFFFFFFE;
+    // A node with `key` (only a Live one when `live_only`), or kNoNode.
+    static constexpr uint32_t kNoNode = 0xFFFFFFFF;
     [[nodiscard]] uint32_t hash_find(std::string_view key, bool live_only) const;
-    void hash_insert(uint32_t node);
-    void hash_place(HashSlot entry);  // into a table known to have room
-    void hash_erase(uint32_t node);
-    void hash_resize(std::size_t slots);
 
-    uint32_t intern_host(std::string_view url);
     // Files node `ordinal` with the pending index from the line a reader would see.
     void update_pending(uint32_t ordinal, std::string_view line);
 
@@ -189,10 +177,11 @@ class LinkTreeFile {
         std::string_view operator()(uint32_t i) const { return (*nodes)[i].key; }
     };
     OrderedIndex<NodeKey> by_key_{NodeKey{&nodes_}};  // live nodes in key order
-    std::vector<HashSlot> hash_;                      // power-of-two size, at most half used
-    std::size_t hash_used_ = 0;                       // slots not empty (erased ones included)
+    // The keys of every Live and Stray node: the duplicate test of insert and the lookup of
+    // find, without walking the ordered index.
+    NodeHash<NodeKey> hash_{NodeKey{&nodes_}};
     PendingIndex pending_;
-    std::unordered_map<std::string, uint32_t> host_ids_;  // lower-case host -> id
+    HostTable hosts_{kUnknownHost};
     std::vector<std::unique_ptr<char[]>> key_blocks_;
     std::size_t block_used_ = 0;
     std::size_t block_size_ = 0;
