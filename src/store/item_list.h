@@ -7,8 +7,8 @@
 // the list also keeps its records by position: a view reads any row in constant time.
 
 #include <cstdint>
+#include <deque>
 #include <unordered_map>
-#include <vector>
 
 #include "store/item_record.h"
 
@@ -61,7 +61,9 @@ private:
     RecordPtr head_;
     ItemRecord* tail_ = nullptr;
     int32_t size_ = 0;
-    std::vector<ItemRecord*> order_;  // the records by position, in list order
+    // The records by position, in list order. A deque: trimming takes records from near the
+    // front, which a vector would pay for by moving every record after them.
+    std::deque<ItemRecord*> order_;
     // Records by file_offset, so that the crawl frontier finds a link's record without walking
     // the list. Offsets are unique for stored records; a multimap keeps it right regardless.
     std::unordered_multimap<int32_t, ItemRecord*> by_offset_;
