@@ -211,6 +211,8 @@ void MainWindow::build_status_bar() {
     status_text_ = new QLabel(this);
     status_text_->setTextFormat(Qt::PlainText);
     status_text_->setMinimumWidth(1);
+    // A new line never changes the bar's layout: the part keeps its width, whatever the text.
+    status_text_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     address_count_ = new QLabel("0", this);
     address_count_->setFixedWidth(kSecondPartWidth);
     address_count_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
