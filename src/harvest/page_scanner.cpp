@@ -154,6 +154,11 @@ private:
     std::size_t skip_entity(std::size_t amp) const;
     void take_title(std::size_t gt);
     TagLink offer_tag(std::size_t t);
+    struct Span {
+        std::size_t begin;
+        std::size_t end;
+    };
+    [[nodiscard]] std::optional<Span> value_after_equals(std::size_t eq);
     TagLink anchor(std::size_t p);
     TagLink input(std::size_t t);
     TagLink area(std::size_t t, std::size_t p);
@@ -328,6 +333,19 @@ TagLink PageScanner::offer_tag(std::size_t t) {
     }
 }
 
+// The value of an attribute whose "=" is at `eq`: after blanks, a double-quoted value runs to
+// the next double quote, any other to the next ">" (taking later attributes with it). None when
+// that end is missing.
+std::optional<PageScanner::Span> PageScanner::value_after_equals(std::size_t eq) {
+    const std::size_t p = skip_ws(eq + 1);
+    if (p >= text_.size()) return std::nullopt;
+    const bool quoted = text_[p] == '"';
+    const std::size_t begin = quoted ? p + 1 : p;
+    const std::size_t end = quoted ? quotes_.next(begin) : gts_.next(begin);
+    if (end == kNone) return std::nullopt;
+    return Span{begin, end};
+}
+
 // "<A HREF=value": HREF must be the first attribute. A quoted value runs to the next double
 // quote, any other to the next ">" (taking later attributes with it).
 TagLink PageScanner::anchor(std::size_t p) {
@@ -337,13 +355,10 @@ TagLink PageScanner::anchor(std::size_t p) {
     if (!starts_with_nocase(text_, p, "HREF")) return {};
     p = skip_ws(p + 4);
     if (!at(p, '=')) return {};
-    p = skip_ws(p + 1);
-    if (p >= text_.size()) return {};
-    const bool quoted = text_[p] == '"';
-    const std::size_t begin = quoted ? p + 1 : p;
-    const std::size_t end = quoted ? quotes_.next(begin) : gts_.next(begin);
-    if (end == kNone) return {};
-    std::string url = copy(begin, end, kMaxValue);
+    const std::optional<Span> value = value_after_equals(p);
+    if (!value) return {};
+    const std::size_t end = value->end;
+    std::string url = copy(value->begin, end, kMaxValue);
     if (const std::size_t gt = url.find('>'); gt != std::string::npos) url.resize(gt);
     if (url.find('#') != std::string::npos) return {};
     resolve_link(page_, url);
@@ -472,13 +487,9 @@ TagLink PageScanner::frame(std::size_t t, std::size_t p) {
         if (at(p, '=')) break;
         ++src;
     }
-    p = skip_ws(p + 1);
-    if (p >= text_.size()) return {};
-    const bool quoted = text_[p] == '"';
-    const std::size_t begin = quoted ? p + 1 : p;
-    const std::size_t end = quoted ? quotes_.next(begin) : gts_.next(begin);
-    if (end == kNone) return {};
-    std::string value = copy(begin, end, kMaxValue);
+    const std::optional<Span> span = value_after_equals(p);
+    if (!span) return {};
+    std::string value = copy(span->begin, span->end, kMaxValue);
     if (value.find('#') != std::string::npos) return {};
     TagLink link = claimed(value, value);
     resolve_link(page_, *link.url);
