@@ -412,6 +412,32 @@ TEST_F(MainWindowTest, TrimmingTheClickedRecordClearsTheDetailsPage) {
     EXPECT_EQ(w.links_model()->rowCount(), ctx.lists.links.size());
 }
 
+TEST_F(MainWindowTest, OpenAndSendHandTheFocusedRowToTheBrowser) {
+    seed({"http://seed.example/page.html"}, {"ann@seed.example"});
+    MainWindow& w = open();
+    w.links_view()->setFocus();
+    ASSERT_TRUE(wait_until([&] { return QApplication::focusWidget() == w.links_view(); }, 2000));
+    w.links_view()->setCurrentIndex(w.links_model()->index(0, 0));
+    w.links_view()->setFocus();  // the click moved to the Details tab; focus stays on the view
+    w.dispatch(cmd::kLinkOpen);
+    w.dispatch(cmd::kLinkOpenSource);
+    w.addresses_view()->setFocus();
+    ASSERT_TRUE(wait_until([&] { return QApplication::focusWidget() == w.addresses_view(); }, 2000));
+    w.addresses_view()->setCurrentIndex(w.addresses_model()->index(0, 0));
+    w.addresses_view()->setFocus();
+    w.dispatch(cmd::kAddressSend);
+    EXPECT_EQ(desktop_.opened_urls,
+              (std::vector<std::string>{"http://seed.example/page.html", "http://seed.example/",
+                                        "mailto:ann@seed.example"}));
+    // A double click on a row with a url opens it and stays on the tab it was on.
+    select_tab(kHarvestTab);
+    desktop_.opened_urls.clear();
+    const QModelIndex row = w.links_model()->index(0, 1);
+    w.links_view()->doubleClicked(row);
+    EXPECT_EQ(desktop_.opened_urls, std::vector<std::string>{"http://seed.example/page.html"});
+    EXPECT_EQ(w.tabs()->currentIndex(), kHarvestTab);
+}
+
 // A whole harvest in the window: rows, icons and counters end as the site says, and the Status
 // dialog opened during the run shows the connection lines live.
 TEST_F(MainWindowTest, WindowHarvestsALoopbackSite) {
