@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <random>
 #include <set>
 
@@ -217,6 +218,40 @@ TEST(LinkTreeDamageTest, InterruptedAppendIsDroppedAndTheFileStaysUsable) {
         EXPECT_TRUE(file.close());
         ASSERT_TRUE(file.open(path));
         EXPECT_EQ(file.find("http://new.example/after.html"), added);
+    }
+}
+
+// A last node cut short that a link already points to was no interrupted append: its parent was
+// written after it. Cutting it away would let a new node take its offset and hang from that
+// link and from a second one; the file keeps its bytes and takes no new node. Both link sides.
+TEST(LinkTreeDamageTest, CutLastNodeThatALinkReachesIsKeptAndBlocksAppends) {
+    tarnvelox::testing::TempDir dir;
+    const std::string path = dir.file("linked.lin");
+    for (const char* second : {"http://m.example/z", "http://m.example/a"}) {
+        SCOPED_TRACE(second);
+        int32_t child = -1;
+        {
+            LinkTreeFile file;
+            ASSERT_TRUE(file.open(path));
+            ASSERT_EQ(file.insert(link("http://m.example/m")), 0);
+            child = file.insert(link(second));  // the root's right child, then its left one
+            ASSERT_GT(child, 0);
+            EXPECT_TRUE(file.close());
+        }
+        const std::string whole = read_file_bytes(path);
+        const std::string cut = whole.substr(0, static_cast<std::size_t>(child) + 20);
+        write_file_bytes(path, cut);
+        {
+            LinkTreeFile file;
+            ASSERT_TRUE(file.open(path));
+            EXPECT_EQ(read_file_bytes(path), cut);  // not truncated: the link still points there
+            EXPECT_EQ(file.find("http://m.example/m"), 0);
+            EXPECT_LT(file.insert(link("http://m.example/zz")), 0);
+            EXPECT_LT(file.insert(link("http://m.example/0")), 0);
+            EXPECT_TRUE(file.close());
+        }
+        EXPECT_EQ(read_file_bytes(path), cut);
+        std::remove(path.c_str());
     }
 }
 
