@@ -231,7 +231,7 @@ namespace {
 // when the project cannot be read.
 bool load(app::Context& ctx, const ConsoleShell& shell, const Options& opt) {
     app::Settings& settings = ctx.settings;
-    (void)app::read_settings(settings, std::string(app::kSettingsFile));  // missing: defaults
+    ctx.read_settings_file(std::string(app::kSettingsFile));
     if (file_exists(std::string(search::kEnginesFile))) {
         (void)search::load_engines(ctx.engines, std::string(search::kEnginesFile), ctx.shell);
     }

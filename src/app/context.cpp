@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include "base/file_io.h"
+
 namespace tarnvelox::app {
 
 Context::Context(platform::Shell& shell_in) : shell(shell_in) {
@@ -42,9 +44,25 @@ std::string Context::project_path() const {
     return std::string(kDefaultProjectFile);
 }
 
+void Context::read_settings_file(const std::string& path) {
+    if (base::is_special_file(path)) {
+        shell.report_error("The settings file '" + path +
+                           "' is not a regular file and is not read: the default settings are "
+                           "used.");
+        return;
+    }
+    (void)read_settings(settings, path);  // missing: the defaults
+}
+
 int Context::load_current_project(LoadProgress* progress) {
     const std::string path = project_path();
     store::set_project_path(store, path);
+    if (base::is_special_file(path)) {
+        shell.report_error("The project file '" + path +
+                           "' is not a regular file (a folder, a FIFO or a device) and cannot be "
+                           "read.");
+        return 0;
+    }
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         // A new project: nothing on disk yet, empty lists.

@@ -68,9 +68,14 @@ class Context {
     // The project file: the settings' project= when set and not empty, else "default.tvp".
     [[nodiscard]] std::string project_path() const;
 
+    // Reads the settings file at `path` (missing: the defaults). Something that is not a
+    // regular file there (a FIFO, a device) is not read, and the person is told.
+    void read_settings_file(const std::string& path);
+
     // Points the store at the project's files and loads the project (both lists, the counters,
-    // the tab texts). 1, or 0 when the project file exists but cannot be read. A project file
-    // that does not exist yet loads as an empty project.
+    // the tab texts). 1, or 0 when the project file exists but cannot be read (the person is
+    // told when it is not a regular file). A project file that does not exist yet loads as an
+    // empty project.
     [[nodiscard]] int load_current_project(LoadProgress* progress);
     // Saves the project file (the store's files are already written as items are stored).
     [[nodiscard]] int save_current_project();

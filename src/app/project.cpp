@@ -153,10 +153,8 @@ void apply_line(const ProjectTargets& to, std::string& line) {
 
 // Reads the project file line by line into `to`. False when it cannot be opened.
 bool read_project_file(const std::string& path, const ProjectTargets& to) {
-    std::error_code ignored;
-    // A directory opens like a file here but holds no project.
-    if (std::filesystem::is_directory(path, ignored)) return false;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    // A folder, a FIFO or a device (/dev/zero) holds no project: refused without reading.
+    std::FILE* file = base::fopen_regular(path);
     if (file == nullptr) return false;
     base::for_each_line(file, kMaxProjectLineRead,
                          [&](std::string& line) { apply_line(to, line); });

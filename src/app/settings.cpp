@@ -120,7 +120,7 @@ std::string file_name_of(const std::string& path) {
 }  // namespace
 
 bool read_settings(Settings& settings, const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = base::fopen_regular(path);  // a FIFO or device is not read
     if (file == nullptr) {
         settings.packcount = harvest::kDefaultConnections;
         return false;

@@ -4,6 +4,7 @@
 // transfers, for the link tree files.
 
 #include <cstddef>
+#include <cstdio>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -20,6 +21,16 @@ namespace tarnvelox::base {
 // renamed over the file, so a failure on the way (a full disk, no permission) leaves the old
 // file as it was. False on any failure; the temporary file is removed then.
 [[nodiscard]] bool replace_file(const std::string& path, std::string_view bytes);
+
+// Opens `path` with `flags` (O_RDONLY or O_RDWR, O_CREAT allowed) only when it is, or becomes,
+// a regular file: a FIFO, a device such as /dev/zero, a socket or a folder is refused without
+// blocking and without being read (-1, errno EINVAL). The descriptor is blocking and
+// close-on-exec; -1 with errno for any other failure.
+[[nodiscard]] int open_regular(const std::string& path, int flags);
+// The same, as a stdio stream for reading; null when refused or missing.
+[[nodiscard]] std::FILE* fopen_regular(const std::string& path);
+// Whether something other than a regular file (a FIFO, a device, a folder) is at `path`.
+[[nodiscard]] bool is_special_file(const std::string& path);
 
 // Writes all of `bytes` to `fd` at its current position, carrying on after interruptions and
 // short writes; false when the file takes fewer (a full disk, an error).

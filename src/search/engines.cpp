@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/file_io.h"
 #include "base/line_reader.h"
 #include "base/text_util.h"
 #include "platform/shell.h"
@@ -71,7 +72,7 @@ void apply_line(Engines& engines, LoadState& state, std::string_view line) {
 }  // namespace
 
 int load_engines(Engines& engines, const std::string& path, platform::Shell& shell) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = base::fopen_regular(path);  // a FIFO or device is not read
     if (file == nullptr) {
         shell.report_error("Unable to Load Engines File '" + path + "'");
         return 0;

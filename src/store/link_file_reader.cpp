@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 
+#include "base/file_io.h"
 #include "store/node_walk.h"
 
 namespace tarnvelox::store {
@@ -14,7 +15,7 @@ LinkFileReader::~LinkFileReader() {
 
 bool LinkFileReader::open(const std::string& path) {
     if (fd_ >= 0) ::close(fd_);
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd_ = base::open_regular(path, O_RDONLY);
     position_ = 0;
     return fd_ >= 0;
 }

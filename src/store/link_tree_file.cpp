@@ -70,7 +70,7 @@ RecordPtr LinkTreeFile::read_at(int32_t offset) {
 
 bool LinkTreeFile::open(const std::string& path) {
     (void)close();  // a failure is recorded in write_failed_ and told by the store
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = base::open_regular(path, O_RDWR | O_CREAT);
     if (fd < 0) return false;
     fd_ = fd;
     if (!build_index()) {

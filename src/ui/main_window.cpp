@@ -83,7 +83,7 @@ MainWindow::~MainWindow() {
 
 void MainWindow::start_up() {
     desktop_.busy_cursor(true);
-    (void)app::read_settings(ctx_.settings, settings_path_);  // missing: the defaults
+    ctx_.read_settings_file(settings_path_);
     (void)search::load_engines(ctx_.engines, std::string(search::kEnginesFile), *this);
     if (!ctx_.settings.project || ctx_.settings.project->empty()) {
         ctx_.settings.project = std::string(app::kDefaultProjectFile);
