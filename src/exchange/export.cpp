@@ -1,7 +1,10 @@
 #include "exchange/export.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
+#include "base/file_io.h"
 #include "base/text_util.h"
 #include "platform/shell.h"
 #include "store/store.h"
@@ -148,7 +151,12 @@ int export_items(int format, const std::string& path,
         shell.report_error(kStoreOpenFailedMessage);
         return 0;
     }
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    // A regular file is written beside its place and renamed over it only when complete, so a
+    // full disk leaves the old export as it was. A device or FIFO (standard output, a pipe) is
+    // written to directly: renaming over it would replace it.
+    const bool direct = base::is_special_file(path);
+    const std::string target = direct ? path : path + ".tmp";
+    std::FILE* file = std::fopen(target.c_str(), "wb");
     if (file == nullptr) {
         shell.report_error(kExportOpenFailedMessage);
         return 0;
@@ -171,9 +179,25 @@ int export_items(int format, const std::string& path,
         while (store::RecordPtr rec = store::read_next_link(store, which)) write_if_passes(*rec);
     }
     write_footer(file, format);
-    std::fclose(file);
     store.read_position = crawl_position;
     store.last_read_offset = crawl_last_read;
+
+    // Every write is checked: stdio keeps the first failure until the stream is closed.
+    errno = 0;
+    bool written = std::ferror(file) == 0 && std::fflush(file) == 0;
+    int error = errno;
+    written = std::fclose(file) == 0 && written;
+    if (error == 0) error = errno;
+    if (written && !direct && std::rename(target.c_str(), path.c_str()) != 0) {
+        written = false;
+        error = errno;
+    }
+    if (!written) {
+        if (!direct) (void)std::remove(target.c_str());
+        shell.report_error(std::string(kExportWriteFailedMessage) + " '" + path + "'" +
+                           (error != 0 ? ": " + std::string(std::strerror(error)) : ""));
+        return 0;
+    }
     return 1;
 }
 

@@ -43,6 +43,9 @@ inline constexpr std::size_t kAddressBookTextWidth = 45;
 
 inline constexpr std::string_view kStoreOpenFailedMessage = "Unable to open Project File(s)";
 inline constexpr std::string_view kExportOpenFailedMessage = "Unable to open export file";
+// The start of the message for an export that could not be written whole (a full disk); the
+// file's name and the system's reason follow. The previous file at that place stays.
+inline constexpr std::string_view kExportWriteFailedMessage = "Unable to write the export file";
 
 // Which list a format writes: addresses for 1, 3 and 5, links for 2, 4 and 6. `format` must be
 // 1 to 6.

@@ -1,7 +1,11 @@
 #include "exchange/export.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -250,6 +254,44 @@ TEST_F(ExportTest, FailuresAreReportedAndWriteNothing) {
         EXPECT_EQ(shell_.errors, row.errors);
         EXPECT_FALSE(std::filesystem::exists(row.out));
     }
+}
+
+TEST_F(ExportTest, AFailedWriteIsReportedAndLeavesTheOldFile) {
+    // A device that takes no byte: the failure is told, with the system's reason.
+    EXPECT_EQ(export_items(kFormatTextUrls, "/dev/full", nullptr, filter_, store_, shell_, {}), 0);
+    ASSERT_EQ(shell_.errors.size(), 1u);
+    EXPECT_NE(shell_.errors[0].find("Unable to write the export file '/dev/full'"),
+              std::string::npos)
+        << shell_.errors[0];
+    EXPECT_NE(shell_.errors[0].find(std::strerror(ENOSPC)), std::string::npos);
+
+    // A regular file on a disk that fills up on the way (a file size limit stands in for it):
+    // the previous export stays whole and no partial file is left beside it.
+    std::ofstream(out_path_) << "previous export\n";
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction old_action {};
+    ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &old_action), 0);
+    rlimit old_limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    rlimit small = old_limit;
+    small.rlim_cur = 40;  // fewer bytes than the export's header
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    shell_.errors.clear();
+    const int result = run(kFormatBookmarks);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    ASSERT_EQ(::sigaction(SIGXFSZ, &old_action, nullptr), 0);
+    EXPECT_EQ(result, 0);
+    ASSERT_EQ(shell_.errors.size(), 1u);
+    EXPECT_NE(shell_.errors[0].find(std::strerror(EFBIG)), std::string::npos) << shell_.errors[0];
+    std::ifstream in(out_path_);
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line, "previous export");
+    EXPECT_FALSE(std::filesystem::exists(out_path_ + ".tmp"));
+    // With room again the export replaces the file.
+    EXPECT_EQ(run(kFormatBookmarks), 1);
+    EXPECT_NE(items_written(kFormatBookmarks).rfind("BAD FRAME", 0), 0u);
 }
 
 TEST_F(ExportTest, CreationDateIsMonthDayTwoDigitYearAndTime) {
