@@ -29,9 +29,9 @@ void BM_HandOutAll(benchmark::State& state) {
     if (!store::open_store(st)) std::abort();
     for (int i = 0; i < kLinks; ++i) {
         store::ItemRecord rec;
-        rec.url = "http://host" + std::to_string(i % hosts) + ".example/page" +
+        rec.url = std::string("http://host") + std::to_string(i % hosts) + ".example/page" +
                   std::to_string(i) + ".html";
-        rec.title = "T";
+        rec.title = std::string("T");
         rec.kind = store::KIND_PAGE;
         if (store::tree_insert(st, store::TreeFile::Links, rec) < 0) std::abort();
     }

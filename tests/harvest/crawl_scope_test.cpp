@@ -34,7 +34,7 @@ TEST(CrawlScopeTest, ScopeBaseFollowsTheStartingUrlAndScope) {
         {std::nullopt, kScopePath, kHarvest, std::nullopt},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.start.value_or("(none)") + " scope " + std::to_string(row.scope));
+        SCOPED_TRACE(row.start.value_or("(none)") + std::string(" scope ") + std::to_string(row.scope));
         SearchTexts search;
         search.starting_url = row.start;
         search.crawl_scope = row.scope;
@@ -61,7 +61,7 @@ TEST(CrawlScopeTest, ScopeAdmitsOnlyLinksInsideIt) {
         {kScopeNoLimit, "http://anywhere.example/x.html", true},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.link + " scope " + std::to_string(row.scope));
+        SCOPED_TRACE(row.link + std::string(" scope ") + std::to_string(row.scope));
         SearchTexts search;
         search.starting_url = kStart;
         search.crawl_scope = row.scope;
@@ -93,7 +93,11 @@ TEST(CrawlScopeTest, KeywordTextsParseIntoRoleMarkedEntries) {
         EXPECT_EQ(list, row.expected);
     }
     std::string words;
-    for (int i = 0; i < 300; ++i) words += "w" + std::to_string(i) + " ";
+    for (int i = 0; i < 300; ++i) {
+        words += 'w';
+        words += std::to_string(i);
+        words += ' ';
+    }
     KeywordList list;
     parse_keyword_list(list, words);
     ASSERT_EQ(list.size(), kMaxKeywords);

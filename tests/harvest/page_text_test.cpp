@@ -130,7 +130,7 @@ TEST(PageTextTest, LinearSearchAgreesWithTheDirectSearch) {
             sought = text.substr(random() % text.size(), 8 + random() % 16);
         }
         const std::size_t from = random() % (text.size() + 2);
-        SCOPED_TRACE(text + " / " + sought + " from " + std::to_string(from));
+        SCOPED_TRACE(text + " / " + sought + std::string(" from ") + std::to_string(from));
         ASSERT_EQ(find_nocase_linear(text, sought, from), base::find_nocase(text, sought, from));
     }
 }
@@ -150,10 +150,10 @@ void exercise_every_helper(const std::string& page) {
 
     KeywordList keywords;
     parse_keyword_list(keywords, page);
-    parse_keyword_list(keywords, "*" + std::string(1500, 'a') + "b " + std::string(300, '<') +
-                                     " " + std::string(200, 'a') + "* -b*b NOT z?z");
+    parse_keyword_list(keywords, std::string("*") + std::string(1500, 'a') + std::string("b ") + std::string(300, '<') +
+                                     std::string(" ") + std::string(200, 'a') + "* -b*b NOT z?z");
     (void)page_matches_keywords(keywords, page);
-    (void)wildcard_match(page, "*" + std::string(100000, 'a') + "b");
+    (void)wildcard_match(page, std::string("*") + std::string(100000, 'a') + "b");
     (void)exchange::domain_allowed(page, "com,org");
     (void)exchange::passes_text_filter(page, exchange::ItemFilter{"", "*<*", std::string(5000, '&')});
 

@@ -33,8 +33,8 @@ class ModelShell : public platform::NullShell {
 
 store::RecordPtr link(int n, int32_t status = 0) {
     store::RecordPtr rec = store::clear_record();
-    rec->url = "http://h.example/" + std::to_string(n);
-    rec->title = "T" + std::to_string(n);
+    rec->url = std::string("http://h.example/") + std::to_string(n);
+    rec->title = std::string("T").append(std::to_string(n));
     rec->kind = store::KIND_PAGE;
     rec->file_offset = n;
     rec->status = status;
