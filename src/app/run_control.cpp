@@ -48,7 +48,7 @@ void HarvestRun::configure_engine() {
     options.port = settings.port;
     options.cache = settings.cache;
     engine_->configure(std::move(options), env_.search.person_name.value_or(std::string()),
-                       settings.packcount);
+                       settings.packcount, harvest_period(settings.timeout));
 }
 
 // ---- Start and seeding ----------------------------------------------------------------------

@@ -58,10 +58,12 @@ FetchEngine::FetchEngine(NetEnv& env, harvest::FrontierState& frontier, platform
     if (env_.sockets == nullptr) env_.sockets = this;
 }
 
-void FetchEngine::configure(RequestOptions options, std::string person_name, int32_t packcount) {
+void FetchEngine::configure(RequestOptions options, std::string person_name, int32_t packcount,
+                            int32_t timeout_ms) {
     options_ = std::move(options);
     person_name_ = std::move(person_name);
     packcount_ = harvest::connections_in_use(packcount);
+    deadline_ticks_ = response_deadline_ticks(timeout_ms);
 }
 
 FetchEngine::~FetchEngine() {
@@ -170,6 +172,7 @@ void FetchEngine::drive_idle(int slot) {
         completion_check();
         return;
     }
+    s.fetch_ticks = 0;
     starved_[static_cast<std::size_t>(slot)] = false;
     if (has_socket(s)) network_.close(s.socket);
     s.socket = network_.open_socket();
@@ -423,6 +426,17 @@ void FetchEngine::on_tick() {
     for (int slot = 0; slot < packcount_; ++slot) {
         Slot& s = slot_at(slot);
         ++s.ticks;
+        if (s.state != SlotState::Idle && ++s.fetch_ticks > deadline_ticks_) {
+            // Progress has kept the abort away, but the response as a whole took too long:
+            // the link timed out, whatever came of it.
+            s.ticks = 0;
+            status(slot, "Timeout Error...(Too Slow)");
+            if (s.item.item != nullptr) s.item.item->status |= store::STATUS_TIMEOUT;
+            close_slot(env_, slot);
+            fail_item(env_, slot);
+            drive_slot(slot);
+            continue;
+        }
         if (s.ticks == kRetryTicks) {
             status(slot, "Timeout Error...(Retry)");
             drive_slot(slot);

@@ -35,6 +35,20 @@ inline constexpr int kDriveSlotCommand = 32512;
 inline constexpr int32_t kMaxNesting = 20;    // drive_slot re-entering itself
 inline constexpr int32_t kRetryTicks = 10;    // ticks without progress before a retry
 inline constexpr int32_t kAbortTicks = 20;    // more ticks than this: the fetch is given up
+// One response may take at most this many abort times in all, however steadily its bytes
+// trickle in (each byte restarts the retry and abort count), and never more than
+// kMaxResponseMs: a server sending a byte a second would otherwise hold a slot for good.
+inline constexpr int32_t kResponseAbortTimes = 10;
+inline constexpr int32_t kMaxResponseMs = 5 * 60 * 1000;
+
+// The ticks a response may take in all, for a harvest tick of `timeout_ms` (at least the
+// abort time, so that the ordinary abort comes first on a silent server).
+[[nodiscard]] constexpr int32_t response_deadline_ticks(int32_t timeout_ms) {
+    const int32_t by_abort = kResponseAbortTimes * (kAbortTicks + 1);
+    const int32_t by_clock = timeout_ms > 0 ? kMaxResponseMs / timeout_ms : by_abort;
+    const int32_t ticks = by_clock < by_abort ? by_clock : by_abort;
+    return ticks > kAbortTicks + 1 ? ticks : kAbortTicks + 1;
+}
 inline constexpr std::size_t kMaxTitle = 50;  // an item's title is cut to this when fetched
 
 // What run control owns and the engine calls.
@@ -62,7 +76,9 @@ public:
 
     // Takes the values a run is made with: read at every Start, so that a change made between
     // runs (Preferences, the Name Search tab) reaches the next run. Only while no slot is busy.
-    void configure(RequestOptions options, std::string person_name, int32_t packcount);
+    // `timeout_ms` is the harvest tick's period, for the response deadline.
+    void configure(RequestOptions options, std::string person_name, int32_t packcount,
+                   int32_t timeout_ms);
 
     // Requests served before any link (single page, vendor); null for none.
     void set_special_requests(harvest::SpecialRequests* special) { special_ = special; }
@@ -112,6 +128,7 @@ private:
     RequestOptions options_;
     std::string person_name_;
     int packcount_;
+    int32_t deadline_ticks_ = response_deadline_ticks(4000);  // the tick's default period
     RunHooks& hooks_;
     harvest::SpecialRequests* special_ = nullptr;
     std::array<bool, kMaxSlots> drive_posted_{};

@@ -78,6 +78,7 @@ struct Slot {
     SlotState state = SlotState::Idle;
     int socket = 0;          // 0: none; -1: invalid
     int32_t ticks = 0;       // harvest ticks since the slot last made progress
+    int32_t fetch_ticks = 0; // harvest ticks since the slot took its link, progress or not
     std::vector<char> response;  // raw bytes; its size is the buffer size, zero-filled
     int32_t received = 0;        // bytes of response received (a download: body bytes written)
     std::string address;         // dotted IPv4 address of the host to connect to

@@ -33,6 +33,7 @@ public:
         int connect_error = 0;   // reported by the connect event (e.g. refused)
         int connect_now = 0;     // non-zero: connect() fails at once with this error
         std::string tls_error = {};  // why a TLS connect failed (kTlsFailed)
+        bool trickle = false;        // bytes come only as the test releases them (release())
     };
 
     struct Socket {
@@ -47,6 +48,7 @@ public:
         bool eof_read = false;
         bool closed = false;
         bool ready_queued = false;
+        std::size_t released = 0;  // a trickling server's bytes the test has let through
     };
 
     // ---- script ---------------------------------------------------------------------------
@@ -96,6 +98,13 @@ public:
         run(sink, 10'000'000, after);
     }
     [[nodiscard]] std::size_t queued() const { return queue_.size(); }
+    // Lets `bytes` more of a trickling server's reply reach socket `id`.
+    void release(int id, std::size_t bytes) {
+        Socket* s = find(id);
+        if (s == nullptr) return;
+        s->released += bytes;
+        signal_ready(*s);
+    }
     // Queues a data-ready event carrying `error` for socket `id`.
     void data_error(int id, int error) {
         deliver(id, [id, error](platform::EventSink& sink) { sink.on_data_ready(id, error); });
@@ -155,7 +164,14 @@ public:
             return -1;
         }
         s->ready_queued = false;
-        const std::size_t left = server->reply.size() - s->read_pos;
+        std::size_t left = server->reply.size() - s->read_pos;
+        if (server->trickle && s->read_pos < server->reply.size()) {
+            left = std::min(left, s->released > s->read_pos ? s->released - s->read_pos : 0);
+            if (left == 0) {
+                error = platform::kWouldBlock;
+                return -1;
+            }
+        }
         if (s->sent.empty() || (left == 0 && server->end == End::Stall)) {
             error = platform::kWouldBlock;
             return -1;
@@ -225,6 +241,7 @@ private:
         if (server == nullptr || s.ready_queued || s.eof_read) return;
         const bool bytes_left = s.read_pos < server->reply.size();
         if (!bytes_left && server->end == End::Stall) return;
+        if (bytes_left && server->trickle && s.released <= s.read_pos) return;
         s.ready_queued = true;
         const int id = s.id;
         deliver(id, [this, id](platform::EventSink& sink) {

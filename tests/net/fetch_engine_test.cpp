@@ -353,6 +353,39 @@ TEST_P(FetchEngineTest, SilentServerIsRetriedAtTenTicksAndAbortedAfterTwenty) {
     EXPECT_EQ(run_hooks_.stops, 1);  // driven at once after the abort: nothing left
 }
 
+// A server that sends one byte a tick keeps restarting the retry and abort count; the response
+// as a whole still has a deadline (at the default tick, five minutes), and the link times out.
+TEST_P(FetchEngineTest, TricklingServerTimesOutAtTheResponseDeadline) {
+    add("http://127.0.0.1/trickle");
+    ScriptedNetwork::Server trickle;
+    trickle.reply = kPage;
+    trickle.trickle = true;
+    network_.serve("127.0.0.1", trickle);
+    start();
+    ASSERT_EQ(network_.sockets.size(), 1u);
+    const int id = network_.sockets[0].id;
+    const int32_t deadline = response_deadline_ticks(4000);
+    EXPECT_EQ(deadline, 75);  // 300 s of 4 s ticks: less than ten abort times
+    for (int32_t i = 0; i < deadline; ++i) {
+        network_.release(id, 1);
+        network_.run(sink_);
+        tick();
+    }
+    ItemRecord* item = listed("http://127.0.0.1/trickle");
+    ASSERT_NE(item, nullptr);
+    EXPECT_FALSE(network_.sockets[0].closed);  // never a retry or an abort: bytes kept coming
+    EXPECT_FALSE(saw("Timeout Error...(Abort)", 0));
+    network_.release(id, 1);
+    network_.run(sink_);
+    tick();
+    EXPECT_TRUE(saw("Timeout Error...(Too Slow)", 0));
+    EXPECT_TRUE(network_.sockets[0].closed);
+    EXPECT_EQ(item->status & (store::STATUS_TIMEOUT | store::STATUS_BAD),
+              store::STATUS_TIMEOUT | store::STATUS_BAD);
+    // A short tick period caps the deadline at ten abort times.
+    EXPECT_EQ(response_deadline_ticks(100), 10 * (kAbortTicks + 1));
+}
+
 TEST_P(FetchEngineTest, StalledPartialResponseIsJudgedAtTheAbortTick) {
     add("http://127.0.0.1/part");
     ScriptedNetwork::Server partial;
