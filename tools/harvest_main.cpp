@@ -380,18 +380,20 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, on_interrupt);
 
     // The starting link is stored by the seeding without being counted as a found link; the
-    // summary counts it when this run stored it.
-    int32_t seeded = 0;
-    if (mode == harvest::kHarvest) {
-        store::ItemRecord probe;
-        probe.url = *ctx.search.starting_url;
-        seeded = store::tree_find(store, store::TreeFile::Links, probe) < 0 ? 1 : 0;
-    }
+    // summary counts it when this run stored it (a link too long to store is not).
+    store::ItemRecord probe;
+    if (mode == harvest::kHarvest) probe.url = *ctx.search.starting_url;
+    const bool stored_before =
+        probe.url && store::tree_find(store, store::TreeFile::Links, probe) >= 0;
     if (run.start_harvest(mode) == 0) {
         std::fprintf(stderr, "tarnvelox-harvest: the harvest could not be started\n");
         store::close_store(store);
         return kExitFileError;
     }
+    const int32_t seeded =
+        probe.url && !stored_before && store::tree_find(store, store::TreeFile::Links, probe) >= 0
+            ? 1
+            : 0;
 
     const bool live = !opt.quiet && ::isatty(STDOUT_FILENO) != 0;
     const RunOutcome outcome = run_to_end(run, ctx, live, seeded);

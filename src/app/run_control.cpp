@@ -19,6 +19,24 @@ constexpr int kPostedTickCommand = net::kDriveSlotCommand - 1;
 constexpr int32_t kDefaultTimeout = 4000;
 constexpr int32_t kMaxTimeout = 64000;
 
+// Why the starting link `rec` could not be stored in the links file.
+std::string starting_url_refused(const store::ItemRecord& rec, const store::Store& st) {
+    std::string why;
+    const std::string line = store::format_record_line(rec);
+    if (!st.links.is_open()) {
+        why = "the links file '" + st.links_path + "' is not open";
+    } else if (rec.url->find("<1>") != std::string::npos) {
+        why = "it holds the text \"<1>\", which links may not";
+    } else if (line.compare(0, rec.url->size(), *rec.url) != 0 ||
+               line.size() >= store::kMaxRecordLine) {
+        why = "it is longer than a stored link may be (" +
+              std::to_string(store::kMaxRecordLine) + " characters with its title and source)";
+    } else {
+        why = "the links file '" + st.links_path + "' takes no new links";
+    }
+    return "The starting URL cannot be stored, so it is not fetched: " + why + ".";
+}
+
 int32_t harvest_period(int32_t timeout) {
     if (timeout <= 0) return kDefaultTimeout;
     return std::min(timeout, kMaxTimeout);
@@ -110,7 +128,11 @@ void HarvestRun::seed() {
         rec.source = std::string(kStartingUrlSource);
         rec.kind = store::KIND_PAGE;
         rec.status = 0;
-        (void)store::tree_insert(st, store::TreeFile::Links, rec);  // a duplicate stays as it is
+        // A duplicate stays as it is. A link that cannot be stored is never fetched: say why.
+        if (store::tree_insert(st, store::TreeFile::Links, rec) < 0 &&
+            store::tree_find(st, store::TreeFile::Links, rec) < 0) {
+            env_.shell.report_error(starting_url_refused(rec, st));
+        }
     }
 
     const bool has_crawl_words =

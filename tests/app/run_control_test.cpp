@@ -282,6 +282,26 @@ TEST_F(RunControlTest, ResetLinkStatusDuringARunStopsItAndLeavesNoStopRequest) {
     EXPECT_EQ(run_.stop_requested, 0);
 }
 
+TEST_F(RunControlTest, AStartingUrlTooLongToStoreIsNotSilentlyDropped) {
+    search_.starting_url = "http://site.example/" + std::string(2100, 'a') + ".html";
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    ASSERT_EQ(shell_.errors.size(), 1u);
+    EXPECT_NE(shell_.errors[0].find("The starting URL cannot be stored"), std::string::npos);
+    EXPECT_NE(shell_.errors[0].find("longer than a stored link may be"), std::string::npos);
+    run_all();
+    EXPECT_FALSE(control_.running());
+    EXPECT_TRUE(network_.sockets.empty());
+
+    // A starting URL that is stored already is no error.
+    shell_.errors.clear();
+    search_.starting_url = kStart;
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    run_all();
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    run_all();
+    EXPECT_TRUE(shell_.errors.empty());
+}
+
 // ---- status lines -------------------------------------------------------------------------
 
 TEST_F(RunControlTest, StatusLinesAreBlankPrefixedCutAndKeptPerSlot) {
