@@ -83,6 +83,12 @@ int HarvestRun::start_harvest(int32_t visible_tab) {
     configure_engine();
     harvest::compute_scope_base(search, run.search_mode);
 
+    // A store that cannot take what the run finds would see pages marked visited while their
+    // links and addresses are thrown away: no run starts on it.
+    if (!store_can_store()) {
+        run.harvest_running = 0;
+        return 0;
+    }
     if (engine_->start_sockets() == 0) {
         run.harvest_running = 0;
         return 0;
@@ -103,6 +109,26 @@ int HarvestRun::start_harvest(int32_t visible_tab) {
     activity_timer_ = true;
     loop_.post_command(kPostedTickCommand);
     return 1;
+}
+
+bool HarvestRun::store_can_store() {
+    store::Store& st = env_.store;
+    const bool links_open = st.links.is_open();
+    const bool addresses_open = st.addresses.is_open();
+    if (!store::open_store(st)) {
+        env_.shell.report_error("Unable to open or create the project files '" + st.links_path +
+                                "' and '" + st.addresses_path + "': no harvest can start.");
+        return false;
+    }
+    // Opening a damaged file says so; a file that was open already is told about here.
+    if ((links_open && st.links.damaged()) || (addresses_open && st.addresses.damaged())) {
+        const std::string& path = st.links.damaged() ? st.links_path : st.addresses_path;
+        env_.shell.report_error("The file " + path +
+                                " is damaged: nothing new can be stored in it, so no harvest can "
+                                "start. Export what it holds, then clear the project (or start "
+                                "a new one) to harvest again.");
+    }
+    return !st.links.damaged() && !st.addresses.damaged();
 }
 
 void HarvestRun::seed() {

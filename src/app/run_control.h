@@ -134,6 +134,9 @@ public:
 
 private:
     void configure_engine();
+    // Opens the project's files: false (after telling the person) when they cannot be opened
+    // or one of them is damaged and can store nothing new.
+    [[nodiscard]] bool store_can_store();
     void seed();
     void activity_tick();
 

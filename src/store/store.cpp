@@ -34,7 +34,8 @@ bool open_one(Store& store, LinkTreeFile& file, const std::string& path) {
     if (file.damaged()) {
         report(store, "The file " + path +
                            " is damaged: what it holds can be read, but nothing new can be "
-                           "stored in it.");
+                           "stored in it. Export what it holds, then clear the project (or "
+                           "start a new one) to harvest again.");
     }
     return true;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <utility>
@@ -10,6 +11,8 @@
 
 #include "fakes/scripted_network.h"
 #include "harvest/harvest_fixture.h"
+#include "store/link_tree_file.h"
+#include "store/tree_test_util.h"
 
 namespace tarnvelox::app {
 namespace {
@@ -300,6 +303,33 @@ TEST_F(RunControlTest, AStartingUrlTooLongToStoreIsNotSilentlyDropped) {
     ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
     run_all();
     EXPECT_TRUE(shell_.errors.empty());
+}
+
+TEST_F(RunControlTest, ADamagedFileStartsNoHarvestAndSaysSoOnce) {
+    // The addresses file's last node is cut short while its parent already links to it: the
+    // file can be read but takes nothing new.
+    store::close_store(store_);
+    {
+        store::LinkTreeFile file;
+        ASSERT_TRUE(file.open(store_.addresses_path));
+        ASSERT_EQ(file.insert(store::testing::link("mailto:m@x.example")), 0);
+        ASSERT_GT(file.insert(store::testing::link("mailto:z@x.example")), 0);
+        ASSERT_TRUE(file.close());
+    }
+    const auto size = std::filesystem::file_size(store_.addresses_path);
+    std::filesystem::resize_file(store_.addresses_path, size - 10);
+
+    EXPECT_EQ(control_.start_harvest(harvest::kHarvest), 0);
+    EXPECT_FALSE(control_.running());
+    ASSERT_EQ(shell_.errors.size(), 1u);
+    EXPECT_NE(shell_.errors[0].find(store_.addresses_path), std::string::npos);
+    EXPECT_NE(shell_.errors[0].find("Export what it holds"), std::string::npos);
+    run_all();
+    EXPECT_TRUE(network_.sockets.empty());
+    EXPECT_TRUE(shell_.link_rows.empty());
+    // Again, with the files left open: still refused, still told once more.
+    EXPECT_EQ(control_.start_harvest(harvest::kHarvest), 0);
+    EXPECT_EQ(shell_.errors.size(), 2u);
 }
 
 // ---- status lines -------------------------------------------------------------------------
