@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "app/context.h"
+#include "app/product.h"
 #include "base/out_of_memory.h"
 #include "exchange/export.h"
 #include "harvest/url_resolve.h"
@@ -42,7 +43,8 @@ using namespace tarnvelox;
 constexpr int kExitOk = 0;
 constexpr int kExitFileError = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitInterrupted = 130;
+constexpr int kExitInterrupted = 130;  // 128 + SIGINT
+constexpr int kExitTerminated = 143;   // 128 + SIGTERM
 constexpr int kPollMs = 100;          // how often Ctrl-C and the end of the run are noticed
 constexpr int kProgressEveryMs = 250;  // the live progress line's refresh period
 
@@ -50,14 +52,38 @@ const char* const kUsage =
     "usage: tarnvelox-harvest [--project FILE] [--scope url|directory|path|server|nolimit]\n"
     "                         [--crawl-if TEXT] [--extract-if TEXT] [--connections N]\n"
     "                         [--timeout MS] [--proxy HOST[:PORT]] [--export FORMAT:FILE]...\n"
-    "                         [--quiet] [--verbose] [STARTING_URL]\n"
-    "FORMAT: addresses-txt, urls-txt, addressbook, bookmarks, addresses-html, urls-html\n"
+    "                         [-q|--quiet] [-v|--verbose] [--] [STARTING_URL]\n"
+    "       tarnvelox-harvest --help | --version\n"
+    "Options take their value as --opt VALUE or --opt=VALUE; -- ends the options.\n"
+    "\n"
     "Without a starting URL the unvisited links of the project are continued.\n"
-    "--verbose writes every status line of the connections to standard error.\n";
+    "--scope      how far the crawl goes from the starting URL: url (that page only),\n"
+    "             directory (files in its folder), path (its folder and below; the\n"
+    "             default), server (its host), nolimit (anywhere)\n"
+    "--crawl-if, --extract-if\n"
+    "             keywords a page must hold to be followed, or to have its addresses taken:\n"
+    "             words separated by blanks or commas; a OR b, a AND b (+b), a NOT b (-b);\n"
+    "             * and ? are wildcards; words are matched whole, ignoring case\n"
+    "--timeout    the harvest tick in milliseconds (default 4000): a connection without\n"
+    "             progress is retried after 10 ticks and given up after 21\n"
+    "--export     FORMAT: addresses-txt, urls-txt, addressbook, bookmarks, addresses-html,\n"
+    "             urls-html; written when the run ends\n"
+    "-q, --quiet  no progress line;  -v, --verbose  every connection's status line on\n"
+    "             standard error\n"
+    "\n"
+    "Files in the current folder: tarnv.ini (settings), the project (default.tvp) with its\n"
+    "links (.lin) and addresses (.mai), engines.dat when present, page.htm.\n"
+    "Exit status: 0 done, 1 file error or a run that could not start, 2 usage error,\n"
+    "130 interrupted (Ctrl-C), 143 terminated (SIGTERM); the project is saved in every case\n"
+    "but 2.\n";
 
 std::atomic<bool> g_interrupted{false};
+std::atomic<int> g_signal{0};  // the signal that interrupted the run
 
-extern "C" void on_interrupt(int) { g_interrupted.store(true); }
+extern "C" void on_interrupt(int signal_number) {
+    g_signal.store(signal_number);
+    g_interrupted.store(true);
+}
 
 struct Export {
     int format = 0;
@@ -112,14 +138,39 @@ int export_format(std::string_view name) {
 
 Options parse_options(int argc, char** argv) {
     Options o;
+    bool options_ended = false;
     for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+        std::string arg = argv[i];
+        // "--opt=value" as well as "--opt value".
+        std::optional<std::string> inline_value;
+        if (!options_ended && arg.starts_with("--") && arg.find('=') != std::string::npos) {
+            inline_value = arg.substr(arg.find('=') + 1);
+            arg.resize(arg.find('='));
+        }
         auto value = [&]() -> std::string {
+            if (inline_value) {
+                std::string v = std::move(*inline_value);
+                inline_value.reset();
+                return v;
+            }
             if (i + 1 >= argc) usage_error("option " + arg + " needs a value");
             return argv[++i];
         };
+        if (options_ended || (!arg.empty() && arg[0] != '-')) {
+            if (o.url) usage_error("only one starting URL may be given");
+            o.url = arg;
+            continue;
+        }
+        if (arg == "--") {
+            options_ended = true;
+            continue;
+        }
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
+            std::exit(kExitOk);
+        } else if (arg == "--version") {
+            std::printf("tarnvelox-harvest %s (build %s)\n", app::kProductVersion,
+                        app::kBuildNumber);
             std::exit(kExitOk);
         } else if (arg == "--project") {
             o.project = value();
@@ -167,13 +218,10 @@ Options parse_options(int argc, char** argv) {
             o.quiet = true;
         } else if (arg == "--verbose" || arg == "-v") {
             o.verbose = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            usage_error("unknown option '" + arg + "'");
-        } else if (o.url) {
-            usage_error("only one starting URL may be given");
         } else {
-            o.url = arg;
+            usage_error("unknown option '" + arg + "'");
         }
+        if (inline_value) usage_error("option " + arg + " takes no value");
     }
     return o;
 }
@@ -332,7 +380,8 @@ RunOutcome run_to_end(app::HarvestRun& run, const app::Context& ctx, bool live, 
 
 // Saves as the program does on exit and writes the exports asked for: the exit status.
 int save_and_export(app::Context& ctx, const Options& opt, bool interrupted) {
-    int status = interrupted ? kExitInterrupted : kExitOk;
+    int status = kExitOk;
+    if (interrupted) status = g_signal.load() == SIGTERM ? kExitTerminated : kExitInterrupted;
     if (ctx.save_current_project() == 0) status = kExitFileError;
     if (ctx.save_settings(std::string(app::kSettingsFile)) == 0) status = kExitFileError;
     const std::time_t t = std::time(nullptr);

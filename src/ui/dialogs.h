@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 
+#include "app/product.h"
 #include "app/project.h"
 #include "app/run_control.h"
 #include "harvest/status_board.h"
@@ -17,9 +18,9 @@ class QLineEdit;
 
 namespace tarnvelox::ui {
 
-inline constexpr const char* kProductName = "Tarnvelox";
-inline constexpr const char* kProductVersion = "1.00";
-inline constexpr const char* kBuildNumber = "005";
+using app::kBuildNumber;
+using app::kProductName;
+using app::kProductVersion;
 
 // "Status": one line per connection ("1" to "20") and the four counters. Lines show the last
 // stored text, disabled; a line written while the dialog is open becomes enabled.

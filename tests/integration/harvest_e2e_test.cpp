@@ -148,6 +148,7 @@ public:
     }
 
     void interrupt() const { ::kill(pid_, SIGINT); }
+    void terminate() const { ::kill(pid_, SIGTERM); }
 
     RunResult wait(std::chrono::milliseconds deadline) {
         RunResult r;
@@ -539,6 +540,47 @@ TEST_F(HarvestE2E, CancelThenStartAgainCompletesWithoutRefetching) {
         ASSERT_TRUE(c.opened) << f;
         EXPECT_TRUE(c.consistent) << f << "\n" << c.problems;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The usual command-line conventions: --version, --opt=value, "--" before the URL, and
+// SIGTERM ending the run with its own status after saving the project.
+TEST_F(HarvestE2E, CommandLineConventionsAndSigterm) {
+    {
+        Harvester h(dir_, {"--version"});
+        const RunResult r = h.wait(10s);
+        ASSERT_TRUE(r.finished);
+        EXPECT_EQ(r.exit_code, 0);
+        EXPECT_NE(r.out.find("tarnvelox-harvest 1.00"), std::string::npos) << r.out;
+    }
+    {
+        Harvester h(dir_, {"--quiet=yes"});
+        const RunResult r = h.wait(10s);
+        ASSERT_TRUE(r.finished);
+        EXPECT_EQ(r.exit_code, 2) << r.out;
+    }
+
+    ScriptedServer server;
+    server.route("/index.html", page("<a href=\"/slow.html\">s</a> ann@example.com"));
+    server.route("/slow.html", behaviour(Route::Kind::NeverAnswer));
+    server.start();
+    Harvester h(dir_, args({"--connections=2", "--scope=server", "--timeout=200", "--",
+                            server.base() + "/index.html"}));
+    const auto end = Clock::now() + 20s;
+    while (server.requests("/slow.html") < 1 && Clock::now() < end) {
+        std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_GE(server.requests("/slow.html"), 1) << "the run did not get going";
+    h.terminate();
+    const RunResult r = h.wait(30s);
+    server.stop();
+    ASSERT_TRUE(r.finished) << r.out;
+    EXPECT_EQ(r.exit_code, 143) << r.out;
+    EXPECT_TRUE(fs::exists(dir_ / "proj.tvp"));
+    EXPECT_EQ(read_lines(dir_ / "addresses.txt"), std::set<std::string>{"ann@example.com"});
 }
 
 }  // namespace
