@@ -16,14 +16,34 @@ namespace {
 
 using namespace tarnvelox::store;
 
+constexpr const char* kUsage =
+    "usage: tarnvelox-store list FILE     every stored record of a links (.lin) or addresses\n"
+    "                                     (.mai) file, in stored order\n"
+    "       tarnvelox-store check FILE    every record must be found by its key\n"
+    "       tarnvelox-store --help\n"
+    "Exit status: 0 done, 1 the file cannot be read or fails the check, 2 usage error.\n";
+
 int usage() {
-    std::fprintf(stderr, "usage: tarnvelox-store [list FILE | check FILE]\n");
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
+// Opens the file to look at only: the tool never changes what it inspects. False (after saying
+// why) when it cannot be read or holds no link tree at all.
 bool open_file(LinkTreeFile& file, const std::string& path) {
-    if (!std::filesystem::is_regular_file(path) || !file.open(path)) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec) || !file.open_read_only(path)) {
         std::fprintf(stderr, "tarnvelox-store: cannot open %s\n", path.c_str());
+        return false;
+    }
+    const auto size = std::filesystem::file_size(path, ec);
+    int64_t pos = 0;
+    int32_t last = kNone;
+    if (!ec && size > 0 && file.live_count() == 0 && file.read_next(pos, last) == nullptr) {
+        std::fprintf(stderr,
+                     "tarnvelox-store: %s is not a links or addresses file (no record can be "
+                     "read from it)\n",
+                     path.c_str());
         return false;
     }
     return true;
@@ -59,58 +79,15 @@ int check(const std::string& path) {
     return missing == 0 && static_cast<std::size_t>(records) == file.live_count() ? 0 : 1;
 }
 
-int demonstrate() {
-    std::printf(
-        "Tarnvelox harvests e-mail addresses and links from the web: give it a starting URL,\n"
-        "e-mail addresses or a person's name, and it crawls, scans every page and keeps each\n"
-        "link and address it finds in a project that survives between runs.\n\n"
-        "This build holds the store of found items. A demonstration:\n\n");
-    const auto folder = std::filesystem::temp_directory_path() / "tarnvelox-demo.d";
-    std::filesystem::create_directories(folder);
-    Store store;
-    set_project_path(store, (folder / "demo.tvp").string());
-    std::filesystem::remove(store.links_path);
-    std::filesystem::remove(store.addresses_path);
-    if (!open_store(store)) {
-        std::fprintf(stderr, "cannot create the demonstration project in %s\n",
-                     folder.string().c_str());
-        return 1;
-    }
-    const char* links[] = {"http://www.example.com/", "http://www.example.com/contact.html",
-                           "http://www.example.com/about.html", "http://www.example.com/"};
-    for (const char* url : links) {
-        ItemRecord rec;
-        rec.url = url;
-        rec.title = "Example page";
-        rec.source = "http://www.example.com/";
-        rec.kind = KIND_PAGE;
-        const int32_t at = tree_insert(store, TreeFile::Links, rec);
-        std::printf("  store link    %-40s -> %s\n", url,
-                    at >= 0 ? ("node at byte " + std::to_string(at)).c_str()
-                            : "refused (already stored)");
-    }
-    ItemRecord address;
-    address.url = "mailto:info@example.com";
-    address.title = "info@example.com";
-    address.source = "http://www.example.com/contact.html";
-    address.kind = KIND_ADDRESS;
-    std::printf("  store address %-40s -> node at byte %d\n", address.title->c_str(),
-                tree_insert(store, TreeFile::Addresses, address));
-    std::printf("\nRead back from %s in stored order:\n", store.links_path.c_str());
-    while (RecordPtr rec = read_next_link(store, TreeFile::Links)) {
-        std::printf("  %s\n", rec->url->c_str());
-    }
-    std::printf(
-        "\nRun every test with ./test. Inspect a project's files with\n"
-        "  build/tools/tarnvelox-store list FILE.lin   or   check FILE.lin\n");
-    return 0;
-}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     tarnvelox::base::install_out_of_memory_handler();
-    if (argc == 1) return demonstrate();
+    if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     if (argc != 3) return usage();
     const std::string_view command = argv[1];
     if (command == "list") return list(argv[2]);

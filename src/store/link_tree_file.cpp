@@ -68,11 +68,26 @@ RecordPtr LinkTreeFile::read_at(int32_t offset) {
     return rec;
 }
 
+bool LinkTreeFile::open_read_only(const std::string& path) {
+    (void)close();  // a failure is recorded in write_failed_ and told by the store
+    const int fd = base::open_regular(path, O_RDONLY);
+    if (fd < 0) return false;
+    fd_ = fd;
+    read_only_ = true;
+    if (!build_index()) {
+        (void)close();
+        return false;
+    }
+    appends_blocked_ = true;
+    return true;
+}
+
 bool LinkTreeFile::open(const std::string& path) {
     (void)close();  // a failure is recorded in write_failed_ and told by the store
     const int fd = base::open_regular(path, O_RDWR | O_CREAT);
     if (fd < 0) return false;
     fd_ = fd;
+    read_only_ = false;
     if (!build_index()) {
         (void)close();  // nothing was written to this file yet
         return false;
@@ -284,8 +299,8 @@ bool LinkTreeFile::cut_torn_tail(int64_t torn_at, bool& chain_complete) {
     const bool linked = std::any_of(nodes_.begin(), nodes_.end(), [&](const Node& n) {
         return n.header.left >= torn_at || n.header.right >= torn_at;
     });
-    if (linked) {
-        chain_complete = false;
+    if (linked || read_only_) {
+        chain_complete = false;  // kept as it is: a read-only file is never cut
     } else {
         if (::ftruncate(fd_, static_cast<off_t>(torn_at)) != 0) return false;
         end_ = torn_at;

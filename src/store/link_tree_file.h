@@ -55,6 +55,9 @@ class LinkTreeFile {
     // Opens `path` for reading and writing, creating it empty when missing, and builds the
     // index. False when the file can neither be opened nor created (or cannot be read).
     [[nodiscard]] bool open(const std::string& path);
+    // Opens an existing `path` to look at only: nothing is ever written to it, not even the
+    // cut of a torn last node, and nothing new can be stored (inspection tools).
+    [[nodiscard]] bool open_read_only(const std::string& path);
     // Writes what is buffered and closes the file. False when the buffered nodes could not be
     // written: they are lost then.
     [[nodiscard]] bool close();
@@ -162,6 +165,7 @@ class LinkTreeFile {
     [[nodiscard]] bool read_exact(int64_t offset, void* out, std::size_t size) const;
 
     int fd_ = -1;
+    bool read_only_ = false;  // opened to look at only: never written
     int64_t end_ = 0;               // where the next node goes
     bool appends_blocked_ = false;  // the chain of nodes is broken: new nodes are refused
     bool write_failed_ = false;     // a write failed since take_write_failure() was asked

@@ -255,6 +255,34 @@ TEST(LinkTreeDamageTest, CutLastNodeThatALinkReachesIsKeptAndBlocksAppends) {
     }
 }
 
+// Opened to look at only, a file with a torn tail (or no link tree at all) keeps every byte.
+TEST(LinkTreeDamageTest, ReadOnlyOpenNeverChangesTheFile) {
+    tarnvelox::testing::TempDir dir;
+    const std::string path = dir.file("look.lin");
+    std::mt19937 rng(11);
+    const std::string before = valid_file(path, rng);
+    const std::string torn = before + std::string("\x05\x00\x00", 3);
+    write_file_bytes(path, torn);
+    {
+        LinkTreeFile file;
+        ASSERT_TRUE(file.open_read_only(path));
+        EXPECT_GT(file.live_count(), 0u);
+        EXPECT_LT(file.insert(link("http://new.example/x")), 0);
+        EXPECT_TRUE(file.close());
+    }
+    EXPECT_EQ(read_file_bytes(path), torn);
+    write_file_bytes(path, "plain text, no links here\n");
+    {
+        LinkTreeFile file;
+        ASSERT_TRUE(file.open_read_only(path));
+        EXPECT_EQ(file.live_count(), 0u);
+        EXPECT_TRUE(file.close());
+    }
+    EXPECT_EQ(read_file_bytes(path), "plain text, no links here\n");
+    LinkTreeFile missing;
+    EXPECT_FALSE(missing.open_read_only(dir.file("missing.lin")));
+}
+
 // Cutting a file anywhere else never makes open shrink it below the complete nodes, and a new
 // node is either refused or both found and read back.
 TEST(LinkTreeDamageTest, ArbitraryCutsKeepCompleteNodesAndNeverHideNewOnes) {
