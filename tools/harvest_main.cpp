@@ -287,12 +287,13 @@ bool load(app::Context& ctx, const ConsoleShell& shell, const Options& opt) {
     if (opt.project) settings.project = *opt.project;
     const std::string project_path = ctx.project_path();
     ctx.search.crawl_scope = settings.start2;
+    const int errors_before = shell.errors;  // the settings and engines may have told some
     if (ctx.load_current_project(nullptr) == 0) {
         std::fprintf(stderr, "tarnvelox-harvest: cannot read the project file '%s'\n",
                      project_path.c_str());
         return false;
     }
-    if (shell.errors > 0) {
+    if (shell.errors > errors_before) {
         std::fprintf(stderr, "tarnvelox-harvest: the project '%s' could not be loaded\n",
                      project_path.c_str());
         return false;

@@ -74,8 +74,14 @@ int Context::load_current_project(LoadProgress* progress) {
         run.visited_links = 0;
         return 1;
     }
-    return load_project(path, false, search, filter, values, engines.list, store, lists, run,
-                        settings.sort, settings.maxlist, progress);
+    if (load_project(path, false, search, filter, values, engines.list, store, lists, run,
+                     settings.sort, settings.maxlist, progress) == 0) {
+        shell.report_error("The project file '" + path +
+                           "' cannot be read: the lists stay empty and the file is left as it "
+                           "is.");
+        return 0;
+    }
+    return 1;
 }
 
 int Context::save_current_project() {

@@ -74,8 +74,7 @@ class Context {
 
     // Points the store at the project's files and loads the project (both lists, the counters,
     // the tab texts). 1, or 0 when the project file exists but cannot be read (the person is
-    // told when it is not a regular file). A project file that does not exist yet loads as an
-    // empty project.
+    // told why). A project file that does not exist yet loads as an empty project.
     [[nodiscard]] int load_current_project(LoadProgress* progress);
     // Saves the project file (the store's files are already written as items are stored).
     [[nodiscard]] int save_current_project();

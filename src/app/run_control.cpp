@@ -113,15 +113,15 @@ int HarvestRun::start_harvest(int32_t visible_tab) {
 
 bool HarvestRun::store_can_store() {
     store::Store& st = env_.store;
-    const bool links_open = st.links.is_open();
-    const bool addresses_open = st.addresses.is_open();
     if (!store::open_store(st)) {
         env_.shell.report_error("Unable to open or create the project files '" + st.links_path +
                                 "' and '" + st.addresses_path + "': no harvest can start.");
         return false;
     }
-    // Opening a damaged file says so; a file that was open already is told about here.
-    if ((links_open && st.links.damaged()) || (addresses_open && st.addresses.damaged())) {
+    // Opening a damaged file has just said so; a file that was open already is told about here.
+    const bool told = st.damage_told;
+    st.damage_told = false;
+    if (!told && (st.links.damaged() || st.addresses.damaged())) {
         const std::string& path = st.links.damaged() ? st.links_path : st.addresses_path;
         env_.shell.report_error("The file " + path +
                                 " is damaged: nothing new can be stored in it, so no harvest can "
@@ -156,7 +156,7 @@ void HarvestRun::seed() {
         rec.status = 0;
         // A duplicate stays as it is. A link that cannot be stored is never fetched: say why.
         if (store::tree_insert(st, store::TreeFile::Links, rec) < 0 &&
-            store::tree_find(st, store::TreeFile::Links, rec) < 0) {
+            !st.links.stored(*rec.url)) {
             env_.shell.report_error(starting_url_refused(rec, st));
         }
     }

@@ -69,6 +69,13 @@ bool write_file(const std::string& path, std::string_view bytes) {
 }
 
 int open_regular(const std::string& path, int flags) {
+    // A device is never opened at all (opening some has effects of its own); the check after
+    // the open catches a file swapped in between.
+    struct stat before {};
+    if (::stat(path.c_str(), &before) == 0 && !S_ISREG(before.st_mode)) {
+        errno = EINVAL;
+        return -1;
+    }
     // Not blocking while it is opened: a FIFO would wait here for a writer.
     const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) return -1;

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "base/file_io.h"
 #include "base/text_util.h"
@@ -59,8 +61,8 @@ std::string created_text(const std::tm& now) {
     return buf;
 }
 
-// Writes one formatted line, cut to kMaxExportLine characters. Write errors are not detected:
-// the file keeps what could be written.
+// Writes one formatted line, cut to kMaxExportLine characters. A failure stays in the stream's
+// error indicator, which export_items checks before the file replaces the old one.
 void write_line(std::FILE* file, std::string_view line) {
     line = line.substr(0, kMaxExportLine);
     std::fwrite(line.data(), 1, line.size(), file);
@@ -152,15 +154,28 @@ int export_items(int format, const std::string& path,
         return 0;
     }
     // A regular file is written beside its place and renamed over it only when complete, so a
-    // full disk leaves the old export as it was. A device or FIFO (standard output, a pipe) is
-    // written to directly: renaming over it would replace it.
-    const bool direct = base::is_special_file(path);
-    const std::string target = direct ? path : path + ".tmp";
+    // full disk leaves the old export as it was; a symbolic link is followed, and the old file's
+    // permissions are kept. A device or FIFO (standard output, a pipe) is written to directly:
+    // renaming over it would replace it. So is a file in a folder that takes no new file.
+    std::error_code ec;
+    std::string real = path;
+    if (std::filesystem::is_symlink(path, ec)) {
+        real = std::filesystem::weakly_canonical(path, ec).string();
+        if (ec) real = path;
+    }
+    bool direct = base::is_special_file(real);
+    std::string target = direct ? real : real + ".tmp";
     std::FILE* file = std::fopen(target.c_str(), "wb");
+    if (file == nullptr && !direct) {
+        direct = true;
+        target = real;
+        file = std::fopen(target.c_str(), "wb");
+    }
     if (file == nullptr) {
         shell.report_error(kExportOpenFailedMessage);
         return 0;
     }
+    const std::filesystem::file_status old_status = std::filesystem::status(real, ec);
 
     const exchange::ListKind list = export_list_kind(format);
     write_header(file, format, now);
@@ -188,7 +203,10 @@ int export_items(int format, const std::string& path,
     int error = errno;
     written = std::fclose(file) == 0 && written;
     if (error == 0) error = errno;
-    if (written && !direct && std::rename(target.c_str(), path.c_str()) != 0) {
+    if (written && !direct && std::filesystem::exists(old_status)) {
+        std::filesystem::permissions(target, old_status.permissions(), ec);  // best effort
+    }
+    if (written && !direct && std::rename(target.c_str(), real.c_str()) != 0) {
         written = false;
         error = errno;
     }

@@ -190,8 +190,8 @@ void FetchEngine::start_lookup(int slot) {
     store::ItemRecord* item = s.item.item;
     if (item == nullptr || !item->url || item->url->empty()) return;  // waits for its abort
     if (item->title && item->title->size() > kMaxTitle) item->title->resize(kMaxTitle);
-    const std::string host = connect_host(*item->url, options_);
-    s.tls = uses_tls(*item->url, options_);
+    const std::string host = connect_host(store::url_text(item), options_);
+    s.tls = uses_tls(store::url_text(item), options_);
     status(slot, (options_.proxy.empty() ? "Contacting " : "Contacting Proxy -> ") + host);
     if (digits_and_dots(host)) {
         s.address = host.substr(0, kMaxAddressText);
@@ -399,7 +399,9 @@ void FetchEngine::on_connect_done(int socket, int error) {
         post_drive(slot);  // the next link need not wait for the tick
         return;
     }
-    if (s.state == SlotState::Sending) return;
+    // Only a slot that is connecting moves on: a late or repeated completion (data may already
+    // have come) must not send the request again.
+    if (s.state != SlotState::Connecting) return;
     enter_state(s, SlotState::Sending);
     drive_slot(slot);
 }
@@ -426,7 +428,9 @@ void FetchEngine::on_tick() {
     for (int slot = 0; slot < packcount_; ++slot) {
         Slot& s = slot_at(slot);
         ++s.ticks;
-        if (s.state != SlotState::Idle && ++s.fetch_ticks > deadline_ticks_) {
+        // A setup file download has no such limit: it may rightly take long.
+        if (s.state != SlotState::Idle && !is_download(env_, s.item.item) &&
+            ++s.fetch_ticks > deadline_ticks_) {
             // Progress has kept the abort away, but the response as a whole took too long:
             // the link timed out, whatever came of it.
             s.ticks = 0;

@@ -41,8 +41,9 @@ inline constexpr int32_t kAbortTicks = 20;    // more ticks than this: the fetch
 inline constexpr int32_t kResponseAbortTimes = 10;
 inline constexpr int32_t kMaxResponseMs = 5 * 60 * 1000;
 
-// The ticks a response may take in all, for a harvest tick of `timeout_ms` (at least the
-// abort time, so that the ordinary abort comes first on a silent server).
+// The ticks a response may take in all, for a harvest tick of `timeout_ms`. Never less than the
+// abort time, so that a silent server still gets its retry and abort first: with ticks longer
+// than about 14 s the deadline is the abort time, past five minutes.
 [[nodiscard]] constexpr int32_t response_deadline_ticks(int32_t timeout_ms) {
     const int32_t by_abort = kResponseAbortTimes * (kAbortTicks + 1);
     const int32_t by_clock = timeout_ms > 0 ? kMaxResponseMs / timeout_ms : by_abort;

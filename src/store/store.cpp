@@ -32,6 +32,7 @@ bool open_one(Store& store, LinkTreeFile& file, const std::string& path) {
     if (file.is_open()) return true;
     if (!file.open(path)) return false;
     if (file.damaged()) {
+        store.damage_told = true;
         report(store, "The file " + path +
                            " is damaged: what it holds can be read, but nothing new can be "
                            "stored in it. Export what it holds, then clear the project (or "

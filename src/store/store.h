@@ -33,6 +33,9 @@ struct Store {
     // harvest engine counts the links it stores (the seeded starting link is not counted).
     int32_t total_links = 0;
     int32_t total_addresses = 0;
+    // Set when opening a file has just told the person it is damaged; whoever acts on the damage
+    // next (a refused Start) need not say it again, and clears it.
+    bool damage_told = false;
     // Where file errors go: the shell's report_error, the one channel of every error the
     // person must see (an "Error" box in the desktop program). Borrowed; may be null.
     platform::Shell* shell = nullptr;

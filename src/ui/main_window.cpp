@@ -110,7 +110,9 @@ void MainWindow::load_project() {
     views_cleared();
     const int loaded = ctx_.load_current_project(&dialog);
     dialog.show_final(ctx_.store.total_links, ctx_.run.bad_links, ctx_.store.total_addresses);
-    (void)loaded;  // a project file that cannot be read leaves the lists empty
+    // A project file that cannot be read (the person was told) leaves the lists empty, and is
+    // not saved over on exit: its texts would be lost.
+    project_unreadable_ = loaded == 0;
     set_window_title();
     fill_page(current_tab_);
     refresh_status_counters();
@@ -394,8 +396,9 @@ void MainWindow::dispatch(int id) {
             load_project();
             break;
         case cmd::kSave:
+            // The person's own Save writes the project, also over one that could not be read.
             commit_page(current_tab_);
-            (void)ctx_.save_current_project();
+            if (ctx_.save_current_project() != 0) project_unreadable_ = false;
             break;
         case cmd::kQuit:
         case cmd::kClose:
@@ -741,7 +744,7 @@ void MainWindow::exit_sequence() {
     ++ctx_.run.stop_requested;
     run_->kill_harvest_timers();
     if (run_->running()) run_->stop_all();
-    (void)ctx_.save_current_project();
+    if (!project_unreadable_) (void)ctx_.save_current_project();
     (void)ctx_.save_settings(settings_path_);
     run_->engine().shutdown();
     // The views forget the lists before they are freed.

@@ -215,6 +215,7 @@ class MainWindow : public QMainWindow, public platform::Shell, public app::RunWi
     bool paste_enabled_ = true;
     bool ignore_row_events_ = false;
     bool closing_ = false;
+    bool project_unreadable_ = false;  // the project file could not be read: never saved over
     int dispatch_depth_ = 0;  // commands being handled (a modal dialog nests them)
 
     // Coalesced painting of the status line and the counters.

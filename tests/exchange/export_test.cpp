@@ -294,6 +294,24 @@ TEST_F(ExportTest, AFailedWriteIsReportedAndLeavesTheOldFile) {
     EXPECT_NE(items_written(kFormatBookmarks).rfind("BAD FRAME", 0), 0u);
 }
 
+TEST_F(ExportTest, AnExportThroughALinkReplacesItsTargetAndKeepsItsPermissions) {
+    const std::string real = dir_.file("real.txt");
+    std::ofstream(real) << "old\n";
+    std::filesystem::permissions(real, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::owner_write);
+    const std::string link = dir_.file("link.txt");
+    std::filesystem::create_symlink(real, link);
+    EXPECT_EQ(export_items(kFormatTextUrls, link, nullptr, filter_, store_, shell_, {}), 1);
+    EXPECT_TRUE(shell_.errors.empty());
+    EXPECT_TRUE(std::filesystem::is_symlink(link));  // the link stays a link
+    std::ifstream in(real);
+    std::string first;
+    std::getline(in, first);
+    EXPECT_EQ(first, "http://x.org/?a=1&b=\"2\"");
+    EXPECT_EQ(std::filesystem::status(real).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
 TEST_F(ExportTest, CreationDateIsMonthDayTwoDigitYearAndTime) {
     const std::pair<std::tm, std::string> rows[] = {
         {time_of(1998, 12, 31, 23, 59, 59), "12/31/98 23:59:59"},

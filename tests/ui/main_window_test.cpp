@@ -438,6 +438,20 @@ TEST_F(MainWindowTest, OpenAndSendHandTheFocusedRowToTheBrowser) {
     EXPECT_EQ(w.tabs()->currentIndex(), kHarvestTab);
 }
 
+TEST_F(MainWindowTest, AProjectThatCannotBeReadIsToldAndNeverSavedOver) {
+    // A project file that exists but holds no project (here a folder of that name).
+    std::filesystem::create_directory("default.tvp");
+    MainWindow& w = open();
+    // (No engines file in the test's folder: that is told too.)
+    ASSERT_FALSE(desktop_.messages.empty());
+    EXPECT_EQ(desktop_.messages.back().caption, "Error");
+    EXPECT_NE(desktop_.messages.back().text.find("default.tvp"), std::string::npos);
+    EXPECT_EQ(w.links_model()->rowCount(), 0);
+    w.close();
+    EXPECT_TRUE(std::filesystem::is_directory("default.tvp"));  // not replaced by a save
+    EXPECT_TRUE(fs::exists("tarnv.ini"));                       // the settings are saved
+}
+
 // A whole harvest in the window: rows, icons and counters end as the site says, and the Status
 // dialog opened during the run shows the connection lines live.
 TEST_F(MainWindowTest, WindowHarvestsALoopbackSite) {
