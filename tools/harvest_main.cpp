@@ -10,11 +10,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -67,7 +69,9 @@ const char* const kUsage =
     "--timeout    the harvest tick in milliseconds (default 4000): a connection without\n"
     "             progress is retried after 10 ticks and given up after 21\n"
     "--export     FORMAT: addresses-txt, urls-txt, addressbook, bookmarks, addresses-html,\n"
-    "             urls-html; written when the run ends\n"
+    "             urls-html; written when the run ends. FILE - is standard output (the\n"
+    "             summary then goes to standard error); a FILE that cannot be written is\n"
+    "             found before the crawl\n"
     "-q, --quiet  no progress line;  -v, --verbose  every connection's status line on\n"
     "             standard error\n"
     "\n"
@@ -102,6 +106,7 @@ struct Options {
     std::vector<Export> exports;
     bool quiet = false;
     bool verbose = false;
+    bool export_to_stdout = false;  // an export goes to standard output ("-")
     std::optional<std::string> url;
 };
 
@@ -213,6 +218,12 @@ Options parse_options(int argc, char** argv) {
             }
             Export e{export_format(std::string_view(s).substr(0, colon)), s.substr(colon + 1)};
             if (e.format == 0) usage_error("unknown export format '" + s.substr(0, colon) + "'");
+            if (e.path == "-") {
+                // Standard output: the summary goes to standard error, so a pipe carries only
+                // the export.
+                e.path = "/dev/stdout";
+                o.export_to_stdout = true;
+            }
             o.exports.push_back(std::move(e));
         } else if (arg == "--quiet" || arg == "-q") {
             o.quiet = true;
@@ -274,6 +285,24 @@ public:
 }  // namespace
 
 namespace {
+
+// Every export's file can be written, found before the crawl rather than after it. A file that
+// exists is opened without being changed; a missing one is created and removed again.
+bool exports_writable(const Options& opt) {
+    for (const Export& e : opt.exports) {
+        if (e.path == "/dev/stdout") continue;
+        const bool existed = file_exists(e.path);
+        std::FILE* probe = std::fopen(e.path.c_str(), existed ? "r+" : "w");
+        if (probe == nullptr) {
+            std::fprintf(stderr, "tarnvelox-harvest: cannot write the export file '%s': %s\n",
+                         e.path.c_str(), std::strerror(errno));
+            return false;
+        }
+        std::fclose(probe);
+        if (!existed) (void)std::remove(e.path.c_str());
+    }
+    return true;
+}
 
 // Settings, engines and the project, as the desktop program starts. False (after saying why)
 // when the project cannot be read.
@@ -409,6 +438,7 @@ int main(int argc, char** argv) {
     ConsoleShell shell;
     shell.verbose = opt.verbose;
     app::Context ctx(shell);
+    if (!exports_writable(opt)) return kExitFileError;
     if (!load(ctx, shell, opt)) return kExitFileError;
     const int32_t mode = apply_options(ctx, opt);
 
@@ -445,12 +475,13 @@ int main(int argc, char** argv) {
             ? 1
             : 0;
 
-    const bool live = !opt.quiet && ::isatty(STDOUT_FILENO) != 0;
+    const bool live = !opt.quiet && !opt.export_to_stdout && ::isatty(STDOUT_FILENO) != 0;
     const RunOutcome outcome = run_to_end(run, ctx, live, seeded);
     const int status = save_and_export(ctx, opt, outcome.interrupted);
 
     const harvest::RunState& r = ctx.run;
-    std::printf("%s: %d pages visited, %d links stored, %d addresses, %d bad links, %lld bytes "
+    std::fprintf(opt.export_to_stdout ? stderr : stdout,
+                 "%s: %d pages visited, %d links stored, %d addresses, %d bad links, %lld bytes "
                 "in %.1f s\n",
                 outcome.interrupted ? "Cancelled"
                                     : (shell.last_all.empty() ? "Stopped" : shell.last_all.c_str()),

@@ -1,5 +1,7 @@
 #include "exchange/export.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -157,15 +159,27 @@ int export_items(int format, const std::string& path,
     // full disk leaves the old export as it was; a symbolic link is followed, and the old file's
     // permissions are kept. A device or FIFO (standard output, a pipe) is written to directly:
     // renaming over it would replace it. So is a file in a folder that takes no new file.
+    // The system's own names (/dev/stdout, /proc/self/fd/1) are written in place too: they may
+    // stand for a file the caller opened for appending.
     std::error_code ec;
+    const bool system_name = path.starts_with("/dev/") || path.starts_with("/proc/");
     std::string real = path;
-    if (std::filesystem::is_symlink(path, ec)) {
+    if (!system_name && std::filesystem::is_symlink(path, ec)) {
         real = std::filesystem::weakly_canonical(path, ec).string();
         if (ec) real = path;
     }
-    bool direct = base::is_special_file(real);
+    bool direct = system_name || base::is_special_file(real);
     std::string target = direct ? real : real + ".tmp";
-    std::FILE* file = std::fopen(target.c_str(), "wb");
+    std::FILE* file = nullptr;
+    if (path == "/dev/stdout") {
+        // The program's own standard output, as it stands: reopening it by name would truncate
+        // a file the caller opened for appending.
+        const int fd = ::dup(STDOUT_FILENO);
+        file = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+        if (file == nullptr && fd >= 0) ::close(fd);
+    } else {
+        file = std::fopen(target.c_str(), "wb");
+    }
     if (file == nullptr && !direct) {
         direct = true;
         target = real;

@@ -583,4 +583,33 @@ TEST_F(HarvestE2E, CommandLineConventionsAndSigterm) {
     EXPECT_EQ(read_lines(dir_ / "addresses.txt"), std::set<std::string>{"ann@example.com"});
 }
 
+// Exports are checked before the crawl, and "-" sends one to standard output alone.
+TEST_F(HarvestE2E, ExportsAreCheckedFirstAndDashIsStandardOutput) {
+    ScriptedServer server;
+    server.route("/index.html", page("ann@example.com <a href=\"/b.html\">b</a>"));
+    server.route("/b.html", page("bob@example.com"));
+    server.start();
+    {
+        Harvester h(dir_, {"--project", "proj.tvp", "--quiet", "--export",
+                           "addresses-txt:no/such/folder/a.txt", server.base() + "/index.html"});
+        const RunResult r = h.wait(20s);
+        ASSERT_TRUE(r.finished);
+        EXPECT_EQ(r.exit_code, 1) << r.out;
+        EXPECT_NE(r.out.find("cannot write the export file 'no/such/folder/a.txt'"),
+                  std::string::npos)
+            << r.out;
+        EXPECT_EQ(server.requests("/index.html"), 0);  // nothing was crawled
+    }
+    Harvester h(dir_, {"--project", "proj.tvp", "--export", "addresses-txt:-",
+                       server.base() + "/index.html"});
+    const RunResult r = h.wait(30s);
+    server.stop();
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    // Standard output holds the export and nothing else; the summary went to standard error.
+    const std::string out = r.out.substr(0, r.out.find("\n[stderr]\n"));
+    EXPECT_EQ(out, "ann@example.com\nbob@example.com\n");
+    EXPECT_NE(r.out.find("Hunt Complete"), std::string::npos) << r.out;
+}
+
 }  // namespace
