@@ -65,13 +65,7 @@ int Context::load_current_project(LoadProgress* progress) {
     }
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        // A new project: nothing on disk yet, empty lists.
-        lists.links.clear();
-        lists.addresses.clear();
-        store.total_links = 0;
-        store.total_addresses = 0;
-        run.bad_links = 0;
-        run.visited_links = 0;
+        clear_project_state(lists, store, run);  // a new project: nothing on disk yet
         return 1;
     }
     if (load_project(path, false, search, filter, values, engines.list, store, lists, run,

@@ -100,12 +100,7 @@ bool clear_project(Context& ctx, RunWindow& window) {
     if (!window.confirm(kClearProjectQuestion)) return false;
     ctx.shell.views_cleared();
     forget_slot_records(ctx);
-    ctx.lists.links.clear();
-    ctx.lists.addresses.clear();
-    ctx.store.total_addresses = 0;
-    ctx.store.total_links = 0;
-    ctx.run.bad_links = 0;
-    ctx.run.visited_links = 0;
+    clear_project_state(ctx.lists, ctx.store, ctx.run);
     window.enable_controls(false, ctx.settings.maxlist != 0);
     store::close_store(ctx.store);
     remove_file(ctx.store.links_path);

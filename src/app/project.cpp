@@ -241,17 +241,21 @@ int save_project(const std::string& path, const harvest::SearchTexts& search,
     return 1;
 }
 
+void clear_project_state(store::ItemLists& lists, store::Store& store, harvest::RunState& run) {
+    lists.links.clear();
+    lists.addresses.clear();
+    store.total_links = 0;
+    store.total_addresses = 0;
+    run.bad_links = 0;
+    run.visited_links = 0;
+}
+
 int load_project(const std::string& path, bool import_only, harvest::SearchTexts& search,
                  exchange::ItemFilter& filter, ProjectValues& values, store::ItemList& engines,
                  store::Store& store, store::ItemLists& lists, harvest::RunState& run,
                  int32_t& sort_setting, int32_t maxlist, LoadProgress* progress) {
     if (!import_only) {
-        lists.links.clear();
-        lists.addresses.clear();
-        store.total_links = 0;
-        store.total_addresses = 0;
-        run.bad_links = 0;
-        run.visited_links = 0;
+        clear_project_state(lists, store, run);
         if (!read_project_file(
                 path, ProjectTargets{search, filter, values, engines, store, sort_setting})) {
             return 0;

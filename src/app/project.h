@@ -87,6 +87,10 @@ public:
                                const store::Store& store, const store::ItemList& engines,
                                platform::Shell& shell);
 
+// Empties both lists and sets the counts of a project (links, addresses, bad and visited links)
+// to 0: what an empty project holds. No connection slot may hold a record of the lists.
+void clear_project_state(store::ItemLists& lists, store::Store& store, harvest::RunState& run);
+
 // Loads the project at `path`.
 //
 // With `import_only` false: both lists are emptied (no connection slot may hold a record of

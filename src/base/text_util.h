@@ -30,6 +30,15 @@ inline constexpr std::size_t kNotFound = std::string_view::npos;
 // The text as a zero-terminated string would see it: everything before the first NUL byte.
 [[nodiscard]] std::string_view c_text(std::string_view text);
 
+// Whether `a` and `b` are the same text, ASCII letters compared without regard to case.
+[[nodiscard]] constexpr bool equal_nocase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (to_lower(a[i]) != to_lower(b[i])) return false;
+    }
+    return true;
+}
+
 // Position of the first case-insensitive occurrence of `sought` in `text`, or kNotFound.
 // An empty `sought` is found at position 0. This is the containment test of every filter.
 [[nodiscard]] std::size_t find_nocase(std::string_view text, std::string_view sought,

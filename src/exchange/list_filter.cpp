@@ -17,14 +17,6 @@ namespace {
 
 constexpr std::size_t kNone = std::string_view::npos;
 
-bool equal_nocase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (base::to_lower(a[i]) != base::to_lower(b[i])) return false;
-    }
-    return true;
-}
-
 // The "Must Contain" reading of a filter text: a wildcard pattern when it has "*" or "?",
 // otherwise a substring.
 bool filter_hits(std::string_view text, std::string_view filter) {
@@ -68,7 +60,7 @@ bool domain_allowed(std::string_view text, std::string_view domain_list) {
     std::size_t pos = 0;
     for (;;) {
         const std::size_t comma = domain_list.find(',', pos);
-        if (equal_nocase(domain_list.substr(pos, comma - pos), label)) return true;
+        if (base::equal_nocase(domain_list.substr(pos, comma - pos), label)) return true;
         if (comma == kNone) return false;
         pos = comma + 1;
     }

@@ -13,14 +13,6 @@ namespace {
 
 constexpr std::size_t kNone = std::string_view::npos;
 
-bool equal_nocase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (base::to_lower(a[i]) != base::to_lower(b[i])) return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 bool wildcard_match(std::string_view text, std::string_view pattern) {
@@ -51,7 +43,7 @@ bool wildcard_match(std::string_view text, std::string_view pattern) {
                 if (at == kNone) return false;
                 t = at + run.size();
             } else {
-                if (!equal_nocase(text.substr(t, run.size()), run)) return false;
+                if (!base::equal_nocase(text.substr(t, run.size()), run)) return false;
                 t += run.size();
             }
             p = run_end;
