@@ -4,9 +4,17 @@
 # (20 connections) and, when installed, by wget2 (20 threads) and wget (one connection).
 #
 #   bench/crawl_bench.sh [PAGES] [ROUNDS]      defaults: 5000 pages, 3 rounds
+#   CRAWL_SITE=DIR CRAWL_START=index.html bench/crawl_bench.sh 0 [ROUNDS]
+#
+# With CRAWL_SITE the folder DIR is served instead of the generated site (a real site, such as
+# /usr/share/doc/postgresql-doc-15/html), and the crawl starts at CRAWL_START (default
+# index.html). On real sites most links of a page are already known, which the generated site
+# hides.
 #
 # Needs nginx (Debian: nginx-light or nginx) and the build in build/ (./test makes it); wget2
 # and wget are optional. Prints pages per second for every round and the best of each tool.
+# CRAWL_KEEPALIVE sets nginx's keepalive_timeout (default 0: one request per connection, as the
+# harvester asks for; wget2 keeps connections open when it may).
 # CRAWL_WRAP, when set, is put before the harvester's command (for example a profiler).
 set -euo pipefail
 TOP="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -32,6 +40,12 @@ trap cleanup EXIT
 # The site: page N links to the next pages of a wide tree, back to the index and to a few pages
 # spread over the site, so most links are already known (as on real sites); every page holds
 # running text, a table and two addresses.
+SITE="$WORK/site"
+START="p0.html"
+if [ -n "${CRAWL_SITE:-}" ]; then
+    SITE="$(cd "$CRAWL_SITE" && pwd -P)"
+    START="${CRAWL_START:-index.html}"
+else
 mkdir -p "$WORK/site"
 awk -v pages="$PAGES" -v dir="$WORK/site" 'BEGIN {
     filler = "Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod tempor " \
@@ -60,6 +74,7 @@ awk -v pages="$PAGES" -v dir="$WORK/site" 'BEGIN {
         close(f);
     }
 }'
+fi
 
 PORT="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()')"
 mkdir -p "$WORK/nginx/logs" "$WORK/nginx/tmp"
@@ -72,17 +87,18 @@ error_log $WORK/nginx/logs/error.log warn;
 events { worker_connections 1024; }
 http {
     access_log off;
-    keepalive_timeout 0;
+    keepalive_timeout ${CRAWL_KEEPALIVE:-0};
     client_body_temp_path $WORK/nginx/tmp;
     proxy_temp_path $WORK/nginx/tmp;
     fastcgi_temp_path $WORK/nginx/tmp;
     uwsgi_temp_path $WORK/nginx/tmp;
     scgi_temp_path $WORK/nginx/tmp;
-    types { text/html html; }
+    types { text/html html htm; text/css css; image/png png; image/gif gif; image/jpeg jpg;
+            application/javascript js; }
     server {
         listen 127.0.0.1:$PORT;
-        root $WORK/site;
-        index p0.html;
+        root $SITE;
+        index $START;
     }
 }
 EOF
@@ -92,8 +108,8 @@ for _ in $(seq 1 50); do
     (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null && break
     sleep 0.1
 done
-URL="http://127.0.0.1:$PORT/p0.html"
-echo "site: $PAGES pages, $(du -sh "$WORK/site" | cut -f1), served by nginx at $URL"
+URL="http://${CRAWL_HOST:-127.0.0.1}:$PORT/$START"
+echo "site: $(find "$SITE" -name '*.htm*' | wc -l) pages, $(du -sh "$SITE" | cut -f1), served by nginx at $URL"
 
 now() { date +%s.%N; }
 # CPU seconds the server has used so far (user + system).
