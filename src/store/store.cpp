@@ -108,6 +108,13 @@ int tree_delete(Store& store, TreeFile which, int32_t node_offset) {
 }
 
 int rewrite_line(Store& store, const ItemRecord& rec) {
+    // A line rewritten after a fetch marks its page visited, and a visited page is not fetched
+    // again: what was found on it must be in the files first, or a crash loses it for good.
+    // The links file writes its own buffer ahead of any rewrite.
+    if (store.addresses.is_open() && !store.addresses.flush()) {
+        check_writes(store, TreeFile::Addresses);
+        return 0;
+    }
     const bool done = store.links.rewrite(rec);
     check_writes(store, TreeFile::Links);
     return done ? 1 : 0;

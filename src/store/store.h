@@ -69,7 +69,9 @@ void close_store(Store& store);
 // 1 when the node was removed and marked deleted; 0 when the file is not open or the delete
 // failed ("Delete failed" is then reported). Deleting from the addresses file lowers the count.
 [[nodiscard]] int tree_delete(Store& store, TreeFile which, int32_t node_offset);
-// Rewrites the record's line in place in the links file. 1, or 0 when not done.
+// Rewrites the record's line in place in the links file, after every buffered node of both
+// files is written (a page is never marked visited ahead of what was found on it). 1, or 0
+// when not done.
 [[nodiscard]] int rewrite_line(Store& store, const ItemRecord& rec);
 // The next live record in file order from read_position, or null at the end.
 [[nodiscard]] RecordPtr read_next_link(Store& store, TreeFile which);

@@ -23,6 +23,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -149,6 +150,7 @@ public:
 
     void interrupt() const { ::kill(pid_, SIGINT); }
     void terminate() const { ::kill(pid_, SIGTERM); }
+    void kill() const { ::kill(pid_, SIGKILL); }
 
     RunResult wait(std::chrono::milliseconds deadline) {
         RunResult r;
@@ -610,6 +612,80 @@ TEST_F(HarvestE2E, ExportsAreCheckedFirstAndDashIsStandardOutput) {
     const std::string out = r.out.substr(0, r.out.find("\n[stderr]\n"));
     EXPECT_EQ(out, "ann@example.com\nbob@example.com\n");
     EXPECT_NE(r.out.find("Hunt Complete"), std::string::npos) << r.out;
+}
+
+}  // namespace
+
+namespace {
+
+// kill -9 at random moments of one crawl, again and again, then a run to the end: the project
+// must hold exactly what an uninterrupted run finds. A page marked visited in the links file
+// before its addresses reached the addresses file would never be fetched again.
+TEST_F(HarvestE2E, KillsAtAnyMomentLoseNothingFound) {
+    constexpr int kPages = 300;
+    auto path_of = [](int i) { return "/p" + std::to_string(i) + ".html"; };
+    ScriptedServer server;
+    const std::string b = server.base();
+    for (int i = 0; i < kPages; ++i) {
+        std::string body = "<p>mail" + std::to_string(i) + "@example.com</p>";
+        for (int t : {i + 1, i + 2, (i * 7 + 3) % kPages}) {
+            if (t < kPages) body += " <a href=\"" + path_of(t) + "\">n</a>";
+        }
+        Route r = page(body);
+        r.delay = std::chrono::milliseconds(1 + i % 3);
+        server.route(path_of(i), r);
+    }
+    server.start();
+
+    const unsigned seed = std::random_device{}();
+    RecordProperty("seed", static_cast<int>(seed));
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> moment_ms(5, 250);
+    int kills = 0;
+    for (int round = 0; round < 12; ++round) {
+        Harvester h(dir_, {"--project", "proj.tvp", "--quiet", "--timeout", "200", "--scope",
+                           "nolimit", "--connections", "4", b + path_of(0)});
+        std::this_thread::sleep_for(std::chrono::milliseconds(moment_ms(random)));
+        h.kill();
+        const RunResult r = h.wait(30s);
+        ASSERT_TRUE(r.finished) << r.out;
+        if (r.exit_code == 128 + SIGKILL) ++kills;
+    }
+    EXPECT_GE(kills, 3) << "too few runs were killed mid-crawl (seed " << seed << ")";
+
+    Harvester last(dir_, args({b + path_of(0)}));
+    const RunResult r = last.wait(60s);
+    server.stop();
+    ASSERT_TRUE(r.finished) << r.out;
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+
+    std::set<std::string> expected_addresses, expected_urls;
+    for (int i = 0; i < kPages; ++i) {
+        expected_addresses.insert("mail" + std::to_string(i) + "@example.com");
+        expected_urls.insert(b + path_of(i));
+    }
+    auto differences = [](const std::set<std::string>& got, const std::set<std::string>& want) {
+        std::string text;
+        int missing = 0;
+        for (const std::string& s : want) {
+            if (got.count(s) == 0 && ++missing <= 5) text += " missing " + s;
+        }
+        for (const std::string& s : got) {
+            if (want.count(s) == 0) text += " extra " + s;
+        }
+        return std::to_string(missing) + " missing:" + text;
+    };
+    const auto addresses = read_lines(dir_ / "addresses.txt");
+    EXPECT_EQ(addresses, expected_addresses)
+        << differences(addresses, expected_addresses) << "\nseed " << seed << ", " << kills
+        << " kills\n" << r.out;
+    const auto urls = read_lines(dir_ / "urls.txt");
+    EXPECT_EQ(urls, expected_urls) << differences(urls, expected_urls) << "\nseed " << seed;
+    for (const fs::path& f : {lin_, mai_}) {
+        const TreeCheck c = check_tree(f);
+        ASSERT_TRUE(c.opened) << f;
+        EXPECT_TRUE(c.consistent) << f << "\n" << c.problems;
+    }
 }
 
 }  // namespace

@@ -128,6 +128,21 @@ TEST_F(StoreTest, RewriteLineUpdatesAFetchedLinkInPlace) {
     EXPECT_EQ(*back->modified, "Tue, 08 Dec 2026 04:00:00 GMT");
 }
 
+TEST_F(StoreTest, AddressesReachTheDiskBeforeTheirPageIsMarkedVisited) {
+    ASSERT_TRUE(open_store(store_));
+    ItemRecord page = link("http://a.example/");
+    page.file_offset = tree_insert(store_, TreeFile::Links, page);
+    ItemRecord address = link("mailto:ann@a.example");
+    ASSERT_GE(tree_insert(store_, TreeFile::Addresses, address), 0);
+    EXPECT_EQ(std::filesystem::file_size(dir_.file("proj.mai")), 0u);  // still buffered
+    page.status = STATUS_VISITED;
+    ASSERT_EQ(rewrite_line(store_, page), 1);
+    // A process killed right now leaves the address on disk with its page.
+    LinkTreeFile on_disk;
+    ASSERT_TRUE(on_disk.open_read_only(dir_.file("proj.mai")));
+    EXPECT_GE(on_disk.find("mailto:ann@a.example"), 0);
+}
+
 }  // namespace
 }  // namespace tarnvelox::store
 
