@@ -109,4 +109,18 @@ bool clear_project(Context& ctx, RunWindow& window) {
     return true;
 }
 
+int32_t refetch_all_links(Context& ctx) {
+    if (ctx.run.harvest_running != 0) return -1;
+    if (!store::open_store(ctx.store)) return -1;
+    const int32_t changed = store::forget_visits(ctx.store);
+    if (changed < 0) return -1;
+    for (store::ItemRecord* r = ctx.lists.links.head(); r != nullptr; r = r->next.get()) {
+        r->status = 0;
+    }
+    ctx.lists.links.status_changed();
+    ctx.settings.modrep = 1;
+    ctx.shell.refresh_status_counters();
+    return changed;
+}
+
 }  // namespace tarnvelox::app

@@ -42,4 +42,10 @@ bool delete_links(Context& ctx, RunWindow& window);
 // closed and deleted from disk. The project file stays. Not while a harvest runs (false).
 bool clear_project(Context& ctx, RunWindow& window);
 
+// Makes every link of the project unvisited, in the links file as well as in memory, so the
+// next harvest fetches each one again ("Reset Link Status" changes the records in memory only).
+// Not while a harvest runs. The number of links changed in the file; -1 when it could not be
+// opened or written (told through the shell).
+int32_t refetch_all_links(Context& ctx);
+
 }  // namespace tarnvelox::app

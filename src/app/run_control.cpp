@@ -113,6 +113,7 @@ int HarvestRun::start_harvest(int32_t visible_tab) {
 
 bool HarvestRun::store_can_store() {
     store::Store& st = env_.store;
+    st.write_failing = false;
     if (!store::open_store(st)) {
         env_.shell.report_error("Unable to open or create the project files '" + st.links_path +
                                 "' and '" + st.addresses_path + "': no harvest can start.");

@@ -106,7 +106,19 @@ int FetchEngine::slot_of_socket(int socket) const {
     return -1;
 }
 
+bool FetchEngine::stop_if_unwritable() {
+    harvest::HarvestEnv& h = env_.harvest;
+    if (!h.store.write_failing || h.run.harvest_running == 0) return false;
+    // What the run finds can no longer be written: it stops as a Cancel does, so the pages in
+    // the connections are offered again next time, and nothing more is fetched for nothing.
+    ++h.run.stop_requested;
+    hooks_.stop_all();
+    status(-1, kWriteFailedStatus);
+    return true;
+}
+
 void FetchEngine::after_response(int slot) {
+    if (stop_if_unwritable()) return;
     if (slot_at(slot).state == SlotState::Idle) post_drive(slot);
     // Slots the frontier had nothing for wait for the tick otherwise; a response that stored
     // new links gives them work now.
@@ -342,6 +354,7 @@ void FetchEngine::end_of_response(int slot) {
 }
 
 void FetchEngine::completion_check() {
+    if (stop_if_unwritable()) return;
     int idle = 0;
     while (idle < kMaxSlots && slot_at(idle).state == SlotState::Idle) ++idle;
     if (idle < kMaxSlots || !loop_.timer_running(platform::kHarvestTimer)) return;

@@ -53,6 +53,10 @@ inline constexpr int32_t kMaxResponseMs = 5 * 60 * 1000;
 inline constexpr std::size_t kMaxTitle = 50;  // an item's title is cut to this when fetched
 
 // What run control owns and the engine calls.
+// The line shown on every connection when a harvest stops because its files cannot be written.
+inline constexpr std::string_view kWriteFailedStatus =
+    "Stopped: the project files cannot be written";
+
 class RunHooks {
 public:
     virtual ~RunHooks() = default;
@@ -116,6 +120,8 @@ private:
     void end_of_response(int slot);
     void completion_check();
     void post_drive(int slot);
+    // Stops the run when the project files can no longer be written. True when it stopped.
+    bool stop_if_unwritable();
     // A slot's response was handled: drive it again, and the slots that starved for links
     // when the response brought new ones.
     void after_response(int slot);

@@ -113,6 +113,8 @@ class LinkTreeFile {
 
     // Number of live keys in the tree, and the offset where the next node will be written.
     [[nodiscard]] std::size_t live_count() const { return by_key_.size(); }
+    // Live links not yet visited, as the crawl frontier sees them.
+    [[nodiscard]] std::size_t pending_count() const { return pending_.count(); }
     [[nodiscard]] int64_t end_offset() const { return end_; }
     // True when damage breaks the chain of nodes before the end of the file. The file stays
     // readable up to the damage, but new nodes are refused: they could not be read back.

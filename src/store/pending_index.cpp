@@ -20,6 +20,7 @@ bool admits(uint32_t summary, uint32_t excluded) {
 void PendingIndex::clear() {
     tree_.clear();
     leaves_ = 0;
+    count_ = 0;
 }
 
 void PendingIndex::grow(uint32_t ordinal) {
@@ -38,6 +39,8 @@ void PendingIndex::set(uint32_t ordinal, uint32_t host) {
         grow(ordinal);
     }
     std::size_t i = leaves_ + ordinal;
+    if (tree_[i] == kNotPending && host != kNotPending) ++count_;
+    if (tree_[i] != kNotPending && host == kNotPending) --count_;
     tree_[i] = host;
     for (i /= 2; i >= 1; i /= 2) {
         const uint32_t merged = merge(tree_[2 * i], tree_[2 * i + 1]);

@@ -6,6 +6,7 @@
 // first pending node at or after a position whose host is not H" is then found in O(log n)
 // instead of reading the file forward node by node.
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -23,6 +24,8 @@ public:
     // The first ordinal at or after `from` that is pending on a host other than `excluded`
     // (kAnyHost: on any host), or kNotPending.
     [[nodiscard]] uint32_t first_pending(uint32_t from, uint32_t excluded) const;
+    // How many nodes are pending.
+    [[nodiscard]] std::size_t count() const { return count_; }
 
 private:
     [[nodiscard]] uint32_t find(std::size_t node, std::size_t lo, std::size_t hi, uint32_t from,
@@ -31,6 +34,7 @@ private:
 
     std::vector<uint32_t> tree_;  // tree_[1] is the root; leaves at [leaves_, 2 * leaves_)
     std::size_t leaves_ = 0;
+    std::size_t count_ = 0;
 };
 
 }  // namespace tarnvelox::store

@@ -41,14 +41,19 @@ bool open_one(Store& store, LinkTreeFile& file, const std::string& path) {
     return true;
 }
 
-// Tells the person once when a file could not be written (a full disk): the items are kept in
-// memory and written as soon as the file can take them again.
+// Tells the person once when a file could not be written (a full disk). What could not be
+// written stays buffered while the file is open; a page is never marked visited ahead of it, so
+// the next harvest fetches such pages again.
+void tell_write_failure(Store& store, const std::string& path) {
+    if (store.write_failing) return;
+    store.write_failing = true;
+    report(store, "Unable to write to '" + path +
+                      "': the disk may be full. The harvest stops; the pages whose links and "
+                      "addresses could not be written are fetched again by the next harvest.");
+}
+
 void check_writes(Store& store, LinkTreeFile& file, const std::string& path) {
-    if (file.take_write_failure()) {
-        report(store, "Unable to write to '" + path +
-                           "': the disk may be full. New items are kept until it can be "
-                           "written again.");
-    }
+    if (file.take_write_failure()) tell_write_failure(store, path);
 }
 
 void check_writes(Store& store, TreeFile which) {
@@ -70,10 +75,8 @@ void close_store(Store& store) {
         LinkTreeFile& file = store.file(which);
         const bool was_open = file.is_open();
         if (!file.close() && was_open) {
-            report(store, "Unable to write to '" +
-                               (which == TreeFile::Links ? store.links_path
-                                                         : store.addresses_path) +
-                               "': the items found since it was last written are lost.");
+            tell_write_failure(store,
+                               which == TreeFile::Links ? store.links_path : store.addresses_path);
         }
     }
 }
@@ -118,6 +121,20 @@ int rewrite_line(Store& store, const ItemRecord& rec) {
     const bool done = store.links.rewrite(rec);
     check_writes(store, TreeFile::Links);
     return done ? 1 : 0;
+}
+
+int32_t forget_visits(Store& store) {
+    int32_t changed = 0;
+    int64_t position = 0;
+    int32_t node = kNone;
+    while (RecordPtr rec = store.links.read_next(position, node)) {
+        if (rec->status == 0) continue;
+        rec->status = 0;
+        if (rewrite_line(store, *rec) == 0) return -1;
+        ++changed;
+    }
+    check_writes(store, TreeFile::Links);
+    return changed;
 }
 
 RecordPtr read_next_link(Store& store, TreeFile which) {

@@ -36,6 +36,9 @@ struct Store {
     // Set when opening a file has just told the person it is damaged; whoever acts on the damage
     // next (a refused Start) need not say it again, and clears it.
     bool damage_told = false;
+    // Set when a file could not be written (a full disk) and the person was told; a harvest
+    // stops on it. Cleared by whoever starts the next harvest.
+    bool write_failing = false;
     // Where file errors go: the shell's report_error, the one channel of every error the
     // person must see (an "Error" box in the desktop program). Borrowed; may be null.
     platform::Shell* shell = nullptr;
@@ -73,6 +76,9 @@ void close_store(Store& store);
 // files is written (a page is never marked visited ahead of what was found on it). 1, or 0
 // when not done.
 [[nodiscard]] int rewrite_line(Store& store, const ItemRecord& rec);
+// Clears the status word of every link in the links file, so the crawl offers each one again.
+// The number of links changed; -1 when a rewrite failed (told through the shell).
+[[nodiscard]] int32_t forget_visits(Store& store);
 // The next live record in file order from read_position, or null at the end.
 [[nodiscard]] RecordPtr read_next_link(Store& store, TreeFile which);
 

@@ -120,12 +120,33 @@ TEST_F(StoreTest, RewriteLineUpdatesAFetchedLinkInPlace) {
     rec.size = "5120";
     rec.modified = "Tue, 08 Dec 2026 04:00:00 GMT";
     rec.status = STATUS_VISITED;
+    EXPECT_EQ(store_.links.pending_count(), 1u);
     EXPECT_EQ(rewrite_line(store_, rec), 1);
+    EXPECT_EQ(store_.links.pending_count(), 0u);
     RecordPtr back = read_next_link(store_, TreeFile::Links);
     ASSERT_NE(back, nullptr);
     EXPECT_EQ(*back->title, "The page's own title");
     EXPECT_EQ(back->status, STATUS_VISITED);
     EXPECT_EQ(*back->modified, "Tue, 08 Dec 2026 04:00:00 GMT");
+}
+
+TEST_F(StoreTest, ForgettingVisitsOffersEveryLinkAgain) {
+    ASSERT_TRUE(open_store(store_));
+    for (const char* url : {"http://a.example/1", "http://a.example/2", "http://a.example/3"}) {
+        ItemRecord rec = link(url);
+        rec.file_offset = tree_insert(store_, TreeFile::Links, rec);
+        rec.status = std::string_view(url).ends_with('2') ? 0 : STATUS_VISITED | STATUS_BAD;
+        rec.http_status = "404";
+        ASSERT_EQ(rewrite_line(store_, rec), 1);
+    }
+    EXPECT_EQ(store_.links.pending_count(), 1u);
+    EXPECT_EQ(forget_visits(store_), 2);
+    EXPECT_EQ(store_.links.pending_count(), 3u);
+    store_.read_position = 0;
+    while (RecordPtr rec = read_next_link(store_, TreeFile::Links)) {
+        EXPECT_EQ(rec->status, 0) << *rec->url;
+        EXPECT_EQ(*rec->title, "T") << "the rest of the record stays";
+    }
 }
 
 TEST_F(StoreTest, AddressesReachTheDiskBeforeTheirPageIsMarkedVisited) {
