@@ -124,7 +124,7 @@ for round in $(seq 1 "$ROUNDS"); do
     t0="$(now)"
     (cd "$WORK/tv" && ${CRAWL_WRAP:-} "$HARVEST" --quiet --connections ${CRAWL_CONNECTIONS:-20} --scope server "$URL" >"$WORK/tv.out")
     t1="$(now)"
-    visited="$(sed -n 's/.*: \([0-9]*\) pages visited.*/\1/p' "$WORK/tv.out")"
+    visited="$(sed -n 's/.*this run: \([0-9]*\) pages.*/\1/p' "$WORK/tv.out")"
     TV+=("$(rate "$visited" "$t0" "$t1")")
     echo "round $round: tarnvelox-harvest ${TV[-1]} pages/s ($(cat "$WORK/tv.out"); server CPU $(awk -v a="$c0" -v b="$(server_cpu)" 'BEGIN { printf "%.2f", b - a }') s)"
 

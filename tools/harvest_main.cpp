@@ -3,9 +3,11 @@
 // engines.dat when present), runs one harvest on the Qt event loop until "Hunt Complete" or
 // Ctrl-C, saves the project and the settings, and writes the exports asked for.
 //
-// Exit status: 0 after "Hunt Complete", 130 after Ctrl-C (the project is saved), 2 for bad
-// arguments, 1 for a file error or a run that could not start.
+// Values given on the command line apply to that run only: tarnv.ini and the project keep their
+// own (the project takes a new starting URL, which a later run continues from). The exit status
+// tells done, a file error, a usage error, a run that could fetch nothing, or a signal.
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +28,7 @@
 #include <vector>
 
 #include "app/context.h"
+#include "app/list_commands.h"
 #include "app/product.h"
 #include "base/out_of_memory.h"
 #include "exchange/export.h"
@@ -45,41 +48,56 @@ using namespace tarnvelox;
 constexpr int kExitOk = 0;
 constexpr int kExitFileError = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitNothingFetched = 3;
 constexpr int kExitInterrupted = 130;  // 128 + SIGINT
 constexpr int kExitTerminated = 143;   // 128 + SIGTERM
 constexpr int kPollMs = 100;          // how often Ctrl-C and the end of the run are noticed
 constexpr int kProgressEveryMs = 250;  // the live progress line's refresh period
 
 const char* const kUsage =
-    "usage: tarnvelox-harvest [--project FILE] [--scope url|directory|path|server|nolimit]\n"
-    "                         [--crawl-if TEXT] [--extract-if TEXT] [--connections N]\n"
-    "                         [--timeout MS] [--proxy HOST[:PORT]] [--export FORMAT:FILE]...\n"
-    "                         [-q|--quiet] [-v|--verbose] [--] [STARTING_URL]\n"
+    "usage: tarnvelox-harvest [OPTION]... [--] [STARTING_URL]\n"
     "       tarnvelox-harvest --help | --version\n"
+    "Harvests the links and e-mail addresses of a site into a project in the current folder:\n"
+    "from STARTING_URL, or, without one, by continuing the project's unvisited links.\n"
     "Options take their value as --opt VALUE or --opt=VALUE; -- ends the options.\n"
     "\n"
-    "Without a starting URL the unvisited links of the project are continued.\n"
-    "--scope      how far the crawl goes from the starting URL: url (that page only),\n"
-    "             directory (files in its folder), path (its folder and below; the\n"
-    "             default), server (its host), nolimit (anywhere)\n"
-    "--crawl-if, --extract-if\n"
-    "             keywords a page must hold to be followed, or to have its addresses taken:\n"
-    "             words separated by blanks or commas; a OR b, a AND b (+b), a NOT b (-b);\n"
-    "             * and ? are wildcards; words are matched whole, ignoring case\n"
-    "--timeout    the harvest tick in milliseconds (default 4000): a connection without\n"
-    "             progress is retried after 10 ticks and given up after 21\n"
-    "--export     FORMAT: addresses-txt, urls-txt, addressbook, bookmarks, addresses-html,\n"
-    "             urls-html; written when the run ends. FILE - is standard output (the\n"
-    "             summary then goes to standard error); a FILE that cannot be written is\n"
-    "             found before the crawl\n"
-    "-q, --quiet  no progress line;  -v, --verbose  every connection's status line on\n"
-    "             standard error\n"
+    "--project FILE   the project to use (default: the last one used here, else default.tvp)\n"
+    "--new            start the project afresh; refused when its files exist, unless --force\n"
+    "                 is given too (which deletes them first)\n"
+    "--refetch        fetch every link of the project again, visited or not\n"
+    "--scope S        how far the crawl goes from the starting URL: url (that page only),\n"
+    "                 directory (files in its folder), path (its folder and below; the\n"
+    "                 default), server (its host), nolimit (anywhere)\n"
+    "--crawl-if TEXT, --extract-if TEXT\n"
+    "                 keywords a page must hold to be followed, or to have its addresses\n"
+    "                 taken: words separated by blanks or commas; a OR b, a AND b (+b),\n"
+    "                 a NOT b (-b); * and ? are wildcards; words are matched whole,\n"
+    "                 ignoring case; an empty TEXT drops the project's keywords\n"
+    "--connections N  connections at once, 1 to 20 (default 10)\n"
+    "--timeout MS     the harvest tick in milliseconds (default 4000): a connection without\n"
+    "                 progress is retried after 10 ticks and given up after 21; one response\n"
+    "                 may take at most 10 times that, and never more than 5 minutes\n"
+    "--proxy HOST[:PORT], --no-proxy\n"
+    "                 go through an HTTP proxy (default port 80), or connect directly\n"
+    "--export FORMAT:FILE\n"
+    "                 FORMAT: addresses-txt, urls-txt, addressbook, bookmarks,\n"
+    "                 addresses-html, urls-html; written when the run ends. FILE - is\n"
+    "                 standard output (the summary then goes to standard error); a FILE\n"
+    "                 that cannot be written is found before the crawl\n"
+    "-q, --quiet      no progress line and no notes at the start\n"
+    "-v, --verbose    every connection's status line on standard error\n"
     "\n"
+    "Values given here apply to this run only: tarnv.ini and the project keep their own (the\n"
+    "project does take a new starting URL). Stored values that narrow or redirect the run are\n"
+    "shown when it starts. HTTPS certificates are checked against the system's trust store\n"
+    "(SSL_CERT_FILE and SSL_CERT_DIR are honoured).\n"
     "Files in the current folder: tarnv.ini (settings), the project (default.tvp) with its\n"
-    "links (.lin) and addresses (.mai), engines.dat when present, page.htm.\n"
-    "Exit status: 0 done, 1 file error or a run that could not start, 2 usage error,\n"
-    "130 interrupted (Ctrl-C), 143 terminated (SIGTERM); the project is saved in every case\n"
-    "but 2.\n";
+    "links (.lin) and addresses (.mai), engines.dat when present, page.htm. Use one folder\n"
+    "per site.\n"
+    "Exit status: 0 done; 1 a file could not be read or written (the run stops when the\n"
+    "project's files cannot be written); 2 usage error; 3 not one page could be fetched (the\n"
+    "reason is on standard error); 130 interrupted (Ctrl-C); 143 terminated (SIGTERM). The\n"
+    "project is saved in every case but 2.\n";
 
 std::atomic<bool> g_interrupted{false};
 std::atomic<int> g_signal{0};  // the signal that interrupted the run
@@ -103,6 +121,10 @@ struct Options {
     std::optional<int32_t> timeout;
     std::optional<std::string> proxy_host;
     std::optional<int32_t> proxy_port;
+    bool no_proxy = false;
+    bool new_project = false;
+    bool force = false;
+    bool refetch = false;
     std::vector<Export> exports;
     bool quiet = false;
     bool verbose = false;
@@ -210,6 +232,14 @@ Options parse_options(int argc, char** argv) {
             } else {
                 o.proxy_host = s;
             }
+        } else if (arg == "--no-proxy") {
+            o.no_proxy = true;
+        } else if (arg == "--new") {
+            o.new_project = true;
+        } else if (arg == "--force") {
+            o.force = true;
+        } else if (arg == "--refetch") {
+            o.refetch = true;
         } else if (arg == "--export") {
             const std::string s = value();
             const auto colon = s.find(':');
@@ -234,6 +264,9 @@ Options parse_options(int argc, char** argv) {
         }
         if (inline_value) usage_error("option " + arg + " takes no value");
     }
+    if (o.no_proxy && o.proxy_host) usage_error("--proxy and --no-proxy exclude each other");
+    if (o.new_project && !o.url) usage_error("--new needs a starting URL");
+    if (o.force && !o.new_project) usage_error("--force goes with --new");
     return o;
 }
 
@@ -243,13 +276,20 @@ bool file_exists(const std::string& path) {
 }
 
 // The console face of the program: errors go to standard error, the status lines are kept for
-// the progress line and the end of the run.
+// the progress line and the end of the run. A progress line on the terminal is wiped before
+// anything else is written, so the two never run into each other.
 class ConsoleShell final : public platform::NullShell {
 public:
     void show_slot_status(int slot, std::string_view text) override {
         // Lines come formatted by run control, after one leading blank.
-        if (slot == -1) last_all = std::string(text.substr(text.starts_with(' ') ? 1 : 0));
+        const std::string_view message = text.substr(text.starts_with(' ') ? 1 : 0);
+        if (slot == -1) {
+            last_all = std::string(message);
+        } else if (!message.empty()) {
+            last_on_slot = std::string(message);
+        }
         if (verbose) {
+            wipe_progress();
             // Connections are numbered from 1, as in the Status dialog.
             if (slot == -1) {
                 std::fprintf(stderr, "[all]%.*s\n", static_cast<int>(text.size()), text.data());
@@ -261,13 +301,22 @@ public:
     }
     void report_error(std::string_view message) override {
         ++errors;
-        std::fprintf(stderr, "\ntarnvelox-harvest: %.*s\n", static_cast<int>(message.size()),
+        wipe_progress();
+        std::fprintf(stderr, "tarnvelox-harvest: %.*s\n", static_cast<int>(message.size()),
                      message.data());
     }
+    void wipe_progress() {
+        if (!progress_shown) return;
+        std::fputs("\r\033[K", stdout);
+        std::fflush(stdout);
+        progress_shown = false;
+    }
 
-    std::string last_all;  // the last line shown on every slot ("Hunt Complete", "Cancelled")
+    std::string last_all;      // the last line shown on every slot ("Hunt Complete", "Cancelled")
+    std::string last_on_slot;  // the last line shown on one connection (why a fetch failed)
     int errors = 0;
     bool verbose = false;
+    bool progress_shown = false;  // a progress line stands on the terminal
 };
 
 // No main window to switch in a console; the end of the run (stop_all going idle) ends the
@@ -304,16 +353,40 @@ bool exports_writable(const Options& opt) {
     return true;
 }
 
+// "--new": the project's files are deleted, but only when --force says so. False (after saying
+// why) when they exist without --force or cannot be deleted.
+bool start_afresh(const std::string& project_path, bool force) {
+    const std::string files[] = {project_path, store::links_file_name(project_path),
+                                 store::addresses_file_name(project_path)};
+    std::string existing;
+    for (const std::string& f : files) {
+        if (file_exists(f)) existing += (existing.empty() ? "" : ", ") + f;
+    }
+    if (existing.empty()) return true;
+    if (!force) {
+        std::fprintf(stderr,
+                     "tarnvelox-harvest: the project '%s' exists (%s); --new --force deletes it "
+                     "and starts afresh\n",
+                     project_path.c_str(), existing.c_str());
+        return false;
+    }
+    for (const std::string& f : files) {
+        if (std::remove(f.c_str()) != 0 && errno != ENOENT) {
+            std::fprintf(stderr, "tarnvelox-harvest: cannot delete '%s': %s\n", f.c_str(),
+                         std::strerror(errno));
+            return false;
+        }
+    }
+    return true;
+}
+
 // Settings, engines and the project, as the desktop program starts. False (after saying why)
 // when the project cannot be read.
-bool load(app::Context& ctx, const ConsoleShell& shell, const Options& opt) {
+bool load(app::Context& ctx, const ConsoleShell& shell) {
     app::Settings& settings = ctx.settings;
-    ctx.read_settings_file(std::string(app::kSettingsFile));
     if (file_exists(std::string(search::kEnginesFile))) {
         (void)search::load_engines(ctx.engines, std::string(search::kEnginesFile), ctx.shell);
     }
-    // The project: the one given, else the one last used, else the default.
-    if (opt.project) settings.project = *opt.project;
     const std::string project_path = ctx.project_path();
     ctx.search.crawl_scope = settings.start2;
     const int errors_before = shell.errors;  // the settings and engines may have told some
@@ -329,6 +402,36 @@ bool load(app::Context& ctx, const ConsoleShell& shell, const Options& opt) {
     }
     return true;
 }
+
+// The stored values the command line may stand in for; they are put back before saving, so a
+// value given for one run is not kept for the next.
+struct StoredValues {
+    int32_t packcount = 0;
+    int32_t timeout = 0;
+    std::optional<std::string> proxy;
+    int32_t port = 0;
+    int32_t start2 = 0;
+    int32_t crawl_scope = 0;
+    std::optional<std::string> crawl_keywords;
+    std::optional<std::string> extract_keywords;
+
+    explicit StoredValues(const app::Context& ctx)
+        : packcount(ctx.settings.packcount), timeout(ctx.settings.timeout),
+          proxy(ctx.settings.proxy), port(ctx.settings.port), start2(ctx.settings.start2),
+          crawl_scope(ctx.search.crawl_scope), crawl_keywords(ctx.search.crawl_keywords),
+          extract_keywords(ctx.search.extract_keywords) {}
+
+    void restore(app::Context& ctx) const {
+        ctx.settings.packcount = packcount;
+        ctx.settings.timeout = timeout;
+        ctx.settings.proxy = proxy;
+        ctx.settings.port = port;
+        ctx.settings.start2 = start2;
+        ctx.search.crawl_scope = crawl_scope;
+        ctx.search.crawl_keywords = crawl_keywords;
+        ctx.search.extract_keywords = extract_keywords;
+    }
+};
 
 // The options stand for the Harvest tab's fields and the Preferences. Returns the tab the run
 // starts from: Harvest with a starting URL, else Details (continue the project).
@@ -348,7 +451,67 @@ int32_t apply_options(app::Context& ctx, const Options& opt) {
     if (opt.timeout) settings.timeout = *opt.timeout;
     if (opt.proxy_host) settings.proxy = *opt.proxy_host;
     if (opt.proxy_port) settings.port = *opt.proxy_port;
+    if (opt.no_proxy) settings.proxy.reset();
     return mode;
+}
+
+// What the project's files hold, read from the files themselves.
+struct Figures {
+    int64_t links = 0;
+    int64_t pending = 0;  // links not yet visited
+    int64_t addresses = 0;
+    [[nodiscard]] int64_t visited() const { return links - pending; }
+};
+
+Figures stored_figures(const store::Store& store) {
+    Figures f;
+    f.links = static_cast<int64_t>(store.links.live_count());
+    f.pending = static_cast<int64_t>(store.links.pending_count());
+    f.addresses = static_cast<int64_t>(store.addresses.live_count());
+    return f;
+}
+
+std::string project_figures(const Figures& f) {
+    return std::to_string(f.links) + " links (" + std::to_string(f.pending) +
+           " not yet visited), " + std::to_string(f.addresses) + " addresses";
+}
+
+bool has_text(const std::optional<std::string>& text) { return text && !text->empty(); }
+
+// Which project the run continues, and the stored values that narrow or redirect it, so a
+// value kept from an earlier run is never a surprise.
+void tell_start(std::FILE* out, const app::Context& ctx, const Options& opt,
+                const std::string& project_path, const Figures& before) {
+    if (before.links > 0) {
+        std::fprintf(out, "continuing %s: %s\n", project_path.c_str(),
+                     project_figures(before).c_str());
+    }
+    std::vector<std::string> notes;
+    if (!opt.crawl_if && has_text(ctx.search.crawl_keywords)) {
+        notes.push_back("crawl if '" + *ctx.search.crawl_keywords + "'");
+    }
+    if (!opt.extract_if && has_text(ctx.search.extract_keywords)) {
+        notes.push_back("extract if '" + *ctx.search.extract_keywords + "'");
+    }
+    static const char* const kScopes[] = {"url", "directory", "path", "server", "nolimit"};
+    const int32_t scope = ctx.search.crawl_scope;
+    if (opt.url && !opt.scope && scope != harvest::kScopePath && scope >= 0 && scope <= 4) {
+        notes.push_back(std::string("scope ") + kScopes[scope]);
+    }
+    if (!opt.proxy_host && !opt.no_proxy && has_text(ctx.settings.proxy)) {
+        notes.push_back("proxy " + *ctx.settings.proxy + ":" + std::to_string(ctx.settings.port));
+    }
+    if (!opt.connections && ctx.settings.packcount < harvest::kDefaultConnections) {
+        notes.push_back(std::to_string(ctx.settings.packcount) + " connections");
+    }
+    if (!opt.timeout && ctx.settings.timeout != app::Settings{}.timeout) {
+        notes.push_back("tick " + std::to_string(ctx.settings.timeout) + " ms");
+    }
+    if (notes.empty()) return;
+    std::string text;
+    for (const std::string& n : notes) text += (text.empty() ? "" : ", ") + n;
+    std::fprintf(out, "from %s and %s: %s\n", std::string(app::kSettingsFile).c_str(),
+                 project_path.c_str(), text.c_str());
 }
 
 struct RunOutcome {
@@ -356,28 +519,43 @@ struct RunOutcome {
     double seconds = 0;
 };
 
+// The terminal's width in columns, or 80 when it cannot be told.
+int terminal_columns() {
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 80;
+}
+
 // Runs the event loop until the harvest ends or Ctrl-C cancels it, drawing the progress line on
 // a terminal. `seeded` counts the starting link this run stored (not a found link).
-RunOutcome run_to_end(app::HarvestRun& run, const app::Context& ctx, bool live, int32_t seeded) {
+RunOutcome run_to_end(app::HarvestRun& run, const app::Context& ctx, ConsoleShell& shell,
+                      bool live, int32_t seeded, int64_t visited_before) {
     RunOutcome outcome;
     const auto started = std::chrono::steady_clock::now();
     auto last_draw = started;
-    bool drew = false;
     auto elapsed = [&] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     };
     auto progress = [&]() {
         const harvest::RunState& r = ctx.run;
         const double secs = elapsed();
-        const double rate = secs > 0 ? r.visited_links / secs : 0.0;
+        const double rate =
+            secs > 0 ? static_cast<double>(r.visited_links - visited_before) / secs : 0.0;
         // Pending as the Status dialog counts it, with the starting link this run seeded.
         const int32_t pending =
             harvest::pending_links(ctx.store.total_links + seeded, r.visited_links);
-        std::printf("\r\033[Kvisited %d  pending %d  bad %d  addresses %d  bytes %lld  %.0f pages/s",
-                    r.visited_links, pending, r.bad_links, ctx.store.total_addresses,
-                    static_cast<long long>(r.total_bytes), rate);
+        char line[256];
+        std::snprintf(line, sizeof line,
+                      "visited %d  pending %d  bad %d  addresses %d  bytes %lld  %.0f pages/s",
+                      r.visited_links, pending, r.bad_links, ctx.store.total_addresses,
+                      static_cast<long long>(r.total_bytes), rate);
+        // Never wider than the terminal: a wrapped line could not be drawn over.
+        std::string text(line);
+        const auto columns = static_cast<std::size_t>(std::max(terminal_columns() - 1, 1));
+        if (text.size() > columns) text.resize(columns);
+        std::printf("\r\033[K%s", text.c_str());
         std::fflush(stdout);
-        drew = true;
+        shell.progress_shown = true;
     };
 
     QTimer poll;
@@ -400,18 +578,18 @@ RunOutcome run_to_end(app::HarvestRun& run, const app::Context& ctx, bool live, 
     poll.start(kPollMs);
     (void)QCoreApplication::exec();
     if (g_interrupted.load()) outcome.interrupted = true;
-    if (live && drew) {
-        std::printf("\r\033[K");
-        std::fflush(stdout);
-    }
+    shell.wipe_progress();
     outcome.seconds = elapsed();
     return outcome;
 }
 
-// Saves as the program does on exit and writes the exports asked for: the exit status.
-int save_and_export(app::Context& ctx, const Options& opt, bool interrupted) {
+// Saves as the program does on exit, with the stored values the command line stood in for put
+// back, and writes the exports asked for: the exit status.
+int save_and_export(app::Context& ctx, const Options& opt, const StoredValues& stored,
+                    bool interrupted) {
     int status = kExitOk;
     if (interrupted) status = g_signal.load() == SIGTERM ? kExitTerminated : kExitInterrupted;
+    stored.restore(ctx);
     if (ctx.save_current_project() == 0) status = kExitFileError;
     if (ctx.save_settings(std::string(app::kSettingsFile)) == 0) status = kExitFileError;
     const std::time_t t = std::time(nullptr);
@@ -424,7 +602,6 @@ int save_and_export(app::Context& ctx, const Options& opt, bool interrupted) {
             status = kExitFileError;
         }
     }
-    store::close_store(ctx.store);
     return status;
 }
 
@@ -438,19 +615,34 @@ int main(int argc, char** argv) {
     ConsoleShell shell;
     shell.verbose = opt.verbose;
     app::Context ctx(shell);
+    // Notes and the summary stay off standard output when an export goes there.
+    std::FILE* const report = opt.export_to_stdout ? stderr : stdout;
     if (!exports_writable(opt)) return kExitFileError;
-    if (!load(ctx, shell, opt)) return kExitFileError;
+    ctx.read_settings_file(std::string(app::kSettingsFile));
+    // The project: the one given, else the one last used, else the default.
+    if (opt.project) ctx.settings.project = *opt.project;
+    const std::string project_path = ctx.project_path();
+    if (opt.new_project && !start_afresh(project_path, opt.force)) return kExitFileError;
+    if (!load(ctx, shell)) return kExitFileError;
+    const StoredValues stored(ctx);
     const int32_t mode = apply_options(ctx, opt);
 
     // Refuse early when the project's files cannot be created here.
     store::Store& store = ctx.store;
     if (!store::open_store(store)) {
         std::fprintf(stderr,
-                     "tarnvelox-harvest: cannot open or create the project files '%s' and '%s' "
-                     "(is the directory writable?)\n",
-                     store.links_path.c_str(), store.addresses_path.c_str());
+                     "tarnvelox-harvest: cannot open or create the project files '%s' and '%s': "
+                     "%s\n",
+                     store.links_path.c_str(), store.addresses_path.c_str(), std::strerror(errno));
         return kExitFileError;
     }
+    if (opt.refetch && app::refetch_all_links(ctx) < 0) {
+        std::fprintf(stderr, "tarnvelox-harvest: the links of '%s' could not be reset\n",
+                     store.links_path.c_str());
+        return kExitFileError;
+    }
+    const Figures before = stored_figures(store);
+    if (!opt.quiet) tell_start(report, ctx, opt, project_path, before);
 
     platform::qt::QtEventLoop loop(ctx.events());
     platform::qt::QtNetwork network(ctx.events());
@@ -460,11 +652,15 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, on_interrupt);
 
     // The starting link is stored by the seeding without being counted as a found link; the
-    // summary counts it when this run stored it (a link too long to store is not).
+    // progress line counts it when this run stored it (a link too long to store is not).
     store::ItemRecord probe;
     if (mode == harvest::kHarvest) probe.url = *ctx.search.starting_url;
     const bool stored_before =
         probe.url && store::tree_find(store, store::TreeFile::Links, probe) >= 0;
+    const int errors_before_run = shell.errors;
+    // The run's counters carry on from the project's: this run's share is the difference.
+    const int64_t handed_out_before = ctx.run.visited_links;
+    const int64_t bad_before = ctx.run.bad_links;
     if (run.start_harvest(mode) == 0) {
         std::fprintf(stderr, "tarnvelox-harvest: the harvest could not be started\n");
         store::close_store(store);
@@ -476,16 +672,53 @@ int main(int argc, char** argv) {
             : 0;
 
     const bool live = !opt.quiet && !opt.export_to_stdout && ::isatty(STDOUT_FILENO) != 0;
-    const RunOutcome outcome = run_to_end(run, ctx, live, seeded);
-    const int status = save_and_export(ctx, opt, outcome.interrupted);
+    const RunOutcome outcome = run_to_end(run, ctx, shell, live, seeded, handed_out_before);
+    // Something the run could not do was told (the files could not be written, the starting
+    // URL could not be stored): not a success.
+    const bool run_failed = shell.errors > errors_before_run;
+    int status = save_and_export(ctx, opt, stored, outcome.interrupted);
+    if (status == kExitOk && run_failed) status = kExitFileError;
+
+    // The figures come from the files as they now are.
+    if (!store::open_store(store)) {
+        store::close_store(store);
+        return status == kExitOk ? kExitFileError : status;
+    }
+    const Figures after = stored_figures(store);
+    store::close_store(store);
 
     const harvest::RunState& r = ctx.run;
-    std::fprintf(opt.export_to_stdout ? stderr : stdout,
-                 "%s: %d pages visited, %d links stored, %d addresses, %d bad links, %lld bytes "
-                "in %.1f s\n",
-                outcome.interrupted ? "Cancelled"
-                                    : (shell.last_all.empty() ? "Stopped" : shell.last_all.c_str()),
-                r.visited_links, store.total_links + seeded, store.total_addresses, r.bad_links,
-                static_cast<long long>(r.total_bytes), outcome.seconds);
+    const int64_t handed_out = r.visited_links - handed_out_before;
+    const int64_t failed = r.bad_links - bad_before;
+    const int64_t pages = std::max<int64_t>(after.visited() - before.visited(), 0);
+    // Links handed out that were neither fetched nor failed could not be reached (a refused
+    // connection, a dead proxy): they stay unvisited for the next run, and count as bad here.
+    const int64_t unreached =
+        outcome.interrupted || run_failed ? 0 : std::max<int64_t>(handed_out - pages, 0);
+    const int64_t bad = failed + unreached;
+    const int64_t fetched = std::max<int64_t>(pages - failed, 0);
+    const std::string ending =
+        outcome.interrupted ? "Cancelled" : (shell.last_all.empty() ? "Stopped" : shell.last_all);
+    std::fprintf(report,
+                 "%s: this run: %lld pages, %lld bad links, %lld new addresses, %lld new links, "
+                 "%lld bytes in %.1f s; project %s: %s\n",
+                 ending.c_str(), static_cast<long long>(pages), static_cast<long long>(bad),
+                 static_cast<long long>(after.addresses - before.addresses),
+                 static_cast<long long>(after.links - before.links),
+                 static_cast<long long>(r.total_bytes), outcome.seconds, project_path.c_str(),
+                 project_figures(after).c_str());
+
+    if (outcome.interrupted || status != kExitOk) return status;
+    if (handed_out > 0 && fetched == 0) {
+        std::fprintf(stderr, "tarnvelox-harvest: not one page could be fetched (%s)\n",
+                     shell.last_on_slot.empty() ? "no answer" : shell.last_on_slot.c_str());
+        return kExitNothingFetched;
+    }
+    if (handed_out == 0 && after.links > 0 && after.pending == 0 && !opt.quiet) {
+        std::fprintf(report,
+                     "nothing left to fetch: every link of %s has been visited (--refetch "
+                     "fetches them again, --new starts afresh)\n",
+                     project_path.c_str());
+    }
     return status;
 }

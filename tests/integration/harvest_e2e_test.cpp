@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -121,7 +122,10 @@ struct RunResult {
 class Harvester {
 public:
     // Starts the harvester in `dir` with `args`; standard output goes to a file there.
-    Harvester(const fs::path& dir, const std::vector<std::string>& args) : dir_(dir) {
+    // `file_size_limit`, when not 0, caps every file the harvester writes (a full disk).
+    Harvester(const fs::path& dir, const std::vector<std::string>& args,
+              rlim_t file_size_limit = 0)
+        : dir_(dir) {
         out_path_ = dir / "stdout.txt";
         std::vector<std::string> all{TARNVELOX_HARVEST_BIN};
         all.insert(all.end(), args.begin(), args.end());
@@ -135,6 +139,12 @@ public:
             const int e = ::open((dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             if (o >= 0) ::dup2(o, 1);
             if (e >= 0) ::dup2(e, 2);
+            if (file_size_limit != 0) {
+                // Writes past the limit fail with EFBIG instead of killing the process.
+                ::signal(SIGXFSZ, SIG_IGN);
+                const rlimit limit{file_size_limit, file_size_limit};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+            }
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }
@@ -414,25 +424,30 @@ void HarvestE2E::run_fault_harvest() {
 
 TEST_F(HarvestE2E, FaultyServersEndAsBadLinksAndTheHuntCompletes) { run_fault_harvest(); }
 
-TEST_F(HarvestE2E, ProxyThatIsDownLeavesTheLinksForTheNextRun) {
+// A run that could fetch nothing says why and fails; the proxy it was given is not kept, and
+// the link is left for the next run.
+TEST_F(HarvestE2E, ProxyThatIsDownFailsTheRunAndIsNotKept) {
     ScriptedServer server;
     const std::string b = server.base();
     server.route("/", page("never@fetched.example.com"));
     server.start();
     const int proxy_port = refused_port();
 
-    Harvester h(dir_, args({"--timeout", "100", "--verbose", "--proxy",
-                            "127.0.0.1:" + std::to_string(proxy_port), b + "/"}));
+    Harvester h(dir_, args({"--timeout", "100", "--verbose", "--connections", "3", "--crawl-if",
+                            "Reach", "--proxy", "127.0.0.1:" + std::to_string(proxy_port),
+                            b + "/"}));
     const RunResult r = h.wait(30s);
     ASSERT_TRUE(r.finished) << "harvester did not finish in time\n" << r.out;
-    EXPECT_EQ(r.exit_code, 0) << r.out;
-    EXPECT_NE(r.out.find("Hunt Complete"), std::string::npos) << r.out;
+    EXPECT_EQ(r.exit_code, 3) << r.out;
+    EXPECT_NE(r.out.find("not one page could be fetched (Connection Refused)"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("Hunt Complete: this run: 0 pages, 1 bad links"), std::string::npos)
+        << r.out;
     EXPECT_NE(r.out.find("] Contacting Proxy -> 127.0.0.1"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("] Connection Refused"), std::string::npos) << r.out;
     EXPECT_EQ(server.requests("/"), 0);
     EXPECT_TRUE(read_lines(dir_ / "addresses.txt").empty());
 
-    // The starting link is kept unvisited: the next run, with the proxy back, fetches it.
+    // The starting link is kept unvisited.
     const TreeCheck links = check_tree(lin_);
     ASSERT_TRUE(links.opened);
     EXPECT_TRUE(links.consistent) << links.problems;
@@ -440,10 +455,112 @@ TEST_F(HarvestE2E, ProxyThatIsDownLeavesTheLinksForTheNextRun) {
     ASSERT_NE(it, links.records.end());
     EXPECT_EQ(it->second.first & (tarnvelox::store::STATUS_VISITED | tarnvelox::store::STATUS_BAD),
               0);
-    // The proxy given is kept like the Preferences field it stands for.
+    // What the command line gave applied to that run only; the project keeps its new URL.
     const auto ini = read_lines(dir_ / "tarnv.ini");
-    EXPECT_TRUE(ini.count("proxy=127.0.0.1"));
-    EXPECT_TRUE(ini.count("port=" + std::to_string(proxy_port)));
+    EXPECT_FALSE(ini.count("proxy=127.0.0.1")) << "the proxy was kept";
+    EXPECT_TRUE(ini.count("packcount=10")) << "the connection count was kept";
+    const auto project = read_lines(dir_ / "proj.tvp");
+    EXPECT_TRUE(project.count("URL=" + b + "/"));
+    for (const std::string& line : project) EXPECT_FALSE(line.starts_with("CRAWL=")) << line;
+
+    // A plain run goes straight to the site and fetches the link.
+    Harvester again(dir_, args({}));
+    const RunResult r2 = again.wait(30s);
+    server.stop();
+    ASSERT_TRUE(r2.finished) << r2.out;
+    EXPECT_EQ(r2.exit_code, 0) << r2.out;
+    EXPECT_NE(r2.out.find("Hunt Complete: this run: 1 pages, 0 bad links, 1 new addresses"),
+              std::string::npos)
+        << r2.out;
+    EXPECT_EQ(read_lines(dir_ / "addresses.txt"),
+              std::set<std::string>{"never@fetched.example.com"});
+}
+
+// Values kept in the files that narrow or redirect a run are told before it starts.
+TEST_F(HarvestE2E, StoredValuesThatNarrowTheRunAreTold) {
+    ScriptedServer server;
+    const std::string b = server.base();
+    server.route("/", page("ann@example.com"));
+    server.start();
+    {
+        std::ofstream ini(dir_ / "tarnv.ini");
+        ini << "packcount=2\nproxy=127.0.0.1\nport=9\nstart2=3\n";
+        std::ofstream project(dir_ / "proj.tvp");
+        project << "URL=" << b << "/\nCRAWL=Reach\nCOUNT=0\nSTART=3\nBODY=\n";
+    }
+    Harvester h(dir_, {"--project", "proj.tvp", "--no-proxy", b + "/"});
+    const RunResult r = h.wait(30s);
+    server.stop();
+    ASSERT_TRUE(r.finished) << r.out;
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_NE(r.out.find("from tarnv.ini and proj.tvp: crawl if 'Reach', scope server, "
+                         "2 connections\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(server.requests("/"), 1) << "--no-proxy went through the stored proxy";
+    EXPECT_TRUE(read_lines(dir_ / "tarnv.ini").count("proxy=127.0.0.1"));
+}
+
+// A folder that holds a project: which one is continued is told; the same URL again fetches
+// nothing and says so; --refetch fetches again; --new refuses to overwrite without --force.
+TEST_F(HarvestE2E, ContinuingRefetchingAndStartingAfresh) {
+    ScriptedServer server;
+    const std::string b = server.base();
+    server.route("/", page("ann@example.com <a href=\"/b.html\">b</a>"));
+    server.route("/b.html", page("bob@example.com"));
+    server.route("/c.html", page("cy@example.com"));
+    server.start();
+    auto run = [&](std::vector<std::string> extra) {
+        std::vector<std::string> a{"--project", "proj.tvp"};
+        a.insert(a.end(), extra.begin(), extra.end());
+        Harvester h(dir_, a);
+        RunResult r = h.wait(30s);
+        EXPECT_TRUE(r.finished) << r.out;
+        return r;
+    };
+    RunResult r = run({b + "/"});
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_NE(r.out.find("this run: 2 pages, 0 bad links, 2 new addresses, 2 new links"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("project proj.tvp: 2 links (0 not yet visited), 2 addresses"),
+              std::string::npos)
+        << r.out;
+
+    r = run({b + "/"});
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_NE(r.out.find("continuing proj.tvp: 2 links (0 not yet visited), 2 addresses"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("nothing left to fetch"), std::string::npos) << r.out;
+    EXPECT_EQ(server.requests("/"), 1);
+
+    r = run({"--refetch"});
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_NE(r.out.find("this run: 2 pages, 0 bad links, 0 new addresses"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(server.requests("/"), 2);
+    EXPECT_EQ(server.requests("/b.html"), 2);
+
+    r = run({"--new", b + "/c.html"});
+    EXPECT_EQ(r.exit_code, 1) << r.out;
+    EXPECT_NE(r.out.find("--new --force"), std::string::npos) << r.out;
+    EXPECT_EQ(server.requests("/c.html"), 0);
+
+    r = run({"--new", "--force", "--export", "addresses-txt:a.txt", b + "/c.html"});
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_EQ(read_lines(dir_ / "a.txt"), std::set<std::string>{"cy@example.com"});
+    EXPECT_NE(r.out.find("project proj.tvp: 1 links (0 not yet visited), 1 addresses"),
+              std::string::npos)
+        << r.out;
+
+    // A starting page that is not there: a bad link, and nothing fetched.
+    r = run({b + "/missing.html"});
+    server.stop();
+    EXPECT_EQ(r.exit_code, 3) << r.out;
+    EXPECT_NE(r.out.find("not one page could be fetched (File not found)"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("this run: 1 pages, 1 bad links"), std::string::npos) << r.out;
 }
 
 TEST_F(HarvestE2E, UntrustedCertificateFailsTheLinkAndTheHuntGoesOn) {
@@ -681,6 +798,54 @@ TEST_F(HarvestE2E, KillsAtAnyMomentLoseNothingFound) {
         << " kills\n" << r.out;
     const auto urls = read_lines(dir_ / "urls.txt");
     EXPECT_EQ(urls, expected_urls) << differences(urls, expected_urls) << "\nseed " << seed;
+    for (const fs::path& f : {lin_, mai_}) {
+        const TreeCheck c = check_tree(f);
+        ASSERT_TRUE(c.opened) << f;
+        EXPECT_TRUE(c.consistent) << f << "\n" << c.problems;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A disk that fills up during the crawl: the run stops at once with one message and a failing
+// status, and nothing found is lost for good: the next run ends with the full sets.
+TEST_F(HarvestE2E, FullDiskStopsTheRunAndTheNextRunFindsEverything) {
+    constexpr int kPages = 200;
+    auto path_of = [](int i) { return "/p" + std::to_string(i) + ".html"; };
+    ScriptedServer server;
+    const std::string b = server.base();
+    for (int i = 0; i < kPages; ++i) {
+        std::string body = "<p>mail" + std::to_string(i) + "@example.com</p>";
+        for (int t : {i + 1, i + 2}) {
+            if (t < kPages) body += " <a href=\"" + path_of(t) + "\">n</a>";
+        }
+        server.route(path_of(i), page(body));
+    }
+    server.start();
+
+    Harvester full(dir_, args({"--connections", "2", b + path_of(0)}), 6 * 1024);
+    const RunResult r = full.wait(30s);
+    ASSERT_TRUE(r.finished) << r.out;
+    EXPECT_EQ(r.exit_code, 1) << r.out;
+    const std::string told = "Unable to write to";
+    const std::size_t first = r.out.find(told);
+    ASSERT_NE(first, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(told, first + 1), std::string::npos) << "told more than once\n" << r.out;
+    EXPECT_NE(r.out.find("Stopped: the project files cannot be written: this run:"),
+              std::string::npos)
+        << r.out;
+    EXPECT_LT(server.total_answered(), kPages) << "the run went on after the disk was full";
+
+    Harvester again(dir_, args({}));
+    const RunResult r2 = again.wait(60s);
+    server.stop();
+    ASSERT_TRUE(r2.finished) << r2.out;
+    EXPECT_EQ(r2.exit_code, 0) << r2.out;
+    std::set<std::string> expected;
+    for (int i = 0; i < kPages; ++i) expected.insert("mail" + std::to_string(i) + "@example.com");
+    EXPECT_EQ(read_lines(dir_ / "addresses.txt"), expected) << r2.out;
     for (const fs::path& f : {lin_, mai_}) {
         const TreeCheck c = check_tree(f);
         ASSERT_TRUE(c.opened) << f;
