@@ -235,7 +235,9 @@ int save_project(const std::string& path, const harvest::SearchTexts& search,
     // The new file is complete before it replaces the old one: a failure on the way (disk full,
     // no permission) leaves the previous project readable.
     if (!base::replace_file(path, project_text(search, filter, values, store, engines))) {
-        shell.report_error(kWriteProjectFailedMessage);
+        const int error = errno;
+        shell.report_error(std::string(kWriteProjectFailedMessage) + " '" + path + "': " +
+                           std::strerror(error));
         return 0;
     }
     return 1;

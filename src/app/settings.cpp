@@ -154,7 +154,9 @@ int write_settings(const Settings& settings, const std::string& path, platform::
     // The new file is complete before it replaces the old one: a failure on the way (disk full,
     // no permission) leaves the previous settings readable.
     if (!base::replace_file(path, settings_text(settings))) {
-        shell.report_error("Unable to open file '" + file_name_of(path) + "'");
+        const int error = errno;
+        shell.report_error("Unable to open file '" + file_name_of(path) + "': " +
+                           std::strerror(error));
         return 0;
     }
     return 1;

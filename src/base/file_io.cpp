@@ -41,11 +41,17 @@ bool replace_file(const std::string& path, std::string_view bytes) {
     std::FILE* file = std::fopen(temporary.c_str(), "wb");
     if (file == nullptr) return false;
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    ok = std::fclose(file) == 0 && ok;
+    int failure = ok ? 0 : errno;
+    if (std::fclose(file) != 0 && ok) {
+        ok = false;
+        failure = errno;
+    }
     std::error_code error;
     if (ok) std::filesystem::rename(temporary, path, error);
+    if (ok && error) failure = error.value();
     if (!ok || error) {
         std::filesystem::remove(temporary, error);
+        errno = failure;  // the caller tells why
         return false;
     }
     return true;

@@ -186,7 +186,9 @@ int export_items(int format, const std::string& path,
         file = std::fopen(target.c_str(), "wb");
     }
     if (file == nullptr) {
-        shell.report_error(kExportOpenFailedMessage);
+        const int error = errno;
+        shell.report_error(std::string(kExportOpenFailedMessage) + " '" + real + "': " +
+                           std::strerror(error));
         return 0;
     }
     const std::filesystem::file_status old_status = std::filesystem::status(real, ec);

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -241,7 +244,10 @@ TEST_F(ProjectTest, SaveThatCannotWriteReportsErrorAndLeavesNothingBehind) {
         SCOPED_TRACE(path);
         shell.errors.clear();
         EXPECT_EQ(save(path), 0);
-        EXPECT_EQ(shell.errors, Urls{"Unable to write Project File"});
+        const std::string is_a_folder = std::strerror(EISDIR);
+        const std::string missing = std::strerror(ENOENT);
+        EXPECT_EQ(shell.errors, Urls{"Unable to write Project File '" + path + "': " +
+                                     (path == is_folder ? is_a_folder : missing)});
         EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
     }
     EXPECT_TRUE(std::filesystem::is_directory(is_folder));

@@ -242,7 +242,7 @@ TEST_F(ExportTest, FailuresAreReportedAndWriteNothing) {
          dir_.file("p.tvp"),
          dir_.file("no/a.txt"),
          1,
-         {"Unable to open export file"}},
+         {"Unable to open export file '" + dir_.file("no/a.txt") + "': " + std::strerror(ENOENT)}},
         {"format below the range", dir_.file("p.tvp"), dir_.file("a.txt"), 0, {}},
         {"format above the range", dir_.file("p.tvp"), dir_.file("a.txt"), 7, {}},
     };
