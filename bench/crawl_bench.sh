@@ -116,27 +116,34 @@ now() { date +%s.%N; }
 server_cpu() { awk -v hz="$(getconf CLK_TCK)" '{ printf "%.2f", ($14 + $15) / hz }' "/proc/$NGINX_PID/stat"; }
 rate() { awk -v n="$1" -v a="$2" -v b="$3" 'BEGIN { printf "%.0f", n / (b - a) }'; }
 best() { printf '%s\n' "$@" | sort -n | tail -n 1; }
+# Peak resident memory of a command, in MiB, written to the file given first (GNU time).
+TIME_BIN="$(command -v /usr/bin/time || true)"
+peak() {
+    local file="$1"; shift
+    if [ -n "$TIME_BIN" ]; then "$TIME_BIN" -o "$file" -f %M "$@"; else : >"$file"; "$@"; fi
+}
+rss() { [ -s "$1" ] && awk '{ printf "%.0f MiB", $1 / 1024 }' "$1" || echo "n/a"; }
 
 declare -a TV=() W2=() W1=()
 for round in $(seq 1 "$ROUNDS"); do
     rm -rf "$WORK/tv" && mkdir "$WORK/tv"
     c0="$(server_cpu)"
     t0="$(now)"
-    (cd "$WORK/tv" && ${CRAWL_WRAP:-} "$HARVEST" --quiet --connections ${CRAWL_CONNECTIONS:-20} --scope server "$URL" >"$WORK/tv.out")
+    (cd "$WORK/tv" && peak "$WORK/tv.rss" ${CRAWL_WRAP:-} "$HARVEST" --quiet --connections ${CRAWL_CONNECTIONS:-20} --scope server "$URL" >"$WORK/tv.out")
     t1="$(now)"
     visited="$(sed -n 's/.*this run: \([0-9]*\) pages.*/\1/p' "$WORK/tv.out")"
     TV+=("$(rate "$visited" "$t0" "$t1")")
-    echo "round $round: tarnvelox-harvest ${TV[-1]} pages/s ($(cat "$WORK/tv.out"); server CPU $(awk -v a="$c0" -v b="$(server_cpu)" 'BEGIN { printf "%.2f", b - a }') s)"
+    echo "round $round: tarnvelox-harvest ${TV[-1]} pages/s ($(cat "$WORK/tv.out"); peak RSS $(rss "$WORK/tv.rss"); server CPU $(awk -v a="$c0" -v b="$(server_cpu)" 'BEGIN { printf "%.2f", b - a }') s)"
 
     if command -v wget2 >/dev/null; then
         rm -rf "$WORK/w2" && mkdir "$WORK/w2"
         c0="$(server_cpu)"
         t0="$(now)"
-        (cd "$WORK/w2" && wget2 -q -r -l inf -np --robots=off --max-threads=20 "$URL" || true)
+        (cd "$WORK/w2" && peak "$WORK/w2.rss" wget2 -q -r -l inf -np --robots=off --max-threads=20 "$URL" || true)
         t1="$(now)"
         got="$(find "$WORK/w2" -name '*.html' | wc -l)"
         W2+=("$(rate "$got" "$t0" "$t1")")
-        echo "round $round: wget2 (20 threads) ${W2[-1]} pages/s ($got pages; server CPU $(awk -v a="$c0" -v b="$(server_cpu)" 'BEGIN { printf "%.2f", b - a }') s)"
+        echo "round $round: wget2 (20 threads) ${W2[-1]} pages/s ($got pages; peak RSS $(rss "$WORK/w2.rss"); server CPU $(awk -v a="$c0" -v b="$(server_cpu)" 'BEGIN { printf "%.2f", b - a }') s)"
     fi
     if command -v wget >/dev/null; then
         rm -rf "$WORK/w1" && mkdir "$WORK/w1"

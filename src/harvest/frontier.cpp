@@ -36,7 +36,7 @@ bool take(HarvestEnv& env, const store::PendingLink& link, store::RecordPtr pars
     }
     if (previous != nullptr) {
         previous->status &= ~store::STATUS_ACTIVE;
-        env.lists.links.status_changed();
+        env.lists.links.status_changed(*previous);
     }
     slot_item.owned = std::move(owned);  // frees a previous record that was in no list
     slot_item.item = taken;

@@ -236,7 +236,7 @@ int complete_response(NetEnv& env, int slot) {
         return 0;
     }
     item->status |= store::STATUS_VISITED;
-    h.lists.links.status_changed();
+    h.lists.links.status_changed(*item);
     enter_state(s, SlotState::Finishing);
     if (h.run.stop_requested != 0) return 0;
     if (s.response.empty()) {

@@ -15,33 +15,35 @@ ItemRecord& ItemList::append(RecordPtr rec) {
     }
     tail_ = raw;
     ++size_;
+    raw->list_seq = next_seq_++;
     order_.push_back(raw);
     by_offset_.emplace(raw->file_offset, raw);
     return *raw;
 }
 
 RecordPtr ItemList::unlink(const ItemRecord& rec) {
-    ItemRecord* prev = nullptr;
-    for (ItemRecord* at = head_.get(); at != nullptr; prev = at, at = at->next.get()) {
-        if (at != &rec) continue;
-        RecordPtr& owner = prev == nullptr ? head_ : prev->next;
-        RecordPtr taken = std::move(owner);
-        owner = std::move(taken->next);
-        if (tail_ == at) tail_ = prev;
-        --size_;
-        const auto pos = std::find(order_.begin(), order_.end(), at);
-        if (pos != order_.end()) order_.erase(pos);
-        checked_through_ = nullptr;
-        auto [first, last] = by_offset_.equal_range(at->file_offset);
-        for (auto it = first; it != last; ++it) {
-            if (it->second == at) {
-                by_offset_.erase(it);
-                break;
-            }
+    const int32_t index = index_of(rec);
+    if (index < 0) return nullptr;
+    const auto pos = order_.begin() + index;
+    ItemRecord* at = *pos;
+    ItemRecord* prev = index == 0 ? nullptr : *std::prev(pos);
+    RecordPtr& owner = prev == nullptr ? head_ : prev->next;
+    RecordPtr taken = std::move(owner);
+    owner = std::move(taken->next);
+    if (tail_ == at) tail_ = prev;
+    --size_;
+    order_.erase(pos);
+    // What was known of the records before it stays true.
+    if (checked_through_ == at) checked_through_ = prev;
+    candidates_.erase({at->list_seq, at});
+    auto [first, last] = by_offset_.equal_range(at->file_offset);
+    for (auto it = first; it != last; ++it) {
+        if (it->second == at) {
+            by_offset_.erase(it);
+            break;
         }
-        return taken;
     }
-    return nullptr;
+    return taken;
 }
 
 ItemRecord* ItemList::find_by_offset(int32_t file_offset) const {
@@ -63,8 +65,11 @@ bool ItemList::contains(const ItemRecord& rec) const {
 }
 
 int32_t ItemList::index_of(const ItemRecord& rec) const {
-    const auto pos = std::find(order_.begin(), order_.end(), &rec);
-    return pos == order_.end() ? -1 : static_cast<int32_t>(pos - order_.begin());
+    // Positions are in list order, and so are the sequence numbers given at append.
+    const auto pos = std::lower_bound(
+        order_.begin(), order_.end(), rec.list_seq,
+        [](const ItemRecord* r, uint64_t seq) { return r->list_seq < seq; });
+    return pos == order_.end() || *pos != &rec ? -1 : static_cast<int32_t>(pos - order_.begin());
 }
 
 ItemRecord* ItemList::find_tail() {
@@ -73,17 +78,36 @@ ItemRecord* ItemList::find_tail() {
     return tail_;
 }
 
+namespace {
+
+bool removable(const ItemRecord& rec) {
+    return (rec.status & STATUS_VISITED) != 0 && (rec.status & STATUS_ACTIVE) == 0;
+}
+
+}  // namespace
+
+void ItemList::status_changed(const ItemRecord& rec) {
+    if (index_of(rec) >= 0) candidates_.emplace(rec.list_seq, const_cast<ItemRecord*>(&rec));
+}
+
 ItemRecord* ItemList::first_removable() {
+    while (!candidates_.empty() && !removable(*candidates_.begin()->second)) {
+        candidates_.erase(candidates_.begin());
+    }
+    ItemRecord* candidate = candidates_.empty() ? nullptr : candidates_.begin()->second;
     ItemRecord* at = checked_through_ != nullptr ? checked_through_->next.get() : head_.get();
     for (; at != nullptr; at = at->next.get()) {
-        if ((at->status & STATUS_VISITED) != 0 && (at->status & STATUS_ACTIVE) == 0) return at;
+        // The walk need not pass the first candidate: that one comes first either way.
+        if (candidate != nullptr && at->list_seq >= candidate->list_seq) return candidate;
+        if (removable(*at)) return at;
         checked_through_ = at;
     }
-    return nullptr;
+    return candidate;
 }
 
 void ItemList::clear() {
     checked_through_ = nullptr;
+    candidates_.clear();
     by_offset_.clear();
     order_.clear();
     head_.reset();

@@ -8,7 +8,9 @@
 
 #include <cstdint>
 #include <deque>
+#include <set>
 #include <unordered_map>
+#include <utility>
 
 #include "store/item_record.h"
 
@@ -43,18 +45,24 @@ public:
     [[nodiscard]] ItemRecord* find_by_offset(int32_t file_offset) const;
     // Whether `rec` is a record of this list (by its file_offset, without walking the list).
     [[nodiscard]] bool contains(const ItemRecord& rec) const;
-    // Position of `rec` in the list (its row), or -1. Searches the positions, not the chain.
+    // Position of `rec` in the list (its row), or -1. A binary search of the positions.
     [[nodiscard]] int32_t index_of(const ItemRecord& rec) const;
     // Walks the chain from its head, sets the tail to its last record and returns it.
     ItemRecord* find_tail();
     // Frees every record; rows and size go to 0.
     void clear();
 
-    // Code that may have made a listed record removable by trimming (visited and no longer
+    // Code that may have made listed records removable by trimming (visited and no longer
     // held by a slot) says so here; the trimming walk then looks at the whole list again.
-    void status_changed() { checked_through_ = nullptr; }
+    void status_changed() {
+        checked_through_ = nullptr;
+        candidates_.clear();
+    }
+    // The same for one known record, without a new walk: it is looked at first.
+    void status_changed(const ItemRecord& rec);
     // The first visited record that no slot holds, or null. Remembers how far the list holds
-    // none, so that adding rows to a list without such records does not walk it every time.
+    // none, and the records said to have changed, so that trimming a long list costs a few
+    // steps per row instead of a walk from its head.
     [[nodiscard]] ItemRecord* first_removable();
 
 private:
@@ -67,8 +75,12 @@ private:
     // Records by file_offset, so that the crawl frontier finds a link's record without walking
     // the list. Offsets are unique for stored records; a multimap keeps it right regardless.
     std::unordered_multimap<int32_t, ItemRecord*> by_offset_;
-    // Every record up to and including this one is not removable (null: nothing known).
+    // Every record up to and including this one is not removable (null: nothing known),
+    // except the candidates.
     const ItemRecord* checked_through_ = nullptr;
+    // Records said to have changed, by list order; some may no longer be removable.
+    std::set<std::pair<uint64_t, ItemRecord*>> candidates_;
+    uint64_t next_seq_ = 1;
 };
 
 struct ItemLists {

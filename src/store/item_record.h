@@ -54,6 +54,7 @@ struct ItemRecord {
     int32_t status = 0;       // STATUS_* bits
     int32_t selected = 0;     // engine entries: ticked by the user
     uint32_t engine_id = 0;   // engine entries: group number from the engines file
+    uint64_t list_seq = 0;    // rises along the in-memory list that holds the record
 };
 
 using RecordPtr = std::unique_ptr<ItemRecord>;
