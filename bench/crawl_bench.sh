@@ -122,7 +122,7 @@ peak() {
     local file="$1"; shift
     if [ -n "$TIME_BIN" ]; then "$TIME_BIN" -o "$file" -f %M "$@"; else : >"$file"; "$@"; fi
 }
-rss() { [ -s "$1" ] && awk '{ printf "%.0f MiB", $1 / 1024 }' "$1" || echo "n/a"; }
+rss() { [ -s "$1" ] && tail -n 1 "$1" | awk '{ printf "%.0f MiB", $1 / 1024 }' || echo "n/a"; }
 
 declare -a TV=() W2=() W1=()
 for round in $(seq 1 "$ROUNDS"); do
