@@ -58,7 +58,8 @@ const char* const kUsage =
     "usage: tarnvelox-harvest [OPTION]... [--] [STARTING_URL]\n"
     "       tarnvelox-harvest --help | --version\n"
     "Harvests the links and e-mail addresses of a site into a project in the current folder:\n"
-    "from STARTING_URL, or, without one, by continuing the project's unvisited links.\n"
+    "from STARTING_URL, or, without one, by continuing the project's unvisited links (from\n"
+    "its starting URL, in the same scope).\n"
     "Options take their value as --opt VALUE or --opt=VALUE; -- ends the options.\n"
     "\n"
     "--project FILE   the project to use (default: the last one used here, else default.tvp)\n"
@@ -265,6 +266,7 @@ Options parse_options(int argc, char** argv) {
         if (inline_value) usage_error("option " + arg + " takes no value");
     }
     if (o.no_proxy && o.proxy_host) usage_error("--proxy and --no-proxy exclude each other");
+    if (o.url && !harvest::normalise_starting_url(*o.url)) usage_error("the starting URL is empty");
     if (o.new_project && !o.url) usage_error("--new needs a starting URL");
     if (o.force && !o.new_project) usage_error("--force goes with --new");
     return o;
@@ -410,6 +412,7 @@ struct StoredValues {
     int32_t timeout = 0;
     std::optional<std::string> proxy;
     int32_t port = 0;
+    int32_t start = 0;
     int32_t start2 = 0;
     int32_t crawl_scope = 0;
     std::optional<std::string> crawl_keywords;
@@ -417,7 +420,8 @@ struct StoredValues {
 
     explicit StoredValues(const app::Context& ctx)
         : packcount(ctx.settings.packcount), timeout(ctx.settings.timeout),
-          proxy(ctx.settings.proxy), port(ctx.settings.port), start2(ctx.settings.start2),
+          proxy(ctx.settings.proxy), port(ctx.settings.port), start(ctx.settings.start),
+          start2(ctx.settings.start2),
           crawl_scope(ctx.search.crawl_scope), crawl_keywords(ctx.search.crawl_keywords),
           extract_keywords(ctx.search.extract_keywords) {}
 
@@ -426,6 +430,7 @@ struct StoredValues {
         ctx.settings.timeout = timeout;
         ctx.settings.proxy = proxy;
         ctx.settings.port = port;
+        ctx.settings.start = start;
         ctx.settings.start2 = start2;
         ctx.search.crawl_scope = crawl_scope;
         ctx.search.crawl_keywords = crawl_keywords;
@@ -434,16 +439,14 @@ struct StoredValues {
 };
 
 // The options stand for the Harvest tab's fields and the Preferences. Returns the tab the run
-// starts from: Harvest with a starting URL, else Details (continue the project).
+// starts from: Harvest with a starting URL (the one given, else the project's, so a continued
+// crawl keeps its scope), else Details (continue whatever the project holds).
 int32_t apply_options(app::Context& ctx, const Options& opt) {
     harvest::SearchTexts& search = ctx.search;
     app::Settings& settings = ctx.settings;
-    int32_t mode = harvest::kDetails;
-    if (opt.url) {
-        search.starting_url = harvest::normalise_starting_url(*opt.url);
-        if (!search.starting_url) usage_error("the starting URL is empty");
-        mode = harvest::kHarvest;
-    }
+    if (opt.url) search.starting_url = harvest::normalise_starting_url(*opt.url);
+    const bool has_url = search.starting_url && !search.starting_url->empty();
+    const int32_t mode = has_url ? harvest::kHarvest : harvest::kDetails;
     if (opt.scope) search.crawl_scope = *opt.scope;
     if (opt.crawl_if) search.crawl_keywords = *opt.crawl_if;
     if (opt.extract_if) search.extract_keywords = *opt.extract_if;
@@ -495,7 +498,8 @@ void tell_start(std::FILE* out, const app::Context& ctx, const Options& opt,
     }
     static const char* const kScopes[] = {"url", "directory", "path", "server", "nolimit"};
     const int32_t scope = ctx.search.crawl_scope;
-    if (opt.url && !opt.scope && scope != harvest::kScopePath && scope >= 0 && scope <= 4) {
+    if (has_text(ctx.search.starting_url) && !opt.scope && scope != harvest::kScopePath &&
+        scope >= 0 && scope <= 4) {
         notes.push_back(std::string("scope ") + kScopes[scope]);
     }
     if (!opt.proxy_host && !opt.no_proxy && has_text(ctx.settings.proxy)) {
@@ -642,6 +646,10 @@ int main(int argc, char** argv) {
         return kExitFileError;
     }
     const Figures before = stored_figures(store);
+    if (mode != harvest::kHarvest && before.links == 0) {
+        store::close_store(store);
+        usage_error("the project " + project_path + " holds nothing to continue: give a starting URL");
+    }
     if (!opt.quiet) tell_start(report, ctx, opt, project_path, before);
 
     platform::qt::QtEventLoop loop(ctx.events());
@@ -657,7 +665,6 @@ int main(int argc, char** argv) {
     if (mode == harvest::kHarvest) probe.url = *ctx.search.starting_url;
     const bool stored_before =
         probe.url && store::tree_find(store, store::TreeFile::Links, probe) >= 0;
-    const int errors_before_run = shell.errors;
     // The run's counters carry on from the project's: this run's share is the difference.
     const int64_t handed_out_before = ctx.run.visited_links;
     const int64_t bad_before = ctx.run.bad_links;
@@ -673,9 +680,11 @@ int main(int argc, char** argv) {
 
     const bool live = !opt.quiet && !opt.export_to_stdout && ::isatty(STDOUT_FILENO) != 0;
     const RunOutcome outcome = run_to_end(run, ctx, shell, live, seeded, handed_out_before);
-    // Something the run could not do was told (the files could not be written, the starting
-    // URL could not be stored): not a success.
-    const bool run_failed = shell.errors > errors_before_run;
+    // The project's files could not be written: the run stopped, and what it found since is
+    // fetched again next time. Not a success.
+    const bool run_failed = ctx.store.write_failing;
+    // A starting URL that could not be stored was told why; nothing of it can be fetched.
+    const bool start_refused = probe.url && !stored_before && seeded == 0;
     int status = save_and_export(ctx, opt, stored, outcome.interrupted);
     if (status == kExitOk && run_failed) status = kExitFileError;
 
@@ -709,6 +718,7 @@ int main(int argc, char** argv) {
                  project_figures(after).c_str());
 
     if (outcome.interrupted || status != kExitOk) return status;
+    if (start_refused && fetched == 0) return kExitNothingFetched;
     if (handed_out > 0 && fetched == 0) {
         std::fprintf(stderr, "tarnvelox-harvest: not one page could be fetched (%s)\n",
                      shell.last_on_slot.empty() ? "no answer" : shell.last_on_slot.c_str());

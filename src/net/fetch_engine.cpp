@@ -176,6 +176,7 @@ int FetchEngine::drive_slot(int slot) {
 }
 
 void FetchEngine::drive_idle(int slot) {
+    if (stop_if_unwritable()) return;  // a failed write may have come with a failed fetch
     Slot& s = slot_at(slot);
     s.free_response();
     if (harvest::next_link_for_slot(env_.harvest, frontier_, slot, s.item, special_) == 0) {

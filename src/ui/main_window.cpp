@@ -638,7 +638,26 @@ void MainWindow::show_slot_status(int slot, std::string_view text) {
 }
 
 void MainWindow::report_error(std::string_view message) {
-    desktop_.message_box("Error", message, platform::MessageIcon::Error);
+    if (ctx_.run.harvest_running == 0 && pending_errors_.empty()) {
+        desktop_.message_box("Error", message, platform::MessageIcon::Error);
+        return;
+    }
+    pending_errors_.emplace_back(message);
+    if (errors_scheduled_ || showing_errors_) return;
+    errors_scheduled_ = true;
+    QTimer::singleShot(0, this, &MainWindow::show_pending_errors);
+}
+
+void MainWindow::show_pending_errors() {
+    errors_scheduled_ = false;
+    // One at a time, in order; an error told while a box is open waits behind it.
+    showing_errors_ = true;
+    while (!pending_errors_.empty()) {
+        const std::string message = std::move(pending_errors_.front());
+        pending_errors_.erase(pending_errors_.begin());
+        desktop_.message_box("Error", message, platform::MessageIcon::Error);
+    }
+    showing_errors_ = false;
 }
 
 void MainWindow::refresh_status_counters() {

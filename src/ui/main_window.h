@@ -14,6 +14,9 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QTimer>
+
+#include <string>
+#include <vector>
 #include <map>
 #include <memory>
 #include <string>
@@ -223,6 +226,13 @@ class MainWindow : public QMainWindow, public platform::Shell, public app::RunWi
     QString pending_status_;
     bool status_pending_ = false;
     bool counters_pending_ = false;
+
+    // Errors told while a harvest runs wait for the event loop: a modal box opened deep inside
+    // the handling of a response would run the harvest's events under that response.
+    void show_pending_errors();
+    std::vector<std::string> pending_errors_;
+    bool errors_scheduled_ = false;
+    bool showing_errors_ = false;
 };
 
 }  // namespace tarnvelox::ui

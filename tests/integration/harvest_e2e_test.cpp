@@ -433,9 +433,13 @@ TEST_F(HarvestE2E, ProxyThatIsDownFailsTheRunAndIsNotKept) {
     server.start();
     const int proxy_port = refused_port();
 
+    {
+        std::ofstream ini(dir_ / "tarnv.ini");
+        ini << "start=0\nstart2=2\n";
+    }
     Harvester h(dir_, args({"--timeout", "100", "--verbose", "--connections", "3", "--crawl-if",
-                            "Reach", "--proxy", "127.0.0.1:" + std::to_string(proxy_port),
-                            b + "/"}));
+                            "Reach", "--extract-if", "ann", "--scope", "server", "--proxy",
+                            "127.0.0.1:" + std::to_string(proxy_port), b + "/"}));
     const RunResult r = h.wait(30s);
     ASSERT_TRUE(r.finished) << "harvester did not finish in time\n" << r.out;
     EXPECT_EQ(r.exit_code, 3) << r.out;
@@ -458,10 +462,15 @@ TEST_F(HarvestE2E, ProxyThatIsDownFailsTheRunAndIsNotKept) {
     // What the command line gave applied to that run only; the project keeps its new URL.
     const auto ini = read_lines(dir_ / "tarnv.ini");
     EXPECT_FALSE(ini.count("proxy=127.0.0.1")) << "the proxy was kept";
-    EXPECT_TRUE(ini.count("packcount=10")) << "the connection count was kept";
+    for (const char* kept : {"packcount=10", "timeout=4000", "start=0", "start2=2"}) {
+        EXPECT_TRUE(ini.count(kept)) << kept << " is not what it was before the run";
+    }
     const auto project = read_lines(dir_ / "proj.tvp");
     EXPECT_TRUE(project.count("URL=" + b + "/"));
-    for (const std::string& line : project) EXPECT_FALSE(line.starts_with("CRAWL=")) << line;
+    EXPECT_TRUE(project.count("START=2"));
+    for (const std::string& line : project) {
+        EXPECT_FALSE(line.starts_with("CRAWL=") || line.starts_with("EXTRACT=")) << line;
+    }
 
     // A plain run goes straight to the site and fetches the link.
     Harvester again(dir_, args({}));
@@ -501,6 +510,30 @@ TEST_F(HarvestE2E, StoredValuesThatNarrowTheRunAreTold) {
     EXPECT_TRUE(read_lines(dir_ / "tarnv.ini").count("proxy=127.0.0.1"));
 }
 
+// A run without a URL continues from the project's starting URL in the project's scope: a
+// crawl limited to a folder stays there when it is continued.
+TEST_F(HarvestE2E, AContinuedCrawlKeepsItsScope) {
+    ScriptedServer server;
+    const std::string b = server.base();
+    server.route("/a/index.html", page("<a href=\"p2.html\">p2</a>"));
+    server.route("/a/p2.html", page("<a href=\"/b/out.html\">out</a> ann@example.com"));
+    server.route("/b/out.html", page("out@example.com"));
+    server.start();
+    for (const std::vector<std::string>& extra :
+         {std::vector<std::string>{"--scope", "directory", b + "/a/index.html"},
+          std::vector<std::string>{"--refetch"}, std::vector<std::string>{}}) {
+        std::vector<std::string> a{"--project", "proj.tvp"};
+        a.insert(a.end(), extra.begin(), extra.end());
+        Harvester h(dir_, a);
+        const RunResult r = h.wait(30s);
+        ASSERT_TRUE(r.finished) << r.out;
+        EXPECT_EQ(r.exit_code, 0) << r.out;
+    }
+    server.stop();
+    EXPECT_EQ(server.requests("/a/p2.html"), 2);
+    EXPECT_EQ(server.requests("/b/out.html"), 0) << "the continued crawl left its folder";
+}
+
 // A folder that holds a project: which one is continued is told; the same URL again fetches
 // nothing and says so; --refetch fetches again; --new refuses to overwrite without --force.
 TEST_F(HarvestE2E, ContinuingRefetchingAndStartingAfresh) {
@@ -518,7 +551,11 @@ TEST_F(HarvestE2E, ContinuingRefetchingAndStartingAfresh) {
         EXPECT_TRUE(r.finished) << r.out;
         return r;
     };
-    RunResult r = run({b + "/"});
+    RunResult r = run({});  // nothing to continue yet
+    EXPECT_EQ(r.exit_code, 2) << r.out;
+    EXPECT_NE(r.out.find("holds nothing to continue"), std::string::npos) << r.out;
+
+    r = run({b + "/"});
     EXPECT_EQ(r.exit_code, 0) << r.out;
     EXPECT_NE(r.out.find("this run: 2 pages, 0 bad links, 2 new addresses, 2 new links"),
               std::string::npos)
@@ -541,6 +578,11 @@ TEST_F(HarvestE2E, ContinuingRefetchingAndStartingAfresh) {
         << r.out;
     EXPECT_EQ(server.requests("/"), 2);
     EXPECT_EQ(server.requests("/b.html"), 2);
+
+    r = run({"--new", "--force", " "});  // a usage error deletes nothing
+    EXPECT_EQ(r.exit_code, 2) << r.out;
+    EXPECT_TRUE(fs::exists(dir_ / "proj.tvp"));
+    EXPECT_TRUE(fs::exists(lin_));
 
     r = run({"--new", b + "/c.html"});
     EXPECT_EQ(r.exit_code, 1) << r.out;
@@ -757,18 +799,28 @@ TEST_F(HarvestE2E, KillsAtAnyMomentLoseNothingFound) {
     const unsigned seed = std::random_device{}();
     RecordProperty("seed", static_cast<int>(seed));
     std::mt19937 random(seed);
-    std::uniform_int_distribution<int> moment_ms(5, 250);
+    // Each kill comes after a random number of pages of that run were answered, so that it
+    // lands mid-crawl, at any point of a page's handling.
+    std::uniform_int_distribution<int> pages_before_kill(1, 30);
+    std::uniform_int_distribution<int> extra_us(0, 3000);
     int kills = 0;
     for (int round = 0; round < 12; ++round) {
+        const int answered = server.total_answered();
         Harvester h(dir_, {"--project", "proj.tvp", "--quiet", "--timeout", "200", "--scope",
                            "nolimit", "--connections", "4", b + path_of(0)});
-        std::this_thread::sleep_for(std::chrono::milliseconds(moment_ms(random)));
+        const int target = answered + pages_before_kill(random);
+        const auto end = Clock::now() + 10s;
+        while (server.total_answered() < target && Clock::now() < end) {
+            std::this_thread::sleep_for(200us);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(extra_us(random)));
         h.kill();
         const RunResult r = h.wait(30s);
         ASSERT_TRUE(r.finished) << r.out;
         if (r.exit_code == 128 + SIGKILL) ++kills;
     }
-    EXPECT_GE(kills, 3) << "too few runs were killed mid-crawl (seed " << seed << ")";
+    EXPECT_GE(kills, 6) << "too few runs were killed mid-crawl (seed " << seed << ")";
+    EXPECT_LT(server.total_answered(), 2 * kPages) << "the killed runs fetched again and again";
 
     Harvester last(dir_, args({b + path_of(0)}));
     const RunResult r = last.wait(60s);

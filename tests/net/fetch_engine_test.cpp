@@ -569,6 +569,27 @@ TEST_P(FetchEngineTest, FailedTlsHandshakeFailsTheItemAndSaysWhy) {
     EXPECT_EQ(run_hooks_.stops, 1);  // the run went on to its end
 }
 
+// Files that can no longer be written stop the run at the engine's next turn, whichever way
+// the fetch in hand ended, and no further link is handed out.
+TEST_P(FetchEngineTest, UnwritableFilesStopTheRunAtTheNextTurn) {
+    add("http://127.0.0.1/slow");
+    add("http://127.0.0.2/next");
+    ScriptedNetwork::Server silent;
+    silent.end = ScriptedNetwork::End::Stall;
+    network_.serve("127.0.0.1", silent);
+    network_.serve("127.0.0.2", {kPage});
+    start(1);
+    ASSERT_EQ(network_.sockets.size(), 1u);
+    store_.write_failing = true;  // a write has just failed and was told
+    ticks(21);                    // the silent fetch is given up: the slot would take the next
+    EXPECT_EQ(run_hooks_.stops, 1);
+    EXPECT_EQ(last_status(-1), std::string(kWriteFailedStatus));
+    EXPECT_EQ(network_.sockets.size(), 1u) << "a link was fetched after the failure";
+    EXPECT_EQ(run_.stop_requested, 1);
+    ticks(3);
+    EXPECT_EQ(run_hooks_.stops, 1);
+}
+
 TEST_P(FetchEngineTest, SlotsWithoutLinksStartAsSoonAsAPageBringsSome) {
     // One page at the start; the other slots found nothing at the first tick.
     add("http://127.0.0.1/index.html");

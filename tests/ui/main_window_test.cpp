@@ -452,6 +452,25 @@ TEST_F(MainWindowTest, AProjectThatCannotBeReadIsToldAndNeverSavedOver) {
     EXPECT_TRUE(fs::exists("tarnv.ini"));                       // the settings are saved
 }
 
+// An error told while a harvest runs comes from deep inside a response's handling: its box
+// waits for the event loop, so no modal loop runs the harvest's events under that response.
+// Errors told meanwhile follow in order, one box at a time.
+TEST_F(MainWindowTest, ErrorsToldDuringAHarvestWaitForTheEventLoop) {
+    MainWindow& w = open();
+    desktop_.messages.clear();
+    w.context().run.harvest_running = 1;
+    w.report_error("first");
+    w.report_error("second");
+    EXPECT_TRUE(desktop_.messages.empty());
+    w.context().run.harvest_running = 0;
+    ASSERT_TRUE(wait_until([&] { return desktop_.messages.size() == 2; }, 2000));
+    EXPECT_EQ(desktop_.messages[0].text, "first");
+    EXPECT_EQ(desktop_.messages[1].text, "second");
+    w.report_error("third");  // no harvest: at once
+    ASSERT_EQ(desktop_.messages.size(), 3u);
+    w.close();
+}
+
 // A whole harvest in the window: rows, icons and counters end as the site says, and the Status
 // dialog opened during the run shows the connection lines live.
 TEST_F(MainWindowTest, WindowHarvestsALoopbackSite) {
