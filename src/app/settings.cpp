@@ -17,7 +17,8 @@ namespace tarnvelox::app {
 
 namespace {
 
-enum class Kind { Number, Text, Delete };
+// Switch: a number written only when it is not 0.
+enum class Kind { Number, Text, Delete, Switch };
 
 // One key of the file. `read_rank` orders the reader's search for a key in a line: the first one
 // found wins, so a value that contains another key's text (a proxy path with "port=" in it)
@@ -63,6 +64,7 @@ constexpr Field kFields[] = {
     number("start2=", 20, &Settings::start2),
     number("maxlist=", 21, &Settings::maxlist),
     {"delete=", Kind::Delete, 22, nullptr, &Settings::delete_file},
+    {"robots=", Kind::Switch, 23, &Settings::robots, nullptr},
 };
 constexpr std::size_t kFieldCount = std::size(kFields);
 
@@ -100,6 +102,7 @@ void apply_line(Settings& settings, std::string& line) {
         const std::string value = line.substr(line.find('=') + 1);
         switch (field.kind) {
             case Kind::Number:
+            case Kind::Switch:
                 settings.*field.number = base::read_int(value);
                 break;
             case Kind::Text:
@@ -137,7 +140,8 @@ std::string settings_text(const Settings& settings) {
     for (const Field& field : kFields) {
         std::string_view value;
         std::string number_value;
-        if (field.kind == Kind::Number) {
+        if (field.kind == Kind::Switch && settings.*field.number == 0) continue;
+        if (field.kind == Kind::Number || field.kind == Kind::Switch) {
             number_value = std::to_string(settings.*field.number);
             value = number_value;
         } else {

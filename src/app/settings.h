@@ -57,6 +57,9 @@ struct Settings {
     // reading deletes the named file and never sets this field, so the key is written only
     // when it was set during this run.
     OptText delete_file = std::nullopt;
+    // "robots=": non-zero: "Obey robots.txt" (net/politeness.h). Written only when set, after
+    // every other key, so a file without it (or from before it) reads as off.
+    int32_t robots = 0;
 
     bool operator==(const Settings&) const = default;
 };
@@ -74,7 +77,7 @@ struct Settings {
 [[nodiscard]] bool read_settings(Settings& settings, const std::string& path);
 
 // The bytes write_settings puts in the file: every key in the file's order, numbers as signed
-// decimal, text lines only for the texts that are set.
+// decimal, text lines only for the texts that are set, "robots=" only when it is not 0.
 [[nodiscard]] std::string settings_text(const Settings& settings);
 
 // Writes the settings file at `path` and returns 1. The bytes go to "<path>.tmp" first, which

@@ -140,6 +140,32 @@ TEST(SettingsTest, ReadingTakesTheFirstListedKeyOfEachLineAndTheLastLineOfEachKe
     }
 }
 
+// "Obey robots.txt" came after every other key: while it is off the file is written as before
+// it existed.
+TEST(SettingsTest, RobotsKeyIsWrittenLastAndOnlyWhenOn) {
+    TempDir dir;
+    const std::string path = dir.file("tarnv.ini");
+    RecordingShell shell;
+    Settings on{.robots = 1};
+    on.delete_file = "old-setup.exe";
+    ASSERT_EQ(write_settings(on, path, shell), 1);
+    const std::string bytes = file_bytes(path);
+    EXPECT_TRUE(bytes.ends_with("\ndelete=old-setup.exe\nrobots=1\n")) << bytes;
+    Settings back;
+    ASSERT_TRUE(read_settings(back, path));
+    EXPECT_EQ(back.robots, 1);
+
+    ASSERT_EQ(write_settings(Settings{}, path, shell), 1);
+    EXPECT_EQ(file_bytes(path).find("robots="), std::string::npos);
+
+    // The key is found like any other: in a line of its own, after its "=".
+    put_file(path, "robots=  7 \nproxy=robots=1\n");
+    Settings read;
+    ASSERT_TRUE(read_settings(read, path));
+    EXPECT_EQ(read.robots, 7);
+    EXPECT_EQ(read.proxy, "robots=1");
+}
+
 TEST(SettingsTest, DeleteLineRemovesTheNamedFileOnly) {
     TempDir dir;
     const std::string victim = dir.file("setup.exe");
