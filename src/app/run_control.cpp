@@ -67,6 +67,7 @@ void HarvestRun::configure_engine() {
     options.cache = settings.cache;
     engine_->configure(std::move(options), env_.search.person_name.value_or(std::string()),
                        settings.packcount, harvest_period(settings.timeout));
+    engine_->set_robots(settings.robots != 0);
 }
 
 // ---- Start and seeding ----------------------------------------------------------------------
@@ -203,6 +204,7 @@ void HarvestRun::stop_all() {
         s.item.owned.reset();
     }
     links.status_changed();
+    engine_->release_held();
 
     net_.download.close();
     net_.download.url.clear();

@@ -63,11 +63,18 @@ void FetchEngine::configure(RequestOptions options, std::string person_name, int
     options_ = std::move(options);
     person_name_ = std::move(person_name);
     packcount_ = harvest::connections_in_use(packcount);
+    tick_ms_ = timeout_ms;
     deadline_ticks_ = response_deadline_ticks(timeout_ms);
+}
+
+void FetchEngine::set_robots(bool obey) {
+    politeness_.reset(tick_ms_);
+    env_.politeness = obey ? &politeness_ : nullptr;
 }
 
 FetchEngine::~FetchEngine() {
     if (env_.sockets == this) env_.sockets = nullptr;
+    if (env_.politeness == &politeness_) env_.politeness = nullptr;
 }
 
 int FetchEngine::lookup_slot(int event_id) {
@@ -121,8 +128,9 @@ void FetchEngine::after_response(int slot) {
     if (stop_if_unwritable()) return;
     if (slot_at(slot).state == SlotState::Idle) post_drive(slot);
     // Slots the frontier had nothing for wait for the tick otherwise; a response that stored
-    // new links gives them work now.
-    if (env_.harvest.store.total_links == links_when_starved_) return;
+    // new links, or a robots.txt that lets a site's held links go, gives them work now.
+    const bool site_ready = env_.politeness != nullptr && politeness_.take_wake();
+    if (!site_ready && env_.harvest.store.total_links == links_when_starved_) return;
     for (int i = 0; i < packcount_; ++i) {
         if (starved_[static_cast<std::size_t>(i)] && slot_at(i).state == SlotState::Idle) {
             starved_[static_cast<std::size_t>(i)] = false;
@@ -179,7 +187,11 @@ void FetchEngine::drive_idle(int slot) {
     if (stop_if_unwritable()) return;  // a failed write may have come with a failed fetch
     Slot& s = slot_at(slot);
     s.free_response();
-    if (harvest::next_link_for_slot(env_.harvest, frontier_, slot, s.item, special_) == 0) {
+    const int given =
+        env_.politeness != nullptr
+            ? politeness_.next_for_slot(slot, s.item, special_)
+            : harvest::next_link_for_slot(env_.harvest, frontier_, slot, s.item, special_);
+    if (given == 0) {
         starved_[static_cast<std::size_t>(slot)] = true;
         links_when_starved_ = env_.harvest.store.total_links;
         completion_check();
@@ -290,10 +302,14 @@ void FetchEngine::receive(int slot) {
     store::ItemRecord* item = s.item.item;
     const bool download = is_download(env_, item);
     const bool to_file = download && env_.download.open();
-    const bool page = item != nullptr && (item->kind & store::KIND_PAGE) != 0;
-    // A page never holds more than kMaxPageRead bytes; a download has no such limit.
+    // A page's response is cut after kMaxPageBytes, a robots.txt's after kMaxRobotsResponse,
+    // each taking at most one classic read more; a download has no such limit.
+    const bool robots = env_.politeness != nullptr && politeness_.fetching_robots(slot);
+    const bool page = robots || (item != nullptr && (item->kind & store::KIND_PAGE) != 0);
+    const int32_t cut_after = robots ? kMaxRobotsResponse : kMaxPageBytes;
+    const int32_t most_held = cut_after + (kMaxPageRead - kMaxPageBytes);
     int32_t most = kReadChunk;
-    if (page && !to_file) most = std::min(most, std::max<int32_t>(kMaxPageRead - s.received, 1));
+    if (page && !to_file) most = std::min(most, std::max<int32_t>(most_held - s.received, 1));
     char* into = chunk_.data();
     if (!to_file) {
         // Grow in whole steps until the read and the margin fit behind what was received.
@@ -335,7 +351,7 @@ void FetchEngine::receive(int slot) {
             if (download) start_download(env_, slot);
         }
     }
-    const bool cut = page && !env_.download.open() && s.received > kMaxPageBytes;
+    const bool cut = page && !env_.download.open() && s.received > cut_after;
     if (count == 0 || cut) {
         end_of_response(slot);
     } else if (s.received > 0) {
@@ -359,6 +375,8 @@ void FetchEngine::completion_check() {
     int idle = 0;
     while (idle < kMaxSlots && slot_at(idle).state == SlotState::Idle) ++idle;
     if (idle < kMaxSlots || !loop_.timer_running(platform::kHarvestTimer)) return;
+    // Links waiting for their site's robots.txt or delay are still to be fetched.
+    if (env_.politeness != nullptr && politeness_.holding()) return;
     harvest::RunState& run = env_.harvest.run;
     switch (run.engine_mode) {
         case harvest::kModeHarvest:
@@ -439,6 +457,7 @@ void FetchEngine::on_data_ready(int socket, int error) {
 }
 
 void FetchEngine::on_tick() {
+    if (env_.politeness != nullptr) politeness_.on_tick();
     for (int slot = 0; slot < packcount_; ++slot) {
         Slot& s = slot_at(slot);
         ++s.ticks;

@@ -17,6 +17,7 @@
 
 #include "harvest/frontier.h"
 #include "net/download.h"
+#include "net/politeness.h"
 #include "net/request.h"
 #include "net/response.h"
 #include "net/slot.h"
@@ -85,6 +86,13 @@ public:
     void configure(RequestOptions options, std::string person_name, int32_t packcount,
                    int32_t timeout_ms);
 
+    // "Obey robots.txt" for the run about to start: on, every site's robots.txt is read before
+    // its pages and its rules and waits are kept (politeness.h); off, links go as they come.
+    // Forgets the sites of an earlier run. Only while no slot is busy, after configure().
+    void set_robots(bool obey);
+    // The run stops: links held for their site go back as stored.
+    void release_held() { politeness_.release_all(); }
+
     // Requests served before any link (single page, vendor); null for none.
     void set_special_requests(harvest::SpecialRequests* special) { special_ = special; }
 
@@ -135,8 +143,10 @@ private:
     RequestOptions options_;
     std::string person_name_;
     int packcount_;
-    int32_t deadline_ticks_ = response_deadline_ticks(4000);  // the tick's default period
+    int32_t tick_ms_ = 4000;  // the harvest tick's period
+    int32_t deadline_ticks_ = response_deadline_ticks(4000);
     RunHooks& hooks_;
+    Politeness politeness_{env_, frontier_};
     harvest::SpecialRequests* special_ = nullptr;
     std::array<bool, kMaxSlots> drive_posted_{};
     std::array<bool, kMaxSlots> starved_{};  // idle because the frontier had nothing

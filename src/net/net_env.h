@@ -2,7 +2,8 @@
 
 // NetEnv: everything the fetch engine and response handling work on, borrowed from the
 // program's context for the call (the harvest environment, the slot table, the setup file
-// download, the vendor's handler and the socket closer), and the slot operations both share.
+// download, the vendor's handler, the socket closer and the robots.txt rules), and the slot
+// operations both share.
 
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@
 namespace tarnvelox::net {
 
 struct Download;
+class Politeness;
 
 // Closes sockets for the slots; the fetch engine's socket layer implements it.
 class SocketCloser {
@@ -29,6 +31,8 @@ struct NetEnv {
     Download& download;
     VendorHandler* vendor = nullptr;  // null: the update service's answers go nowhere
     SocketCloser* sockets = nullptr;  // null: sockets are not tracked (tests)
+    // The robots.txt rules and waits of "Obey robots.txt"; null when the setting is off.
+    Politeness* politeness = nullptr;
     std::string folder = ".";         // where "page.htm" and vendor files are written
 };
 

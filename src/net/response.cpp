@@ -16,6 +16,7 @@
 #include "harvest/page_scanner.h"
 #include "net/download.h"
 #include "net/http_text.h"
+#include "net/politeness.h"
 #include "net/vendor.h"
 
 namespace tarnvelox::net {
@@ -107,6 +108,8 @@ bool save_vendor_file(NetEnv& env, const store::ItemRecord& item, std::string_vi
 }  // namespace
 
 int fail_item(NetEnv& env, int slot) {
+    // A robots.txt that failed is no link: the site's rules deal with it.
+    if (env.politeness != nullptr && env.politeness->take_failure(slot)) return 0;
     Slot& s = env.slots.slots[slot];
     enter_state(s, SlotState::Idle);
     store::ItemRecord* item = s.item.item;
@@ -252,6 +255,8 @@ int complete_response(NetEnv& env, int slot) {
                             : base::c_text(s.response_text());
     const std::string_view status = text.substr(0, kStatusTextLength);
 
+    // A robots.txt, or a link put back because its server asked to be asked later.
+    if (env.politeness != nullptr && env.politeness->take_response(slot, text)) return 0;
     if (take_redirect(env, slot, text, status)) return 1;
     if (fail_refused(env, slot, status)) return 0;
     if (env.download.open()) {

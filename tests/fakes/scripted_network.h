@@ -34,6 +34,9 @@ public:
         int connect_now = 0;     // non-zero: connect() fails at once with this error
         std::string tls_error = {};  // why a TLS connect failed (kTlsFailed)
         bool trickle = false;        // bytes come only as the test releases them (release())
+        // Replies by request target ("/robots.txt"): the n-th request for a target gets its
+        // n-th reply, the last one again after that; targets not named here get `reply`.
+        std::map<std::string, std::vector<std::string>> by_target = {};
     };
 
     struct Socket {
@@ -49,6 +52,7 @@ public:
         bool closed = false;
         bool ready_queued = false;
         std::size_t released = 0;  // a trickling server's bytes the test has let through
+        std::optional<std::string> reply;  // chosen by the request target (Server::by_target)
     };
 
     // ---- script ---------------------------------------------------------------------------
@@ -64,6 +68,17 @@ public:
     std::vector<Socket> sockets;                      // in order of opening
     std::vector<std::pair<int, std::string>> lookups; // event id, host
     std::size_t max_open = 0;                         // most sockets open at one time
+    struct Request {
+        std::string address;
+        std::string target;  // the request line's second word
+    };
+    std::vector<Request> requests;  // every request sent, in order
+
+    // How many requests named `target` (on any server).
+    [[nodiscard]] int requests_for(std::string_view target) const {
+        const auto named = [&](const Request& r) { return r.target == target; };
+        return static_cast<int>(std::count_if(requests.begin(), requests.end(), named));
+    }
 
     [[nodiscard]] const Socket* socket(int id) const {
         for (const Socket& s : sockets) {
@@ -153,6 +168,7 @@ public:
             return -1;
         }
         s->sent.append(bytes);
+        choose_reply(*s);
         signal_ready(*s);
         return static_cast<int>(bytes.size());
     }
@@ -164,8 +180,9 @@ public:
             return -1;
         }
         s->ready_queued = false;
-        std::size_t left = server->reply.size() - s->read_pos;
-        if (server->trickle && s->read_pos < server->reply.size()) {
+        const std::string& reply = reply_of(*s, *server);
+        std::size_t left = reply.size() - s->read_pos;
+        if (server->trickle && s->read_pos < reply.size()) {
             left = std::min(left, s->released > s->read_pos ? s->released - s->read_pos : 0);
             if (left == 0) {
                 error = platform::kWouldBlock;
@@ -187,7 +204,7 @@ public:
         std::size_t n = std::min(left, static_cast<std::size_t>(max));
         const std::size_t chunk = read_limit != 0 ? read_limit : server->chunk;
         if (chunk != 0) n = std::min(n, chunk);
-        std::copy_n(server->reply.data() + s->read_pos, n, out);
+        std::copy_n(reply.data() + s->read_pos, n, out);
         s->read_pos += n;
         signal_ready(*s);
         return static_cast<int>(n);
@@ -228,6 +245,24 @@ private:
         const auto it = servers_.find(s.address);
         return it == servers_.end() ? nullptr : &it->second;
     }
+    static const std::string& reply_of(const Socket& s, const Server& server) {
+        return s.reply ? *s.reply : server.reply;
+    }
+    // Once the request line has come: the reply its target gets, and the request recorded.
+    void choose_reply(Socket& s) {
+        if (s.reply || s.sent.find("\r\n") == std::string::npos) return;
+        const std::size_t start = s.sent.find(' ');
+        const std::size_t end = s.sent.find(' ', start + 1);
+        const std::string target =
+            start == std::string::npos ? std::string() : s.sent.substr(start + 1, end - start - 1);
+        requests.push_back({s.address, target});
+        const auto server = servers_.find(s.address);
+        if (server == servers_.end()) return;
+        const auto replies = server->second.by_target.find(target);
+        if (replies == server->second.by_target.end() || replies->second.empty()) return;
+        const std::size_t n = answered_[{s.address, target}]++;
+        s.reply = replies->second[std::min(n, replies->second.size() - 1)];
+    }
     // Queues an event for a socket; it is dropped when the socket is closed by then.
     void deliver(int id, std::function<void(platform::EventSink&)> event) {
         queue_.emplace_back([this, id, event = std::move(event)](platform::EventSink& sink) {
@@ -239,7 +274,7 @@ private:
     void signal_ready(Socket& s) {
         const Server* server = server_of(s);
         if (server == nullptr || s.ready_queued || s.eof_read) return;
-        const bool bytes_left = s.read_pos < server->reply.size();
+        const bool bytes_left = s.read_pos < reply_of(s, *server).size();
         if (!bytes_left && server->end == End::Stall) return;
         if (bytes_left && server->trickle && s.released <= s.read_pos) return;
         s.ready_queued = true;
@@ -256,6 +291,7 @@ private:
     std::deque<std::function<void(platform::EventSink&)>> queue_;
     std::map<std::string, Server> servers_;
     std::map<std::string, std::string> hosts_;
+    std::map<std::pair<std::string, std::string>, std::size_t> answered_;  // by address, target
     int next_id_ = 100;
 };
 

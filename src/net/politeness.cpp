@@ -1,0 +1,420 @@
+#include "net/politeness.h"
+
+#include <algorithm>
+#include <ctime>
+#include <optional>
+
+#include "base/text_util.h"
+#include "net/http_text.h"
+#include "net/request.h"
+#include "store/item_record.h"
+
+namespace tarnvelox::net {
+
+namespace {
+
+using harvest::SlotItem;
+using store::ItemRecord;
+
+constexpr std::string_view kRobotsPath = "/robots.txt";
+
+std::string lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = base::to_lower(c);
+    return out;
+}
+
+// The robots.txt a "Location" value sends `robots_url` to; none when it names nothing.
+std::optional<std::string> moved_to(std::string_view robots_url, std::string_view location) {
+    if (location.empty()) return std::nullopt;
+    if (base::find_nocase(location, "http://") == 0 ||
+        base::find_nocase(location, "https://") == 0) {
+        return std::string(location);
+    }
+    // Relative: against the site's root, where a robots.txt always is.
+    const std::size_t host_start = robots_url.find("://") + 3;
+    const std::string_view root = robots_url.substr(0, robots_url.find('/', host_start));
+    return std::string(root) + (location.front() == '/' ? "" : "/") + std::string(location);
+}
+
+}  // namespace
+
+bool url_site(std::string_view url, UrlSite& site) {
+    const std::size_t separator = url.find("://");
+    if (separator == std::string_view::npos || separator == 0) return false;
+    const std::string scheme = lower(url.substr(0, separator));
+    const std::string_view rest = url.substr(separator + 3);
+    const std::size_t authority_end = std::min(rest.find_first_of("/?#"), rest.size());
+    std::string_view host = rest.substr(0, authority_end);
+    const std::size_t at = host.rfind('@');
+    if (at != std::string_view::npos) host.remove_prefix(at + 1);
+    const int32_t default_port = scheme == "https" ? kHttpsPort : kHttpPort;
+    int32_t port = default_port;
+    const std::size_t colon = host.rfind(':');
+    if (colon != std::string_view::npos) {
+        const std::string_view digits = host.substr(colon + 1);
+        const int32_t given = digits.size() <= 5 &&
+                                      std::all_of(digits.begin(), digits.end(),
+                                                  [](char c) { return c >= '0' && c <= '9'; })
+                                  ? base::read_int(digits)
+                                  : 0;
+        if (given >= 1 && given <= kMaxPort) port = given;
+        host = host.substr(0, colon);
+    }
+    if (host.empty()) return false;
+    const std::string name = lower(host);
+    site.key = scheme + "://" + name + ":" + std::to_string(port);
+    site.robots_url = scheme + "://" + name +
+                      (port == default_port ? std::string() : ":" + std::to_string(port)) +
+                      std::string(kRobotsPath);
+    std::string_view path = rest.substr(authority_end);
+    path = path.substr(0, path.find('#'));
+    site.path = path.starts_with('/') ? std::string(path) : "/" + std::string(path);
+    return true;
+}
+
+// ---- Run start and stop ---------------------------------------------------------------------
+
+void Politeness::reset(int32_t tick_ms) {
+    release_all();
+    tick_ms_ = std::max<int32_t>(tick_ms, 1);
+    now_ = 0;
+    next_order_ = 1;
+    sites_.clear();
+    site_index_.clear();
+    waiting_sites_.clear();
+    wake_ = false;
+}
+
+void Politeness::release_all() {
+    for (const int id : sites_holding_) {
+        Site& site = sites_[static_cast<std::size_t>(id)];
+        for (Held& held : site.held) {
+            // Never fetched: as stored, so the next run offers it again.
+            ItemRecord* rec = held.item.item;
+            rec->status &= ~(store::STATUS_VISITED | store::STATUS_ACTIVE);
+            if (env_.harvest.lists.links.contains(*rec)) env_.harvest.shell.link_row_changed(*rec);
+        }
+        site.held.clear();
+    }
+    sites_holding_.clear();
+    held_offsets_.clear();
+    held_count_ = 0;
+    slot_use_.fill(SlotUse{});
+    for (Site& site : sites_) site.busy = 0;
+}
+
+// ---- Choosing a slot's next fetch -----------------------------------------------------------
+
+int Politeness::next_for_slot(int slot, SlotItem& slot_item, harvest::SpecialRequests* special) {
+    harvest::HarvestEnv& h = env_.harvest;
+    release(slot);
+    // The single page of an engine row and the vendor's transfers go as they always do.
+    if (h.run.engine_mode != harvest::kModeHarvest) {
+        return harvest::next_link_for_slot(h, frontier_, slot, slot_item, special);
+    }
+    if (h.run.stop_requested != 0 || h.run.harvest_running == 0) return 0;
+    if (start_due_robots(slot, slot_item)) return 1;
+    if (take_held(slot, slot_item)) return 1;
+    while (held_count_ < kMaxHeldLinks) {
+        SlotItem taken;
+        if (harvest::next_link_for_slot(h, frontier_, slot, taken, special) == 0) return 0;
+        ItemRecord* rec = taken.item;
+        UrlSite where;
+        if ((rec->kind & store::KIND_VENDOR) != 0 || !url_site(store::url_text(rec), where)) {
+            hand_to_slot(slot, -1, Held{std::move(taken), {}, 0, 0}, slot_item);  // no site to ask
+            return 1;
+        }
+        if (rec->file_offset >= 0 && held_offsets_.count(rec->file_offset) != 0) {
+            // Offered again while held (a second pass without the in-memory list): the held
+            // record stands, this copy goes.
+            --h.run.visited_links;
+            continue;
+        }
+        const int id = site_of(where);
+        Site& site = sites_[static_cast<std::size_t>(id)];
+        if (site.state == SiteState::Closed) {
+            let_go(slot, std::move(taken), "Site skipped for this run");
+            continue;
+        }
+        if (site.state == SiteState::Known && !robots_allows(site.rules, where.path)) {
+            let_go(slot, std::move(taken), "Disallowed by robots.txt");
+            continue;
+        }
+        Held held{std::move(taken), std::move(where.path), next_order_++, 0};
+        if (may_fetch(site)) {
+            hand_to_slot(slot, id, std::move(held), slot_item);
+            return 1;
+        }
+        hold(id, std::move(held));
+        if (start_due_robots(slot, slot_item)) return 1;  // a new site: its robots.txt first
+    }
+    return 0;
+}
+
+void Politeness::release(int slot) {
+    SlotUse& use = slot_use_[static_cast<std::size_t>(slot)];
+    if (use.site >= 0) {
+        Site& site = sites_[static_cast<std::size_t>(use.site)];
+        if (use.robots) {
+            // Ended without an answer response handling saw: a refused connect, a read error
+            // before any byte, a look-up that could not start.
+            if (!use.answered) robots_failed(slot, use.site, -1);
+        } else {
+            if (site.busy > 0) --site.busy;
+            if (site.delay_ticks > 0) {
+                site.ready_at = std::max(site.ready_at, now_ + site.delay_ticks + 1);
+            }
+        }
+    }
+    use = SlotUse{};
+}
+
+int Politeness::site_of(const UrlSite& where) {
+    const auto found = site_index_.find(where.key);
+    if (found != site_index_.end()) return found->second;
+    const int id = static_cast<int>(sites_.size());
+    Site site;
+    site.robots_url = where.robots_url;
+    sites_.push_back(std::move(site));
+    site_index_.emplace(where.key, id);
+    waiting_sites_.push_back(id);
+    return id;
+}
+
+bool Politeness::may_fetch(const Site& site) const {
+    return site.state == SiteState::Known && now_ >= site.ready_at &&
+           (site.delay_ticks == 0 || site.busy == 0);
+}
+
+bool Politeness::start_due_robots(int slot, SlotItem& slot_item) {
+    for (auto it = waiting_sites_.begin(); it != waiting_sites_.end(); ++it) {
+        const int id = *it;
+        const Site& site = sites_[static_cast<std::size_t>(id)];
+        if (site.state == SiteState::Unknown ||
+            (site.state == SiteState::Waiting && now_ >= site.ready_at)) {
+            waiting_sites_.erase(it);
+            start_robots(slot, id, slot_item);
+            return true;
+        }
+    }
+    return false;
+}
+
+void Politeness::start_robots(int slot, int id, SlotItem& slot_item) {
+    Site& site = sites_[static_cast<std::size_t>(id)];
+    site.state = SiteState::Fetching;
+    store::RecordPtr rec = store::clear_record();
+    rec->url = site.robots_url;
+    rec->title = "robots.txt";
+    rec->file_offset = -1;  // never stored, never listed
+    SlotItem item;
+    item.item = rec.get();
+    item.owned = std::move(rec);
+    hand_to_slot(slot, id, Held{std::move(item), {}, 0, 0}, slot_item, true);
+}
+
+bool Politeness::take_held(int slot, SlotItem& slot_item) {
+    int best = -1;
+    for (std::size_t i = 0; i < sites_holding_.size();) {
+        const int id = sites_holding_[i];
+        Site& site = sites_[static_cast<std::size_t>(id)];
+        // Links the rules forbid go as soon as they are first in line.
+        while (!site.held.empty() && site.state == SiteState::Known &&
+               !robots_allows(site.rules, site.held.front().path)) {
+            let_go(slot, unhold_front(id).item, "Disallowed by robots.txt");
+        }
+        if (site.held.empty()) {
+            // unhold_front took it off the list, unless it was never on with links
+            if (i < sites_holding_.size() && sites_holding_[i] == id) {
+                sites_holding_.erase(sites_holding_.begin() + static_cast<std::ptrdiff_t>(i));
+            }
+            continue;
+        }
+        if (may_fetch(site) &&
+            (best < 0 ||
+             site.held.front().order < sites_[static_cast<std::size_t>(best)].held.front().order)) {
+            best = id;
+        }
+        ++i;
+    }
+    if (best < 0) return false;
+    hand_to_slot(slot, best, unhold_front(best), slot_item);
+    return true;
+}
+
+void Politeness::hand_to_slot(int slot, int site, Held held, SlotItem& slot_item, bool robots) {
+    harvest::HarvestEnv& h = env_.harvest;
+    ItemRecord* previous = slot_item.item;
+    // The slot lets go of its last record, as the frontier does when it hands out a link.
+    if (previous != nullptr && previous != held.item.item) {
+        previous->status &= ~store::STATUS_ACTIVE;
+        if (h.lists.links.contains(*previous)) h.shell.link_row_changed(*previous);
+        h.lists.links.status_changed();
+    }
+    slot_item = std::move(held.item);  // frees a previous record that was in no list
+    slot_use_[static_cast<std::size_t>(slot)] = SlotUse{site, robots, false, held.put_backs};
+    if (site >= 0 && !robots) ++sites_[static_cast<std::size_t>(site)].busy;
+}
+
+void Politeness::hold(int id, Held held) {
+    Site& site = sites_[static_cast<std::size_t>(id)];
+    if (site.held.empty()) sites_holding_.push_back(id);
+    const int32_t offset = held.item.item->file_offset;
+    if (offset >= 0) held_offsets_.insert(offset);
+    if (held.order == 0) {
+        site.held.push_front(std::move(held));  // put back: first in line again
+    } else {
+        site.held.push_back(std::move(held));
+    }
+    ++held_count_;
+}
+
+Politeness::Held Politeness::unhold_front(int id) {
+    Site& site = sites_[static_cast<std::size_t>(id)];
+    Held held = std::move(site.held.front());
+    site.held.pop_front();
+    --held_count_;
+    held_offsets_.erase(held.item.item->file_offset);
+    if (site.held.empty()) std::erase(sites_holding_, id);
+    return held;
+}
+
+void Politeness::let_go(int slot, SlotItem item, std::string_view why) {
+    harvest::HarvestEnv& h = env_.harvest;
+    ItemRecord* rec = item.item;
+    rec->status &= ~(store::STATUS_VISITED | store::STATUS_ACTIVE);
+    if (h.run.visited_links > 0) --h.run.visited_links;
+    if (h.lists.links.contains(*rec)) h.shell.link_row_changed(*rec);
+    if (!why.empty()) {
+        status(slot, std::string(why) + " (" + std::string(store::url_text(rec)) + ")");
+    }
+}  // an owned record is freed here
+
+// ---- Answers --------------------------------------------------------------------------------
+
+bool Politeness::take_response(int slot, std::string_view response) {
+    SlotUse& use = slot_use_[static_cast<std::size_t>(slot)];
+    if (use.site < 0) return false;
+    if (use.robots) {
+        use.answered = true;
+        robots_answer(slot, use.site, response);
+        close_slot(env_, slot);
+        return true;
+    }
+    const int code = http_status_code(response);
+    if ((code != 429 && code != 503) || use.put_backs >= kMaxPutBacks) return false;
+    const std::string_view headers = response.substr(0, response.find(kHeaderEnd));
+    const std::optional<int64_t> wait = retry_after_seconds(headers, std::time(nullptr));
+    if (!wait) return false;
+
+    Slot& s = env_.slots.slots[static_cast<std::size_t>(slot)];
+    SlotItem item = std::exchange(s.item, SlotItem{});
+    const std::string url(store::url_text(item.item));
+    if (*wait > kMaxRetryAfterSeconds) {
+        let_go(slot, std::move(item), "");
+        close_site(slot, use.site,
+                   "Server busy for " + std::to_string(*wait) + " s: site left for a later run");
+    } else {
+        Site& site = sites_[static_cast<std::size_t>(use.site)];
+        site.ready_at = std::max(site.ready_at, now_ + ticks_for_ms(*wait * 1000) + 1);
+        UrlSite where;
+        (void)url_site(url, where);
+        hold(use.site, Held{std::move(item), std::move(where.path), 0, use.put_backs + 1});
+        status(slot, "Server busy: asked again in " + std::to_string(*wait) + " s (" + url + ")");
+    }
+    close_slot(env_, slot);
+    return true;
+}
+
+bool Politeness::take_failure(int slot) {
+    SlotUse& use = slot_use_[static_cast<std::size_t>(slot)];
+    if (use.site < 0 || !use.robots) return false;
+    use.answered = true;
+    robots_failed(slot, use.site, -1);
+    enter_state(env_.slots.slots[static_cast<std::size_t>(slot)], SlotState::Idle);
+    return true;
+}
+
+void Politeness::robots_answer(int slot, int id, std::string_view response) {
+    Site& site = sites_[static_cast<std::size_t>(id)];
+    const int code = http_status_code(response);
+    const std::string_view headers = response.substr(0, response.find(kHeaderEnd));
+    if (code >= 300 && code < 400 && site.redirects < kMaxRobotsRedirects) {
+        const std::optional<std::string_view> location = header_line(headers, "Location");
+        const std::optional<std::string> target =
+            location ? moved_to(site.robots_url, *location) : std::nullopt;
+        if (target) {
+            ++site.redirects;
+            site.robots_url = *target;
+            site.state = SiteState::Unknown;
+            waiting_sites_.push_back(id);
+            wake_ = true;
+            status(slot, "robots.txt moved (" + *target + ")");
+            return;
+        }
+    }
+    if (code == 429 || (code >= 500 && code < 600) || code < 200) {
+        const std::optional<int64_t> wait = retry_after_seconds(headers, std::time(nullptr));
+        robots_failed(slot, id, wait.value_or(-1));
+        return;
+    }
+    site.state = SiteState::Known;
+    if (code >= 200 && code < 300) {
+        site.rules = parse_robots_txt(body_of(response).value_or(std::string_view()));
+        const std::size_t n = site.rules.rules.size();
+        status(slot, "robots.txt read: " + std::to_string(n) + (n == 1 ? " rule (" : " rules (") +
+                         site.robots_url + ")");
+    } else {
+        // 4xx (and a move that leads nowhere): there is no robots.txt, everything is allowed.
+        status(slot, "No robots.txt: all allowed (" + site.robots_url + ")");
+    }
+    if (site.rules.crawl_delay_ms > 0) {
+        site.delay_ticks = ticks_for_ms(std::min(site.rules.crawl_delay_ms, kMaxCrawlDelayMs));
+        site.ready_at = std::max(site.ready_at, now_ + site.delay_ticks + 1);
+    }
+    wake_ = true;
+}
+
+void Politeness::robots_failed(int slot, int id, int64_t wait_seconds) {
+    Site& site = sites_[static_cast<std::size_t>(id)];
+    if (++site.attempts >= kMaxRobotsAttempts) {
+        close_site(slot, id, "robots.txt unreachable: site skipped");
+        return;
+    }
+    if (wait_seconds > kMaxRetryAfterSeconds) {
+        close_site(slot, id,
+                   "Server busy for " + std::to_string(wait_seconds) +
+                       " s: site left for a later run");
+        return;
+    }
+    site.state = SiteState::Waiting;
+    const int64_t ticks = std::max<int64_t>(
+        kRobotsRetryTicks, wait_seconds > 0 ? ticks_for_ms(wait_seconds * 1000) : 0);
+    site.ready_at = std::max(site.ready_at, now_ + ticks + 1);
+    waiting_sites_.push_back(id);
+    status(slot, "robots.txt unreachable: retried later (" + site.robots_url + ")");
+}
+
+void Politeness::close_site(int slot, int id, std::string_view why) {
+    Site& site = sites_[static_cast<std::size_t>(id)];
+    site.state = SiteState::Closed;
+    while (!site.held.empty()) let_go(slot, unhold_front(id).item, "");
+    status(slot, std::string(why) + " (" + site.robots_url + ")");
+    wake_ = true;
+}
+
+// ---- Small helpers --------------------------------------------------------------------------
+
+bool Politeness::fetching_robots(int slot) const {
+    const SlotUse& use = slot_use_[static_cast<std::size_t>(slot)];
+    return use.site >= 0 && use.robots;
+}
+
+int64_t Politeness::ticks_for_ms(int64_t ms) const { return (ms + tick_ms_ - 1) / tick_ms_; }
+
+void Politeness::status(int slot, std::string_view text) {
+    if (slot >= 0) harvest::slot_status(env_.harvest, slot, text);
+}
+
+}  // namespace tarnvelox::net

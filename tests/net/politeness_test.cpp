@@ -1,0 +1,356 @@
+// "Obey robots.txt" in whole harvest runs over the scripted network: run control, the fetch
+// engine and response handling as the program wires them, servers answering by request target,
+// ticks fired by the test. Every wait is counted in ticks, never in time.
+
+#include "net/politeness.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "fakes/scripted_network.h"
+#include "harvest/harvest_fixture.h"
+
+namespace tarnvelox::net {
+namespace {
+
+using tarnvelox::testing::ScriptedNetwork;
+
+std::string ok(const std::string& body, const std::string& type = "text/html") {
+    return "HTTP/1.0 200 OK\r\nContent-Type: " + type + "\r\n\r\n" + body;
+}
+std::string robots(const std::string& rules) { return ok(rules, "text/plain"); }
+std::string links_page(const std::vector<std::string>& hrefs, const std::string& extra = "") {
+    std::string body = "<html><head><title>t</title></head><body>" + extra;
+    for (const std::string& h : hrefs) body += " <a href=\"" + h + "\">x</a>";
+    return ok(body + "</body></html>");
+}
+const std::string kNotFound = "HTTP/1.0 404 Not Found\r\n\r\n<html>missing</html>";
+const std::string kServerError = "HTTP/1.0 500 Internal Server Error\r\n\r\n";
+
+class PolitenessTest : public harvest::testing::HarvestFixture {
+protected:
+    PolitenessTest() {
+        settings_.packcount = 4;
+        settings_.timeout = 1000;  // one tick a second: waits in seconds are waits in ticks
+        settings_.robots = 1;
+        net_.folder = dir_.path();
+        network_.resolve("site.example", "10.0.0.1");
+        search_.starting_url = "http://site.example/index.html";
+    }
+
+    // Serves `by_target` at `address`; anything else is not found.
+    void serve(const std::string& address,
+               std::map<std::string, std::vector<std::string>> by_target,
+               ScriptedNetwork::End end = ScriptedNetwork::End::Close) {
+        ScriptedNetwork::Server server;
+        server.reply = kNotFound;
+        server.end = end;
+        server.by_target = std::move(by_target);
+        network_.serve(address, std::move(server));
+    }
+
+    void tick() {
+        ++ticks_;
+        network_.fire(control_, platform::kHarvestTimer, false, note_requests_);
+    }
+    // Starts a run and fires ticks until it ends (bounded).
+    void run(int32_t tab = harvest::kHarvest) {
+        ASSERT_EQ(control_.start_harvest(tab), 1);
+        network_.run(control_, 10'000'000, note_requests_);
+        for (int i = 0; i < 500 && control_.running(); ++i) tick();
+        ASSERT_FALSE(control_.running()) << "the run did not end";
+        EXPECT_EQ(ctx_.status.line(0), " Hunt Complete");
+    }
+    // The ticks at which `target` was asked for, in order.
+    std::vector<int> asked_at(const std::string& target) const {
+        std::vector<int> at;
+        for (const auto& [t, when] : sent_at_) {
+            if (t == target) at.push_back(when);
+        }
+        return at;
+    }
+    // The status word of every stored link, by URL.
+    std::map<std::string, int32_t> stored_status() {
+        std::map<std::string, int32_t> out;
+        for (const auto& rec : stored(store::TreeFile::Links)) out[*rec->url] = rec->status;
+        return out;
+    }
+    bool saw(const std::string& text) const {
+        for (const auto& [slot, line] : shell_.statuses) {
+            if (line.find(text) != std::string::npos) return true;
+        }
+        return false;
+    }
+
+    app::Settings& settings_ = ctx_.settings;
+    NetEnv& net_ = ctx_.net;
+    ScriptedNetwork network_;
+    app::NullRunWindow window_;
+    app::HarvestRun& control_ = ctx_.attach(network_, network_, window_);
+    int ticks_ = 0;
+    std::vector<std::pair<std::string, int>> sent_at_;  // request target, tick
+    std::function<void()> note_requests_ = [this] {
+        while (sent_at_.size() < network_.requests.size()) {
+            sent_at_.emplace_back(network_.requests[sent_at_.size()].target, ticks_);
+        }
+    };
+};
+
+constexpr int32_t kUnvisited = 0;
+
+TEST_F(PolitenessTest, RobotsTxtComesFirstAndForbiddenLinksAreNeverAsked) {
+    serve("10.0.0.1",
+          {{"/robots.txt",
+            {robots("User-agent: *\nDisallow: /private/\nDisallow: /*.shtml$\n"
+                    "User-agent: OtherBot\nDisallow: /\n")}},
+           {"/index.html",
+            {links_page({"/a.html", "/private/x.html", "/private/y.html", "/news.shtml",
+                         "/news.shtml.html"},
+                        "office@site.example")}},
+           {"/a.html", {links_page({"/b.html", "/private/z.html"})}},
+           {"/b.html", {links_page({})}},
+           {"/news.shtml.html", {links_page({})}}});
+    run();
+
+    ASSERT_FALSE(network_.requests.empty());
+    EXPECT_EQ(network_.requests.front().target, "/robots.txt");
+    EXPECT_EQ(network_.requests_for("/robots.txt"), 1);
+    for (const char* allowed : {"/index.html", "/a.html", "/b.html", "/news.shtml.html"}) {
+        EXPECT_EQ(network_.requests_for(allowed), 1) << allowed;
+    }
+    const char* forbidden[] = {"/private/x.html", "/private/y.html", "/private/z.html",
+                               "/news.shtml"};
+    for (const char* path : forbidden) EXPECT_EQ(network_.requests_for(path), 0) << path;
+    EXPECT_EQ(shell_.address_rows, std::vector<std::string>{"mailto:office@site.example"});
+
+    // Forbidden links stay as stored: not visited, not bad, not counted.
+    const auto status = stored_status();
+    for (const char* path : forbidden) {
+        EXPECT_EQ(status.at("http://site.example" + std::string(path)), kUnvisited) << path;
+    }
+    EXPECT_EQ(run_.bad_links, 0);
+    EXPECT_EQ(run_.visited_links, 4);
+    EXPECT_TRUE(saw("Disallowed by robots.txt (http://site.example/private/x.html)"));
+
+    // With the setting off the next run fetches them, and asks for no robots.txt.
+    settings_.robots = 0;
+    run(harvest::kDetails);
+    for (const char* path : forbidden) EXPECT_EQ(network_.requests_for(path), 1) << path;
+    EXPECT_EQ(network_.requests_for("/robots.txt"), 1);
+}
+
+TEST_F(PolitenessTest, EachSiteHasItsOwnRobotsTxtAskedOnce) {
+    network_.resolve("other.example", "10.0.0.2");
+    network_.resolve("moved.example", "10.0.0.3");
+    serve("10.0.0.1",
+          {{"/robots.txt", {kNotFound}},  // no robots.txt: everything allowed
+           {"/index.html",
+            {links_page({"/a.html", "http://other.example:8080/o1.html",
+                         "http://other.example:8080/o2.html", "http://moved.example/m.html",
+                         "http://moved.example/n.html"})}},
+           {"/a.html", {links_page({"/index.html"})}}});
+    // A robots.txt for this crawler alone, which every other crawler may ignore.
+    serve("10.0.0.2",
+          {{"/robots.txt", {robots("User-agent: *\nAllow: /\n\nUser-agent: tarnvelox\n"
+                                   "Disallow: /o2\n")}},
+           {"/o1.html", {links_page({})}}});
+    // A robots.txt that has moved (relative Location), once.
+    serve("10.0.0.3", {{"/robots.txt",
+                        {"HTTP/1.0 301 Moved\r\nLocation: /new-robots.txt\r\n\r\n"}},
+                       {"/new-robots.txt", {robots("User-agent: *\nDisallow: /n\n")}},
+                       {"/m.html", {links_page({})}}});
+    run();
+
+    EXPECT_EQ(network_.requests_for("/robots.txt"), 3);  // one per site
+    EXPECT_EQ(network_.requests_for("/new-robots.txt"), 1);
+    for (const char* path : {"/index.html", "/a.html", "/o1.html", "/m.html"}) {
+        EXPECT_EQ(network_.requests_for(path), 1) << path;
+    }
+    EXPECT_EQ(network_.requests_for("/o2.html"), 0);
+    EXPECT_EQ(network_.requests_for("/n.html"), 0);
+    // The other site was asked on its own port.
+    for (const auto& s : network_.sockets) {
+        if (s.address == "10.0.0.2") {
+            EXPECT_EQ(s.port, 8080);
+        }
+    }
+}
+
+// Pages of a site with a Crawl-delay, and how far apart (in ticks) they were asked for.
+struct DelayRun {
+    std::size_t most_open = 0;
+    std::vector<int> page_ticks;
+};
+
+class CrawlDelayTest : public PolitenessTest {
+protected:
+    DelayRun crawl(const std::string& robots_txt) {
+        std::vector<std::string> pages;
+        std::map<std::string, std::vector<std::string>> site{{"/robots.txt", {robots(robots_txt)}}};
+        for (int i = 0; i < 6; ++i) {
+            pages.push_back("/p" + std::to_string(i) + ".html");
+            site[pages.back()] = {links_page({})};
+        }
+        site["/index.html"] = {links_page(pages)};
+        serve("10.0.0.1", site);
+        run();
+        DelayRun out;
+        out.most_open = network_.max_open;
+        for (const auto& [target, tick] : sent_at_) {
+            if (target != "/robots.txt") out.page_ticks.push_back(tick);
+        }
+        EXPECT_EQ(out.page_ticks.size(), 7u);
+        return out;
+    }
+};
+
+TEST_F(CrawlDelayTest, CrawlDelayAllowsOneConnectionAndWaitsBetweenPages) {
+    const DelayRun r = crawl("User-agent: *\nCrawl-delay: 2\n");
+    EXPECT_EQ(r.most_open, 1u);
+    for (std::size_t i = 1; i < r.page_ticks.size(); ++i) {
+        EXPECT_GE(r.page_ticks[i] - r.page_ticks[i - 1], 2) << "page " << i;
+    }
+}
+
+// The same site without a delay is fetched over several connections at once: the test above
+// would see it if the limit were lost.
+TEST_F(CrawlDelayTest, WithoutCrawlDelayPagesGoTogether) {
+    const DelayRun r = crawl("User-agent: *\nDisallow: /nothing\n");
+    EXPECT_GT(r.most_open, 1u);
+    EXPECT_EQ(r.page_ticks.front(), r.page_ticks.back());
+}
+
+TEST_F(PolitenessTest, UnansweredRobotsTxtIsAskedAgainThenTheSiteIsSkipped) {
+    // A 500, a connection that fails before any byte, a 503: three times nothing usable.
+    serve("10.0.0.1",
+          {{"/robots.txt",
+            {kServerError, "", "HTTP/1.0 503 Service Unavailable\r\n\r\n"}},
+           {"/index.html", {links_page({})}}},
+          ScriptedNetwork::End::Error);
+    run();
+
+    const std::vector<int> asked = asked_at("/robots.txt");
+    ASSERT_EQ(asked.size(), static_cast<std::size_t>(kMaxRobotsAttempts));
+    for (std::size_t i = 1; i < asked.size(); ++i) {
+        EXPECT_GE(asked[i] - asked[i - 1], kRobotsRetryTicks);
+    }
+    EXPECT_EQ(network_.requests_for("/index.html"), 0);
+    EXPECT_EQ(stored_status().at("http://site.example/index.html"), kUnvisited);
+    EXPECT_EQ(run_.bad_links, 0);
+    EXPECT_EQ(run_.visited_links, 0);
+    EXPECT_TRUE(saw("robots.txt unreachable: site skipped"));
+}
+
+TEST_F(PolitenessTest, ServerErrorThenRobotsTxtFetchesThePagesAfterTheWait) {
+    serve("10.0.0.1",
+          {{"/robots.txt", {kServerError, robots("User-agent: *\nDisallow: /no.html\n")}},
+           {"/index.html", {links_page({"/yes.html", "/no.html"})}},
+           {"/yes.html", {links_page({})}}});
+    run();
+
+    const std::vector<int> asked = asked_at("/robots.txt");
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_GE(asked[1] - asked[0], kRobotsRetryTicks);
+    ASSERT_EQ(asked_at("/index.html").size(), 1u);
+    EXPECT_GE(asked_at("/index.html")[0], asked[1]);
+    EXPECT_EQ(network_.requests_for("/yes.html"), 1);
+    EXPECT_EQ(network_.requests_for("/no.html"), 0);
+}
+
+TEST_F(PolitenessTest, RetryAfterPutsTheLinkBackABoundedNumberOfTimes) {
+    serve("10.0.0.1",
+          {{"/robots.txt", {kNotFound}},
+           {"/index.html", {links_page({"/busy.html", "/always.html"})}},
+           // Seconds, then an HTTP date two seconds after the answer's own date, then the page.
+           {"/busy.html",
+            {"HTTP/1.0 503 Service Unavailable\r\nRetry-After: 3\r\n\r\n",
+             "HTTP/1.0 429 Too Many Requests\r\nDate: Sun, 06 Nov 1994 08:49:37 GMT\r\n"
+             "Retry-After: Sun, 06 Nov 1994 08:49:39 GMT\r\n\r\n",
+             links_page({}, "busy@site.example")}},
+           {"/always.html", {"HTTP/1.0 503 Service Unavailable\r\nRetry-After: 1\r\n\r\n"}}});
+    run();
+
+    const std::vector<int> busy = asked_at("/busy.html");
+    ASSERT_EQ(busy.size(), 3u);
+    EXPECT_GE(busy[1] - busy[0], 3);
+    EXPECT_GE(busy[2] - busy[1], 2);
+    EXPECT_EQ(shell_.address_rows, std::vector<std::string>{"mailto:busy@site.example"});
+    const auto status = stored_status();
+    EXPECT_EQ(status.at("http://site.example/busy.html") & store::STATUS_BAD, 0);
+    EXPECT_NE(status.at("http://site.example/busy.html") & store::STATUS_VISITED, 0);
+    // Put back kMaxPutBacks times, then failed as any such answer is.
+    EXPECT_EQ(network_.requests_for("/always.html"), kMaxPutBacks + 1);
+    EXPECT_NE(status.at("http://site.example/always.html") & store::STATUS_BAD, 0);
+    EXPECT_EQ(run_.bad_links, 1);
+    EXPECT_TRUE(saw("Server busy: asked again in 3 s (http://site.example/busy.html)"));
+}
+
+TEST_F(PolitenessTest, RetryAfterBeyondTheBoundLeavesTheSiteForALaterRun) {
+    serve("10.0.0.1",
+          {{"/robots.txt", {kNotFound}},
+           {"/index.html",
+            {"HTTP/1.0 503 Service Unavailable\r\nRetry-After: " +
+             std::to_string(kMaxRetryAfterSeconds + 1) + "\r\n\r\n"}}});
+    run();
+    EXPECT_EQ(network_.requests_for("/index.html"), 1);
+    EXPECT_EQ(stored_status().at("http://site.example/index.html"), kUnvisited);
+    EXPECT_EQ(run_.bad_links, 0);
+}
+
+TEST_F(PolitenessTest, CancelLetsHeldLinksGoForTheNextRun) {
+    serve("10.0.0.1", {{"/robots.txt", {""}}, {"/index.html", {links_page({})}}},
+          ScriptedNetwork::End::Stall);  // the robots.txt never comes
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    network_.run(control_);
+    tick();
+    ASSERT_TRUE(control_.running());
+    store::ItemRecord* start = lists_.links.head();
+    ASSERT_NE(start, nullptr);
+    EXPECT_NE(start->status & store::STATUS_ACTIVE, 0);  // held, safe from the list's trimming
+
+    control_.cancel_harvest();
+    EXPECT_EQ(start->status & (store::STATUS_VISITED | store::STATUS_ACTIVE), 0);
+    EXPECT_EQ(network_.requests_for("/index.html"), 0);
+
+    settings_.robots = 0;
+    run(harvest::kDetails);
+    EXPECT_EQ(network_.requests_for("/index.html"), 1);
+}
+
+TEST(UrlSiteTest, SiteAndPathOfAUrl) {
+    struct Row {
+        const char* url;
+        const char* key;
+        const char* robots_url;
+        const char* path;
+    };
+    const Row rows[] = {
+        {"http://Site.Example/a/b.html?q=1#top", "http://site.example:80",
+         "http://site.example/robots.txt", "/a/b.html?q=1"},
+        {"HTTPS://user:pw@site.example:8443", "https://site.example:8443",
+         "https://site.example:8443/robots.txt", "/"},
+        {"https://site.example:443?x", "https://site.example:443",
+         "https://site.example/robots.txt", "/?x"},
+        {"http://site.example:0/p", "http://site.example:80", "http://site.example/robots.txt",
+         "/p"},
+        {"http://10.0.0.1:99999/p", "http://10.0.0.1:80", "http://10.0.0.1/robots.txt", "/p"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.url);
+        UrlSite site;
+        ASSERT_TRUE(url_site(row.url, site));
+        EXPECT_EQ(site.key, row.key);
+        EXPECT_EQ(site.robots_url, row.robots_url);
+        EXPECT_EQ(site.path, row.path);
+    }
+    UrlSite site;
+    EXPECT_FALSE(url_site("mailto:a@b.example", site));
+    EXPECT_FALSE(url_site("http:///path", site));
+    EXPECT_FALSE(url_site("://host/", site));
+}
+
+}  // namespace
+}  // namespace tarnvelox::net
