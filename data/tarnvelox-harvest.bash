@@ -22,7 +22,7 @@ _tarnvelox_harvest() {
     esac
     if [[ "$cur" == -* ]]; then
         COMPREPLY=($(compgen -W "--project --new --force --refetch --scope --crawl-if --extract-if
-            --connections --timeout --proxy --no-proxy --export --quiet --verbose --help
+            --connections --timeout --proxy --no-proxy --robots --export --quiet --verbose --help
             --version" -- "$cur"))
     fi
 }

@@ -80,6 +80,8 @@ const char* const kUsage =
     "                 may take at most 10 times that, and never more than 5 minutes\n"
     "--proxy HOST[:PORT], --no-proxy\n"
     "                 go through an HTTP proxy (default port 80), or connect directly\n"
+    "--robots         obey robots.txt: each site's robots.txt is read before its pages, the\n"
+    "                 pages it forbids are not fetched, its Crawl-delay is kept\n"
     "--export FORMAT:FILE\n"
     "                 FORMAT: addresses-txt, urls-txt, addressbook, bookmarks,\n"
     "                 addresses-html, urls-html; written when the run ends. FILE - is\n"
@@ -126,6 +128,7 @@ struct Options {
     bool new_project = false;
     bool force = false;
     bool refetch = false;
+    bool robots = false;  // obey robots.txt
     std::vector<Export> exports;
     bool quiet = false;
     bool verbose = false;
@@ -235,6 +238,8 @@ Options parse_options(int argc, char** argv) {
             }
         } else if (arg == "--no-proxy") {
             o.no_proxy = true;
+        } else if (arg == "--robots") {
+            o.robots = true;
         } else if (arg == "--new") {
             o.new_project = true;
         } else if (arg == "--force") {
@@ -417,13 +422,14 @@ struct StoredValues {
     int32_t crawl_scope = 0;
     std::optional<std::string> crawl_keywords;
     std::optional<std::string> extract_keywords;
+    int32_t robots = 0;
 
     explicit StoredValues(const app::Context& ctx)
         : packcount(ctx.settings.packcount), timeout(ctx.settings.timeout),
           proxy(ctx.settings.proxy), port(ctx.settings.port), start(ctx.settings.start),
           start2(ctx.settings.start2),
           crawl_scope(ctx.search.crawl_scope), crawl_keywords(ctx.search.crawl_keywords),
-          extract_keywords(ctx.search.extract_keywords) {}
+          extract_keywords(ctx.search.extract_keywords), robots(ctx.settings.robots) {}
 
     void restore(app::Context& ctx) const {
         ctx.settings.packcount = packcount;
@@ -435,6 +441,7 @@ struct StoredValues {
         ctx.search.crawl_scope = crawl_scope;
         ctx.search.crawl_keywords = crawl_keywords;
         ctx.search.extract_keywords = extract_keywords;
+        ctx.settings.robots = robots;
     }
 };
 
@@ -455,6 +462,7 @@ int32_t apply_options(app::Context& ctx, const Options& opt) {
     if (opt.proxy_host) settings.proxy = *opt.proxy_host;
     if (opt.proxy_port) settings.port = *opt.proxy_port;
     if (opt.no_proxy) settings.proxy.reset();
+    if (opt.robots) settings.robots = 1;
     return mode;
 }
 
@@ -511,6 +519,7 @@ void tell_start(std::FILE* out, const app::Context& ctx, const Options& opt,
     if (!opt.timeout && ctx.settings.timeout != app::Settings{}.timeout) {
         notes.push_back("tick " + std::to_string(ctx.settings.timeout) + " ms");
     }
+    if (!opt.robots && ctx.settings.robots != 0) notes.push_back("robots.txt obeyed");
     if (notes.empty()) return;
     std::string text;
     for (const std::string& n : notes) text += (text.empty() ? "" : ", ") + n;

@@ -65,6 +65,11 @@ class ScriptedServer {
         std::lock_guard<std::mutex> g(mu_);
         routes_[path] = std::move(r);
     }
+    // The n-th request for `path` gets the n-th route, the last one again after that.
+    void route_sequence(const std::string& path, std::vector<Route> routes) {
+        std::lock_guard<std::mutex> g(mu_);
+        sequences_[path] = std::move(routes);
+    }
 
     void start() {
         acceptor_ = std::thread([this] { accept_loop(); });
@@ -97,6 +102,9 @@ class ScriptedServer {
         return requested_;
     }
     int total_answered() const { return answered_.load(); }
+    // The most connections that were open at one time. A connection stops counting before the
+    // server closes it, so a client that waits for the close never sees it counted.
+    int max_concurrent() const { return max_open_.load(); }
 
   private:
     void accept_loop() {
@@ -142,6 +150,18 @@ class ScriptedServer {
     }
 
     void serve(int fd) {
+        {
+            const int open = ++open_;
+            int most = max_open_.load();
+            while (open > most && !max_open_.compare_exchange_weak(most, open)) {
+            }
+        }
+        answer(fd);
+        --open_;
+        ::close(fd);
+    }
+
+    void answer(int fd) {
         timeval tv{2, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
         std::string req;
@@ -168,10 +188,15 @@ class ScriptedServer {
         bool known = false;
         {
             std::lock_guard<std::mutex> g(mu_);
-            ++requested_[path];
+            const int n = requested_[path]++;
             auto it = routes_.find(path);
             if (it != routes_.end()) {
                 r = it->second;
+                known = true;
+            }
+            auto seq = sequences_.find(path);
+            if (seq != sequences_.end() && !seq->second.empty()) {
+                r = seq->second[std::min<std::size_t>(n, seq->second.size() - 1)];
                 known = true;
             }
         }
@@ -222,17 +247,19 @@ class ScriptedServer {
                 break;
             }
         }
-        ::close(fd);
     }
 
     int listen_fd_ = -1;
     int port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<int> answered_{0};
+    std::atomic<int> open_{0};
+    std::atomic<int> max_open_{0};
     std::thread acceptor_;
     std::mutex mu_;
     std::vector<std::thread> workers_;
     std::map<std::string, Route> routes_;
+    std::map<std::string, std::vector<Route>> sequences_;
     std::map<std::string, int> requested_;
 };
 

@@ -906,3 +906,148 @@ TEST_F(HarvestE2E, FullDiskStopsTheRunAndTheNextRunFindsEverything) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// --robots: the site's robots.txt before its pages, its rules, its Crawl-delay and Retry-After.
+
+Route robots_txt(const std::string& rules) {
+    Route r;
+    r.type = "text/plain";
+    r.body = rules;
+    return r;
+}
+
+Route busy(const std::string& retry_after) {
+    Route r = status(503, "Service Unavailable");
+    r.headers = "Retry-After: " + retry_after + "\r\n";
+    return r;
+}
+
+TEST_F(HarvestE2E, RobotsFlagFetchesNothingTheRulesForbidAndIsNotSaved) {
+    ScriptedServer other;  // a second site without a robots.txt: everything allowed
+    other.route("/free.html", page("free@other.example.com"));
+    other.start();
+    ScriptedServer server;
+    const std::string b = server.base();
+    server.route("/robots.txt",
+                 robots_txt("User-agent: *\nDisallow: /\n\n"
+                            "User-agent: Tarnvelox\nDisallow: /private/\nDisallow: /*.shtml$\n"
+                            "Allow: /private/open.html\n"));
+    server.route("/", page("<a href=\"/a.html\">a</a> <a href=\"/private/x.html\">x</a> "
+                           "<a href=\"/private/open.html\">o</a> <a href=\"/news.shtml\">n</a> "
+                           "<a href=\"" + other.base() + "/free.html\">f</a> "
+                           "root@site.example.com"));
+    server.route("/a.html", page("<a href=\"/private/y.html\">y</a> alpha@site.example.com"));
+    server.route("/private/x.html", page("x@hidden.example.com"));
+    server.route("/private/y.html", page("y@hidden.example.com"));
+    server.route("/private/open.html", page("open@site.example.com"));
+    server.route("/news.shtml", page("news@hidden.example.com"));
+    server.start();
+
+    Harvester h(dir_, args({"--timeout", "100", "--scope", "nolimit", "--robots", b + "/"}));
+    const RunResult r = h.wait(30s);
+    ASSERT_TRUE(r.finished) << "harvester did not finish in time\n" << r.out;
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_NE(r.out.find("Hunt Complete"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" 0 bad links"), std::string::npos) << r.out;
+
+    const char* forbidden[] = {"/private/x.html", "/private/y.html", "/news.shtml"};
+    for (const char* p : forbidden) EXPECT_EQ(server.requests(p), 0) << p;
+    EXPECT_EQ(server.requests("/robots.txt"), 1);
+    EXPECT_EQ(other.requests("/robots.txt"), 1);
+    for (const char* p : {"/", "/a.html", "/private/open.html"}) {
+        EXPECT_EQ(server.requests(p), 1) << p;
+    }
+    EXPECT_EQ(other.requests("/free.html"), 1);
+    EXPECT_EQ(read_lines(dir_ / "addresses.txt"),
+              (std::set<std::string>{"root@site.example.com", "alpha@site.example.com",
+                                     "open@site.example.com", "free@other.example.com"}));
+
+    // Forbidden links are stored as found: neither visited nor bad.
+    const TreeCheck links = check_tree(lin_);
+    ASSERT_TRUE(links.opened);
+    EXPECT_TRUE(links.consistent) << links.problems;
+    for (const char* p : forbidden) {
+        const auto it = links.records.find(b + p);
+        ASSERT_NE(it, links.records.end()) << p;
+        EXPECT_EQ(it->second.first, 0) << p;
+    }
+    // The flag was for that run: the settings file does not keep it, and the next run without
+    // it fetches what was left.
+    for (const std::string& line : read_lines(dir_ / "tarnv.ini")) {
+        EXPECT_FALSE(line.starts_with("robots=")) << line;
+    }
+    Harvester again(dir_, args({"--timeout", "100"}));
+    const RunResult r2 = again.wait(30s);
+    ASSERT_TRUE(r2.finished) << r2.out;
+    for (const char* p : forbidden) EXPECT_EQ(server.requests(p), 1) << p;
+    EXPECT_EQ(server.requests("/robots.txt"), 1);
+}
+
+TEST_F(HarvestE2E, CrawlDelayKeepsOneConnectionToTheSite) {
+    ScriptedServer server;
+    const std::string b = server.base();
+    server.route("/robots.txt", robots_txt("User-agent: *\nCrawl-delay: 0.05\n"));
+    std::string links;
+    for (int i = 0; i < 8; ++i) {
+        const std::string p = "/p" + std::to_string(i) + ".html";
+        links += "<a href=\"" + p + "\">p</a> ";
+        Route r = page("user" + std::to_string(i) + "@site.example.com");
+        r.delay = 20ms;  // long enough for the connections to overlap, were they allowed to
+        server.route(p, r);
+    }
+    server.route("/", page(links));
+    server.start();
+
+    Harvester h(dir_, args({"--timeout", "50", "--connections", "8", "--robots", b + "/"}));
+    const RunResult r = h.wait(30s);
+    ASSERT_TRUE(r.finished) << "harvester did not finish in time\n" << r.out;
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_EQ(server.max_concurrent(), 1);
+    EXPECT_EQ(read_lines(dir_ / "addresses.txt").size(), 8u) << r.out;
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(server.requests("/p" + std::to_string(i) + ".html"), 1);
+}
+
+TEST_F(HarvestE2E, RobotsServerErrorMakesThePagesWaitForTheNextAnswer) {
+    ScriptedServer server;
+    const std::string b = server.base();
+    server.route_sequence("/robots.txt", {status(500, "Internal Server Error"),
+                                          robots_txt("User-agent: *\nDisallow: /no.html\n")});
+    server.route("/", page("<a href=\"/no.html\">n</a> <a href=\"/yes.html\">y</a>"));
+    server.route("/yes.html", page("yes@site.example.com"));
+    server.route("/no.html", page("no@site.example.com"));
+    server.start();
+
+    Harvester h(dir_, args({"--timeout", "20", "--robots", "--verbose", b + "/"}));
+    const RunResult r = h.wait(30s);
+    ASSERT_TRUE(r.finished) << "harvester did not finish in time\n" << r.out;
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_NE(r.out.find("] robots.txt unreachable: retried later"), std::string::npos) << r.out;
+    EXPECT_EQ(server.requests("/robots.txt"), 2);
+    EXPECT_EQ(server.requests("/"), 1);
+    EXPECT_EQ(server.requests("/yes.html"), 1);
+    EXPECT_EQ(server.requests("/no.html"), 0);
+    EXPECT_EQ(read_lines(dir_ / "addresses.txt"), std::set<std::string>{"yes@site.example.com"});
+}
+
+TEST_F(HarvestE2E, RetryAfterPutsThePageBackInsteadOfFailingIt) {
+    ScriptedServer server;
+    const std::string b = server.base();
+    server.route("/", page("<a href=\"/busy.html\">b</a>"));
+    server.route_sequence("/busy.html", {busy("1"), page("busy@site.example.com")});
+    server.start();
+
+    Harvester h(dir_, args({"--timeout", "50", "--robots", "--verbose", b + "/"}));
+    const RunResult r = h.wait(30s);
+    ASSERT_TRUE(r.finished) << "harvester did not finish in time\n" << r.out;
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_NE(r.out.find("] Server busy: asked again in 1 s"), std::string::npos) << r.out;
+    EXPECT_EQ(server.requests("/busy.html"), 2);
+    EXPECT_EQ(server.requests("/robots.txt"), 1);  // not found: everything allowed
+    EXPECT_EQ(read_lines(dir_ / "addresses.txt"), std::set<std::string>{"busy@site.example.com"});
+    EXPECT_NE(r.out.find(" 0 bad links"), std::string::npos) << r.out;
+}
+
+}  // namespace
