@@ -223,6 +223,33 @@ TEST_F(CrawlDelayTest, WithoutCrawlDelayPagesGoTogether) {
     EXPECT_EQ(r.page_ticks.front(), r.page_ticks.back());
 }
 
+// Without the in-memory list the held records are the only copies, and the frontier's second
+// pass can offer a held link again: each page is still fetched once.
+TEST_F(PolitenessTest, WithoutTheListHeldLinksAreFetchedOnce) {
+    maxlist_ = 0;
+    network_.resolve("slow.example", "10.0.0.2");
+    std::vector<std::string> links;
+    std::map<std::string, std::vector<std::string>> fast{{"/robots.txt", {kNotFound}}};
+    std::map<std::string, std::vector<std::string>> slow{
+        {"/robots.txt", {robots("User-agent: *\nCrawl-delay: 1\n")}}};
+    for (int i = 0; i < 4; ++i) {
+        const std::string n = std::to_string(i);
+        links.push_back("/a" + n + ".html");
+        links.push_back("http://slow.example/b" + n + ".html");
+        fast["/a" + n + ".html"] = {links_page({})};
+        slow["/b" + n + ".html"] = {links_page({})};
+    }
+    fast["/index.html"] = {links_page(links)};
+    serve("10.0.0.1", fast);
+    serve("10.0.0.2", slow);
+    run();
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(network_.requests_for("/a" + std::to_string(i) + ".html"), 1) << i;
+        EXPECT_EQ(network_.requests_for("/b" + std::to_string(i) + ".html"), 1) << i;
+    }
+    EXPECT_EQ(run_.visited_links, 9);
+}
+
 TEST_F(PolitenessTest, UnansweredRobotsTxtIsAskedAgainThenTheSiteIsSkipped) {
     // A 500, a connection that fails before any byte, a 503: three times nothing usable.
     serve("10.0.0.1",
