@@ -316,6 +316,9 @@ void HarvestRun::on_lookup_done(int event_id, int error, std::string_view addres
 }
 
 void HarvestRun::activity_tick() {
+    // The pages fetched since the last tick get their visited marks on disk, after what was
+    // found on them.
+    if (env_.run.harvest_running != 0) (void)store::commit(env_.store);
     if (!window_.version_dialog_open()) return;
     std::string text(kActivityWidth, ' ');
     text[static_cast<std::size_t>(activity_pos_)] = kActivityMarker;

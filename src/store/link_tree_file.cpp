@@ -60,6 +60,11 @@ RecordPtr LinkTreeFile::read_at(int32_t offset) {
     (void)flush();  // a failure is recorded in write_failed_ and told by the store
     const Node* n = node_at(offset);
     if (n == nullptr || n->header.parent < 0 || n->header.length < 0) return nullptr;
+    if (const auto kept = deferred_.find(offset); kept != deferred_.end()) {
+        RecordPtr rec = parse_record_line(kept->second);
+        if (rec) rec->file_offset = offset;
+        return rec;
+    }
     // The index knows the node's header: one read of the line is enough.
     std::string line(static_cast<std::size_t>(std::min(n->header.length, kMaxLineRead)), '\0');
     line.resize(base::read_some(fd_, int64_t{offset} + kNodeHeaderSize, line.data(), line.size()));
@@ -121,6 +126,7 @@ bool LinkTreeFile::flush() {
 }
 
 bool LinkTreeFile::close() {
+    // Lines still kept back are dropped: only the store knows when they may be written.
     const bool flushed = fd_ < 0 || flush();
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
@@ -133,6 +139,7 @@ void LinkTreeFile::reset_index() {
     write_failed_ = false;
     append_buf_.clear();
     header_writes_.clear();
+    deferred_.clear();
     appends_blocked_ = false;
     root_deleted_ = false;
     nodes_.clear();
@@ -518,22 +525,22 @@ LinkTreeFile::DeleteResult LinkTreeFile::remove(int32_t offset) {
     by_key_.erase(static_cast<uint32_t>(x - nodes_.data()));
     hash_.erase(static_cast<uint32_t>(x - nodes_.data()));
     x->state = NodeState::Deleted;
+    deferred_.erase(offset);
     pending_.set(static_cast<uint32_t>(x - nodes_.data()), PendingIndex::kNotPending);
     if (is_root) root_deleted_ = true;
     return DeleteResult::Deleted;
 }
 
-bool LinkTreeFile::rewrite(const ItemRecord& rec) {
-    if (!is_open() || !flush()) return false;
+LinkTreeFile::Node* LinkTreeFile::rewritable(const ItemRecord& rec, std::string& bytes) {
     Node* n = node_at(rec.file_offset);
     if (n == nullptr || (n->state != NodeState::Live && n->state != NodeState::Stray)) {
-        return false;
+        return nullptr;
     }
     // Readers take at most kMaxLineRead bytes of a line, and a length that runs past the end
     // of the file is damage: never write beyond what belongs to this node.
-    if (int64_t{n->offset} + kNodeHeaderSize + n->header.length > end_) return false;
+    if (int64_t{n->offset} + kNodeHeaderSize + n->header.length > end_) return nullptr;
     const auto length = static_cast<std::size_t>(std::min(n->header.length, kMaxLineRead));
-    std::string bytes = format_record_line(rec);
+    bytes = format_record_line(rec);
     if (bytes.size() > length) {
         bytes.resize(length);  // a grown line is cut at the node's size
     } else if (bytes.size() < length) {
@@ -543,7 +550,16 @@ bool LinkTreeFile::rewrite(const ItemRecord& rec) {
         bytes.append(length - bytes.size() - (line_end ? 1 : 0), ' ');
         if (line_end) bytes.push_back('\n');
     }
-    if (line_key(bytes) != n->key) return false;
+    if (line_key(bytes) != n->key) return nullptr;
+    return n;
+}
+
+bool LinkTreeFile::rewrite(const ItemRecord& rec) {
+    if (!is_open() || !flush()) return false;
+    std::string bytes;
+    Node* n = rewritable(rec, bytes);
+    if (n == nullptr) return false;
+    deferred_.erase(n->offset);  // this line replaces one kept back
     if (!base::write_exact(fd_, int64_t{n->offset} + kNodeHeaderSize, bytes.data(), bytes.size())) {
         recover();
         return false;
@@ -552,10 +568,56 @@ bool LinkTreeFile::rewrite(const ItemRecord& rec) {
     return true;
 }
 
+bool LinkTreeFile::rewrite_later(const ItemRecord& rec) {
+    if (!is_open() || read_only_) return false;
+    std::string bytes;
+    Node* n = rewritable(rec, bytes);
+    if (n == nullptr) return false;
+    update_pending(static_cast<uint32_t>(n - nodes_.data()), bytes);
+    deferred_[n->offset] = std::move(bytes);
+    return true;
+}
+
+bool LinkTreeFile::write_deferred() {
+    if (deferred_.empty()) return true;
+    // A node still in the append buffer is written first: its line goes over it.
+    if (!flush()) return false;
+    while (!deferred_.empty()) {
+        const auto first = deferred_.begin();
+        if (!base::write_exact(fd_, int64_t{first->first} + kNodeHeaderSize, first->second.data(),
+                               first->second.size())) {
+            write_failed_ = true;
+            return false;  // kept for the next try; the index already knows them
+        }
+        deferred_.erase(first);
+    }
+    return true;
+}
+
+bool LinkTreeFile::sync() {
+    if (!is_open() || read_only_) return true;
+    if (!flush()) return false;
+    if (::fdatasync(fd_) != 0) {
+        write_failed_ = true;
+        return false;
+    }
+    return true;
+}
+
 RecordPtr LinkTreeFile::read_next(int64_t& position, int32_t& node_offset) {
     if (!is_open()) return nullptr;
     (void)flush();  // a failure is recorded in write_failed_ and told by the store
-    return next_node_record(fd_, position, node_offset, OverlongLine::ReadCut);
+    RecordPtr rec = next_node_record(fd_, position, node_offset, OverlongLine::ReadCut);
+    if (rec) {
+        // A line kept back is the record's line now.
+        if (const auto kept = deferred_.find(node_offset); kept != deferred_.end()) {
+            if (RecordPtr newer = parse_record_line(kept->second)) {
+                newer->file_offset = node_offset;
+                return newer;
+            }
+        }
+    }
+    return rec;
 }
 
 }  // namespace tarnvelox::store

@@ -17,6 +17,7 @@
 // Single-threaded; not copyable or movable (the index refers to its own key storage).
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -85,6 +86,16 @@ class LinkTreeFile {
     // or blank-padded to the node's stored length. Refused (false) when the file is not open,
     // the offset is not a live node, or the new line would change the node's key.
     [[nodiscard]] bool rewrite(const ItemRecord& rec);
+    // The same line, checked the same way, but kept back until write_deferred(): the file's
+    // index (what is pending) changes at once, the bytes on disk only then. The reads return a
+    // line kept back in place of the one on disk; a close drops what is still kept back.
+    [[nodiscard]] bool rewrite_later(const ItemRecord& rec);
+    [[nodiscard]] std::size_t deferred_count() const { return deferred_.size(); }
+    // Writes the lines kept back, in place. False when a write failed (told as any failure).
+    [[nodiscard]] bool write_deferred();
+    // Writes the buffered nodes and asks the system to put the file's data on the disk. False
+    // when either failed (told as any write failure).
+    [[nodiscard]] bool sync();
 
     // Sequential read: the next live, parseable record at or after `position`, with its
     // file_offset set; `position` moves past it and `node_offset` receives its offset. Null at
@@ -165,6 +176,9 @@ class LinkTreeFile {
     [[nodiscard]] Node* live_child(const Node& parent, int32_t child_offset);
     [[nodiscard]] bool write_header(const Node& node);
     [[nodiscard]] bool read_exact(int64_t offset, void* out, std::size_t size) const;
+    // The line `rec` puts in place of its node's line, cut or padded to the node's length; the
+    // node, or null when the line may not be written.
+    [[nodiscard]] Node* rewritable(const ItemRecord& rec, std::string& bytes);
 
     int fd_ = -1;
     bool read_only_ = false;  // opened to look at only: never written
@@ -173,6 +187,7 @@ class LinkTreeFile {
     bool write_failed_ = false;     // a write failed since take_write_failure() was asked
     std::string append_buf_;  // nodes not yet written; they belong at end_ - append_buf_.size()
     std::vector<std::pair<int32_t, NodeHeader>> header_writes_;  // links of nodes on disk
+    std::map<int32_t, std::string> deferred_;  // lines kept back, by node offset
     [[nodiscard]] int64_t disk_end() const {
         return end_ - static_cast<int64_t>(append_buf_.size());
     }

@@ -71,6 +71,7 @@ bool open_store(Store& store) {
 }
 
 void close_store(Store& store) {
+    (void)commit(store);  // a failure is told; the marks kept back are then lost, not wrong
     for (TreeFile which : {TreeFile::Links, TreeFile::Addresses}) {
         LinkTreeFile& file = store.file(which);
         const bool was_open = file.is_open();
@@ -111,16 +112,24 @@ int tree_delete(Store& store, TreeFile which, int32_t node_offset) {
 }
 
 int rewrite_line(Store& store, const ItemRecord& rec) {
-    // A line rewritten after a fetch marks its page visited, and a visited page is not fetched
-    // again: what was found on it must be in the files first, or a crash loses it for good.
-    // The links file writes its own buffer ahead of any rewrite.
-    if (store.addresses.is_open() && !store.addresses.flush()) {
-        check_writes(store, TreeFile::Addresses);
-        return 0;
+    const bool kept = store.links.rewrite_later(rec);
+    if (store.links.deferred_count() >= kMarksPerCommit) (void)commit(store);
+    return kept ? 1 : 0;
+}
+
+bool commit(Store& store) {
+    if (store.links.deferred_count() == 0) return true;
+    // What was found comes first: the addresses, then the links with their new nodes; only
+    // once both are on the disk do the marks follow.
+    const bool found = store.addresses.sync() && store.links.sync();
+    check_writes(store, TreeFile::Addresses);
+    if (!found) {
+        check_writes(store, TreeFile::Links);
+        return false;
     }
-    const bool done = store.links.rewrite(rec);
+    const bool marked = store.links.write_deferred();
     check_writes(store, TreeFile::Links);
-    return done ? 1 : 0;
+    return marked;
 }
 
 int32_t forget_visits(Store& store) {
@@ -133,11 +142,12 @@ int32_t forget_visits(Store& store) {
         if (rewrite_line(store, *rec) == 0) return -1;
         ++changed;
     }
-    check_writes(store, TreeFile::Links);
+    if (!commit(store)) return -1;
     return changed;
 }
 
 RecordPtr read_next_link(Store& store, TreeFile which) {
+    (void)commit(store);  // a failure is told; the read sees the lines as they are on disk
     RecordPtr rec = store.file(which).read_next(store.read_position, store.last_read_offset);
     check_writes(store, which);
     return rec;

@@ -72,10 +72,16 @@ void close_store(Store& store);
 // 1 when the node was removed and marked deleted; 0 when the file is not open or the delete
 // failed ("Delete failed" is then reported). Deleting from the addresses file lowers the count.
 [[nodiscard]] int tree_delete(Store& store, TreeFile which, int32_t node_offset);
-// Rewrites the record's line in place in the links file, after every buffered node of both
-// files is written (a page is never marked visited ahead of what was found on it). 1, or 0
-// when not done.
+// Rewrites the record's line in place in the links file. A page is never marked visited on
+// disk ahead of what was found on it: the new line is kept back until commit() has put both
+// files' new nodes on the disk for good (a crash or power cut then loses at most marks, and
+// those pages are fetched again). 1, or 0 when the line may not be written.
 [[nodiscard]] int rewrite_line(Store& store, const ItemRecord& rec);
+// Puts the new nodes of both files on the disk (written and synced), then writes the lines
+// kept back. Done every kMarksPerCommit lines, by the harvest every tenth of a second, and
+// before anything reads, deletes or closes. False when a write failed (told through the shell).
+bool commit(Store& store);
+inline constexpr std::size_t kMarksPerCommit = 256;
 // Clears the status word of every link in the links file, so the crawl offers each one again.
 // The number of links changed; -1 when a rewrite failed (told through the shell).
 [[nodiscard]] int32_t forget_visits(Store& store);
