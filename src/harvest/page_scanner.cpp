@@ -13,6 +13,7 @@
 #include "base/text_util.h"
 #include "harvest/crawl_scope.h"
 #include "harvest/found_item.h"
+#include "harvest/page_harvest.h"
 #include "harvest/page_text.h"
 #include "harvest/url_resolve.h"
 #include "store/item_list.h"
@@ -128,7 +129,8 @@ struct TagLink {
 class PageScanner {
 public:
     PageScanner(HarvestEnv& env, int slot, store::ItemRecord* page, std::string_view text)
-        : env_(env),
+        : harvest_(env, slot, page, text),
+          env_(env),
           slot_(slot),
           page_(page),
           text_(text),
@@ -149,7 +151,6 @@ public:
     int run();
 
 private:
-    void decide_flags();
     std::size_t scan_tag(std::size_t t);
     std::size_t skip_entity(std::size_t amp) const;
     void take_title(std::size_t gt);
@@ -165,7 +166,6 @@ private:
     TagLink option(std::size_t t, std::size_t p);
     TagLink frame(std::size_t t, std::size_t p);
     void handle_link(TagLink& link);
-    bool web_search_drops(std::string_view url) const;
     std::optional<std::string> anchor_text(std::size_t value_end, std::string_view url);
     std::size_t text_start(std::size_t p);
     std::optional<std::string> input_attribute(std::size_t t, std::size_t end,
@@ -188,12 +188,11 @@ private:
         return closing_at_;
     }
 
+    PageHarvest harvest_;
     HarvestEnv& env_;
     const int slot_;
     store::ItemRecord* const page_;
     const std::string_view text_;
-    bool crawl_ok_ = true;    // page links found here may be recorded
-    bool extract_ok_ = true;  // addresses and "mailto:" links found here may be recorded
 
     Lookahead lts_, amps_, ats_;  // the main loop's stops
     // Searches from inside tags. Link texts have a "<" search of their own: it runs ahead of
@@ -213,18 +212,13 @@ private:
 };
 
 int PageScanner::run() {
-    decide_flags();
-    if (!crawl_ok_ && !extract_ok_) {
-        slot_status(env_, slot_, kNoKeywordMatch);
-        return 0;
-    }
-    env_.run.links_found_on_page = 0;
-    env_.run.addresses_found_on_page = 0;
+    if (!harvest_.begin()) return 0;
+    const bool extract_ok = harvest_.extract_ok();
 
     std::size_t pos = 0;
     while (pos < text_.size()) {
         std::size_t next = std::min(lts_.next(pos), amps_.next(pos));
-        if (extract_ok_) next = std::min(next, ats_.next(pos));
+        if (extract_ok) next = std::min(next, ats_.next(pos));
         if (next == kNone) break;
         pos = next;
         switch (text_[pos]) {
@@ -240,34 +234,7 @@ int PageScanner::run() {
         }
     }
 
-    if (!env_.run.import_in_progress) {
-        // The status line refreshes the counters too.
-        slot_status(
-            env_, slot_, "Found " + base::number_text(env_.run.links_found_on_page) + " links, " +
-                       base::number_text(env_.run.addresses_found_on_page) + " emails");
-    }
-    return env_.run.addresses_found_on_page;
-}
-
-void PageScanner::decide_flags() {
-    const SearchTexts& search = env_.search;
-    if (env_.run.search_mode == kWebSearch) {
-        const bool engine_page =
-            page_ != nullptr && page_->url && is_search_engine_url(*page_->url);
-        crawl_ok_ = engine_page;
-        extract_ok_ = !engine_page;
-        if (!engine_page && page_ != nullptr &&
-            page_mentions_address(text_, search.sought_addresses.value_or(""))) {
-            page_->kind |= store::KIND_ADDRESS;
-        }
-        return;
-    }
-    const auto is_set = [](const std::optional<std::string>& keywords) {
-        return keywords.has_value() && !keywords->empty();
-    };
-    crawl_ok_ = !is_set(search.crawl_keywords) || page_matches_keywords(search.crawl_list, text_);
-    extract_ok_ =
-        !is_set(search.extract_keywords) || page_matches_keywords(search.extract_list, text_);
+    return harvest_.finish();
 }
 
 std::size_t PageScanner::skip_entity(std::size_t amp) const {
@@ -306,10 +273,7 @@ void PageScanner::take_title(std::size_t gt) {
     title.erase(std::unique(title.begin(), title.end(),
                             [](char a, char b) { return a == ' ' && b == ' '; }),
                 title.end());
-    // An unchanged title needs no redraw; a page of repeated titles must not redraw per tag.
-    if (title.empty() || page_->title == title) return;
-    page_->title = std::move(title);
-    if (env_.lists.links.contains(*page_)) env_.shell.link_row_changed(*page_);
+    harvest_.set_title(std::move(title));
 }
 
 // The handlers are told apart by the first letter after "<" and blanks, so trying only the
@@ -498,37 +462,12 @@ TagLink PageScanner::frame(std::size_t t, std::size_t p) {
 
 void PageScanner::handle_link(TagLink& link) {
     std::string& url = *link.url;
-    collapse_whitespace(url);
-    const uint32_t kind = classify_link(url);
-    if (kind == 0) return;
-    if (env_.run.search_mode == kWebSearch && kind == store::KIND_PAGE &&
-        is_search_engine_url(url) && web_search_drops(url)) {
-        return;
-    }
-    const bool wanted =
-        (kind == store::KIND_PAGE && crawl_ok_ && env_.run.search_mode != kNameSearch) ||
-        (kind == store::KIND_ADDRESS && extract_ok_);
-    if (!wanted) return;
     // Most links of a crawl are known already: the link text is worked out only for new ones.
-    std::optional<std::string> key = found_item_key(env_, page_, url, kind);
-    if (!key) return;
+    std::optional<PageHarvest::Link> accepted = harvest_.accept_link(url);
+    if (!accepted) return;
     if (link.anchor_value_end != kNone) link.text = anchor_text(link.anchor_value_end, url);
     if (link.text) collapse_whitespace(*link.text);
-    store_found_item(env_, page_, std::move(*key), std::move(link.text), kind, 0);
-}
-
-// Links on a search engine's result page that lead to translations, to searches for something
-// else, or to anything but another query are not followed.
-bool PageScanner::web_search_drops(std::string_view url) const {
-    const std::optional<std::string>& sought = env_.search.sought_addresses;
-    const bool names_sought =
-        sought && !sought->empty() && url.find(*sought) != std::string_view::npos;
-    if (find_nocase(url, "infoseek") != kNone && !names_sought) return true;
-    if (find_nocase(url, "altavista") != kNone &&
-        (find_nocase(url, "translate") != kNone || !names_sought)) {
-        return true;
-    }
-    return url.find('?') == std::string_view::npos;
+    harvest_.store_link(std::move(*accepted), std::move(link.text));
 }
 
 // An anchor's text: from the first character after the tag that is not blank, markup or an
