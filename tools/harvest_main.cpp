@@ -82,6 +82,9 @@ const char* const kUsage =
     "                 go through an HTTP proxy (default port 80), or connect directly\n"
     "--robots         obey robots.txt: each site's robots.txt is read before its pages, the\n"
     "                 pages it forbids are not fetched, its Crawl-delay is kept\n"
+    "--modern         read pages as today's browsers do (attributes in any order, character\n"
+    "                 references, links with fragments or ending in /, addresses hidden in\n"
+    "                 markup or spelled out); modern=1 in tarnv.ini does it for every run\n"
     "--export FORMAT:FILE\n"
     "                 FORMAT: addresses-txt, urls-txt, addressbook, bookmarks,\n"
     "                 addresses-html, urls-html; written when the run ends. FILE - is\n"
@@ -132,6 +135,7 @@ struct Options {
     std::vector<Export> exports;
     bool quiet = false;
     bool verbose = false;
+    bool modern = false;
     bool export_to_stdout = false;  // an export goes to standard output ("-")
     std::optional<std::string> url;
 };
@@ -265,6 +269,8 @@ Options parse_options(int argc, char** argv) {
             o.quiet = true;
         } else if (arg == "--verbose" || arg == "-v") {
             o.verbose = true;
+        } else if (arg == "--modern") {
+            o.modern = true;
         } else {
             usage_error("unknown option '" + arg + "'");
         }
@@ -418,6 +424,7 @@ struct StoredValues {
     std::optional<std::string> proxy;
     int32_t port = 0;
     int32_t start = 0;
+    int32_t modern = 0;
     int32_t start2 = 0;
     int32_t crawl_scope = 0;
     std::optional<std::string> crawl_keywords;
@@ -427,7 +434,7 @@ struct StoredValues {
     explicit StoredValues(const app::Context& ctx)
         : packcount(ctx.settings.packcount), timeout(ctx.settings.timeout),
           proxy(ctx.settings.proxy), port(ctx.settings.port), start(ctx.settings.start),
-          start2(ctx.settings.start2),
+          modern(ctx.settings.modern), start2(ctx.settings.start2),
           crawl_scope(ctx.search.crawl_scope), crawl_keywords(ctx.search.crawl_keywords),
           extract_keywords(ctx.search.extract_keywords), robots(ctx.settings.robots) {}
 
@@ -437,6 +444,7 @@ struct StoredValues {
         ctx.settings.proxy = proxy;
         ctx.settings.port = port;
         ctx.settings.start = start;
+        ctx.settings.modern = modern;
         ctx.settings.start2 = start2;
         ctx.search.crawl_scope = crawl_scope;
         ctx.search.crawl_keywords = crawl_keywords;
@@ -463,6 +471,7 @@ int32_t apply_options(app::Context& ctx, const Options& opt) {
     if (opt.proxy_port) settings.port = *opt.proxy_port;
     if (opt.no_proxy) settings.proxy.reset();
     if (opt.robots) settings.robots = 1;
+    if (opt.modern) settings.modern = 1;
     return mode;
 }
 
@@ -520,6 +529,7 @@ void tell_start(std::FILE* out, const app::Context& ctx, const Options& opt,
         notes.push_back("tick " + std::to_string(ctx.settings.timeout) + " ms");
     }
     if (!opt.robots && ctx.settings.robots != 0) notes.push_back("robots.txt obeyed");
+    if (!opt.modern && ctx.settings.modern != 0) notes.push_back("pages read the modern way");
     if (notes.empty()) return;
     std::string text;
     for (const std::string& n : notes) text += (text.empty() ? "" : ", ") + n;

@@ -81,6 +81,7 @@ int HarvestRun::start_harvest(int32_t visible_tab) {
     run.search_mode = visible_tab;
     ctx_.settings.start = visible_tab;
     ctx_.settings.start2 = search.crawl_scope;
+    run.modern_reader = ctx_.settings.modern != 0;
     configure_engine();
     harvest::compute_scope_base(search, run.search_mode);
 

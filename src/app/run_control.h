@@ -93,8 +93,8 @@ class Context;
 class HarvestRun : public platform::EventSink, public net::RunHooks {
 public:
     // Borrows the context (built by Context::attach). The connection count, proxy, port, cache
-    // flag and the person's name are read from the context at every Start, so a change made
-    // between runs reaches the next run.
+    // flag, the way pages are read and the person's name are read from the context at every
+    // Start, so a change made between runs reaches the next run.
     HarvestRun(Context& ctx, platform::EventLoop& loop, platform::Network& network,
                RunWindow& window);
     ~HarvestRun() override;

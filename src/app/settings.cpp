@@ -39,7 +39,8 @@ constexpr Field text(std::string_view key, int rank, OptText Settings::*member) 
 }
 
 // Every key, in the order the writer puts the lines. "delete=" is written like a text when set;
-// read, it names a file to delete.
+// read, it names a file to delete. The switches came later and go last, after every key that
+// older versions read.
 constexpr Field kFields[] = {
     number("packcount=", 0, &Settings::packcount),
     text("browser=", 1, &Settings::browser),
@@ -65,6 +66,7 @@ constexpr Field kFields[] = {
     number("maxlist=", 21, &Settings::maxlist),
     {"delete=", Kind::Delete, 22, nullptr, &Settings::delete_file},
     {"robots=", Kind::Switch, 23, &Settings::robots, nullptr},
+    {"modern=", Kind::Switch, 24, &Settings::modern, nullptr},
 };
 constexpr std::size_t kFieldCount = std::size(kFields);
 

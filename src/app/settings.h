@@ -60,6 +60,9 @@ struct Settings {
     // "robots=": non-zero: "Obey robots.txt" (net/politeness.h). Written only when set, after
     // every other key, so a file without it (or from before it) reads as off.
     int32_t robots = 0;
+    // "modern=": non-zero: "Read pages as today's browsers do" (harvest/modern_reader.h).
+    // Written only when set, after every other key, so a file without it reads as off.
+    int32_t modern = 0;
 
     bool operator==(const Settings&) const = default;
 };
@@ -77,7 +80,8 @@ struct Settings {
 [[nodiscard]] bool read_settings(Settings& settings, const std::string& path);
 
 // The bytes write_settings puts in the file: every key in the file's order, numbers as signed
-// decimal, text lines only for the texts that are set, "robots=" only when it is not 0.
+// decimal, text lines only for the texts that are set, "robots=" and "modern="
+// only when they are not 0.
 [[nodiscard]] std::string settings_text(const Settings& settings);
 
 // Writes the settings file at `path` and returns 1. The bytes go to "<path>.tmp" first, which

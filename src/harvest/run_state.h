@@ -32,6 +32,9 @@ struct RunState {
     int32_t engine_mode = kModeHarvest;
     bool import_in_progress = false;
     int32_t merge_mode = kAddUniqueSkipDuplicates;
+    // Pages are read as today's browsers read them (the modern reader) instead of by the
+    // classic scanner's rules. Set from the settings at every Start.
+    bool modern_reader = false;
     int32_t links_found_on_page = 0;  // stored since the scanner started the current page
     int32_t addresses_found_on_page = 0;
     int32_t visited_links = 0;

@@ -166,6 +166,50 @@ TEST(SettingsTest, RobotsKeyIsWrittenLastAndOnlyWhenOn) {
     EXPECT_EQ(read.proxy, "robots=1");
 }
 
+// "modern=" came after every other key: it is written last and only when on, so files of those
+// who never turn it on keep their bytes, and a file without it reads as off.
+TEST(SettingsTest, ModernKeyGoesLastOnlyWhenOnAndLeavesTheOtherKeysAsTheyWere) {
+    const std::string old_layout =
+        "packcount=4\nproxy=p.example/modern=1\nsort=1\ntimeout=4000\nport=81\nlastwarn=0\n"
+        "version=0\nupgrade=0\nupgradenew=0\nnews=0\nnext=1\nnewwin=2\ncache=1\nmodrep=1\n"
+        "help=0\nstart=2\nstart2=3\nmaxlist=2500\n";
+    const Settings old_settings{.packcount = 4,
+                                .proxy = "p.example/modern=1",
+                                .port = 81,
+                                .cache = 1,
+                                .start = 2,
+                                .start2 = 3};
+    const struct {
+        std::string file;
+        Settings expected;
+    } reads[] = {
+        {old_layout, old_settings},
+        {old_layout + "modern=1\n", [&] {
+             Settings s = old_settings;
+             s.modern = 1;
+             return s;
+         }()},
+        {"modern=1\r\nmodern=0\n", {}},
+        {"modern=7", {.modern = 7}},
+    };
+    for (const auto& row : reads) {
+        SCOPED_TRACE(row.file);
+        TempDir dir;
+        put_file(dir.file("tarnv.ini"), row.file);
+        Settings settings;
+        ASSERT_TRUE(read_settings(settings, dir.file("tarnv.ini")));
+        EXPECT_EQ(settings, row.expected);
+    }
+
+    Settings on = old_settings;
+    on.modern = 1;
+    on.delete_file = "x.exe";
+    EXPECT_EQ(settings_text(old_settings), old_layout);
+    EXPECT_EQ(settings_text(on), old_layout + "delete=x.exe\nmodern=1\n");
+    on.robots = 1;
+    EXPECT_EQ(settings_text(on), old_layout + "delete=x.exe\nrobots=1\nmodern=1\n");
+}
+
 TEST(SettingsTest, DeleteLineRemovesTheNamedFileOnly) {
     TempDir dir;
     const std::string victim = dir.file("setup.exe");
