@@ -1,5 +1,6 @@
 #include "harvest/url_resolve.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "base/text_util.h"
@@ -57,7 +58,164 @@ std::string join_to_base(std::string_view base, std::string_view link) {
     return joined;
 }
 
+// ---- The modern reader's resolution ---------------------------------------------------------
+
+bool is_ascii_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// The length of the scheme `url` begins with (the letters before its ":"), 0 when it has none.
+std::size_t scheme_length(std::string_view url) {
+    if (url.empty() || !is_ascii_alpha(url[0])) return 0;
+    for (std::size_t i = 1; i < url.size(); ++i) {
+        const char c = url[i];
+        if (c == ':') return i;
+        if (!is_ascii_alpha(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') {
+            return 0;
+        }
+    }
+    return 0;
+}
+
+bool is_web_scheme(std::string_view scheme) {
+    return base::equal_nocase(scheme, "http") || base::equal_nocase(scheme, "https");
+}
+
+// An absolute URL taken apart: scheme "://" authority path query (the query with its "?").
+struct UrlParts {
+    std::string_view scheme, authority, path, query;
+};
+
+std::optional<UrlParts> split_absolute(std::string_view url) {
+    const std::size_t n = scheme_length(url);
+    if (n == 0 || url.substr(n, 3) != "://") return std::nullopt;
+    UrlParts parts;
+    parts.scheme = url.substr(0, n);
+    const std::string_view rest = url.substr(n + 3);
+    const std::size_t authority_end = std::min(rest.find_first_of("/?#"), rest.size());
+    parts.authority = rest.substr(0, authority_end);
+    const std::string_view tail = rest.substr(authority_end);
+    const std::size_t query = std::min(tail.find_first_of("?#"), tail.size());
+    parts.path = tail.substr(0, query);
+    parts.query = tail.substr(query, tail.find('#') == kNone ? kNone : tail.find('#') - query);
+    return parts;
+}
+
+bool is_dot_segment(std::string_view s) { return s == "." || base::equal_nocase(s, "%2e"); }
+bool is_dot_dot_segment(std::string_view s) {
+    return s == ".." || base::equal_nocase(s, ".%2e") || base::equal_nocase(s, "%2e.") ||
+           base::equal_nocase(s, "%2e%2e");
+}
+
+// `path` (beginning with "/") without its "." and ".." segments; ".." at the root stays there.
+std::string without_dot_segments(std::string_view path) {
+    std::string out;
+    out.reserve(path.size());
+    std::size_t i = 0;
+    while (i < path.size()) {
+        std::size_t next = path.find('/', i + 1);
+        if (next == kNone) next = path.size();
+        const std::string_view segment = path.substr(i + 1, next - i - 1);
+        const bool last = next == path.size();
+        if (is_dot_segment(segment)) {
+            if (last) out.push_back('/');
+        } else if (is_dot_dot_segment(segment)) {
+            const std::size_t cut = out.rfind('/');
+            if (cut != kNone) out.resize(cut);
+            if (last) out.push_back('/');
+        } else {
+            out.push_back('/');
+            out.append(segment);
+        }
+        i = next;
+    }
+    if (out.empty()) out.push_back('/');
+    return out;
+}
+
+// Bytes a browser percent-encodes in a link: controls, blanks, quotes, angle brackets, the
+// backquote and everything beyond ASCII. A "%" stays: the link is taken as already encoded.
+bool needs_encoding(unsigned char c) {
+    return c <= 0x20 || c >= 0x7F || c == '"' || c == '<' || c == '>' || c == '`';
+}
+
+// The link as a browser reads an attribute's value: surrounding blanks and controls gone, tabs
+// and line breaks inside gone, cut before its fragment, "\" as "/" before the query, then
+// percent-encoded.
+std::string cleaned_reference(std::string_view ref) {
+    while (!ref.empty() && static_cast<unsigned char>(ref.front()) <= 0x20) ref.remove_prefix(1);
+    while (!ref.empty() && static_cast<unsigned char>(ref.back()) <= 0x20) ref.remove_suffix(1);
+    ref = ref.substr(0, ref.find('#'));
+    constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(ref.size());
+    bool in_query = false;
+    for (const char c : ref) {
+        if (c == '\t' || c == '\n' || c == '\r') continue;
+        if (c == '?') in_query = true;
+        const auto byte = static_cast<unsigned char>(c);
+        if (needs_encoding(byte)) {
+            out.push_back('%');
+            out.push_back(kHex[byte >> 4]);
+            out.push_back(kHex[byte & 0x0F]);
+        } else {
+            out.push_back(c == '\\' && !in_query ? '/' : c);
+        }
+    }
+    return out;
+}
+
+// scheme (lower case) "://" authority path query, the path at least "/" and without dot
+// segments.
+std::string assemble(std::string_view scheme, std::string_view authority, std::string_view path,
+                     std::string_view query) {
+    std::string url;
+    url.reserve(scheme.size() + 3 + authority.size() + path.size() + query.size());
+    for (const char c : scheme) url.push_back(base::to_lower(c));
+    url.append("://").append(authority);
+    url.append(path.empty() ? std::string("/") : without_dot_segments(path));
+    url.append(query);
+    if (url.size() > kMaxResolvedLink) url.resize(kMaxResolvedLink);
+    return url;
+}
+
 }  // namespace
+
+std::optional<std::string> resolve_reference(std::string_view base, std::string_view ref) {
+    std::string link = cleaned_reference(ref);
+    const std::size_t scheme = scheme_length(link);
+    const std::optional<UrlParts> b = split_absolute(base);
+    if (scheme > 0) {
+        if (!is_web_scheme(std::string_view(link).substr(0, scheme))) return std::nullopt;
+        if (const std::optional<UrlParts> parts = split_absolute(link)) {
+            return assemble(parts->scheme, parts->authority, parts->path, parts->query);
+        }
+        // "http:page.html": relative, when the base has that scheme.
+        if (!b || !base::equal_nocase(b->scheme, std::string_view(link).substr(0, scheme))) {
+            return std::nullopt;
+        }
+        link.erase(0, scheme + 1);
+    }
+    if (!b) {
+        if (link.size() > kMaxResolvedLink) link.resize(kMaxResolvedLink);
+        return link;
+    }
+    if (link.starts_with("//")) {
+        const std::string absolute = std::string(b->scheme) + ":" + link;
+        const std::optional<UrlParts> parts = split_absolute(absolute);
+        if (!parts) return std::nullopt;
+        return assemble(parts->scheme, parts->authority, parts->path, parts->query);
+    }
+    const std::size_t query_start = std::min(link.find('?'), link.size());
+    const std::string_view path = std::string_view(link).substr(0, query_start);
+    const std::string_view query = std::string_view(link).substr(query_start);
+    if (path.empty()) {
+        return assemble(b->scheme, b->authority, b->path, query.empty() ? b->query : query);
+    }
+    if (path.front() == '/') return assemble(b->scheme, b->authority, path, query);
+    const std::size_t directory_end = b->path.rfind('/');
+    std::string merged(directory_end == kNone ? "/" : b->path.substr(0, directory_end + 1));
+    merged.append(path);
+    return assemble(b->scheme, b->authority, merged, query);
+}
 
 void collapse_parent_segments(std::string& url) {
     url.resize(c_text(url).size());

@@ -29,6 +29,20 @@ void resolve_link(const store::ItemRecord* page, std::string& link);
 // dropped alone: scheme and host stay.
 void collapse_parent_segments(std::string& url);
 
+// How the modern page reader resolves a link, as browsers do: `ref` is an attribute value with
+// its character references decoded, `base` the absolute URL it is relative to (the page's, or
+// its <base href>). Leading and trailing blanks and control characters go, tabs and line breaks
+// inside go, the fragment is cut, "\" stands for "/", and blanks, quotes, "<", ">", "`",
+// control characters and bytes beyond ASCII are percent-encoded. An "http:" or "https:" link
+// (any case) keeps its host and port and gets "/" as its path when it has none; a link with no
+// scheme is joined to the base by its form ("//host", "/path", "?query", "path"), and the
+// path's "." and ".." segments are removed (never climbing above the host). None for a link
+// with another scheme ("mailto:", "javascript:", "ftp:" ...), which the reader handles or
+// drops itself. A base that is not absolute leaves a relative link as it is. At most
+// kMaxResolvedLink characters.
+[[nodiscard]] std::optional<std::string> resolve_reference(std::string_view base,
+                                                           std::string_view ref);
+
 // The "Starting URL:" field as stored: white space removed at both ends, then "http://" put in
 // front when it has no "//". None for an empty (or blank) field.
 [[nodiscard]] std::optional<std::string> normalise_starting_url(std::string_view typed);

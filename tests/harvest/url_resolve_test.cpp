@@ -76,6 +76,50 @@ TEST(UrlResolveTest, ParentSegmentsCollapseFirstOneFirst) {
     }
 }
 
+TEST(UrlResolveTest, ModernLinksResolveAsBrowsersResolveThem) {
+    struct Row {
+        std::string base, ref;
+        std::optional<std::string> expected;
+    };
+    const std::string page = "http://h.example/a/b/page.html";
+    const Row rows[] = {
+        {page, "other.html", "http://h.example/a/b/other.html"},
+        {page, "../../../../x.html", "http://h.example/x.html"},
+        {page, "./sub/./../x.html#part", "http://h.example/a/b/x.html"},
+        {page, "sub/", "http://h.example/a/b/sub/"},
+        {page, "..", "http://h.example/a/"},
+        {page, "/top.html?q=1#f", "http://h.example/top.html?q=1"},
+        {page, "?q=2", "http://h.example/a/b/page.html?q=2"},
+        {page, "#only", "http://h.example/a/b/page.html"},
+        {page, "", "http://h.example/a/b/page.html"},
+        {page, "//other.example/p.html", "http://other.example/p.html"},
+        {"https://h.example:8443/d/", "//o.example", "https://o.example/"},
+        {page, "HTTPS://O.example", "https://O.example/"},
+        {page, "Http://o.example/x/../y/./z.html", "http://o.example/y/z.html"},
+        {page, "http:rel.html", "http://h.example/a/b/rel.html"},
+        {page, " \t\n x y\t.html\r\n ", "http://h.example/a/b/x%20y.html"},
+        {page, "caf\xC3\xA9 \"<q>`.html", "http://h.example/a/b/caf%C3%A9%20%22%3Cq%3E%60.html"},
+        {page, "a%20b.html", "http://h.example/a/b/a%20b.html"},
+        {page, "d\\e.html?x\\y", "http://h.example/a/b/d/e.html?x\\y"},
+        {page, "%2e%2E/x.html", "http://h.example/a/x.html"},
+        {page, "mailto:a@b.example", std::nullopt},
+        {page, "javascript:void(0)", std::nullopt},
+        {page, "ftp://f.example/x.html", std::nullopt},
+        {page, "tel:+1-555", std::nullopt},
+        {"no base", "x/../y.html", "x/../y.html"},
+        {"no base", "/y.html", "/y.html"},
+        {"ftp://f.example/d/", "x.html", "ftp://f.example/d/x.html"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.base + " + " + row.ref);
+        EXPECT_EQ(resolve_reference(row.base, row.ref), row.expected);
+    }
+    const std::optional<std::string> long_link =
+        resolve_reference(page, std::string(3000, 'x') + ".html");
+    ASSERT_TRUE(long_link);
+    EXPECT_EQ(long_link->size(), kMaxResolvedLink);
+}
+
 TEST(UrlResolveTest, StartingUrlGetsSchemeAndLosesSurroundingBlanks) {
     struct Row {
         std::string typed;
