@@ -101,13 +101,21 @@ std::size_t recognise_address_at(HarvestEnv& env, int slot, const store::ItemRec
     std::size_t last = end;
     while (first < at && text[first] == '.') ++first;
     while (last > at + 1 && text[last - 1] == '.') --last;
-    const std::string_view candidate = text.substr(first, last - first);
-    if (acceptable_address(candidate, at - first)) {
-        std::string url(kMailto);
-        url.append(candidate);
-        record_found_item(env, slot, page, std::move(url), std::nullopt, store::KIND_ADDRESS, 0);
-    }
+    record_text_address(env, slot, page, text.substr(first, last - first));
     return end;
+}
+
+int record_text_address(HarvestEnv& env, int slot, const store::ItemRecord* page,
+                        std::string_view candidate) {
+    const std::size_t at = candidate.find('@');
+    if (at == std::string_view::npos || candidate.find('@', at + 1) != std::string_view::npos ||
+        !acceptable_address(candidate, at)) {
+        return 0;
+    }
+    std::string url(kMailto);
+    url.append(candidate);
+    return record_found_item(env, slot, page, std::move(url), std::nullopt, store::KIND_ADDRESS,
+                             0);
 }
 
 int record_found_item(HarvestEnv& env, int slot, const store::ItemRecord* page, std::string url,
@@ -161,7 +169,8 @@ std::optional<std::string> found_item_key(HarvestEnv& env, const store::ItemReco
 }
 
 int store_found_item(HarvestEnv& env, const store::ItemRecord* page, std::string url,
-                     std::optional<std::string> text, uint32_t kind, int32_t status) {
+                     std::optional<std::string> text, uint32_t kind, int32_t status,
+                     TitleText form) {
     const bool is_address = (kind & store::KIND_ADDRESS) != 0;
     store::RecordPtr rec = store::clear_record();
     if (is_address) {
@@ -171,7 +180,7 @@ int store_found_item(HarvestEnv& env, const store::ItemRecord* page, std::string
         rec->title = std::move(bare);
     } else {
         std::string title(text ? base::c_text(*text) : kNoTitle);
-        if (text) {
+        if (text && form == TitleText::Markup) {
             strip_markup(title);
             if (title.size() > kMaxTitle) title.resize(kMaxTitle);
         }

@@ -21,10 +21,21 @@ inline constexpr std::size_t kMaxKeyLength = 256;
 inline constexpr std::string_view kSampleAddress = "jo.doe@abc.test";
 
 // Cuts out the address candidate around the "@" at `at` in `text` (the page text, already cut
-// at its first NUL; a NUL is no address character anyway) and records it when it passes the checks. Returns the position after the candidate,
-// where the scanner continues.
+// at its first NUL; a NUL is no address character anyway) and records it when it passes the
+// checks. Returns the position after the candidate, where the scanner continues.
 std::size_t recognise_address_at(HarvestEnv& env, int slot, const store::ItemRecord* page,
                                  std::string_view text, std::size_t at);
+
+// Records `candidate`, an address found in page text ("jo@example.org"), when it passes the
+// checks every address in running text must pass: something before its only "@", a dot after
+// it, and no ending of a web file ("logo@2x.png"). Returns 1 when it was stored.
+int record_text_address(HarvestEnv& env, int slot, const store::ItemRecord* page,
+                        std::string_view candidate);
+
+// How a link text reaches record_found_item: as page markup, from which markup and entities
+// are removed and which is cut to the title length, or as plain text that is already decoded,
+// clean and at most kMaxTitle bytes long, cut at a character boundary (the modern reader's).
+enum class TitleText { Markup, Plain };
 
 // Checks, normalises and stores one found item. `page` is the record of the page it was found
 // on (its url becomes the source; may be null). `text` is the link text or none. `kind` is
@@ -40,6 +51,7 @@ int record_found_item(HarvestEnv& env, int slot, const store::ItemRecord* page, 
                                                         const store::ItemRecord* page,
                                                         std::string url, uint32_t kind);
 int store_found_item(HarvestEnv& env, const store::ItemRecord* page, std::string key,
-                     std::optional<std::string> text, uint32_t kind, int32_t status);
+                     std::optional<std::string> text, uint32_t kind, int32_t status,
+                     TitleText form = TitleText::Markup);
 
 }  // namespace tarnvelox::harvest

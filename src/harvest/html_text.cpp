@@ -142,9 +142,9 @@ std::optional<Charset> charset_from_label(std::string_view label) {
         if (base::equal_nocase(label, name)) return Charset::Utf8;
     }
     for (std::string_view name :
-         {"iso-8859-1", "iso8859-1", "iso_8859-1", "iso88591", "latin1", "l1", "cp819",
-          "ibm819", "iso-ir-100", "csisolatin1", "windows-1252", "cp1252", "x-cp1252",
-          "us-ascii", "ascii", "ansi_x3.4-1968", "iso-8859-1:1987"}) {
+         {"iso-8859-1", "iso8859-1", "iso_8859-1", "iso88591", "latin1", "l1", "cp819", "ibm819",
+          "iso-ir-100", "csisolatin1", "windows-1252", "cp1252", "x-cp1252", "us-ascii", "ascii",
+          "ansi_x3.4-1968", "iso-8859-1:1987"}) {
         if (base::equal_nocase(label, name)) return Charset::Windows1252;
     }
     return std::nullopt;

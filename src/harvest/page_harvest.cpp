@@ -42,10 +42,15 @@ bool PageHarvest::begin() {
     return true;
 }
 
-std::optional<PageHarvest::Link> PageHarvest::accept_link(std::string& url) {
+std::optional<PageHarvest::Link> PageHarvest::accept_link(std::string& url, Rules rules) {
     collapse_whitespace(url);
-    const uint32_t kind = classify_link(url);
+    const bool modern = rules == Rules::Modern;
+    const uint32_t kind = classify_link(url, modern);
     if (kind == 0) return std::nullopt;
+    // A web link that merely mentions "mailto:" (a sharing link's query) is no address.
+    if (modern && kind == store::KIND_ADDRESS && find_nocase(url, "mailto:") != 0) {
+        return std::nullopt;
+    }
     if (env_.run.search_mode == kWebSearch && kind == store::KIND_PAGE &&
         is_search_engine_url(url) && web_search_drops(url)) {
         return std::nullopt;
@@ -59,8 +64,8 @@ std::optional<PageHarvest::Link> PageHarvest::accept_link(std::string& url) {
     return Link{std::move(*key), kind};
 }
 
-void PageHarvest::store_link(Link link, std::optional<std::string> text) {
-    store_found_item(env_, page_, std::move(link.key), std::move(text), link.kind, 0);
+void PageHarvest::store_link(Link link, std::optional<std::string> text, TitleText form) {
+    store_found_item(env_, page_, std::move(link.key), std::move(text), link.kind, 0, form);
 }
 
 // Links on a search engine's result page that lead to translations, to searches for something
@@ -87,9 +92,9 @@ void PageHarvest::set_title(std::string title) {
 int PageHarvest::finish() {
     if (!env_.run.import_in_progress) {
         // The status line refreshes the counters too.
-        slot_status(
-            env_, slot_, "Found " + base::number_text(env_.run.links_found_on_page) + " links, " +
-                       base::number_text(env_.run.addresses_found_on_page) + " emails");
+        slot_status(env_, slot_,
+                    "Found " + base::number_text(env_.run.links_found_on_page) + " links, " +
+                        base::number_text(env_.run.addresses_found_on_page) + " emails");
     }
     return env_.run.addresses_found_on_page;
 }

@@ -18,7 +18,7 @@
 namespace tarnvelox::harvest {
 
 class PageHarvest {
-public:
+  public:
     // `page` is the record of the page being read (may be null); `text` is the whole page text
     // as handed to the scanner (the keyword test and the Web Search test read it).
     PageHarvest(HarvestEnv& env, int slot, store::ItemRecord* page, std::string_view text)
@@ -40,10 +40,12 @@ public:
     // The key a link found on the page would be stored under, or none when the link is not
     // wanted: not a page or an address, dropped on a search engine's result page, not taken
     // from this page, refused by record_found_item's checks, or stored already. `url` has its
-    // white space collapsed in place.
-    [[nodiscard]] std::optional<Link> accept_link(std::string& url);
+    // white space collapsed in place. The modern rules take links ending in "/" as pages and
+    // only "mailto:" links as addresses.
+    enum class Rules { Classic, Modern };
+    [[nodiscard]] std::optional<Link> accept_link(std::string& url, Rules rules = Rules::Classic);
     // Stores an accepted link with its text (none: "No Title").
-    void store_link(Link link, std::optional<std::string> text);
+    void store_link(Link link, std::optional<std::string> text, TitleText form = TitleText::Markup);
 
     // A non-empty title different from the page's becomes its title, and the page's row is
     // shown again when it is listed. Nothing happens without a page record.
@@ -57,7 +59,7 @@ public:
     [[nodiscard]] int slot() const { return slot_; }
     [[nodiscard]] store::ItemRecord* page() const { return page_; }
 
-private:
+  private:
     [[nodiscard]] bool web_search_drops(std::string_view url) const;
 
     HarvestEnv& env_;

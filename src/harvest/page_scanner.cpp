@@ -13,6 +13,7 @@
 #include "base/text_util.h"
 #include "harvest/crawl_scope.h"
 #include "harvest/found_item.h"
+#include "harvest/modern_reader.h"
 #include "harvest/page_harvest.h"
 #include "harvest/page_text.h"
 #include "harvest/url_resolve.h"
@@ -533,6 +534,7 @@ std::size_t PageScanner::text_start(std::size_t p) {
 }  // namespace
 
 int scan_page(HarvestEnv& env, int slot, store::ItemRecord* page, std::string_view text) {
+    if (env.run.modern_reader) return read_page_modern(env, slot, page, base::c_text(text));
     PageScanner scanner(env, slot, page, base::c_text(text));
     return scanner.run();
 }

@@ -14,7 +14,8 @@ inline constexpr std::string_view kNoKeywordMatch = "No Keyword Match - Page ign
 
 // Scans `text` (the whole response, header lines included; a NUL ends it) for the page held by
 // connection slot `slot`, whose record is `page` (null when the slot holds none). May replace
-// the page's title. Returns the number of addresses recorded from this page.
+// the page's title. Returns the number of addresses recorded from this page. With the run's
+// modern_reader set, the page is read by the modern reader (modern_reader.h) instead.
 int scan_page(HarvestEnv& env, int slot, store::ItemRecord* page, std::string_view text);
 
 }  // namespace tarnvelox::harvest

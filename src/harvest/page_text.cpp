@@ -313,7 +313,7 @@ std::string_view lower_copy(std::string_view text, std::array<char, kWorkBuffer>
 
 }  // namespace
 
-uint32_t classify_link(std::string_view url) {
+uint32_t classify_link(std::string_view url, bool follow_directories) {
     url = c_text(url);
     std::array<char, kWorkBuffer> buffer;
     std::string long_lower;  // only for links longer than the buffer
@@ -337,7 +337,11 @@ uint32_t classify_link(std::string_view url) {
     const std::size_t path_start = lower.find('/', separator == kNoPosition ? 0 : separator + 2);
     if (path_start == kNoPosition) return 0;
     const std::string_view path = lower.substr(path_start);
-    if (path.back() == '/') return 0;  // directory listings are not followed
+    if (path.back() == '/') {
+        // Directory listings are not followed, unless they are read as today's sites mean them:
+        // the page the server gives for the folder.
+        return follow_directories ? store::KIND_PAGE : 0;
+    }
 
     for (std::string_view page : {".htm", ".shtm", ".phtm"}) {
         if (path.find(page) != kNoPosition) return store::KIND_PAGE;

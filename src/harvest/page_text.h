@@ -59,8 +59,9 @@ private:
     std::size_t found_at_ = kNoPosition;       // ...and found this (valid for every start up to it)
 };
 
-// KIND_ADDRESS for "mailto:" links, KIND_PAGE for crawlable pages, 0 for everything else.
-[[nodiscard]] uint32_t classify_link(std::string_view url);
+// KIND_ADDRESS for "mailto:" links, KIND_PAGE for crawlable pages, 0 for everything else. Links
+// to directories (a path ending in "/") are pages only with `follow_directories`.
+[[nodiscard]] uint32_t classify_link(std::string_view url, bool follow_directories = false);
 
 // True for the URLs of the web search engines whose result pages are followed.
 [[nodiscard]] bool is_search_engine_url(std::string_view url);

@@ -1,0 +1,637 @@
+#include "harvest/modern_reader.h"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/text_util.h"
+#include "harvest/found_item.h"
+#include "harvest/html_text.h"
+#include "harvest/page_harvest.h"
+#include "harvest/page_text.h"
+#include "harvest/url_resolve.h"
+#include "harvest/written_address.h"
+
+// One pass from the start of the body to its end. Markup is tokenised as browsers do it; every
+// search ahead (the end of a quoted value, a comment, a script) consumes what it passes over, so
+// the pass stays linear however the page is broken: a tag, comment or script that never ends
+// ends the page, as it does in a browser.
+
+namespace tarnvelox::harvest {
+namespace {
+
+using base::equal_nocase;
+using base::is_space;
+
+constexpr std::size_t kNone = std::string_view::npos;
+// Browsers look for a <meta> naming the character set in this many leading bytes of a page.
+constexpr std::size_t kCharsetPrescan = 1024;
+// Shown text is searched for addresses in pieces of at least this many bytes, each ending where
+// markup separates words, so that a long page is not held whole.
+constexpr std::size_t kTextPiece = 64 * 1024;
+// Attribute values and link texts are read up to the working buffer's size.
+constexpr std::size_t kMaxValue = kWorkBuffer;
+constexpr std::string_view kMailto = "mailto:";
+
+// What an element means to the reader.
+enum class Element {
+    Other,        // separates the words of the text around it
+    Inline,       // does not: "a<span>@</span>b.org" reads "a@b.org"
+    Anchor,       // <a href>: a link whose text is what the element shows
+    Area,         // <area href alt>
+    Frame,        // <frame src>
+    InlineFrame,  // <iframe src>, whose content is not markup
+    Base,         // <base href>: what relative links are resolved against
+    Title,        // the page title: text up to </title>, no markup in it
+    TextArea,     // shown text up to </textarea>, no markup in it
+    RawText,      // script, style and the like: plain text up to their end tag
+    PlainText,    // <plaintext>: the rest of the page is shown as it is
+};
+
+struct NamedElement {
+    std::string_view name;
+    Element element;
+};
+
+// Sorted by name. Elements not listed separate words.
+constexpr NamedElement kElements[] = {
+    {"a", Element::Anchor},          {"abbr", Element::Inline},
+    {"acronym", Element::Inline},    {"area", Element::Area},
+    {"b", Element::Inline},          {"base", Element::Base},
+    {"bdi", Element::Inline},        {"bdo", Element::Inline},
+    {"big", Element::Inline},        {"blink", Element::Inline},
+    {"cite", Element::Inline},       {"code", Element::Inline},
+    {"data", Element::Inline},       {"del", Element::Inline},
+    {"dfn", Element::Inline},        {"em", Element::Inline},
+    {"font", Element::Inline},       {"frame", Element::Frame},
+    {"i", Element::Inline},          {"iframe", Element::InlineFrame},
+    {"ins", Element::Inline},        {"kbd", Element::Inline},
+    {"label", Element::Inline},      {"mark", Element::Inline},
+    {"nobr", Element::Inline},       {"noembed", Element::RawText},
+    {"noframes", Element::RawText},  {"plaintext", Element::PlainText},
+    {"q", Element::Inline},          {"rb", Element::Inline},
+    {"rp", Element::Inline},         {"rt", Element::Inline},
+    {"rtc", Element::Inline},        {"ruby", Element::Inline},
+    {"s", Element::Inline},          {"samp", Element::Inline},
+    {"script", Element::RawText},    {"small", Element::Inline},
+    {"span", Element::Inline},       {"strike", Element::Inline},
+    {"strong", Element::Inline},     {"style", Element::RawText},
+    {"sub", Element::Inline},        {"sup", Element::Inline},
+    {"textarea", Element::TextArea}, {"time", Element::Inline},
+    {"title", Element::Title},       {"tt", Element::Inline},
+    {"u", Element::Inline},          {"var", Element::Inline},
+    {"wbr", Element::Inline},        {"xmp", Element::RawText},
+};
+static_assert(std::is_sorted(std::begin(kElements), std::end(kElements),
+                             [](const NamedElement& a, const NamedElement& b) {
+                                 return a.name < b.name;
+                             }));
+constexpr std::size_t kLongestElementName = 9;
+
+Element element_of(std::string_view name) {
+    if (name.size() > kLongestElementName) return Element::Other;
+    std::array<char, kLongestElementName> buffer{};
+    for (std::size_t i = 0; i < name.size(); ++i) buffer[i] = base::to_lower(name[i]);
+    const std::string_view lower(buffer.data(), name.size());
+    const auto it =
+        std::lower_bound(std::begin(kElements), std::end(kElements), lower,
+                         [](const NamedElement& e, std::string_view n) { return e.name < n; });
+    return it != std::end(kElements) && it->name == lower ? it->element : Element::Other;
+}
+
+bool is_ascii_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+bool starts_with_nocase(std::string_view text, std::size_t pos, std::string_view word) {
+    return pos <= text.size() && equal_nocase(text.substr(pos, word.size()), word);
+}
+
+struct Attribute {
+    std::string_view name;   // as written
+    std::string_view value;  // as written, quotes removed, references not decoded
+};
+
+// A start or end tag as browsers tokenise it.
+struct Tag {
+    std::string_view name;
+    std::vector<Attribute> attributes;  // in order; reused from tag to tag
+
+    // The first attribute called `wanted` (any case), or null.
+    [[nodiscard]] const Attribute* find(std::string_view wanted) const {
+        for (const Attribute& a : attributes) {
+            if (equal_nocase(a.name, wanted)) return &a;
+        }
+        return nullptr;
+    }
+};
+
+// Reads the tag whose "<" is at `lt` in `text` ("<" and a letter, or "</" and a letter).
+// Returns the position after its ">", or kNone when the text ends inside the tag (the tag then
+// counts for nothing). A value in double or single quotes runs to the same quote, ">" included;
+// any other value to white space or ">".
+std::size_t parse_tag(std::string_view text, std::size_t lt, Tag& tag) {
+    const std::size_t n = text.size();
+    tag.attributes.clear();
+    std::size_t p = lt + 1;
+    if (p < n && text[p] == '/') ++p;
+    const std::size_t name_start = p;
+    while (p < n && !is_space(text[p]) && text[p] != '/' && text[p] != '>') ++p;
+    tag.name = text.substr(name_start, p - name_start);
+    for (;;) {
+        while (p < n && (is_space(text[p]) || text[p] == '/')) ++p;
+        if (p >= n) return kNone;
+        if (text[p] == '>') return p + 1;
+        const std::size_t name_begin = p++;  // a name may begin with "="
+        while (p < n && !is_space(text[p]) && text[p] != '/' && text[p] != '>' && text[p] != '=') {
+            ++p;
+        }
+        Attribute attribute{text.substr(name_begin, p - name_begin), {}};
+        while (p < n && is_space(text[p])) ++p;
+        if (p < n && text[p] == '=') {
+            ++p;
+            while (p < n && is_space(text[p])) ++p;
+            if (p >= n) return kNone;
+            if (text[p] == '"' || text[p] == '\'') {
+                const void* close = std::memchr(text.data() + p + 1, text[p], n - p - 1);
+                if (close == nullptr) return kNone;
+                const auto end =
+                    static_cast<std::size_t>(static_cast<const char*>(close) - text.data());
+                attribute.value = text.substr(p + 1, end - p - 1);
+                p = end + 1;
+            } else {
+                const std::size_t begin = p;
+                while (p < n && !is_space(text[p]) && text[p] != '>') ++p;
+                attribute.value = text.substr(begin, p - begin);
+            }
+        }
+        tag.attributes.push_back(attribute);
+    }
+}
+
+// The start of "</name" (any case) followed by white space, "/", ">" or the end, from `from`;
+// kNone when there is none.
+std::size_t find_end_tag(std::string_view text, std::size_t from, std::string_view name) {
+    for (std::size_t p = from; (p = text.find("</", p)) != kNone; p += 2) {
+        const std::size_t after = p + 2 + name.size();
+        if (starts_with_nocase(text, p + 2, name) &&
+            (after >= text.size() || is_space(text[after]) || text[after] == '/' ||
+             text[after] == '>')) {
+            return p;
+        }
+    }
+    return kNone;
+}
+
+// The value of "charset=" in a Content-Type text ("text/html; charset=utf-8"), if it names a
+// character set this reader knows.
+std::optional<Charset> content_type_charset(std::string_view content_type) {
+    const std::size_t at = base::find_nocase(content_type, "charset=");
+    if (at == kNone) return std::nullopt;
+    std::string_view value = content_type.substr(at + 8);
+    value = value.substr(0, std::min(value.find(';'), value.size()));
+    return charset_from_label(value);
+}
+
+// Link texts and titles as they are stored: white space, control characters and angle
+// brackets (which the stored record line reserves) become single blanks, none at either end,
+// and at most kMaxTitle bytes without splitting a character. `text` is well-formed UTF-8.
+std::string plain_text(std::string_view text) {
+    std::string out;
+    bool blank = false;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte == 0x7F || c == '<' || c == '>') {
+            blank = !out.empty();
+            continue;
+        }
+        if (blank) out.push_back(' ');
+        blank = false;
+        out.push_back(c);
+        if (out.size() > kMaxTitle + 4) break;  // a whole character beyond the cut is enough
+    }
+    out.resize(utf8_prefix_length(out, kMaxTitle));
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    return out;
+}
+
+// "%" and two hex digits become the byte they stand for; anything else stays.
+std::string percent_decoded(std::string_view text) {
+    const auto hex = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 &&
+            hex(text[i + 2]) >= 0) {
+            out.push_back(static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2])));
+            i += 2;
+        } else {
+            out.push_back(text[i]);
+        }
+    }
+    return out;
+}
+
+std::string_view trimmed_value(std::string_view value) {
+    while (!value.empty() && static_cast<unsigned char>(value.front()) <= 0x20) {
+        value.remove_prefix(1);
+    }
+    while (!value.empty() && static_cast<unsigned char>(value.back()) <= 0x20) {
+        value.remove_suffix(1);
+    }
+    return value;
+}
+
+class ModernReader {
+  public:
+    ModernReader(HarvestEnv& env, int slot, store::ItemRecord* page, std::string_view text)
+        : harvest_(env, slot, page, text), text_(text) {}
+    ModernReader(const ModernReader&) = delete;
+    ModernReader& operator=(const ModernReader&) = delete;
+
+    // Reads the page; returns the number of addresses recorded from it.
+    int run();
+
+  private:
+    [[nodiscard]] std::size_t body_start() const;
+    void choose_charset(std::size_t& body);
+    [[nodiscard]] std::optional<Charset> header_charset(std::string_view headers) const;
+    [[nodiscard]] std::optional<Charset> meta_charset(std::string_view head);
+    std::size_t markup(std::size_t lt);
+    std::size_t start_tag(std::size_t lt);
+    std::size_t end_tag(std::size_t lt);
+    std::size_t element_content(std::size_t from, Element element);
+    void shown_text(std::string_view raw);
+    void word_break();
+    void flush_shown();
+    void search(std::string_view text, bool written_forms);
+    void open_anchor(const Attribute* href);
+    void close_anchor();
+    void take_link(std::string_view value, std::optional<std::string> text);
+    void take_mailto(std::string_view value);
+    void take_base(const Attribute* href);
+    [[nodiscard]] std::string attribute_text(std::string_view raw) const {
+        return decoded(raw.substr(0, kMaxValue), charset_, RefPlace::Attribute);
+    }
+
+    PageHarvest harvest_;
+    const std::string_view text_;
+    Charset charset_ = Charset::Utf8;
+    std::string base_;  // what relative links resolve against
+    bool base_taken_ = false;
+    bool title_taken_ = false;
+    std::string shown_;  // shown text, decoded, not yet searched for addresses
+    bool anchor_open_ = false;
+    std::string anchor_url_;   // the open anchor's href, decoded
+    std::string anchor_text_;  // what it shows so far, decoded, at most kMaxValue bytes
+    Tag tag_;
+};
+
+int ModernReader::run() {
+    if (!harvest_.begin()) return 0;
+    std::size_t pos = body_start();
+    choose_charset(pos);
+    if (const store::ItemRecord* page = harvest_.page()) base_ = store::url_text(page);
+
+    while (pos < text_.size()) {
+        const void* hit = std::memchr(text_.data() + pos, '<', text_.size() - pos);
+        if (hit == nullptr) {
+            shown_text(text_.substr(pos));
+            break;
+        }
+        const auto lt = static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data());
+        shown_text(text_.substr(pos, lt - pos));
+        pos = markup(lt);
+    }
+    close_anchor();
+    flush_shown();
+    return harvest_.finish();
+}
+
+// The body follows the response header; a text that is no response is all body.
+std::size_t ModernReader::body_start() const {
+    if (!starts_with_nocase(text_, 0, "HTTP/")) return 0;
+    const std::size_t crlf = text_.find("\r\n\r\n");
+    const std::size_t lf = text_.find("\n\n");
+    if (crlf == kNone && lf == kNone) return text_.size();
+    return crlf < lf ? crlf + 4 : lf + 2;
+}
+
+// As browsers choose: a byte order mark, else the response's Content-Type, else a <meta> near
+// the start, else UTF-8 when the page is well-formed UTF-8 and Windows-1252 when it is not.
+void ModernReader::choose_charset(std::size_t& body) {
+    if (text_.substr(body).starts_with("\xEF\xBB\xBF")) {
+        body += 3;
+        charset_ = Charset::Utf8;
+        return;
+    }
+    std::optional<Charset> charset = header_charset(text_.substr(0, body));
+    if (!charset) charset = meta_charset(text_.substr(body, kCharsetPrescan));
+    if (!charset)
+        charset = is_valid_utf8(text_.substr(body)) ? Charset::Utf8 : Charset::Windows1252;
+    charset_ = *charset;
+}
+
+std::optional<Charset> ModernReader::header_charset(std::string_view headers) const {
+    std::size_t line = 0;
+    while (line < headers.size()) {
+        const std::size_t end = std::min(headers.find('\n', line), headers.size());
+        if (starts_with_nocase(headers, line, "Content-Type:")) {
+            return content_type_charset(headers.substr(line, end - line));
+        }
+        line = end + 1;
+    }
+    return std::nullopt;
+}
+
+std::optional<Charset> ModernReader::meta_charset(std::string_view head) {
+    for (std::size_t p = head.find('<'); p != kNone; p = head.find('<', p + 1)) {
+        if (starts_with_nocase(head, p, "<!--")) {
+            p = head.find("-->", p + 2);
+            if (p == kNone) break;
+            continue;
+        }
+        if (!starts_with_nocase(head, p, "<meta") || p + 5 >= head.size() ||
+            !(is_space(head[p + 5]) || head[p + 5] == '/')) {
+            continue;
+        }
+        if (parse_tag(head, p, tag_) == kNone) break;
+        if (const Attribute* charset = tag_.find("charset")) {
+            if (auto known = charset_from_label(charset->value)) return known;
+        }
+        const Attribute* equiv = tag_.find("http-equiv");
+        const Attribute* content = tag_.find("content");
+        if (equiv != nullptr && content != nullptr && equal_nocase(equiv->value, "content-type")) {
+            if (auto known = content_type_charset(content->value)) return known;
+        }
+    }
+    return std::nullopt;
+}
+
+// Handles the markup that starts with the "<" at `lt`; returns where reading goes on, or kNone
+// at the end of the page.
+std::size_t ModernReader::markup(std::size_t lt) {
+    const std::size_t n = text_.size();
+    const char next = lt + 1 < n ? text_[lt + 1] : '\0';
+    const auto bogus_comment = [&](std::size_t from) {
+        const std::size_t gt = text_.find('>', from);
+        return gt == kNone ? kNone : gt + 1;
+    };
+    if (next == '!') {
+        if (!starts_with_nocase(text_, lt, "<!--")) return bogus_comment(lt + 2);
+        // "<!-->" and "<!--->" are whole (empty) comments. A comment is not shown: it
+        // separates nothing, and its text is searched as it stands.
+        const std::size_t end = text_.find("-->", lt + 2);
+        const std::size_t content = std::min(lt + 4, end == kNone ? n : end);
+        search(text_.substr(content, (end == kNone ? n : end) - content), false);
+        return end == kNone ? kNone : end + 3;
+    }
+    if (next == '?') return bogus_comment(lt + 2);
+    if (next == '/') {
+        if (lt + 2 < n && is_ascii_alpha(text_[lt + 2])) return end_tag(lt);
+        if (lt + 2 < n && text_[lt + 2] == '>') return lt + 3;
+        return bogus_comment(lt + 2);
+    }
+    if (is_ascii_alpha(next)) return start_tag(lt);
+    shown_text(text_.substr(lt, 1));  // a "<" that starts no markup is text
+    return lt + 1;
+}
+
+std::size_t ModernReader::start_tag(std::size_t lt) {
+    const std::size_t after = parse_tag(text_, lt, tag_);
+    if (after == kNone) return kNone;
+    const Element element = element_of(tag_.name);
+    switch (element) {
+        case Element::Inline:
+            return after;
+        case Element::Anchor:
+            close_anchor();  // anchors do not nest: a new one ends the open one
+            open_anchor(tag_.find("href"));
+            return after;
+        case Element::Area:
+            word_break();
+            if (const Attribute* href = tag_.find("href")) {
+                const Attribute* alt = tag_.find("alt");
+                take_link(attribute_text(href->value),
+                          alt == nullptr ? std::nullopt
+                                         : std::optional<std::string>(attribute_text(alt->value)));
+            }
+            return after;
+        case Element::Frame:
+        case Element::InlineFrame:
+            word_break();
+            if (const Attribute* src = tag_.find("src")) {
+                std::string value = attribute_text(src->value);
+                take_link(value, std::string(trimmed_value(value)));
+            }
+            return element == Element::InlineFrame ? element_content(after, element) : after;
+        case Element::Base:
+            take_base(tag_.find("href"));
+            return after;
+        case Element::Title:
+        case Element::TextArea:
+        case Element::RawText:
+        case Element::PlainText:
+            word_break();
+            return element_content(after, element);
+        case Element::Other:
+            word_break();
+            return after;
+    }
+    return after;
+}
+
+std::size_t ModernReader::end_tag(std::size_t lt) {
+    const std::size_t after = parse_tag(text_, lt, tag_);
+    if (after == kNone) return kNone;
+    switch (element_of(tag_.name)) {
+        case Element::Anchor:
+            close_anchor();
+            break;
+        case Element::Inline:
+            break;
+        case Element::Area:
+        case Element::Frame:
+        case Element::InlineFrame:
+        case Element::Base:
+        case Element::Title:
+        case Element::TextArea:
+        case Element::RawText:
+        case Element::PlainText:
+        case Element::Other:
+            word_break();
+            break;
+    }
+    return after;
+}
+
+// The content of an element whose text is no markup (title, textarea, script ...), from `from`
+// to its end tag; returns the position after that end tag, kNone when the page ends first.
+std::size_t ModernReader::element_content(std::size_t from, Element element) {
+    if (element == Element::PlainText) {
+        append_converted(shown_, text_.substr(from), charset_);
+        return kNone;
+    }
+    const std::string name(tag_.name);  // the next tag replaces tag_
+    const std::size_t end = find_end_tag(text_, from, name);
+    const std::string_view content = text_.substr(from, (end == kNone ? text_.size() : end) - from);
+    switch (element) {
+        case Element::Title: {
+            const std::string title = decoded(content, charset_, RefPlace::Text);
+            if (!title_taken_) {  // the first title is the page's, as in a browser
+                title_taken_ = true;
+                harvest_.set_title(plain_text(title));
+            }
+            shown_.append(title);  // its words are searched like the page's
+            word_break();
+            break;
+        }
+        case Element::TextArea:
+            shown_text(content);
+            word_break();
+            break;
+        default:
+            search(content, false);
+            break;
+    }
+    return end == kNone ? kNone : parse_tag(text_, end, tag_);
+}
+
+void ModernReader::shown_text(std::string_view raw) {
+    if (raw.empty()) return;
+    const std::size_t before = shown_.size();
+    append_decoded(shown_, raw, charset_, RefPlace::Text);
+    if (anchor_open_ && anchor_text_.size() < kMaxValue) {
+        const std::string_view added = std::string_view(shown_).substr(before);
+        anchor_text_.append(
+            added.substr(0, utf8_prefix_length(added, kMaxValue - anchor_text_.size())));
+    }
+}
+
+// Markup that separates words: the shown text gets a line break, the open anchor's text a blank.
+void ModernReader::word_break() {
+    if (anchor_open_ && !anchor_text_.empty() && anchor_text_.size() < kMaxValue) {
+        anchor_text_.push_back(' ');
+    }
+    if (shown_.empty()) return;
+    if (shown_.size() >= kTextPiece) {
+        flush_shown();
+    } else if (shown_.back() != '\n') {
+        shown_.push_back('\n');
+    }
+}
+
+void ModernReader::flush_shown() {
+    search(shown_, true);
+    shown_.clear();
+}
+
+// Records the addresses in `text`: around each "@", and in written-out forms when asked.
+void ModernReader::search(std::string_view text, bool written_forms) {
+    if (!harvest_.extract_ok() || text.empty()) return;
+    HarvestEnv& env = harvest_.env();
+    const int slot = harvest_.slot();
+    const store::ItemRecord* page = harvest_.page();
+    for (std::size_t at = text.find('@'); at != kNone;) {
+        const std::size_t next = std::max(recognise_address_at(env, slot, page, text, at), at + 1);
+        at = text.find('@', next);
+    }
+    if (!written_forms) return;
+    for (const std::string& address : written_addresses(text)) {
+        record_text_address(env, slot, page, address);
+    }
+}
+
+void ModernReader::open_anchor(const Attribute* href) {
+    anchor_open_ = href != nullptr;
+    if (!anchor_open_) return;
+    anchor_url_ = attribute_text(href->value);
+    anchor_text_.clear();
+}
+
+void ModernReader::close_anchor() {
+    if (!anchor_open_) return;
+    anchor_open_ = false;
+    take_link(anchor_url_, std::move(anchor_text_));
+    anchor_text_.clear();
+}
+
+// A link's decoded value with the text it shows (none: the link has no text of its own).
+void ModernReader::take_link(std::string_view value, std::optional<std::string> text) {
+    value = trimmed_value(value);
+    // An empty link or a bare fragment is a place in this page, not another page.
+    if (value.empty() || value.front() == '#') return;
+    if (starts_with_nocase(value, 0, kMailto)) {
+        take_mailto(value);
+        return;
+    }
+    std::optional<std::string> url = resolve_reference(base_, value);
+    if (!url || url->empty()) return;
+    std::optional<PageHarvest::Link> accepted =
+        harvest_.accept_link(*url, PageHarvest::Rules::Modern);
+    if (!accepted) return;
+    std::string title = text ? plain_text(*text) : std::string();
+    if (title.empty()) {
+        const std::size_t slash = url->rfind('/');
+        if (slash != std::string::npos)
+            title = plain_text(std::string_view(*url).substr(slash + 1));
+    }
+    harvest_.store_link(std::move(*accepted), title.empty() ? std::string(kNoTitle) : title,
+                        TitleText::Plain);
+}
+
+// "mailto:" links name their addresses percent-encoded (often with the "%" itself written as a
+// character reference, which is decoded by now), several separated by commas, with a query of
+// headers after "?".
+void ModernReader::take_mailto(std::string_view value) {
+    std::string_view to = value.substr(kMailto.size());
+    to = to.substr(0, std::min(to.find('?'), to.size()));
+    const std::string addresses = percent_decoded(to);
+    std::size_t start = 0;
+    while (start <= addresses.size()) {
+        const std::size_t comma = std::min(addresses.find(',', start), addresses.size());
+        const std::string_view address =
+            base::trimmed(std::string_view(addresses).substr(start, comma - start));
+        start = comma + 1;
+        const bool usable =
+            !address.empty() && std::none_of(address.begin(), address.end(), [](char c) {
+                const auto byte = static_cast<unsigned char>(c);
+                return byte <= 0x20 || byte == 0x7F || c == '<' || c == '>' || c == '"';
+            });
+        if (!usable) continue;
+        std::string url(kMailto);
+        url.append(address);
+        if (std::optional<PageHarvest::Link> accepted =
+                harvest_.accept_link(url, PageHarvest::Rules::Modern)) {
+            harvest_.store_link(std::move(*accepted), std::nullopt, TitleText::Plain);
+        }
+    }
+}
+
+// The first <base href> sets what relative links resolve against, when it is a web address.
+void ModernReader::take_base(const Attribute* href) {
+    if (base_taken_ || href == nullptr) return;
+    base_taken_ = true;
+    const std::optional<std::string> resolved =
+        resolve_reference(base_, trimmed_value(attribute_text(href->value)));
+    if (resolved && (resolved->starts_with("http://") || resolved->starts_with("https://"))) {
+        base_ = *resolved;
+    }
+}
+
+}  // namespace
+
+int read_page_modern(HarvestEnv& env, int slot, store::ItemRecord* page, std::string_view text) {
+    ModernReader reader(env, slot, page, text);
+    return reader.run();
+}
+
+}  // namespace tarnvelox::harvest

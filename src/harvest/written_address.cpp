@@ -1,0 +1,143 @@
+#include "harvest/written_address.h"
+
+#include <cstddef>
+
+#include "base/text_util.h"
+
+namespace tarnvelox::harvest {
+
+namespace {
+
+constexpr std::size_t kNone = std::string_view::npos;
+
+bool is_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool is_alnum(char c) { return is_alpha(c) || (c >= '0' && c <= '9'); }
+bool is_local_char(char c) { return is_alnum(c) || c == '_' || c == '-' || c == '~' || c == '.'; }
+bool is_label_char(char c) { return is_alnum(c) || c == '-'; }
+
+std::size_t skip_blanks(std::string_view text, std::size_t p) {
+    while (p < text.size() && base::is_space(text[p])) ++p;
+    return p;
+}
+
+char closing_bracket(char open) {
+    switch (open) {
+        case '[':
+            return ']';
+        case '(':
+            return ')';
+        case '{':
+            return '}';
+        default:
+            return '\0';
+    }
+}
+
+// A bracketed word at `p` ("[at]", "( dot )", "{.}" ...): the position after its closing
+// bracket when the word inside, blanks aside, is one of `words` (any case); kNone otherwise.
+std::size_t bracketed(std::string_view text, std::size_t p, std::string_view word,
+                      std::string_view sign) {
+    if (p >= text.size()) return kNone;
+    const char close = closing_bracket(text[p]);
+    if (close == '\0') return kNone;
+    std::size_t q = skip_blanks(text, p + 1);
+    if (base::equal_nocase(text.substr(q, word.size()), word)) {
+        q += word.size();
+    } else if (text.substr(q, sign.size()) == sign) {
+        q += sign.size();
+    } else {
+        return kNone;
+    }
+    q = skip_blanks(text, q);
+    return q < text.size() && text[q] == close ? q + 1 : kNone;
+}
+
+// A bare capital word at `p` with white space on both sides ("AT", "DOT"): the position after
+// it, kNone otherwise.
+std::size_t bare(std::string_view text, std::size_t p, std::string_view word) {
+    if (p == 0 || !base::is_space(text[p - 1])) return kNone;
+    if (text.substr(p, word.size()) != word) return kNone;
+    const std::size_t end = p + word.size();
+    return end < text.size() && base::is_space(text[end]) ? end : kNone;
+}
+
+struct Domain {
+    std::string text;
+    std::size_t labels = 0;
+    std::size_t bare_dots = 0;
+    bool last_is_alpha = false;  // the last label is letters only, at least two
+};
+
+// The labels of a domain from `p`, joined by "." and by written-out dots.
+Domain read_domain(std::string_view text, std::size_t p) {
+    Domain d;
+    for (;;) {
+        std::size_t end = p;
+        while (end < text.size() && is_label_char(text[end])) ++end;
+        if (end == p || !is_alnum(text[p])) break;
+        const std::string_view label = text.substr(p, end - p);
+        if (d.labels > 0) d.text.push_back('.');
+        d.text.append(label);
+        ++d.labels;
+        d.last_is_alpha = label.size() >= 2;
+        for (char c : label) d.last_is_alpha = d.last_is_alpha && is_alpha(c);
+
+        // The separator before the next label.
+        std::size_t next = kNone;
+        if (end + 1 < text.size() && text[end] == '.' && is_alnum(text[end + 1])) {
+            next = end + 1;
+        } else {
+            const std::size_t blank_end = skip_blanks(text, end);
+            if (const std::size_t b = bracketed(text, blank_end, "dot", "."); b != kNone) {
+                next = skip_blanks(text, b);
+            } else if (const std::size_t w = bare(text, blank_end, "DOT"); w != kNone) {
+                next = skip_blanks(text, w);
+                ++d.bare_dots;
+            }
+        }
+        if (next == kNone || next >= text.size() || !is_alnum(text[next])) break;
+        p = next;
+    }
+    return d;
+}
+
+}  // namespace
+
+std::vector<std::string> written_addresses(std::string_view text) {
+    std::vector<std::string> found;
+    for (std::size_t p = 0; p < text.size(); ++p) {
+        const char c = text[p];
+        std::size_t marker_end = kNone;
+        bool bare_at = false;
+        if (c == '[' || c == '(' || c == '{') {
+            marker_end = bracketed(text, p, "at", "@");
+        } else if (c == 'A') {
+            marker_end = bare(text, p, "AT");
+            bare_at = marker_end != kNone;
+        }
+        if (marker_end == kNone) continue;
+
+        // The local part: address characters ending at the marker (blanks between allowed).
+        std::size_t local_end = p;
+        while (local_end > 0 && base::is_space(text[local_end - 1])) --local_end;
+        std::size_t local_start = local_end;
+        while (local_start > 0 && is_local_char(text[local_start - 1])) --local_start;
+        while (local_start < local_end && text[local_start] == '.') ++local_start;
+        const bool glued_to_more = local_start > 0 && text[local_start - 1] == '@';
+        if (local_start == local_end || !is_alnum(text[local_start]) || glued_to_more) {
+            p = marker_end - 1;
+            continue;
+        }
+        const Domain domain = read_domain(text, skip_blanks(text, marker_end));
+        if (domain.labels >= 2 && domain.last_is_alpha && (!bare_at || domain.bare_dots > 0)) {
+            std::string address(text.substr(local_start, local_end - local_start));
+            address.push_back('@');
+            address.append(domain.text);
+            found.push_back(std::move(address));
+        }
+        p = marker_end - 1;
+    }
+    return found;
+}
+
+}  // namespace tarnvelox::harvest
