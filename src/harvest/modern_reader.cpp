@@ -601,8 +601,11 @@ void ModernReader::take_mailto(std::string_view value) {
         const std::string_view address =
             base::trimmed(std::string_view(addresses).substr(start, comma - start));
         start = comma + 1;
+        // Blanks, controls and quotes are never part of an address; escapes that decode to
+        // bytes outside UTF-8 would store a key no view can show.
         const bool usable =
-            !address.empty() && std::none_of(address.begin(), address.end(), [](char c) {
+            !address.empty() && is_valid_utf8(address) &&
+            std::none_of(address.begin(), address.end(), [](char c) {
                 const auto byte = static_cast<unsigned char>(c);
                 return byte <= 0x20 || byte == 0x7F || c == '<' || c == '>' || c == '"';
             });

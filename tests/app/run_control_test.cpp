@@ -183,6 +183,29 @@ TEST_F(RunControlTest, StartWhileRunningIsRefused) {
     EXPECT_EQ(completed_fetches().at("/index.html"), 1);
 }
 
+// Every Start reads pages the way the setting says at that moment.
+TEST_F(RunControlTest, EachStartReadsPagesTheWayTheSettingSays) {
+    // Links only the modern reader sees: the class comes before the href.
+    network_.serve("10.0.0.1", {"HTTP/1.0 200 OK\r\n\r\n<a class=n href=\"/a.html\">a</a> "
+                                "<a class=n href=\"/b.html#top\">b</a>"});
+    const struct {
+        int32_t setting;
+        std::size_t fetches;
+    } rows[] = {{0, 1}, {1, 3}, {0, 1}};
+    int project = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.setting);
+        store::set_project_path(store_, dir_.file("m" + std::to_string(++project) + ".tvp"));
+        lists_.links.clear();
+        settings_.modern = row.setting;
+        const std::size_t sockets = network_.sockets.size();
+        ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+        EXPECT_EQ(run_.modern_reader, row.setting != 0);
+        run_all();
+        EXPECT_EQ(network_.sockets.size() - sockets, row.fetches);
+    }
+}
+
 // ---- Cancel and Start again ---------------------------------------------------------------
 
 // Cancelled after a given number of events, one byte per read so that fetches are in flight.

@@ -119,7 +119,7 @@ TEST_F(ModernReaderTest, EachRuleUnderBothWaysOfReading) {
         {"<a href=\"mailto:a&#37;&#52;&#48;b&#46;org\">x</a>", "", "mailto:a@b.org; "},
         {"<a href=\"mailto:a@x.org,%20B@y.org?subject=hi\">x</a>", "mailto:a@x.org,; ",
          "mailto:a@x.org; mailto:b@y.org; "},
-        {"<a href=\"MAILTO:Jo%20Doe@x.org\">x</a>", "", ""},
+        {"<a href=\"MAILTO:Jo%20Doe@x.org\">x</a><a href=\"mailto:%E9@x.org\">y</a>", "", ""},
         // Written-out forms.
         {"jo [at] example [dot] org, ann(at)example.org, bo {AT} ex {dot} co {dot} uk.", "",
          "mailto:jo@example.org; mailto:ann@example.org; mailto:bo@ex.co.uk; "},

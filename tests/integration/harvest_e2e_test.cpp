@@ -744,6 +744,90 @@ TEST_F(HarvestE2E, CommandLineConventionsAndSigterm) {
     EXPECT_EQ(read_lines(dir_ / "addresses.txt"), std::set<std::string>{"ann@example.com"});
 }
 
+// The title of every record of a link tree file, by key.
+std::map<std::string, std::string> stored_titles(const fs::path& path) {
+    std::map<std::string, std::string> titles;
+    tarnvelox::store::LinkTreeFile file;
+    if (!file.open(path.string())) return titles;
+    int64_t pos = 0;
+    int32_t node = 0;
+    while (auto rec = file.read_next(pos, node)) titles[rec->url.value_or("")] = rec->title.value_or("");
+    (void)file.close();
+    return titles;
+}
+
+// A site written as today's sites are, harvested with --modern and without: the modern reader
+// reaches every page and address once, the classic one none of its links; --modern is not
+// written back to tarnv.ini, where modern=1 reads every run the modern way.
+TEST_F(HarvestE2E, ModernReaderHarvestsTodaysMarkupForThatRunOnly) {
+    ScriptedServer server;
+    const std::string b = server.base();
+    Route home;
+    home.body =
+        "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Caf&eacute; &amp; Co</title>"
+        "<base href=\"/docs/\"></head><body><nav><a class=\"reference internal\" "
+        "href=\"intro.html#start\">Intro</a> <a href='guide/' class=x>The &lt;guide&gt;</a></nav>"
+        "<p>Write to jo<span>&#64;</span>site<span>&#46;</span>example.</p></body></html>";
+    server.route("/", home);
+    Route intro;
+    intro.type = "text/html; charset=ISO-8859-1";
+    intro.body = "<title>R\xE9sum\xE9</title><a HREF=\"mailto:a&#37;&#52;&#48;site&#46;example\""
+                 ">mail</a> <a title=up href=\"./\">up</a>";
+    server.route("/docs/intro.html", intro);
+    Route guide;
+    guide.body = "<title>Guide &amp; more</title>ann [at] site [dot] example "
+                 "<a href=../intro.html>i</a>";
+    server.route("/docs/guide/", guide);
+    server.route("/docs/", page("<a target=_top href=/>home</a>"));
+    server.start();
+
+    Harvester classic(dir_, args({"--timeout", "200", "--scope", "server", b + "/"}));
+    const RunResult c = classic.wait(30s);
+    ASSERT_TRUE(c.finished) << c.out;
+    EXPECT_EQ(c.exit_code, 0) << c.out;
+    for (const char* p : {"/docs/intro.html", "/docs/guide/", "/docs/"}) {
+        EXPECT_EQ(server.requests(p), 0) << p << ": the classic reader sees none of these links";
+    }
+    EXPECT_TRUE(read_lines(dir_ / "addresses.txt").empty());
+
+    Harvester modern(dir_, args({"--modern", "--new", "--force", "--timeout", "200", "--scope",
+                                 "server", b + "/"}));
+    const RunResult r = modern.wait(30s);
+    ASSERT_TRUE(r.finished) << "harvester did not finish in time\n" << r.out;
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_NE(r.out.find("Hunt Complete"), std::string::npos) << r.out;
+    EXPECT_EQ(read_lines(dir_ / "addresses.txt"),
+              (std::set<std::string>{"jo@site.example", "a@site.example", "ann@site.example"}));
+    for (const char* p : {"/docs/intro.html", "/docs/guide/", "/docs/"}) {
+        EXPECT_EQ(server.requests(p), 1) << p;
+    }
+    EXPECT_EQ(server.requests("/"), 2);  // once by each run so far
+    const auto titles = stored_titles(lin_);
+    EXPECT_EQ(titles.count(b + "/docs/intro.html") ? titles.at(b + "/docs/intro.html") : "",
+              "R\xC3\xA9sum\xC3\xA9");
+    EXPECT_EQ(titles.count(b + "/docs/guide/") ? titles.at(b + "/docs/guide/") : "",
+              "Guide & more");
+    EXPECT_EQ(titles.count(b + "/") ? titles.at(b + "/") : "", "Caf\xC3\xA9 & Co");
+    for (const std::string& line : read_lines(dir_ / "tarnv.ini")) {
+        EXPECT_EQ(line.rfind("modern=", 0), std::string::npos) << line;
+    }
+    for (const fs::path& f : {lin_, mai_}) {
+        const TreeCheck check = check_tree(f);
+        ASSERT_TRUE(check.opened) << f;
+        EXPECT_TRUE(check.consistent) << f << "\n" << check.problems;
+    }
+
+    // modern=1 in tarnv.ini reads every run the modern way, and stays.
+    std::ofstream(dir_ / "tarnv.ini", std::ios::app) << "modern=1\n";
+    Harvester again(dir_, args({"--new", "--force", "--timeout", "200", "--scope", "server",
+                                b + "/"}));
+    const RunResult r2 = again.wait(30s);
+    ASSERT_TRUE(r2.finished) << r2.out;
+    EXPECT_EQ(r2.exit_code, 0) << r2.out;
+    EXPECT_EQ(read_lines(dir_ / "addresses.txt").size(), 3u) << r2.out;
+    EXPECT_TRUE(read_lines(dir_ / "tarnv.ini").count("modern=1"));
+}
+
 // Exports are checked before the crawl, and "-" sends one to standard output alone.
 TEST_F(HarvestE2E, ExportsAreCheckedFirstAndDashIsStandardOutput) {
     ScriptedServer server;
