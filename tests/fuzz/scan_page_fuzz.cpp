@@ -1,6 +1,7 @@
-// Feeds arbitrary bytes to the page scanner as a fetched page. The first byte picks the search
-// mode and whether keyword lists are set; the project files are started afresh now and then so
-// that they stay small.
+// Feeds arbitrary bytes to the page scanner as a fetched page, read the classic way and then the
+// modern way. The first byte picks the search mode and whether keyword lists are set; the
+// project files are started afresh now and then so that they stay small. Titles and link texts
+// the modern reader stores must be well-formed UTF-8 that fits the record line's title field.
 
 #include <unistd.h>
 
@@ -10,7 +11,9 @@
 
 #include "app/context.h"
 #include "harvest/crawl_scope.h"
+#include "harvest/html_text.h"
 #include "harvest/page_scanner.h"
+#include "harvest/page_text.h"
 #include "platform/shell.h"
 
 namespace {
@@ -53,15 +56,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     world.run.search_mode = mode % 4;
     world.search.crawl_scope = (mode >> 2) % 5;
     world.search.starting_url = "http://www.example.com/dir/";
-    world.search.sought_addresses = (mode & 0x20) ? std::optional<std::string>("a@b.example") : std::nullopt;
-    world.search.crawl_keywords = (mode & 0x40) ? std::optional<std::string>("foo AND bar") : std::nullopt;
-    world.search.extract_keywords = (mode & 0x80) ? std::optional<std::string>("x* NOT y?") : std::nullopt;
+    world.search.sought_addresses =
+        (mode & 0x20) ? std::optional<std::string>("a@b.example") : std::nullopt;
+    world.search.crawl_keywords =
+        (mode & 0x40) ? std::optional<std::string>("foo AND bar") : std::nullopt;
+    world.search.extract_keywords =
+        (mode & 0x80) ? std::optional<std::string>("x* NOT y?") : std::nullopt;
     harvest::parse_keyword_list(world.search.crawl_list, world.search.crawl_keywords);
     harvest::parse_keyword_list(world.search.extract_list, world.search.extract_keywords);
     harvest::compute_scope_base(world.search, world.run.search_mode);
     world.run.import_in_progress = (mode & 0x10) != 0;
     world.page.title = "Page";
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    harvest::scan_page(world.env, 0, (mode & 0x08) ? nullptr : &world.page, text);
+    store::ItemRecord* page = (mode & 0x08) ? nullptr : &world.page;
+    world.run.modern_reader = false;
+    harvest::scan_page(world.env, 0, page, text);
+
+    world.run.modern_reader = true;
+    world.page.title = "Page";
+    const store::ItemRecord* last_link = world.lists.links.tail();
+    harvest::scan_page(world.env, 0, page, text);
+    world.run.modern_reader = false;
+    const auto fits = [](const std::optional<std::string>& title) {
+        return !title || (title->size() <= harvest::kMaxTitle && harvest::is_valid_utf8(*title) &&
+                          title->find_first_of("<>") == std::string::npos);
+    };
+    if (!fits(world.page.title)) __builtin_trap();
+    for (const store::ItemRecord* r = last_link != nullptr ? last_link->next.get()
+                                                           : world.lists.links.head();
+         r != nullptr; r = r->next.get()) {
+        if (!fits(r->title)) __builtin_trap();
+    }
     return 0;
 }
