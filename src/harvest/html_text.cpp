@@ -32,6 +32,20 @@ int hex_value(char c) {
     return -1;
 }
 
+// The end of the run of ASCII bytes that starts at `from`: pages are mostly ASCII, so eight
+// bytes are tested at a time.
+std::size_t ascii_run_end(std::string_view text, std::size_t from) {
+    constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+    std::size_t p = from;
+    for (; p + 8 <= text.size(); p += 8) {
+        uint64_t word;
+        std::memcpy(&word, text.data() + p, sizeof word);
+        if ((word & kHighBits) != 0) break;
+    }
+    while (p < text.size() && static_cast<unsigned char>(text[p]) < 0x80) ++p;
+    return p;
+}
+
 // The length of the well-formed UTF-8 character at the start of `text`, 0 when there is none.
 std::size_t utf8_char_length(std::string_view text) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
@@ -171,7 +185,7 @@ void append_utf8(std::string& out, char32_t code) {
 
 bool is_valid_utf8(std::string_view text) {
     std::size_t i = 0;
-    while (i < text.size()) {
+    while ((i = ascii_run_end(text, i)) < text.size()) {
         const std::size_t length = utf8_char_length(text.substr(i));
         if (length == 0) return false;
         i += length;
@@ -190,8 +204,7 @@ void append_converted(std::string& out, std::string_view raw, Charset charset) {
     std::size_t i = 0;
     while (i < raw.size()) {
         // Runs of ASCII are the same in every supported set.
-        std::size_t ascii = i;
-        while (ascii < raw.size() && static_cast<unsigned char>(raw[ascii]) < 0x80) ++ascii;
+        const std::size_t ascii = ascii_run_end(raw, i);
         out.append(raw.substr(i, ascii - i));
         i = ascii;
         if (i >= raw.size()) break;

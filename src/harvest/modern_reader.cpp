@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -58,7 +59,7 @@ struct NamedElement {
     Element element;
 };
 
-// Sorted by name. Elements not listed separate words.
+// Elements not listed separate words.
 constexpr NamedElement kElements[] = {
     {"a", Element::Anchor},          {"abbr", Element::Inline},
     {"acronym", Element::Inline},    {"area", Element::Area},
@@ -87,21 +88,40 @@ constexpr NamedElement kElements[] = {
     {"u", Element::Inline},          {"var", Element::Inline},
     {"wbr", Element::Inline},        {"xmp", Element::RawText},
 };
-static_assert(std::is_sorted(std::begin(kElements), std::end(kElements),
-                             [](const NamedElement& a, const NamedElement& b) {
-                                 return a.name < b.name;
-                             }));
-constexpr std::size_t kLongestElementName = 9;
+// Every tag is looked up, so names are compared as numbers: the bytes of a name of at most
+// eight letters, in lower case, make one 64-bit key.
+constexpr std::size_t kKeyedNameLength = 8;
+
+constexpr uint64_t name_key(std::string_view name) {
+    uint64_t key = 0;
+    for (const char c : name) key = key << 8 | static_cast<unsigned char>(base::to_lower(c));
+    return key;
+}
+
+struct KeyedElement {
+    uint64_t key;
+    Element element;
+};
+
+constexpr auto kKeyedElements = [] {
+    std::array<KeyedElement, std::size(kElements) - 1> keyed{};  // all but "plaintext"
+    std::size_t n = 0;
+    for (const NamedElement& e : kElements) {
+        if (e.name.size() <= kKeyedNameLength) keyed[n++] = {name_key(e.name), e.element};
+    }
+    std::sort(keyed.begin(), keyed.end(),
+              [](const KeyedElement& a, const KeyedElement& b) { return a.key < b.key; });
+    return keyed;
+}();
 
 Element element_of(std::string_view name) {
-    if (name.size() > kLongestElementName) return Element::Other;
-    std::array<char, kLongestElementName> buffer{};
-    for (std::size_t i = 0; i < name.size(); ++i) buffer[i] = base::to_lower(name[i]);
-    const std::string_view lower(buffer.data(), name.size());
-    const auto it =
-        std::lower_bound(std::begin(kElements), std::end(kElements), lower,
-                         [](const NamedElement& e, std::string_view n) { return e.name < n; });
-    return it != std::end(kElements) && it->name == lower ? it->element : Element::Other;
+    if (name.size() > kKeyedNameLength) {
+        return equal_nocase(name, "plaintext") ? Element::PlainText : Element::Other;
+    }
+    const uint64_t key = name_key(name);
+    const auto it = std::lower_bound(kKeyedElements.begin(), kKeyedElements.end(), key,
+                                     [](const KeyedElement& e, uint64_t k) { return e.key < k; });
+    return it != kKeyedElements.end() && it->key == key ? it->element : Element::Other;
 }
 
 bool is_ascii_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
