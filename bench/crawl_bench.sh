@@ -16,6 +16,7 @@
 # CRAWL_KEEPALIVE sets nginx's keepalive_timeout (default 0: one request per connection, as the
 # harvester asks for; wget2 keeps connections open when it may).
 # CRAWL_WRAP, when set, is put before the harvester's command (for example a profiler).
+# CRAWL_ARGS, when set, is added to the harvester's options (for example --modern).
 set -euo pipefail
 TOP="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 PAGES="${1:-5000}"
@@ -129,7 +130,7 @@ for round in $(seq 1 "$ROUNDS"); do
     rm -rf "$WORK/tv" && mkdir "$WORK/tv"
     c0="$(server_cpu)"
     t0="$(now)"
-    (cd "$WORK/tv" && peak "$WORK/tv.rss" ${CRAWL_WRAP:-} "$HARVEST" --quiet --connections ${CRAWL_CONNECTIONS:-20} --scope server "$URL" >"$WORK/tv.out")
+    (cd "$WORK/tv" && peak "$WORK/tv.rss" ${CRAWL_WRAP:-} "$HARVEST" --quiet --connections ${CRAWL_CONNECTIONS:-20} --scope server ${CRAWL_ARGS:-} "$URL" >"$WORK/tv.out")
     t1="$(now)"
     visited="$(sed -n 's/.*this run: \([0-9]*\) pages.*/\1/p' "$WORK/tv.out")"
     TV+=("$(rate "$visited" "$t0" "$t1")")
