@@ -1,5 +1,9 @@
 #include "harvest/written_address.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <cstddef>
 
 #include "base/text_util.h"
@@ -101,11 +105,31 @@ Domain read_domain(std::string_view text, std::size_t p) {
     return d;
 }
 
+bool starts_marker(char c) { return c == '[' || c == '(' || c == '{' || c == 'A'; }
+
+// The first position at or after `p` that may start an "at" marker ("[", "(", "{" or "A"), or
+// the end. Every shown text is searched, so sixteen bytes are tested at a time.
+std::size_t next_marker(std::string_view text, std::size_t p) {
+#if defined(__SSE2__)
+    for (; p + 16 <= text.size(); p += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + p));
+        const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('[')),
+                                                       _mm_cmpeq_epi8(v, _mm_set1_epi8('('))),
+                                          _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('{')),
+                                                       _mm_cmpeq_epi8(v, _mm_set1_epi8('A'))));
+        const auto bits = static_cast<unsigned>(_mm_movemask_epi8(hits));
+        if (bits != 0) return p + static_cast<std::size_t>(__builtin_ctz(bits));
+    }
+#endif
+    while (p < text.size() && !starts_marker(text[p])) ++p;
+    return p;
+}
+
 }  // namespace
 
 std::vector<std::string> written_addresses(std::string_view text) {
     std::vector<std::string> found;
-    for (std::size_t p = 0; p < text.size(); ++p) {
+    for (std::size_t p = 0; (p = next_marker(text, p)) < text.size(); ++p) {
         const char c = text[p];
         std::size_t marker_end = kNone;
         bool bare_at = false;
