@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "store/item_record.h"
+#include "store/store.h"
 
 namespace tarnvelox::net {
 namespace {
@@ -115,7 +116,7 @@ int FetchEngine::slot_of_socket(int socket) const {
 
 bool FetchEngine::stop_if_unwritable() {
     harvest::HarvestEnv& h = env_.harvest;
-    if (!h.store.write_failing || h.run.harvest_running == 0) return false;
+    if (h.run.harvest_running == 0 || !store::writes_failing(h.store)) return false;
     // What the run finds can no longer be written: it stops as a Cancel does, so the pages in
     // the connections are offered again next time, and nothing more is fetched for nothing.
     ++h.run.stop_requested;

@@ -117,6 +117,12 @@ int rewrite_line(Store& store, const ItemRecord& rec) {
     return kept ? 1 : 0;
 }
 
+bool writes_failing(Store& store) {
+    check_writes(store, TreeFile::Addresses);
+    check_writes(store, TreeFile::Links);
+    return store.write_failing;
+}
+
 bool commit(Store& store) {
     if (store.links.deferred_count() == 0) return true;
     // What was found comes first: the addresses, then the links with their new nodes; only

@@ -81,6 +81,9 @@ void close_store(Store& store);
 // kept back. Done every kMarksPerCommit lines, by the harvest every tenth of a second, and
 // before anything reads, deletes or closes. False when a write failed (told through the shell).
 bool commit(Store& store);
+// Tells a write failure either file recorded since it was last asked (once per harvest), and
+// whether the store can no longer write.
+[[nodiscard]] bool writes_failing(Store& store);
 inline constexpr std::size_t kMarksPerCommit = 256;
 // Clears the status word of every link in the links file, so the crawl offers each one again.
 // The number of links changed; -1 when a rewrite failed (told through the shell).
