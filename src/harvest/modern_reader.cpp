@@ -309,6 +309,9 @@ class ModernReader {
     bool base_taken_ = false;
     bool title_taken_ = false;
     std::string shown_;  // shown text, decoded, not yet searched for addresses
+    // Inline markup (anchors, span, b ...) stood since the last shown text: the text after it
+    // continues the word only where one side of the markup is '@' or '.'.
+    bool inline_edge_ = false;
     bool anchor_open_ = false;
     std::string anchor_url_;   // the open anchor's href, decoded
     std::string anchor_text_;  // what it shows so far, decoded, at most kMaxValue bytes
@@ -431,8 +434,10 @@ std::size_t ModernReader::start_tag(std::size_t lt) {
     const Element element = element_of(tag_.name);
     switch (element) {
         case Element::Inline:
+            inline_edge_ = true;
             return after;
         case Element::Anchor:
+            inline_edge_ = true;
             close_anchor();  // anchors do not nest: a new one ends the open one
             open_anchor(tag_.find("href"));
             return after;
@@ -474,9 +479,11 @@ std::size_t ModernReader::end_tag(std::size_t lt) {
     if (after == kNone) return kNone;
     switch (element_of(tag_.name)) {
         case Element::Anchor:
+            inline_edge_ = true;
             close_anchor();
             break;
         case Element::Inline:
+            inline_edge_ = true;
             break;
         case Element::Area:
         case Element::Frame:
@@ -529,15 +536,26 @@ void ModernReader::shown_text(std::string_view raw) {
     if (raw.empty()) return;
     const std::size_t before = shown_.size();
     append_decoded(shown_, raw, charset_, RefPlace::Text);
+    if (shown_.size() == before) return;
     if (anchor_open_ && anchor_text_.size() < kMaxValue) {
         const std::string_view added = std::string_view(shown_).substr(before);
         anchor_text_.append(
             added.substr(0, utf8_prefix_length(added, kMaxValue - anchor_text_.size())));
     }
+    if (inline_edge_) {
+        inline_edge_ = false;
+        // "a<span>@</span>b.org" is one address; "<span>Contact</span><span>jo@x.org</span>"
+        // is two words. Only the address search sees the blank, not the link text.
+        const auto joins = [](char c) { return c == '@' || c == '.' || is_space(c); };
+        if (before > 0 && !joins(shown_[before - 1]) && !joins(shown_[before])) {
+            shown_.insert(before, 1, ' ');
+        }
+    }
 }
 
 // Markup that separates words: the shown text gets a line break, the open anchor's text a blank.
 void ModernReader::word_break() {
+    inline_edge_ = false;
     if (anchor_open_ && !anchor_text_.empty() && anchor_text_.size() < kMaxValue) {
         anchor_text_.push_back(' ');
     }
