@@ -292,7 +292,9 @@ class ModernReader {
     void shown_text(std::string_view raw);
     void word_break();
     void flush_shown();
+    void code_markup(bool start);
     void search(std::string_view text, bool written_forms);
+    void search_written(std::string_view text);
     void open_anchor(const Attribute* href);
     void close_anchor();
     void take_link(std::string_view value, std::optional<std::string> text);
@@ -312,6 +314,11 @@ class ModernReader {
     // Inline markup (anchors, span, b ...) stood since the last shown text: the text after it
     // continues the word only where one side of the markup is '@' or '.'.
     bool inline_edge_ = false;
+    // Code shown as it is (pre, code, kbd, samp) is searched for addresses with "@" only:
+    // its "x[at]" and "y.z" are program text. The pieces of shown_ that are code:
+    std::size_t code_depth_ = 0;
+    std::size_t code_from_ = 0;
+    std::vector<std::pair<std::size_t, std::size_t>> code_spans_;
     bool anchor_open_ = false;
     std::string anchor_url_;   // the open anchor's href, decoded
     std::string anchor_text_;  // what it shows so far, decoded, at most kMaxValue bytes
@@ -431,6 +438,7 @@ std::size_t ModernReader::markup(std::size_t lt) {
 std::size_t ModernReader::start_tag(std::size_t lt) {
     const std::size_t after = parse_tag(text_, lt, tag_);
     if (after == kNone) return kNone;
+    code_markup(true);
     const Element element = element_of(tag_.name);
     switch (element) {
         case Element::Inline:
@@ -477,6 +485,7 @@ std::size_t ModernReader::start_tag(std::size_t lt) {
 std::size_t ModernReader::end_tag(std::size_t lt) {
     const std::size_t after = parse_tag(text_, lt, tag_);
     if (after == kNone) return kNone;
+    code_markup(false);
     switch (element_of(tag_.name)) {
         case Element::Anchor:
             inline_edge_ = true;
@@ -567,9 +576,37 @@ void ModernReader::word_break() {
     }
 }
 
+// Keeps count of the open code elements when tag_ is one.
+void ModernReader::code_markup(bool start) {
+    const std::string_view name = tag_.name;
+    if (!equal_nocase(name, "pre") && !equal_nocase(name, "code") &&
+        !equal_nocase(name, "kbd") && !equal_nocase(name, "samp")) {
+        return;
+    }
+    if (start) {
+        if (code_depth_++ == 0) code_from_ = shown_.size();
+    } else if (code_depth_ > 0 && --code_depth_ == 0) {
+        code_spans_.emplace_back(code_from_, shown_.size());
+    }
+}
+
 void ModernReader::flush_shown() {
-    search(shown_, true);
+    if (code_depth_ > 0) code_spans_.emplace_back(code_from_, shown_.size());
+    if (code_spans_.empty()) {
+        search(shown_, true);
+    } else {
+        search(shown_, false);
+        const std::string_view shown(shown_);
+        std::size_t from = 0;
+        for (const auto& [start, end] : code_spans_) {
+            if (start > from) search_written(shown.substr(from, start - from));
+            from = std::max(from, end);
+        }
+        if (from < shown.size()) search_written(shown.substr(from));
+        code_spans_.clear();
+    }
     shown_.clear();
+    code_from_ = 0;
 }
 
 // Records the addresses in `text`: around each "@", and in written-out forms when asked.
@@ -582,9 +619,13 @@ void ModernReader::search(std::string_view text, bool written_forms) {
         const std::size_t next = std::max(recognise_address_at(env, slot, page, text, at), at + 1);
         at = text.find('@', next);
     }
-    if (!written_forms) return;
+    if (written_forms) search_written(text);
+}
+
+void ModernReader::search_written(std::string_view text) {
+    if (!harvest_.extract_ok() || text.empty()) return;
     for (const std::string& address : written_addresses(text)) {
-        record_text_address(env, slot, page, address);
+        record_text_address(harvest_.env(), harvest_.slot(), harvest_.page(), address);
     }
 }
 

@@ -19,9 +19,23 @@ bool is_alnum(char c) { return is_alpha(c) || (c >= '0' && c <= '9'); }
 bool is_local_char(char c) { return is_alnum(c) || c == '_' || c == '-' || c == '~' || c == '.'; }
 bool is_label_char(char c) { return is_alnum(c) || c == '-'; }
 
+// Blanks within one line: a written-out address never spans a line break, while code often
+// puts "x[at]" at the end of one line and "y.z(...)" on the next.
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
 std::size_t skip_blanks(std::string_view text, std::size_t p) {
-    while (p < text.size() && base::is_space(text[p])) ++p;
+    while (p < text.size() && is_blank(text[p])) ++p;
     return p;
+}
+
+// A word of capitals only ("LOOK", "THE.MATRIX"): shouting prose, not a name.
+bool all_capitals(std::string_view word) {
+    bool capital = false;
+    for (char c : word) {
+        if (c >= 'a' && c <= 'z') return false;
+        capital = capital || (c >= 'A' && c <= 'Z');
+    }
+    return capital;
 }
 
 char closing_bracket(char open) {
@@ -59,16 +73,17 @@ std::size_t bracketed(std::string_view text, std::size_t p, std::string_view wor
 // A bare capital word at `p` with white space on both sides ("AT", "DOT"): the position after
 // it, kNone otherwise.
 std::size_t bare(std::string_view text, std::size_t p, std::string_view word) {
-    if (p == 0 || !base::is_space(text[p - 1])) return kNone;
+    if (p == 0 || !is_blank(text[p - 1])) return kNone;
     if (text.substr(p, word.size()) != word) return kNone;
     const std::size_t end = p + word.size();
-    return end < text.size() && base::is_space(text[end]) ? end : kNone;
+    return end < text.size() && is_blank(text[end]) ? end : kNone;
 }
 
 struct Domain {
     std::string text;
     std::size_t labels = 0;
     std::size_t bare_dots = 0;
+    std::size_t end = 0;         // where the last label ends
     bool last_is_alpha = false;  // the last label is letters only, at least two
 };
 
@@ -83,6 +98,7 @@ Domain read_domain(std::string_view text, std::size_t p) {
         if (d.labels > 0) d.text.push_back('.');
         d.text.append(label);
         ++d.labels;
+        d.end = end;
         d.last_is_alpha = label.size() >= 2;
         for (char c : label) d.last_is_alpha = d.last_is_alpha && is_alpha(c);
 
@@ -143,7 +159,7 @@ std::vector<std::string> written_addresses(std::string_view text) {
 
         // The local part: address characters ending at the marker (blanks between allowed).
         std::size_t local_end = p;
-        while (local_end > 0 && base::is_space(text[local_end - 1])) --local_end;
+        while (local_end > 0 && is_blank(text[local_end - 1])) --local_end;
         std::size_t local_start = local_end;
         while (local_start > 0 && is_local_char(text[local_start - 1])) --local_start;
         while (local_start < local_end && text[local_start] == '.') ++local_start;
@@ -152,8 +168,23 @@ std::vector<std::string> written_addresses(std::string_view text) {
             p = marker_end - 1;
             continue;
         }
-        const Domain domain = read_domain(text, skip_blanks(text, marker_end));
-        if (domain.labels >= 2 && domain.last_is_alpha && (!bare_at || domain.bare_dots > 0)) {
+        // A bracket glued to the name but not to the domain, or the other way round, is
+        // code indexing something ("items[at] name.first"), not an address.
+        const std::size_t domain_start = skip_blanks(text, marker_end);
+        if (!bare_at && (local_end == p) != (domain_start == marker_end)) {
+            p = marker_end - 1;
+            continue;
+        }
+        const Domain domain = read_domain(text, domain_start);
+        // A call, an assignment or an index right after it makes the "domain" code.
+        const bool code_follows = domain.end < text.size() && (text[domain.end] == '(' ||
+                                                               text[domain.end] == '=' ||
+                                                               text[domain.end] == '[');
+        const bool shouted =
+            bare_at && (all_capitals(text.substr(local_start, local_end - local_start)) ||
+                        all_capitals(domain.text));
+        if (domain.labels >= 2 && domain.last_is_alpha && (!bare_at || domain.bare_dots > 0) &&
+            !code_follows && !shouted) {
             std::string address(text.substr(local_start, local_end - local_start));
             address.push_back('@');
             address.append(domain.text);

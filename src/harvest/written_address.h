@@ -8,7 +8,9 @@
 // may be in any case; the bare forms only in capitals, and a bare AT counts only when at least
 // one bare DOT follows it, so that prose ("available at example.com", "Tickets AT Example.com")
 // is not taken for an address. Lower-case "jo at example dot org" is not recognised: it cannot
-// be told from ordinary sentences.
+// be told from ordinary sentences. An address is never taken across a line break, from words in
+// capitals only with a bare AT, nor when its domain runs straight into "(", "=" or "[" or its
+// bracket is glued to one side only, as code has it ("items[at] name.first").
 
 #include <string>
 #include <string_view>

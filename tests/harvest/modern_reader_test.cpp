@@ -287,6 +287,25 @@ TEST_F(ModernReaderTest, InlineMarkupJoinsWordsOnlyAtTheSignsOfAnAddress) {
     }
 }
 
+// Program text shown on a page is no place for spelled-out addresses; plain "@" ones in it
+// still count, and the prose around it is searched as before.
+TEST_F(ModernReaderTest, SpelledOutFormsAreNotSoughtInCode) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"<pre>x = items[at] name.first;</pre>", ""},
+        {"<p>Use <code>row (at) db.rows</code> or <kbd>k{at}ex.org</kbd>.</p>", ""},
+        {"<samp>out [at] log.txt</samp> <PRE><b>a [at] b.org</b></PRE>", ""},
+        {"<pre>mail jo@ex.org</pre>", "mailto:jo@ex.org; "},
+        {"<code>x</code> jo [at] ex.org <pre>y</pre> ann(at)ex.org",
+         "mailto:jo@ex.org; mailto:ann@ex.org; "},
+        {"<pre><code>a</code> b [at] c.org</pre> d [at] e.org", "mailto:d@e.org; "},
+    };
+    for (const auto& [page, modern] : cases) {
+        SCOPED_TRACE(page);
+        scan(page, true);
+        EXPECT_EQ(summary(), modern);
+    }
+}
+
 TEST_F(ModernReaderTest, FindsExactlyWhatRandomPagesHide) {
     std::mt19937 rng(20240611);
     const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };

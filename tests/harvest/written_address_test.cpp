@@ -43,5 +43,33 @@ TEST(WrittenAddressTest, SpelledOutFormsAreFoundAndProseIsNot) {
     }
 }
 
+// Source code and shouted prose look like spelled-out forms; none of them is an address.
+TEST(WrittenAddressTest, CodeAndCapitalProseAreNotAddresses) {
+    const struct {
+        std::string_view text;
+        std::vector<std::string> expected;
+    } rows[] = {
+        {"text[at]\n  console.log(c)", {}},
+        {"buf[at]\n self.pos", {}},
+        {"items[at] name.first", {}},
+        {"LOOK AT THE DOT MATRIX", {}},
+        {"jo [at]\nex.org", {}},
+        {"jo\n[at] ex.org", {}},
+        {"cy AT ex\nDOT org", {}},
+        {"m[at] = cfg.value(k)", {}},
+        {"x = row [at] db.rows[0]", {}},
+        {"fn(at) obj.call(1)", {}},
+        // The forms people write still count, also at the end of a line.
+        {"jo[at]ex.org (work)", {"jo@ex.org"}},
+        {"Write to jo [at] ex.org\nor ann(at)ex.org.\n", {"jo@ex.org", "ann@ex.org"}},
+        {"Jo AT Example DOT org", {"Jo@Example.org"}},
+        {"jo\t[at]\tex.org", {"jo@ex.org"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        EXPECT_EQ(written_addresses(row.text), row.expected);
+    }
+}
+
 }  // namespace
 }  // namespace tarnvelox::harvest
