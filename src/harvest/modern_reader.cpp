@@ -291,7 +291,8 @@ class ModernReader {
     std::size_t element_content(std::size_t from, Element element);
     void shown_text(std::string_view raw);
     void word_break();
-    void flush_shown();
+    void flush_shown(std::size_t length = std::string::npos);
+    void flush_shown_words();
     void code_markup(bool start);
     void search(std::string_view text, bool written_forms);
     void search_written(std::string_view text);
@@ -421,6 +422,7 @@ std::size_t ModernReader::markup(std::size_t lt) {
         // separates nothing, and its text is searched as it stands.
         const std::size_t end = text_.find("-->", lt + 2);
         const std::size_t content = std::min(lt + 4, end == kNone ? n : end);
+        flush_shown_words();
         search(text_.substr(content, (end == kNone ? n : end) - content), false);
         return end == kNone ? kNone : end + 3;
     }
@@ -535,6 +537,7 @@ std::size_t ModernReader::element_content(std::size_t from, Element element) {
             word_break();
             break;
         default:
+            flush_shown_words();
             search(content, false);
             break;
     }
@@ -590,23 +593,40 @@ void ModernReader::code_markup(bool start) {
     }
 }
 
-void ModernReader::flush_shown() {
-    if (code_depth_ > 0) code_spans_.emplace_back(code_from_, shown_.size());
-    if (code_spans_.empty()) {
-        search(shown_, true);
+// Searches the first `length` bytes of the shown text and drops them.
+void ModernReader::flush_shown(std::size_t length) {
+    length = std::min(length, shown_.size());
+    const std::string_view shown = std::string_view(shown_).substr(0, length);
+    std::vector<std::pair<std::size_t, std::size_t>> spans;
+    std::vector<std::pair<std::size_t, std::size_t>> kept;
+    for (const auto& [start, end] : code_spans_) {
+        if (start < length) spans.emplace_back(start, std::min(end, length));
+        if (end > length) kept.emplace_back(std::max(start, length) - length, end - length);
+    }
+    if (code_depth_ > 0 && code_from_ < length) spans.emplace_back(code_from_, length);
+    if (spans.empty()) {
+        search(shown, true);
     } else {
-        search(shown_, false);
-        const std::string_view shown(shown_);
+        search(shown, false);
         std::size_t from = 0;
-        for (const auto& [start, end] : code_spans_) {
+        for (const auto& [start, end] : spans) {
             if (start > from) search_written(shown.substr(from, start - from));
             from = std::max(from, end);
         }
         if (from < shown.size()) search_written(shown.substr(from));
-        code_spans_.clear();
     }
-    shown_.clear();
-    code_from_ = 0;
+    code_spans_ = std::move(kept);
+    code_from_ = code_from_ > length ? code_from_ - length : 0;
+    shown_.erase(0, length);
+}
+
+// Before text that is searched at once (comments, scripts), the shown words before it are, so
+// that addresses are stored in the order of the page. A word still open stays, as a comment
+// may stand inside an address ("jo@<!-- x -->example.org").
+void ModernReader::flush_shown_words() {
+    std::size_t cut = shown_.size();
+    while (cut > 0 && !is_space(shown_[cut - 1])) --cut;
+    if (cut > 0) flush_shown(cut);
 }
 
 // Records the addresses in `text`: around each "@", and in written-out forms when asked.

@@ -306,6 +306,26 @@ TEST_F(ModernReaderTest, SpelledOutFormsAreNotSoughtInCode) {
     }
 }
 
+// Addresses are stored in the order the page has them, whether shown, in a comment or in a
+// script.
+TEST_F(ModernReaderTest, AddressesKeepThePagesOrder) {
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {"<p>a@first.org</p><script>'b@second.org'</script>",
+         {"mailto:a@first.org", "mailto:b@second.org"}},
+        {"a@first.org <!-- b@second.org --> c [at] third.org <style>/* d@fourth.org */</style>",
+         {"mailto:a@first.org", "mailto:b@second.org", "mailto:c@third.org",
+          "mailto:d@fourth.org"}},
+        {"<pre>a@first.org x(at)y.org</pre> <!-- b@second.org --> c [at] third.org",
+         {"mailto:a@first.org", "mailto:b@second.org", "mailto:c@third.org"}},
+        {"jo@<!-- b@second.org -->example.org", {"mailto:b@second.org", "mailto:jo@example.org"}},
+    };
+    for (const auto& [page, addresses] : cases) {
+        SCOPED_TRACE(page);
+        scan(page, true);
+        EXPECT_EQ(stored_urls(store::TreeFile::Addresses), addresses);
+    }
+}
+
 TEST_F(ModernReaderTest, FindsExactlyWhatRandomPagesHide) {
     std::mt19937 rng(20240611);
     const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
