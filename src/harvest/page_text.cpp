@@ -337,11 +337,10 @@ uint32_t classify_link(std::string_view url, bool follow_directories) {
     const std::size_t path_start = lower.find('/', separator == kNoPosition ? 0 : separator + 2);
     if (path_start == kNoPosition) return 0;
     const std::string_view path = lower.substr(path_start);
-    if (path.back() == '/') {
-        // Directory listings are not followed, unless they are read as today's sites mean them:
-        // the page the server gives for the folder.
-        return follow_directories ? store::KIND_PAGE : 0;
-    }
+    // Directory listings are not followed, unless they are read as today's sites mean them:
+    // the page the server gives for the folder, as long as the file-type rules below allow it.
+    const bool directory = path.back() == '/';
+    if (directory && !follow_directories) return 0;
 
     for (std::string_view page : {".htm", ".shtm", ".phtm"}) {
         if (path.find(page) != kNoPosition) return store::KIND_PAGE;
@@ -354,6 +353,7 @@ uint32_t classify_link(std::string_view url, bool follow_directories) {
           ".flx"}) {
         if (path.find(other) != kNoPosition) return 0;
     }
+    if (directory) return store::KIND_PAGE;
     const std::string_view last_segment = path.substr(path.rfind('/') + 1);
     return last_segment.find('.') == kNoPosition ? store::KIND_PAGE : 0;
 }

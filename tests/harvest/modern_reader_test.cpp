@@ -79,6 +79,9 @@ TEST_F(ModernReaderTest, EachRuleUnderBothWaysOfReading) {
         // Links ending in "/" are pages.
         {"<a href=\"sub/\">Sub</a><a href=\"/\">Home</a>", "",
          "http://h.test/d/sub/|Sub; http://h.test/|Home; "},
+        // ...that the file-type rules allow.
+        {"<a href=\"v1.0/\">V</a><a href=\"pics.zip/\">P</a><a href=\"a.htm/\">A</a>", "",
+         "http://h.test/d/a.htm/|A; "},
         // <base href> decides what relative links are relative to.
         {"<base href=\"http://o.test/b/\"><a href=\"q.html\">Q</a>", "http://h.test/d/q.html|Q; ",
          "http://o.test/b/q.html|Q; "},
