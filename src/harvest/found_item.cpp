@@ -19,8 +19,8 @@ constexpr std::string_view kMailto = "mailto:";
 constexpr std::string_view kTitleLeadIn = ".,:;-_\"'";
 // File names such as "logo@2x.png" in styles and scripts look like addresses; an address never
 // ends in one of these extensions.
-constexpr std::array<std::string_view, 9> kWebFileExtensions = {
-    "png", "jpg", "jpeg", "gif", "svg", "webp", "ico", "css", "js"};
+constexpr std::array<std::string_view, 9> kWebFileExtensions = {"png",  "jpg", "jpeg", "gif", "svg",
+                                                                "webp", "ico", "css",  "js"};
 
 bool is_ascii_alnum(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
@@ -33,19 +33,6 @@ bool is_address_char(char c) {
 
 bool equals_nocase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && find_nocase(a, b) == 0;
-}
-
-// The checks an address candidate must pass before it is offered for recording.
-bool acceptable_address(std::string_view candidate, std::size_t at_in_candidate) {
-    if (at_in_candidate == 0) return false;  // nothing before the "@"
-    const std::string_view domain = candidate.substr(at_in_candidate + 1);
-    const std::size_t last_dot = domain.rfind('.');
-    if (domain.empty() || last_dot == std::string_view::npos) return false;
-    const std::string_view extension = domain.substr(last_dot + 1);
-    for (std::string_view web : kWebFileExtensions) {
-        if (equals_nocase(extension, web)) return false;
-    }
-    return true;
 }
 
 void trim_blanks(std::string& text) {
@@ -105,6 +92,18 @@ std::size_t recognise_address_at(HarvestEnv& env, int slot, const store::ItemRec
     return end;
 }
 
+bool acceptable_address(std::string_view candidate, std::size_t at_in_candidate) {
+    if (at_in_candidate == 0) return false;  // nothing before the "@"
+    const std::string_view domain = candidate.substr(at_in_candidate + 1);
+    const std::size_t last_dot = domain.rfind('.');
+    if (domain.empty() || last_dot == std::string_view::npos) return false;
+    const std::string_view extension = domain.substr(last_dot + 1);
+    for (std::string_view web : kWebFileExtensions) {
+        if (equals_nocase(extension, web)) return false;
+    }
+    return true;
+}
+
 int record_text_address(HarvestEnv& env, int slot, const store::ItemRecord* page,
                         std::string_view candidate) {
     const std::size_t at = candidate.find('@');
@@ -114,8 +113,7 @@ int record_text_address(HarvestEnv& env, int slot, const store::ItemRecord* page
     }
     std::string url(kMailto);
     url.append(candidate);
-    return record_found_item(env, slot, page, std::move(url), std::nullopt, store::KIND_ADDRESS,
-                             0);
+    return record_found_item(env, slot, page, std::move(url), std::nullopt, store::KIND_ADDRESS, 0);
 }
 
 int record_found_item(HarvestEnv& env, int slot, const store::ItemRecord* page, std::string url,
@@ -161,8 +159,8 @@ std::optional<std::string> found_item_key(HarvestEnv& env, const store::ItemReco
     // The store refuses a key it holds anyway; asking it first spares the title and the record
     // for the common case of a crawl, where most links found are known already. Merging an
     // import must see the duplicates itself.
-    const bool merging = is_address && env.run.import_in_progress &&
-                         env.run.merge_mode != kAddUniqueSkipDuplicates;
+    const bool merging =
+        is_address && env.run.import_in_progress && env.run.merge_mode != kAddUniqueSkipDuplicates;
     const store::TreeFile file = is_address ? store::TreeFile::Addresses : store::TreeFile::Links;
     if (!merging && env.store.file(file).stored(url)) return std::nullopt;
     return url;

@@ -26,6 +26,10 @@ inline constexpr std::string_view kSampleAddress = "jo.doe@abc.test";
 std::size_t recognise_address_at(HarvestEnv& env, int slot, const store::ItemRecord* page,
                                  std::string_view text, std::size_t at);
 
+// The checks every address must pass, the "@" at `at_in_candidate`: something before it, a
+// dot after it, and no ending of a web file ("logo@2x.png").
+[[nodiscard]] bool acceptable_address(std::string_view candidate, std::size_t at_in_candidate);
+
 // Records `candidate`, an address found in page text ("jo@example.org"), when it passes the
 // checks every address in running text must pass: something before its only "@", a dot after
 // it, and no ending of a web file ("logo@2x.png"). Returns 1 when it was stored.

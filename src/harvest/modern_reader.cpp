@@ -216,15 +216,22 @@ std::optional<Charset> content_type_charset(std::string_view content_type) {
     return charset_from_label(value);
 }
 
-// Link texts and titles as they are stored: white space, control characters and angle
-// brackets (which the stored record line reserves) become single blanks, none at either end,
-// and at most kMaxTitle bytes without splitting a character. `text` is well-formed UTF-8.
+// Link texts and titles as they are stored: white space, control characters (U+0000 to U+001F,
+// U+007F to U+009F) and angle brackets (which the stored record line reserves) become single
+// blanks, none at either end, and at most kMaxTitle bytes without splitting a character. `text` is
+// well-formed UTF-8.
 std::string plain_text(std::string_view text) {
     std::string out;
     bool blank = false;
-    for (const char c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         const auto byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte == 0x7F || c == '<' || c == '>') {
+        // U+0080 to U+009F, the second set of controls, are C2 80 to C2 9F.
+        const bool wide_control = byte == 0xC2 && i + 1 < text.size() &&
+                                  static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                                  static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+        if (wide_control) ++i;
+        if (byte <= 0x20 || byte == 0x7F || c == '<' || c == '>' || wide_control) {
             blank = !out.empty();
             continue;
         }
@@ -582,8 +589,8 @@ void ModernReader::word_break() {
 // Keeps count of the open code elements when tag_ is one.
 void ModernReader::code_markup(bool start) {
     const std::string_view name = tag_.name;
-    if (!equal_nocase(name, "pre") && !equal_nocase(name, "code") &&
-        !equal_nocase(name, "kbd") && !equal_nocase(name, "samp")) {
+    if (!equal_nocase(name, "pre") && !equal_nocase(name, "code") && !equal_nocase(name, "kbd") &&
+        !equal_nocase(name, "samp")) {
         return;
     }
     if (start) {
@@ -708,7 +715,13 @@ void ModernReader::take_mailto(std::string_view value) {
                 const auto byte = static_cast<unsigned char>(c);
                 return byte <= 0x20 || byte == 0x7F || c == '<' || c == '>' || c == '"';
             });
-        if (!usable) continue;
+        // Nor is "mailto:@" or "mailto:jo@" one: the address checks of running text apply.
+        const std::size_t at = address.find('@');
+        if (!usable || at == std::string_view::npos ||
+            address.find('@', at + 1) != std::string_view::npos ||
+            !acceptable_address(address, at)) {
+            continue;
+        }
         std::string url(kMailto);
         url.append(address);
         if (std::optional<PageHarvest::Link> accepted =

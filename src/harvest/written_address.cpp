@@ -177,9 +177,9 @@ std::vector<std::string> written_addresses(std::string_view text) {
         }
         const Domain domain = read_domain(text, domain_start);
         // A call, an assignment or an index right after it makes the "domain" code.
-        const bool code_follows = domain.end < text.size() && (text[domain.end] == '(' ||
-                                                               text[domain.end] == '=' ||
-                                                               text[domain.end] == '[');
+        const bool code_follows =
+            domain.end < text.size() &&
+            (text[domain.end] == '(' || text[domain.end] == '=' || text[domain.end] == '[');
         const bool shouted =
             bare_at && (all_capitals(text.substr(local_start, local_end - local_start)) ||
                         all_capitals(domain.text));

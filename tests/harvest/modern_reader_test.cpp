@@ -329,6 +329,27 @@ TEST_F(ModernReaderTest, AddressesKeepThePagesOrder) {
     }
 }
 
+// Link texts lose the controls of both sets; a "mailto:" link names an address only when it
+// passes the checks an address in the text passes.
+TEST_F(ModernReaderTest, LinkTextsAndMailtoLinksAreCleaned) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"<a href=t.html>A\xC2\x85"
+         "B\xC2\x9F</a>",
+         "http://h.test/d/t.html|A B; "},
+        {"<a href=u.html>\xC2\xA0\xC2\xA9 C\xC2\x80</a>",
+         "http://h.test/d/u.html|\xC2\xA0\xC2\xA9 C; "},
+        {"<a href=\"mailto:@\">a</a><a href=\"mailto:jo@\">b</a><a href=\"mailto:@x.org\">c</a>"
+         "<a href=\"mailto:jo@x\">d</a><a href=\"mailto:a@b@x.org\">e</a>"
+         "<a href=\"mailto:jo@x.org\">f</a>",
+         "mailto:jo@x.org; "},
+    };
+    for (const auto& [page, modern] : cases) {
+        SCOPED_TRACE(page);
+        scan(page, true);
+        EXPECT_EQ(summary(), modern);
+    }
+}
+
 TEST_F(ModernReaderTest, FindsExactlyWhatRandomPagesHide) {
     std::mt19937 rng(20240611);
     const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
