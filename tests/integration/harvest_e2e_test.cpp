@@ -904,7 +904,9 @@ TEST_F(HarvestE2E, KillsAtAnyMomentLoseNothingFound) {
         if (r.exit_code == 128 + SIGKILL) ++kills;
     }
     EXPECT_GE(kills, 6) << "too few runs were killed mid-crawl (seed " << seed << ")";
-    EXPECT_LT(server.total_answered(), 2 * kPages) << "the killed runs fetched again and again";
+    // A kill costs at most the pages of that run whose marks were not yet committed.
+    EXPECT_LE(server.total_answered(), kPages + 12 * 60)
+        << "the killed runs fetched again and again";
 
     Harvester last(dir_, args({b + path_of(0)}));
     const RunResult r = last.wait(60s);
