@@ -30,8 +30,9 @@ void append_escape(std::string& out, unsigned char c) {
     out.push_back(kHex[c & 0x0F]);
 }
 
-// See normalise_robots_path. In a pattern "*" and "$" are the pattern's own; in a path they
-// are characters, which a pattern names by their escapes.
+// See normalise_robots_path. In a pattern "*" and a final "$" are the pattern's own; in a
+// path they are characters, which a pattern names by their escapes. A "$" anywhere else in a
+// pattern is the character, so it is escaped as a path's is.
 std::string normalise(std::string_view text, bool pattern) {
     std::string out;
     out.reserve(text.size());
@@ -47,7 +48,8 @@ std::string normalise(std::string_view text, bool pattern) {
                 append_escape(out, decoded);
             }
             i += 2;
-        } else if (c <= 0x20 || c >= 0x7F || (!pattern && (c == '*' || c == '$'))) {
+        } else if (c <= 0x20 || c >= 0x7F || (!pattern && c == '*') ||
+                   (c == '$' && (!pattern || i + 1 != text.size()))) {
             append_escape(out, c);
         } else {
             out.push_back(static_cast<char>(c));

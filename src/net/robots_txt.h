@@ -63,8 +63,9 @@ struct RobotsRules {
 // stands for a letter, a digit, "-", ".", "_" or "~" is decoded; any other such escape keeps
 // its "%" with the digits in upper case; bytes outside printable ASCII (controls, blank, 0x7F
 // and up) are percent-encoded. So "/a%7eb" and "/a~b" compare equal, "/a%2fb" and "/a/b" do
-// not. In a path "*" and "$" are encoded too (a pattern's "*" and "$" are its wildcard and
-// anchor, and its "%2A" and "%24" name the characters).
+// not. In a path "*" and "$" are encoded too: a pattern's "*" is its wildcard and its final
+// "$" its anchor, and its "%2A" and "%24" name the characters. A "$" before a pattern's end
+// anchors nothing: it is encoded, and so matches a "$" in the path.
 [[nodiscard]] std::string normalise_robots_path(std::string_view path);
 [[nodiscard]] std::string normalise_robots_pattern(std::string_view pattern);
 

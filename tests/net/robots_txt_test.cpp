@@ -193,6 +193,14 @@ TEST(RobotsTxtTest, PercentEncodingIsNormalisedOnBothSides) {
         {"/path/file-with-a-%2A.html", "/path/file-with-a-*.html", false},
         {"/path/foo-%24", "/path/foo-$", false},
         {"/path/foo-$", "/path/foo-$", true},
+        // Only a final "$" anchors: one before the end is the character.
+        {"/a$b", "/a$b", false},
+        {"/a$b", "/a%24b/c", false},
+        {"/a$b", "/ab", true},
+        {"/a$b$", "/a$b", false},
+        {"/a$b$", "/a$bc", true},
+        {"/a$$", "/a$", false},
+        {"/a$$", "/a$b", true},
         // A "%" that starts no escape is itself.
         {"/100%", "/100%", false},
         {"/100%zz", "/100%zz", false},
