@@ -250,7 +250,7 @@ void Politeness::hand_to_slot(int slot, int site, Held held, SlotItem& slot_item
     if (previous != nullptr && previous != held.item.item) {
         previous->status &= ~store::STATUS_ACTIVE;
         if (h.lists.links.contains(*previous)) h.shell.link_row_changed(*previous);
-        h.lists.links.status_changed();
+        h.lists.links.status_changed(*previous);
     }
     slot_item = std::move(held.item);  // frees a previous record that was in no list
     slot_use_[static_cast<std::size_t>(slot)] = SlotUse{site, robots, false, held.put_backs};
