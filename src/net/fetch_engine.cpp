@@ -114,6 +114,10 @@ int FetchEngine::slot_of_socket(int socket) const {
     return -1;
 }
 
+bool FetchEngine::fetching_robots(int slot) const {
+    return env_.politeness != nullptr && politeness_.fetching_robots(slot);
+}
+
 bool FetchEngine::stop_if_unwritable() {
     harvest::HarvestEnv& h = env_.harvest;
     if (h.run.harvest_running == 0 || !store::writes_failing(h.store)) return false;
@@ -305,7 +309,7 @@ void FetchEngine::receive(int slot) {
     const bool to_file = download && env_.download.open();
     // A page's response is cut after kMaxPageBytes, a robots.txt's after kMaxRobotsResponse,
     // each taking at most one classic read more; a download has no such limit.
-    const bool robots = env_.politeness != nullptr && politeness_.fetching_robots(slot);
+    const bool robots = fetching_robots(slot);
     const bool page = robots || (item != nullptr && (item->kind & store::KIND_PAGE) != 0);
     const int32_t cut_after = robots ? kMaxRobotsResponse : kMaxPageBytes;
     const int32_t most_held = cut_after + (kMaxPageRead - kMaxPageBytes);
@@ -332,10 +336,14 @@ void FetchEngine::receive(int slot) {
     if (count < 0) {
         if (error == platform::kWouldBlock) return;
         status(slot, "Winsock Error (" + std::to_string(error) + ")");
-        if (s.received > 0) {
-            complete_response(env_, slot);
-        } else {
+        if (s.received == 0) {
             enter_state(s, SlotState::Idle);
+        } else if (robots) {
+            // A robots.txt cut short is no answer: its lost end could hold rules that forbid,
+            // or the rest of a path an Allow was cut from.
+            fail_item(env_, slot);
+        } else {
+            complete_response(env_, slot);
         }
         after_response(slot);
         return;
@@ -482,7 +490,8 @@ void FetchEngine::on_tick() {
         if (s.ticks > kAbortTicks) {
             s.ticks = 0;
             status(slot, "Timeout Error...(Abort)");
-            if (s.received > 0) {
+            // A robots.txt cut short goes as if nothing had come (see receive).
+            if (s.received > 0 && !fetching_robots(slot)) {
                 complete_response(env_, slot);
                 if (has_socket(s)) network_.close(s.socket);
                 s.socket = 0;

@@ -127,6 +127,9 @@ private:
     void receive(int slot);
     void end_of_response(int slot);
     void completion_check();
+    // Whether `slot` fetches a robots.txt: its response is capped differently, and one that
+    // does not end cleanly (an abort, a read error) fails instead of being read.
+    [[nodiscard]] bool fetching_robots(int slot) const;
     void post_drive(int slot);
     // Stops the run when the project files can no longer be written. True when it stopped.
     bool stop_if_unwritable();

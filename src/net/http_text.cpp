@@ -41,6 +41,26 @@ std::optional<std::string_view> body_of(std::string_view response) {
     return response.substr(end + kHeaderEnd.size());
 }
 
+std::optional<ResponseParts> split_response(std::string_view response) {
+    for (std::size_t at = response.find('\n'); at != std::string_view::npos;
+         at = response.find('\n', at + 1)) {
+        std::size_t next = at + 1;
+        if (next < response.size() && response[next] == '\r') ++next;
+        if (next < response.size() && response[next] == '\n') {
+            return ResponseParts{response.substr(0, at), response.substr(next + 1)};
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<int64_t> content_length(std::string_view headers) {
+    const std::optional<std::string_view> value = header_line(headers, "Content-Length");
+    if (!value) return std::nullopt;
+    const int64_t length = digits_value(*value, 18);
+    if (length < 0) return std::nullopt;
+    return length;
+}
+
 std::optional<std::string> header_value(std::string_view headers, std::string_view name,
                                         std::size_t skip) {
     const std::size_t at = base::find_nocase(headers, name);

@@ -18,6 +18,21 @@ inline constexpr std::size_t kMaxHeaderValue = 2047;  // a working buffer less i
 // The body: everything after the first blank line; none without one.
 [[nodiscard]] std::optional<std::string_view> body_of(std::string_view response);
 
+// A response taken apart at the first empty line, whether its lines end in CR LF or in a bare
+// LF: `headers` is the text before that line's end (its last line's CR included), `body` the
+// text after the empty line.
+struct ResponseParts {
+    std::string_view headers;
+    std::string_view body;
+};
+// None when no empty line ends the header. Only the robots.txt rules read a response so: a
+// page's body is body_of's, as it always was.
+[[nodiscard]] std::optional<ResponseParts> split_response(std::string_view response);
+
+// The "Content-Length" header line's value, when it is a number of at most 18 digits
+// (blanks around it allowed); none otherwise.
+[[nodiscard]] std::optional<int64_t> content_length(std::string_view headers);
+
 // A header value: from `skip` characters after the header name's start (found without regard
 // to case) up to the next CR, at most kMaxHeaderValue characters; none without the name.
 [[nodiscard]] std::optional<std::string> header_value(std::string_view headers,

@@ -298,7 +298,9 @@ bool Politeness::take_response(int slot, std::string_view response) {
     if (use.site < 0) return false;
     if (use.robots) {
         use.answered = true;
-        robots_answer(slot, use.site, response);
+        // The bytes as received: a NUL in a robots.txt is junk on its line, not its end.
+        robots_answer(slot, use.site,
+                      env_.slots.slots[static_cast<std::size_t>(slot)].response_text());
         close_slot(env_, slot);
         return true;
     }
@@ -339,7 +341,23 @@ bool Politeness::take_failure(int slot) {
 void Politeness::robots_answer(int slot, int id, std::string_view response) {
     Site& site = sites_[static_cast<std::size_t>(id)];
     const int code = http_status_code(response);
-    const std::string_view headers = response.substr(0, response.find(kHeaderEnd));
+    const std::optional<ResponseParts> parts = split_response(response);
+    const std::string_view headers = parts ? parts->headers : response;
+    // A file or a move cut short could say other than was meant (lost Disallow lines, an
+    // Allow cut to a shorter path, a Location cut to another file): no answer. A header must
+    // end, and a file's body be as long as its Content-Length, unless it reaches the most of
+    // a robots.txt that is read.
+    const bool header_cut = !parts && code >= 200 && code < 400;
+    bool body_cut = false;
+    if (parts && code >= 200 && code < 300) {
+        const std::optional<int64_t> length = content_length(parts->headers);
+        body_cut = length && static_cast<int64_t>(parts->body.size()) < *length &&
+                   parts->body.size() < kMaxRobotsBytes;
+    }
+    if (header_cut || body_cut) {
+        robots_failed(slot, id, -1, "robots.txt cut short");
+        return;
+    }
     if (code >= 300 && code < 400 && site.redirects < kMaxRobotsRedirects) {
         const std::optional<std::string_view> location = header_line(headers, "Location");
         const std::optional<std::string> target =
@@ -361,7 +379,7 @@ void Politeness::robots_answer(int slot, int id, std::string_view response) {
     }
     site.state = SiteState::Known;
     if (code >= 200 && code < 300) {
-        site.rules = parse_robots_txt(body_of(response).value_or(std::string_view()));
+        site.rules = parse_robots_txt(parts->body);
         const std::size_t n = site.rules.rules.size();
         status(slot, "robots.txt read: " + std::to_string(n) + (n == 1 ? " rule (" : " rules (") +
                          site.robots_url + ")");
@@ -376,7 +394,7 @@ void Politeness::robots_answer(int slot, int id, std::string_view response) {
     wake_ = true;
 }
 
-void Politeness::robots_failed(int slot, int id, int64_t wait_seconds) {
+void Politeness::robots_failed(int slot, int id, int64_t wait_seconds, std::string_view why) {
     Site& site = sites_[static_cast<std::size_t>(id)];
     if (++site.attempts >= kMaxRobotsAttempts) {
         close_site(slot, id, "robots.txt unreachable: site skipped");
@@ -393,7 +411,7 @@ void Politeness::robots_failed(int slot, int id, int64_t wait_seconds) {
         kRobotsRetryTicks, wait_seconds > 0 ? ticks_for_ms(wait_seconds * 1000) : 0);
     site.ready_at = std::max(site.ready_at, now_ + ticks + 1);
     waiting_sites_.push_back(id);
-    status(slot, "robots.txt unreachable: retried later (" + site.robots_url + ")");
+    status(slot, std::string(why) + ": retried later (" + site.robots_url + ")");
 }
 
 void Politeness::close_site(int slot, int id, std::string_view why) {

@@ -12,7 +12,8 @@
 //   site state   what it means                           next
 //   Unknown      no robots.txt asked for yet             Fetching, by the first idle slot
 //   Fetching     a slot is asking for it                 Known (an answer, or a 4xx); Waiting
-//                                                        (5xx, 429, nothing); Unknown (moved)
+//                                                        (5xx, 429, nothing, or an answer cut
+//                                                        short); Unknown (moved)
 //   Waiting      asked for it and got no usable answer   Fetching once its wait is over
 //   Known        its rules hold for the rest of the run  -
 //   Closed       nothing is fetched from it this run     -
@@ -152,8 +153,10 @@ private:
     // `why` goes on the slot's status line with the link's URL (nothing when empty).
     void let_go(int slot, harvest::SlotItem item, std::string_view why);
     void robots_answer(int slot, int site, std::string_view response);
-    // The robots.txt got no usable answer; `wait_seconds` (-1: none) is a Retry-After.
-    void robots_failed(int slot, int site, int64_t wait_seconds);
+    // The robots.txt got no usable answer; `wait_seconds` (-1: none) is a Retry-After, `why`
+    // goes on the status line.
+    void robots_failed(int slot, int site, int64_t wait_seconds,
+                       std::string_view why = "robots.txt unreachable");
     void close_site(int slot, int site, std::string_view why);
     [[nodiscard]] int64_t ticks_for_ms(int64_t ms) const;
     void status(int slot, std::string_view text);

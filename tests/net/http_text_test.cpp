@@ -40,6 +40,41 @@ TEST(HttpTextTest, HeaderLineIsFoundOnlyAsAWholeLine) {
     EXPECT_EQ(header_line(headers, "Location"), std::nullopt);
 }
 
+TEST(HttpTextTest, ResponseSplitsAtItsFirstEmptyLineWhateverTheLineEnds) {
+    const struct {
+        const char* response;
+        const char* headers;  // null: no empty line
+        const char* body;
+    } rows[] = {
+        {"HTTP/1.0 200 OK\r\nA: 1\r\n\r\nbody\r\n\r\nmore", "HTTP/1.0 200 OK\r\nA: 1\r",
+         "body\r\n\r\nmore"},
+        {"HTTP/1.0 200 OK\nA: 1\n\nUser-agent: *\n\nDisallow: /", "HTTP/1.0 200 OK\nA: 1",
+         "User-agent: *\n\nDisallow: /"},
+        {"HTTP/1.0 200 OK\r\nA: 1\n\nx", "HTTP/1.0 200 OK\r\nA: 1", "x"},
+        {"HTTP/1.0 200 OK\nA: 1\n\r\nx", "HTTP/1.0 200 OK\nA: 1", "x"},
+        {"HTTP/1.0 200 OK\n\n", "HTTP/1.0 200 OK", ""},
+        {"HTTP/1.0 200 OK\r\nA: 1\r\n", nullptr, nullptr},
+        {"HTTP/1.0 200 OK\r\nA: 1\r\n\r", nullptr, nullptr},
+        {"HTTP/1.0 200 OK\r\r\n", nullptr, nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.response);
+        const std::optional<ResponseParts> parts = split_response(row.response);
+        if (row.headers == nullptr) {
+            EXPECT_FALSE(parts.has_value());
+            continue;
+        }
+        ASSERT_TRUE(parts.has_value());
+        EXPECT_EQ(parts->headers, row.headers);
+        EXPECT_EQ(parts->body, row.body);
+    }
+    EXPECT_EQ(content_length("HTTP/1.0 200 OK\nContent-Length:  42 \r\nX: y"), 42);
+    EXPECT_EQ(content_length("HTTP/1.0 200 OK\r\ncontent-length: 0"), 0);
+    EXPECT_EQ(content_length("HTTP/1.0 200 OK\r\nContent-Length: 4x"), std::nullopt);
+    EXPECT_EQ(content_length("HTTP/1.0 200 OK\r\nContent-Length: -1"), std::nullopt);
+    EXPECT_EQ(content_length("HTTP/1.0 200 OK\r\nX-Content-Length: 5"), std::nullopt);
+}
+
 TEST(HttpTextTest, HttpDatesInAllThreeForms) {
     constexpr int64_t kSunday = 784111777;  // 1994-11-06 08:49:37 UTC
     const struct {

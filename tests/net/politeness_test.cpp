@@ -287,6 +287,71 @@ TEST_F(PolitenessTest, ServerErrorThenRobotsTxtFetchesThePagesAfterTheWait) {
     EXPECT_EQ(network_.requests_for("/no.html"), 0);
 }
 
+// A robots.txt is read only when it came whole: one cut short could have lost its Disallow
+// lines. Here the first answer stops before its Content-Length, the second inside its header;
+// the third is whole.
+TEST_F(PolitenessTest, RobotsTxtCutShortIsAskedAgain) {
+    const std::string whole = "User-agent: *\nAllow: /index.html\nDisallow: /private/\n";
+    const std::string cut = "User-agent: *\nAllow: /index.html\n";
+    serve("10.0.0.1",
+          {{"/robots.txt",
+            {"HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(whole.size()) +
+                 "\r\n\r\n" + cut,
+             "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n", robots(whole)}},
+           {"/index.html", {links_page({"/private/x.html", "/yes.html"})}},
+           {"/yes.html", {links_page({})}}});
+    run();
+
+    EXPECT_EQ(network_.requests_for("/robots.txt"), 3);
+    EXPECT_EQ(network_.requests_for("/index.html"), 1);
+    EXPECT_EQ(network_.requests_for("/yes.html"), 1);
+    EXPECT_EQ(network_.requests_for("/private/x.html"), 0);
+    EXPECT_TRUE(saw("robots.txt cut short: retried later"));
+}
+
+// A header that ends in bare line feeds is a header all the same.
+TEST_F(PolitenessTest, RobotsTxtWithBareLineFeedsIsRead) {
+    serve("10.0.0.1",
+          {{"/robots.txt",
+            {"HTTP/1.0 200 OK\nContent-Type: text/plain\nContent-Length: 34\n\n"
+             "User-agent: *\nDisallow: /private/\n"}},
+           {"/index.html", {links_page({"/private/x.html", "/yes.html"})}},
+           {"/yes.html", {links_page({})}}});
+    run();
+
+    EXPECT_EQ(network_.requests_for("/robots.txt"), 1);
+    EXPECT_EQ(network_.requests_for("/yes.html"), 1);
+    EXPECT_EQ(network_.requests_for("/private/x.html"), 0);
+}
+
+class UncleanEndTest : public PolitenessTest,
+                       public ::testing::WithParamInterface<ScriptedNetwork::End> {};
+
+// A robots.txt whose connection fails after some bytes (a read error, or silence until the
+// abort) may have lost its end: it is no answer, however much came.
+TEST_P(UncleanEndTest, RobotsTxtThatDoesNotEndCleanlyIsNoAnswer) {
+    serve("10.0.0.1",
+          {{"/robots.txt", {robots("User-agent: *\nAllow: /index.html\n")}},  // Disallow lost
+           {"/index.html", {links_page({"/private/x.html"})}},
+           {"/private/x.html", {links_page({})}}},
+          GetParam());
+    run();
+
+    EXPECT_EQ(network_.requests_for("/robots.txt"), kMaxRobotsAttempts);
+    EXPECT_EQ(network_.requests_for("/index.html"), 0);
+    EXPECT_EQ(network_.requests_for("/private/x.html"), 0);
+    EXPECT_TRUE(saw("robots.txt unreachable: site skipped"));
+    EXPECT_EQ(run_.bad_links, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(ReadErrorOrAbort, UncleanEndTest,
+                         ::testing::Values(ScriptedNetwork::End::Error,
+                                           ScriptedNetwork::End::Stall),
+                         [](const auto& info) {
+                             return info.param == ScriptedNetwork::End::Error ? "ReadError"
+                                                                              : "Abort";
+                         });
+
 TEST_F(PolitenessTest, RetryAfterPutsTheLinkBackABoundedNumberOfTimes) {
     serve("10.0.0.1",
           {{"/robots.txt", {kNotFound}},
