@@ -69,7 +69,7 @@ void FetchEngine::configure(RequestOptions options, std::string person_name, int
 }
 
 void FetchEngine::set_robots(bool obey) {
-    politeness_.reset(tick_ms_);
+    politeness_.reset(tick_ms_, options_, person_name_);
     env_.politeness = obey ? &politeness_ : nullptr;
 }
 

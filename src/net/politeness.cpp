@@ -37,9 +37,38 @@ std::optional<std::string> moved_to(std::string_view robots_url, std::string_vie
     return std::string(root) + (location.front() == '/' ? "" : "/") + std::string(location);
 }
 
-}  // namespace
+// Whether `host` can be a host name or dotted address: letters, digits, "-", "." and "_".
+bool host_name(std::string_view host) {
+    return !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '-' || c == '.' || c == '_';
+    });
+}
 
-bool url_site(std::string_view url, UrlSite& site) {
+// The target of a request text: its first line's second word. Blanks before it are skipped,
+// as a lenient server skips them.
+std::string_view request_line_target(std::string_view request) {
+    const std::string_view line = request.substr(0, request.find_first_of("\r\n"));
+    const std::size_t blank = line.find(' ');
+    if (blank == std::string_view::npos) return {};
+    std::string_view rest = line.substr(blank);
+    rest.remove_prefix(std::min(rest.find_first_not_of(' '), rest.size()));
+    return rest.substr(0, rest.find(' '));
+}
+
+void set_site(UrlSite& site, std::string_view scheme, std::string_view host, int32_t port,
+              int32_t default_port, std::string_view path) {
+    const std::string name = lower(host);
+    site.key = std::string(scheme) + "://" + name + ":" + std::to_string(port);
+    site.robots_url = std::string(scheme) + "://" + name +
+                      (port == default_port ? std::string() : ":" + std::to_string(port)) +
+                      std::string(kRobotsPath);
+    site.path = path.starts_with('/') ? std::string(path) : "/" + std::string(path);
+}
+
+// The site of an absolute "scheme://" URL as a proxy reaches it (user-info dropped, the
+// scheme's port when none is given); false without "://" or without a host name.
+bool absolute_site(std::string_view url, UrlSite& site) {
     const std::size_t separator = url.find("://");
     if (separator == std::string_view::npos || separator == 0) return false;
     const std::string scheme = lower(url.substr(0, separator));
@@ -61,22 +90,37 @@ bool url_site(std::string_view url, UrlSite& site) {
         if (given >= 1 && given <= kMaxPort) port = given;
         host = host.substr(0, colon);
     }
-    if (host.empty()) return false;
-    const std::string name = lower(host);
-    site.key = scheme + "://" + name + ":" + std::to_string(port);
-    site.robots_url = scheme + "://" + name +
-                      (port == default_port ? std::string() : ":" + std::to_string(port)) +
-                      std::string(kRobotsPath);
+    if (!host_name(host)) return false;
     std::string_view path = rest.substr(authority_end);
-    path = path.substr(0, path.find('#'));
-    site.path = path.starts_with('/') ? std::string(path) : "/" + std::string(path);
+    set_site(site, scheme, host, port, default_port, path.substr(0, path.find('#')));
+    return true;
+}
+
+}  // namespace
+
+bool request_site(const store::ItemRecord& item, std::string_view person_name,
+                  const RequestOptions& options, UrlSite& site) {
+    const Expansion expanded = expand_request_url(item, person_name, options);
+    if (expanded.error != ExpandError::None) return false;
+    store::ItemRecord sent;
+    sent.url = expanded.url;
+    const std::string request = build_request(sent, options);
+    const std::string_view target = request_line_target(request);
+    if (!base::c_text(options.proxy).empty()) return absolute_site(target, site);
+    const std::string host = connect_host(expanded.url, options);
+    if (!host_name(host)) return false;
+    const bool tls = uses_tls(expanded.url, options);
+    set_site(site, tls ? "https" : "http", host, connect_port(expanded.url, options),
+             tls ? kHttpsPort : kHttpPort, target);
     return true;
 }
 
 // ---- Run start and stop ---------------------------------------------------------------------
 
-void Politeness::reset(int32_t tick_ms) {
+void Politeness::reset(int32_t tick_ms, RequestOptions options, std::string person_name) {
     release_all();
+    options_ = std::move(options);
+    person_name_ = std::move(person_name);
     tick_ms_ = std::max<int32_t>(tick_ms, 1);
     now_ = 0;
     next_order_ = 1;
@@ -120,15 +164,20 @@ int Politeness::next_for_slot(int slot, SlotItem& slot_item, harvest::SpecialReq
         SlotItem taken;
         if (harvest::next_link_for_slot(h, frontier_, slot, taken, special) == 0) return 0;
         ItemRecord* rec = taken.item;
-        UrlSite where;
-        if ((rec->kind & store::KIND_VENDOR) != 0 || !url_site(store::url_text(rec), where)) {
-            hand_to_slot(slot, -1, Held{std::move(taken), {}, 0, 0}, slot_item);  // no site to ask
+        if ((rec->kind & store::KIND_VENDOR) != 0) {
+            hand_to_slot(slot, -1, Held{std::move(taken), {}, 0, 0}, slot_item);  // not a site's
             return 1;
         }
         if (rec->file_offset >= 0 && held_offsets_.count(rec->file_offset) != 0) {
             // Offered again while held (a second pass without the in-memory list): the held
             // record stands, this copy goes.
             --h.run.visited_links;
+            continue;
+        }
+        UrlSite where;
+        if (!request_site(*rec, person_name_, options_, where)) {
+            // Nothing could say whether it may be fetched.
+            let_go(slot, std::move(taken), "No site to ask for robots.txt");
             continue;
         }
         const int id = site_of(where);
@@ -320,8 +369,10 @@ bool Politeness::take_response(int slot, std::string_view response) {
     } else {
         Site& site = sites_[static_cast<std::size_t>(use.site)];
         site.ready_at = std::max(site.ready_at, now_ + ticks_for_ms(*wait * 1000) + 1);
+        // Its URL is the one expanded for the request just sent: expanded again, it gives the
+        // next request.
         UrlSite where;
-        (void)url_site(url, where);
+        (void)request_site(*item.item, person_name_, options_, where);
         hold(use.site, Held{std::move(item), std::move(where.path), 0, use.put_backs + 1});
         status(slot, "Server busy: asked again in " + std::to_string(*wait) + " s (" + url + ")");
     }

@@ -45,6 +45,7 @@
 
 #include "harvest/frontier.h"
 #include "net/net_env.h"
+#include "net/request.h"
 #include "net/robots_txt.h"
 #include "net/slot.h"
 
@@ -62,15 +63,25 @@ inline constexpr std::size_t kMaxHeldLinks = 10'000;
 // A robots.txt response may be this long: the file's limit and room for its header.
 inline constexpr int32_t kMaxRobotsResponse = static_cast<int32_t>(kMaxRobotsBytes) + 16 * 1024;
 
-// A URL's site, and the path its rules judge.
+// The site a request goes to, and the path its rules judge.
 struct UrlSite {
     std::string key;         // "scheme://host:port", scheme and host in lower case
     std::string robots_url;  // where its robots.txt is: "scheme://host[:port]/robots.txt"
-    std::string path;        // path and query, without the fragment; "/" when there is none
+    std::string path;        // the target the request names, "/" added in front when missing
 };
-// The site of an absolute "scheme://" URL (user-info dropped, the scheme's port when none is
-// given); false for a URL without "://" or without a host.
-[[nodiscard]] bool url_site(std::string_view url, UrlSite& site);
+// The site and path of the request the fetch engine sends for `item`, worked out as it does:
+// the URL expanded with `person_name` and `options` (expand_request_url), the request built
+// from it (build_request). Without a proxy the site is where it connects (connect_host,
+// connect_port, uses_tls: "https" with TLS, "http" without) and the path the request line's
+// target, so the rules judge exactly what that server is asked for, quirks included (a path
+// sent up to its first ":", a port read from a later colon of the URL). Through a proxy the
+// request names an absolute URL, which the proxy takes apart as a URL should be: the site is
+// its scheme, host and port (user-info dropped, the scheme's port when none is given), the
+// path what follows. False when the request names no site whose robots.txt could be asked
+// for: an expansion refused, a host that is no host name (empty, or with characters other
+// than letters, digits, "-", "." and "_"), through a proxy a target without "scheme://".
+[[nodiscard]] bool request_site(const store::ItemRecord& item, std::string_view person_name,
+                                const RequestOptions& options, UrlSite& site);
 
 class Politeness {
 public:
@@ -79,8 +90,9 @@ public:
     Politeness(const Politeness&) = delete;
     Politeness& operator=(const Politeness&) = delete;
 
-    // A new run: every site forgotten, nothing held. `tick_ms` is the harvest tick's period.
-    void reset(int32_t tick_ms);
+    // A new run: every site forgotten, nothing held. `tick_ms` is the harvest tick's period;
+    // `options` and `person_name` are the run's, with which requests are made.
+    void reset(int32_t tick_ms, RequestOptions options, std::string person_name);
 
     // The next fetch of an idle slot, in this order: a robots.txt that a site waits for; the
     // oldest held link whose site may be fetched now; the frontier's next link that may go now
@@ -163,6 +175,8 @@ private:
 
     NetEnv& env_;
     harvest::FrontierState& frontier_;
+    RequestOptions options_;
+    std::string person_name_;
     int32_t tick_ms_ = 4000;
     int64_t now_ = 0;  // harvest ticks since the run started
     uint64_t next_order_ = 1;

@@ -1020,11 +1020,14 @@ TEST_F(HarvestE2E, RobotsFlagFetchesNothingTheRulesForbidAndIsNotSaved) {
     server.route("/robots.txt",
                  robots_txt("User-agent: *\nDisallow: /\n\n"
                             "User-agent: Tarnvelox\nDisallow: /private/\nDisallow: /*.shtml$\n"
-                            "Allow: /private/open.html\n"));
+                            "Allow: /private/open.html\nDisallow: /wiki/File$\n"));
+    // A path is sent up to its first ":": "/wiki/File:X" asks for "/wiki/File".
     server.route("/", page("<a href=\"/a.html\">a</a> <a href=\"/private/x.html\">x</a> "
                            "<a href=\"/private/open.html\">o</a> <a href=\"/news.shtml\">n</a> "
+                           "<a href=\"/wiki/File:X\">w</a> "
                            "<a href=\"" + other.base() + "/free.html\">f</a> "
                            "root@site.example.com"));
+    server.route("/wiki/File", page("wiki@hidden.example.com"));
     server.route("/a.html", page("<a href=\"/private/y.html\">y</a> alpha@site.example.com"));
     server.route("/private/x.html", page("x@hidden.example.com"));
     server.route("/private/y.html", page("y@hidden.example.com"));
@@ -1039,8 +1042,10 @@ TEST_F(HarvestE2E, RobotsFlagFetchesNothingTheRulesForbidAndIsNotSaved) {
     EXPECT_NE(r.out.find("Hunt Complete"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(" 0 bad links"), std::string::npos) << r.out;
 
-    const char* forbidden[] = {"/private/x.html", "/private/y.html", "/news.shtml"};
+    const char* forbidden[] = {"/private/x.html", "/private/y.html", "/news.shtml",
+                               "/wiki/File:X"};
     for (const char* p : forbidden) EXPECT_EQ(server.requests(p), 0) << p;
+    EXPECT_EQ(server.requests("/wiki/File"), 0);
     EXPECT_EQ(server.requests("/robots.txt"), 1);
     EXPECT_EQ(other.requests("/robots.txt"), 1);
     for (const char* p : {"/", "/a.html", "/private/open.html"}) {
@@ -1068,7 +1073,9 @@ TEST_F(HarvestE2E, RobotsFlagFetchesNothingTheRulesForbidAndIsNotSaved) {
     Harvester again(dir_, args({"--timeout", "100"}));
     const RunResult r2 = again.wait(30s);
     ASSERT_TRUE(r2.finished) << r2.out;
-    for (const char* p : forbidden) EXPECT_EQ(server.requests(p), 1) << p;
+    for (const char* p : {"/private/x.html", "/private/y.html", "/news.shtml", "/wiki/File"}) {
+        EXPECT_EQ(server.requests(p), 1) << p;
+    }
     EXPECT_EQ(server.requests("/robots.txt"), 1);
 }
 

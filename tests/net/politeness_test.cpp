@@ -287,6 +287,40 @@ TEST_F(PolitenessTest, ServerErrorThenRobotsTxtFetchesThePagesAfterTheWait) {
     EXPECT_EQ(network_.requests_for("/no.html"), 0);
 }
 
+// What the rules judge is what is sent: a path up to its first colon, to the port a colon in
+// the path names, that port's own robots.txt asked first.
+TEST_F(PolitenessTest, RulesJudgeTheRequestAsItIsSent) {
+    serve("10.0.0.1",
+          {{"/robots.txt", {robots("User-agent: *\nDisallow: /wiki/File$\n")}},
+           {"/index.html", {links_page({"/wiki/File:X", "/wiki/Page:Y", "/clock/12:30"})}},
+           {"/wiki/Page", {links_page({})}},
+           {"/clock/12", {links_page({})}}});
+    run();
+
+    EXPECT_EQ(network_.requests_for("/wiki/File"), 0);  // the request "/wiki/File:X" makes
+    EXPECT_EQ(network_.requests_for("/wiki/Page"), 1);
+    std::vector<std::string> on_port_30;
+    for (const ScriptedNetwork::Socket& s : network_.sockets) {
+        if (s.port != 30) continue;
+        const std::size_t start = s.sent.find(' ') + 1;
+        on_port_30.push_back(s.sent.substr(start, s.sent.find(' ', start) - start));
+    }
+    EXPECT_EQ(on_port_30, (std::vector<std::string>{"/robots.txt", "/clock/12"}));
+    EXPECT_EQ(network_.requests_for("/robots.txt"), 2);
+}
+
+// A typed starting URL without a scheme is still sent to its host, and judged as such; a link
+// that names no host a robots.txt could be asked of is not fetched while the setting is on.
+TEST_F(PolitenessTest, UrlsWithoutASchemeAreJudgedToo) {
+    search_.starting_url = "//site.example/private/start.html";
+    serve("10.0.0.1", {{"/robots.txt", {robots("User-agent: *\nDisallow: /private/\n")}},
+                       {"/private/start.html", {links_page({})}}});
+    run();
+    EXPECT_EQ(network_.requests_for("/robots.txt"), 1);
+    EXPECT_EQ(network_.requests_for("/private/start.html"), 0);
+    EXPECT_EQ(stored_status().at("//site.example/private/start.html"), kUnvisited);
+}
+
 // A robots.txt is read only when it came whole: one cut short could have lost its Disallow
 // lines. Here the first answer stops before its Content-Length, the second inside its header;
 // the third is whole.
@@ -412,36 +446,87 @@ TEST_F(PolitenessTest, CancelLetsHeldLinksGoForTheNextRun) {
     EXPECT_EQ(network_.requests_for("/index.html"), 1);
 }
 
-TEST(UrlSiteTest, SiteAndPathOfAUrl) {
+// The site and path judged are those of the request as it is sent, quirks and all.
+TEST(RequestSiteTest, SiteAndPathOfTheRequestSent) {
     struct Row {
         const char* url;
+        const char* proxy;
         const char* key;
         const char* robots_url;
         const char* path;
     };
     const Row rows[] = {
-        {"http://Site.Example/a/b.html?q=1#top", "http://site.example:80",
+        {"http://Site.Example/a/b.html?q=1#top", "", "http://site.example:80",
          "http://site.example/robots.txt", "/a/b.html?q=1"},
-        {"HTTPS://user:pw@site.example:8443", "https://site.example:8443",
+        {"HTTPS://site.example:8443", "", "https://site.example:8443",
          "https://site.example:8443/robots.txt", "/"},
-        {"https://site.example:443?x", "https://site.example:443",
-         "https://site.example/robots.txt", "/?x"},
-        {"http://site.example:0/p", "http://site.example:80", "http://site.example/robots.txt",
+        // The port is read after the first colon, the user-info's here: it is not a number.
+        {"https://user:pw@site.example:8443/", "", "https://site.example:443",
+         "https://site.example/robots.txt", "/"},
+        {"http://site.example:0/p", "", "http://site.example:80",
+         "http://site.example/robots.txt", "/p"},
+        {"http://10.0.0.1:99999/p", "", "http://10.0.0.1:80", "http://10.0.0.1/robots.txt",
          "/p"},
-        {"http://10.0.0.1:99999/p", "http://10.0.0.1:80", "http://10.0.0.1/robots.txt", "/p"},
+        // A path is sent up to its first colon; a colon in the query names the port.
+        {"http://h.example/wiki/File:X.png", "", "http://h.example:80",
+         "http://h.example/robots.txt", "/wiki/File"},
+        {"http://h.example/t?at=12:30", "", "http://h.example:30",
+         "http://h.example:30/robots.txt", "/t?at=12"},
+        // Without a scheme, "//" is enough to be sent to the host.
+        {"//h.example/private/x", "", "http://h.example:80", "http://h.example/robots.txt",
+         "/private/x"},
+        {"ftp://h.example/f", "", "http://h.example:80", "http://h.example/robots.txt", "/f"},
+        // A form asks for the target after its marker.
+        {"http://h.example/POST /cgi/find $HTTPq=$NAME", "", "http://h.example:80",
+         "http://h.example/robots.txt", "/cgi/find"},
+        {"http://h.example/POST  /cgi/find?x=1 $HTTP", "", "http://h.example:80",
+         "http://h.example/robots.txt", "/cgi/find?x=1"},
+        // The expanded URL: a placeholder of the host is gone.
+        {"http://h$DOMAIN.example/$NAME", "", "http://h.example:80",
+         "http://h.example/robots.txt", "/Ann+Lee"},
+        // Through a proxy the whole URL is sent, and the proxy reads it as a URL.
+        {"http://h.example/t?at=12:30#x", "proxy.example", "http://h.example:80",
+         "http://h.example/robots.txt", "/t?at=12:30"},
+        {"https://u:p@H.example:8443/wiki/File:X", "proxy.example", "https://h.example:8443",
+         "https://h.example:8443/robots.txt", "/wiki/File:X"},
+        {"http://h.example/POST /cgi/find $HTTPq=1", "proxy.example", "http://h.example:80",
+         "http://h.example/robots.txt", "/cgi/find"},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.url);
+        SCOPED_TRACE(std::string(row.url) + " by " + row.proxy);
+        store::ItemRecord item;
+        item.url = row.url;
+        RequestOptions options;
+        options.proxy = row.proxy;
         UrlSite site;
-        ASSERT_TRUE(url_site(row.url, site));
+        ASSERT_TRUE(request_site(item, "Ann Lee", options, site));
         EXPECT_EQ(site.key, row.key);
         EXPECT_EQ(site.robots_url, row.robots_url);
         EXPECT_EQ(site.path, row.path);
+        // The robots.txt is asked of the same site.
+        store::ItemRecord robots;
+        robots.url = site.robots_url;
+        UrlSite again;
+        ASSERT_TRUE(request_site(robots, "", options, again));
+        EXPECT_EQ(again.key, site.key);
+        EXPECT_EQ(again.path, "/robots.txt");
     }
+    for (const char* url : {"mailto:a@b.example", "http:///path", "site.example/a", "",
+                            "http://h.example?x/"}) {
+        SCOPED_TRACE(url);
+        store::ItemRecord item;
+        item.url = url;
+        UrlSite site;
+        EXPECT_FALSE(request_site(item, "", RequestOptions{}, site));
+    }
+    store::ItemRecord item;
+    item.url = "//h.example/x";
+    RequestOptions proxied;
+    proxied.proxy = "proxy.example";
     UrlSite site;
-    EXPECT_FALSE(url_site("mailto:a@b.example", site));
-    EXPECT_FALSE(url_site("http:///path", site));
-    EXPECT_FALSE(url_site("://host/", site));
+    EXPECT_FALSE(request_site(item, "", proxied, site));  // the proxy is asked for no URL
+    item.url = "http://h.example/" + std::string(kMaxExpandedUrl, 'x');
+    EXPECT_FALSE(request_site(item, "", RequestOptions{}, site));  // never sent
 }
 
 }  // namespace
