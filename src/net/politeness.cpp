@@ -353,8 +353,13 @@ bool Politeness::take_response(int slot, std::string_view response) {
         close_slot(env_, slot);
         return true;
     }
+    Site& site = sites_[static_cast<std::size_t>(use.site)];
     const int code = http_status_code(response);
-    if ((code != 429 && code != 503) || use.put_backs >= kMaxPutBacks) return false;
+    if (code != 429 && code != 503) {
+        if (code >= 200 && code < 400) site.busy_in_row = 0;  // a page or a move: served again
+        return false;
+    }
+    if (use.put_backs >= kMaxPutBacks) return false;
     const std::string_view headers = response.substr(0, response.find(kHeaderEnd));
     const std::optional<int64_t> wait = retry_after_seconds(headers, std::time(nullptr));
     if (!wait) return false;
@@ -362,12 +367,18 @@ bool Politeness::take_response(int slot, std::string_view response) {
     Slot& s = env_.slots.slots[static_cast<std::size_t>(slot)];
     SlotItem item = std::exchange(s.item, SlotItem{});
     const std::string url(store::url_text(item.item));
-    if (*wait > kMaxRetryAfterSeconds) {
+    if (site.state == SiteState::Closed) {
+        let_go(slot, std::move(item), "");  // asked for before its site was left
+    } else if (*wait > kMaxRetryAfterSeconds) {
         let_go(slot, std::move(item), "");
         close_site(slot, use.site,
                    "Server busy for " + std::to_string(*wait) + " s: site left for a later run");
+    } else if (++site.busy_in_row >= kMaxBusyInRow) {
+        let_go(slot, std::move(item), "");
+        close_site(slot, use.site,
+                   "Server busy " + std::to_string(site.busy_in_row) +
+                       " times in a row: site left for a later run");
     } else {
-        Site& site = sites_[static_cast<std::size_t>(use.site)];
         site.ready_at = std::max(site.ready_at, now_ + ticks_for_ms(*wait * 1000) + 1);
         // Its URL is the one expanded for the request just sent: expanded again, it gives the
         // next request.

@@ -25,6 +25,9 @@
 //   run, as the protocol says for an unreachable file (complete disallow);
 // - a link is put back for Retry-After at most kMaxPutBacks times; the next such answer is
 //   handled as without the setting (the link fails);
+// - a site that gives kMaxBusyInRow answers with Retry-After with no page or move (2xx,
+//   3xx) between is closed for the run: every put-back holds back the whole site, and a site
+//   that stays busy would otherwise keep the run going for hours;
 // - a Retry-After longer than kMaxRetryAfterSeconds closes the site for the run;
 // - a Crawl-delay is honoured up to kMaxCrawlDelayMs; a longer one counts as that long.
 // Links not fetched because of the rules or a closed site stay as stored (not visited, not
@@ -55,6 +58,7 @@ inline constexpr int kMaxRobotsAttempts = 3;  // robots.txt fetches without an a
 inline constexpr int32_t kRobotsRetryTicks = 10;  // wait before asking again: the slot retry's
 inline constexpr int kMaxRobotsRedirects = 5;     // the protocol's least; more: no robots.txt
 inline constexpr int kMaxPutBacks = 3;            // Retry-After put-backs of one link
+inline constexpr int kMaxBusyInRow = 3;           // busy answers of a site, no page between
 inline constexpr int64_t kMaxRetryAfterSeconds = 300;  // longer: the site is left for a later run
 inline constexpr int64_t kMaxCrawlDelayMs = 60'000;    // a minute between pages at the most
 // Links held at once waiting for their site; when full, the frontier is not asked for more.
@@ -137,6 +141,7 @@ private:
         int64_t ready_at = 0;    // the tick from which it may be fetched again
         int64_t delay_ticks = 0; // crawl delay; not 0: one connection at a time
         int busy = 0;            // slots fetching one of its links now
+        int busy_in_row = 0;     // answers with Retry-After since its last page or move
         std::deque<Held> held;
     };
     // What a slot is fetching, as far as politeness is concerned.

@@ -386,17 +386,21 @@ INSTANTIATE_TEST_SUITE_P(ReadErrorOrAbort, UncleanEndTest,
                                                                               : "Abort";
                          });
 
-TEST_F(PolitenessTest, RetryAfterPutsTheLinkBackABoundedNumberOfTimes) {
+std::string busy_answer(int64_t seconds) {
+    return "HTTP/1.0 503 Service Unavailable\r\nRetry-After: " + std::to_string(seconds) +
+           "\r\n\r\n";
+}
+
+TEST_F(PolitenessTest, RetryAfterPutsTheLinkBackInsteadOfFailingIt) {
     serve("10.0.0.1",
           {{"/robots.txt", {kNotFound}},
-           {"/index.html", {links_page({"/busy.html", "/always.html"})}},
+           {"/index.html", {links_page({"/busy.html"})}},
            // Seconds, then an HTTP date two seconds after the answer's own date, then the page.
            {"/busy.html",
-            {"HTTP/1.0 503 Service Unavailable\r\nRetry-After: 3\r\n\r\n",
+            {busy_answer(3),
              "HTTP/1.0 429 Too Many Requests\r\nDate: Sun, 06 Nov 1994 08:49:37 GMT\r\n"
              "Retry-After: Sun, 06 Nov 1994 08:49:39 GMT\r\n\r\n",
-             links_page({}, "busy@site.example")}},
-           {"/always.html", {"HTTP/1.0 503 Service Unavailable\r\nRetry-After: 1\r\n\r\n"}}});
+             links_page({}, "busy@site.example")}}});
     run();
 
     const std::vector<int> busy = asked_at("/busy.html");
@@ -407,22 +411,76 @@ TEST_F(PolitenessTest, RetryAfterPutsTheLinkBackABoundedNumberOfTimes) {
     const auto status = stored_status();
     EXPECT_EQ(status.at("http://site.example/busy.html") & store::STATUS_BAD, 0);
     EXPECT_NE(status.at("http://site.example/busy.html") & store::STATUS_VISITED, 0);
-    // Put back kMaxPutBacks times, then failed as any such answer is.
-    EXPECT_EQ(network_.requests_for("/always.html"), kMaxPutBacks + 1);
-    EXPECT_NE(status.at("http://site.example/always.html") & store::STATUS_BAD, 0);
-    EXPECT_EQ(run_.bad_links, 1);
+    EXPECT_EQ(run_.bad_links, 0);
     EXPECT_TRUE(saw("Server busy: asked again in 3 s (http://site.example/busy.html)"));
 }
 
+// One link that is always busy while the rest of its site answers: put back kMaxPutBacks
+// times, then failed as any such answer is.
+TEST_F(PolitenessTest, ALinkIsPutBackABoundedNumberOfTimes) {
+    std::vector<std::string> links{"/always.html"};
+    std::map<std::string, std::vector<std::string>> site{{"/robots.txt", {kNotFound}},
+                                                         {"/always.html", {busy_answer(1)}}};
+    for (int i = 0; i < 9; ++i) {
+        links.push_back("/p" + std::to_string(i) + ".html");
+        site[links.back()] = {links_page({})};
+    }
+    site["/index.html"] = {links_page(links)};
+    serve("10.0.0.1", site);
+    run();
+
+    EXPECT_EQ(network_.requests_for("/always.html"), kMaxPutBacks + 1);
+    EXPECT_NE(stored_status().at("http://site.example/always.html") & store::STATUS_BAD, 0);
+    EXPECT_EQ(run_.bad_links, 1);
+    for (std::size_t i = 1; i < links.size(); ++i) {
+        EXPECT_EQ(network_.requests_for(links[i]), 1) << links[i];
+    }
+}
+
+// A site that answers every page "busy" is left after a few such answers in a row: its links
+// are not put back one after another for hours.
+TEST_F(PolitenessTest, ASiteThatStaysBusyIsLeftForALaterRun) {
+    constexpr int64_t kWait = 5;
+    network_.resolve("busy.example", "10.0.0.2");
+    std::vector<std::string> links;
+    for (int i = 0; i < 20; ++i) links.push_back("http://busy.example/b" + std::to_string(i));
+    serve("10.0.0.1", {{"/robots.txt", {kNotFound}}, {"/index.html", {links_page(links)}}});
+    ScriptedNetwork::Server busy;
+    busy.reply = busy_answer(kWait);
+    busy.by_target = {{"/robots.txt", {kNotFound}}};
+    network_.serve("10.0.0.2", busy);
+    run();
+
+    // The answers of the fetches under way when the site was left are the most beyond the
+    // bound; no link was asked for again.
+    int asked = 0;
+    for (const auto& r : network_.requests) {
+        if (r.address == "10.0.0.2" && r.target != "/robots.txt") ++asked;
+    }
+    EXPECT_GE(asked, kMaxBusyInRow);
+    EXPECT_LE(asked, kMaxBusyInRow + settings_.packcount - 1);
+    EXPECT_LE(ticks_, kMaxBusyInRow * (kWait + 2));
+    const auto status = stored_status();
+    for (const std::string& link : links) EXPECT_EQ(status.at(link), kUnvisited) << link;
+    EXPECT_EQ(run_.bad_links, 0);
+    EXPECT_TRUE(saw("Server busy 3 times in a row: site left for a later run"));
+}
+
+// A long Retry-After leaves the site; the busy answers of its fetches still under way do not
+// put their links back (into a site that is no longer fetched from).
 TEST_F(PolitenessTest, RetryAfterBeyondTheBoundLeavesTheSiteForALaterRun) {
     serve("10.0.0.1",
           {{"/robots.txt", {kNotFound}},
-           {"/index.html",
-            {"HTTP/1.0 503 Service Unavailable\r\nRetry-After: " +
-             std::to_string(kMaxRetryAfterSeconds + 1) + "\r\n\r\n"}}});
+           {"/index.html", {links_page({"/long.html", "/short1.html", "/short2.html"})}},
+           {"/long.html", {busy_answer(kMaxRetryAfterSeconds + 1)}},
+           {"/short1.html", {busy_answer(1)}},
+           {"/short2.html", {busy_answer(1)}}});
     run();
-    EXPECT_EQ(network_.requests_for("/index.html"), 1);
-    EXPECT_EQ(stored_status().at("http://site.example/index.html"), kUnvisited);
+    const auto status = stored_status();
+    for (const char* path : {"/long.html", "/short1.html", "/short2.html"}) {
+        EXPECT_EQ(network_.requests_for(path), 1) << path;
+        EXPECT_EQ(status.at("http://site.example" + std::string(path)), kUnvisited) << path;
+    }
     EXPECT_EQ(run_.bad_links, 0);
 }
 
