@@ -307,6 +307,9 @@ void Politeness::hand_to_slot(int slot, int site, Held held, SlotItem& slot_item
 }
 
 void Politeness::hold(int id, Held held) {
+    // Counted as visited when a connection takes it, not while it waits here.
+    harvest::RunState& run = env_.harvest.run;
+    if (run.visited_links > 0) --run.visited_links;
     Site& site = sites_[static_cast<std::size_t>(id)];
     if (site.held.empty()) sites_holding_.push_back(id);
     const int32_t offset = held.item.item->file_offset;
@@ -324,6 +327,7 @@ Politeness::Held Politeness::unhold_front(int id) {
     Held held = std::move(site.held.front());
     site.held.pop_front();
     --held_count_;
+    ++env_.harvest.run.visited_links;  // as the frontier counts a link it hands out
     held_offsets_.erase(held.item.item->file_offset);
     if (site.held.empty()) std::erase(sites_holding_, id);
     return held;

@@ -7,7 +7,8 @@
 // link back for that long. Owned by the fetch engine, which asks it for each idle slot's next
 // fetch; response handling hands it the answers it waits for (NetEnv::politeness). Links
 // that must wait are held here, in memory, marked as taken (visited and active) like the link
-// a slot holds, so that neither the frontier nor the trimming of the links list touches them.
+// a slot holds, so that neither the frontier nor the trimming of the links list touches them;
+// the run's visited count leaves them out until a slot takes them.
 //
 //   site state   what it means                           next
 //   Unknown      no robots.txt asked for yet             Fetching, by the first idle slot

@@ -494,9 +494,11 @@ TEST_F(PolitenessTest, CancelLetsHeldLinksGoForTheNextRun) {
     store::ItemRecord* start = lists_.links.head();
     ASSERT_NE(start, nullptr);
     EXPECT_NE(start->status & store::STATUS_ACTIVE, 0);  // held, safe from the list's trimming
+    EXPECT_EQ(run_.visited_links, 0);                      // but not fetched yet
 
     control_.cancel_harvest();
     EXPECT_EQ(start->status & (store::STATUS_VISITED | store::STATUS_ACTIVE), 0);
+    EXPECT_EQ(run_.visited_links, 0);
     EXPECT_EQ(network_.requests_for("/index.html"), 0);
 
     settings_.robots = 0;
