@@ -179,6 +179,51 @@ TEST_F(PolitenessTest, EachSiteHasItsOwnRobotsTxtAskedOnce) {
     }
 }
 
+// A redirect's target is a new link like any other: judged before it is fetched.
+TEST_F(PolitenessTest, RedirectToAForbiddenPathIsNotFollowed) {
+    serve("10.0.0.1",
+          {{"/robots.txt", {robots("User-agent: *\nDisallow: /private/\n")}},
+           {"/index.html", {links_page({"/old.html"})}},
+           {"/old.html",
+            {"HTTP/1.0 301 Moved Permanently\r\nLocation: /private/new.html\r\n\r\n"}},
+           {"/private/new.html", {links_page({})}}});
+    run();
+    EXPECT_EQ(network_.requests_for("/old.html"), 1);
+    EXPECT_EQ(network_.requests_for("/private/new.html"), 0);
+    EXPECT_EQ(stored_status().at("http://site.example/private/new.html"), kUnvisited);
+}
+
+// A robots.txt that moves to another host is read there, and its rules hold for the site that
+// was asked; one that moves more often than kMaxRobotsRedirects times in a row is taken as
+// missing: everything is allowed, as for a 404.
+TEST_F(PolitenessTest, RobotsTxtMovesAreFollowedAFewTimes) {
+    network_.resolve("rules.example", "10.0.0.2");
+    network_.resolve("loop.example", "10.0.0.3");
+    serve("10.0.0.1",
+          {{"/robots.txt",
+            {"HTTP/1.0 301 Moved\r\nLocation: http://rules.example/site-robots.txt\r\n\r\n"}},
+           {"/index.html",
+            {links_page({"/private/x.html", "/a.html", "http://loop.example/private/y.html"})}},
+           {"/a.html", {links_page({})}}});
+    serve("10.0.0.2",
+          {{"/site-robots.txt", {robots("User-agent: *\nDisallow: /private/\n")}}});
+    serve("10.0.0.3",
+          {{"/robots.txt", {"HTTP/1.0 302 Found\r\nLocation: /robots.txt\r\n\r\n"}},
+           {"/private/y.html", {links_page({})}}});
+    run();
+
+    EXPECT_EQ(network_.requests_for("/site-robots.txt"), 1);
+    EXPECT_EQ(network_.requests_for("/a.html"), 1);
+    EXPECT_EQ(network_.requests_for("/private/x.html"), 0);
+    int loop_asked = 0;
+    for (const auto& r : network_.requests) {
+        if (r.address == "10.0.0.3" && r.target == "/robots.txt") ++loop_asked;
+    }
+    EXPECT_EQ(loop_asked, kMaxRobotsRedirects + 1);
+    EXPECT_EQ(network_.requests_for("/private/y.html"), 1);
+    EXPECT_TRUE(saw("No robots.txt: all allowed (http://loop.example/robots.txt)"));
+}
+
 // Pages of a site with a Crawl-delay, and how far apart (in ticks) they were asked for.
 struct DelayRun {
     std::size_t most_open = 0;
@@ -504,6 +549,58 @@ TEST_F(PolitenessTest, CancelLetsHeldLinksGoForTheNextRun) {
     settings_.robots = 0;
     run(harvest::kDetails);
     EXPECT_EQ(network_.requests_for("/index.html"), 1);
+}
+
+// A list of two rows while a Crawl-delay site holds many links: the list is trimmed under the
+// held records, which it must never free. A Cancel lets them go, and a later run fetches each
+// page that was not fetched, once.
+TEST_F(PolitenessTest, HeldLinksSurviveTrimmingAndCancel) {
+    maxlist_ = 2;
+    std::vector<std::string> pages;
+    std::map<std::string, std::vector<std::string>> site{
+        {"/robots.txt", {robots("User-agent: *\nCrawl-delay: 2\n")}}};
+    for (int i = 0; i < 12; ++i) {
+        pages.push_back("/p" + std::to_string(i) + ".html");
+        // Each page finds two links of its own, which the list takes and trims.
+        site[pages.back()] = {links_page({"/q" + std::to_string(2 * i) + ".html",
+                                          "/q" + std::to_string(2 * i + 1) + ".html"})};
+    }
+    site["/index.html"] = {links_page(pages)};
+    serve("10.0.0.1", site);
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    network_.run(control_, 10'000'000, note_requests_);
+    for (int i = 0; i < 12 && control_.running(); ++i) tick();
+    ASSERT_TRUE(control_.running());
+    int fetched = 0;
+    for (const std::string& page : pages) fetched += network_.requests_for(page);
+    ASSERT_GT(fetched, 1);
+    ASSERT_LT(fetched, static_cast<int>(pages.size()));  // some are still held
+    EXPECT_FALSE(shell_.removed_rows.empty());             // and the list was trimmed
+    // Every page not asked for yet is held: in the list, taken.
+    std::map<std::string, store::ItemRecord*> listed;
+    for (store::ItemRecord* r = lists_.links.head(); r != nullptr; r = r->next.get()) {
+        listed[*r->url] = r;
+    }
+    std::vector<store::ItemRecord*> held;
+    for (const std::string& page : pages) {
+        if (network_.requests_for(page) != 0) continue;
+        const auto it = listed.find("http://site.example" + page);
+        ASSERT_NE(it, listed.end()) << page;
+        EXPECT_NE(it->second->status & store::STATUS_ACTIVE, 0) << page;
+        held.push_back(it->second);
+    }
+
+    control_.cancel_harvest();
+    for (const store::ItemRecord* r : held) {
+        EXPECT_EQ(r->status & (store::STATUS_ACTIVE | store::STATUS_VISITED), 0) << *r->url;
+    }
+    for (store::ItemRecord* r = lists_.links.head(); r != nullptr; r = r->next.get()) {
+        EXPECT_EQ(r->status & store::STATUS_ACTIVE, 0) << *r->url;
+    }
+
+    settings_.robots = 0;
+    run(harvest::kDetails);
+    for (const std::string& page : pages) EXPECT_EQ(network_.requests_for(page), 1) << page;
 }
 
 // The site and path judged are those of the request as it is sent, quirks and all.
