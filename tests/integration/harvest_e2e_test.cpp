@@ -861,6 +861,38 @@ TEST_F(HarvestE2E, ExportsAreCheckedFirstAndDashIsStandardOutput) {
 
 namespace {
 
+// A site of `pages` pages, /p0.html to /p<pages-1>.html, each with the address
+// mail<i>@example.com and links to the next two pages (and, when `jump`, one further away).
+// Returns every address the site holds.
+std::set<std::string> serve_chained_site(ScriptedServer& server, int pages, bool jump,
+                                         bool slow) {
+    std::set<std::string> addresses;
+    for (int i = 0; i < pages; ++i) {
+        const std::string address = "mail" + std::to_string(i) + "@example.com";
+        addresses.insert(address);
+        std::string body = "<p>" + address + "</p>";
+        std::vector<int> targets{i + 1, i + 2};
+        if (jump) targets.push_back((i * 7 + 3) % pages);
+        for (int t : targets) {
+            if (t < pages) body += " <a href=\"/p" + std::to_string(t) + ".html\">n</a>";
+        }
+        Route r = page(body);
+        if (slow) r.delay = std::chrono::milliseconds(1 + i % 3);
+        server.route("/p" + std::to_string(i) + ".html", r);
+    }
+    server.start();
+    return addresses;
+}
+
+// Both files of the project read back whole, every record found by its key.
+void expect_sound_trees(const fs::path& lin, const fs::path& mai) {
+    for (const fs::path& f : {lin, mai}) {
+        const TreeCheck c = check_tree(f);
+        ASSERT_TRUE(c.opened) << f;
+        EXPECT_TRUE(c.consistent) << f << "\n" << c.problems;
+    }
+}
+
 // kill -9 at random moments of one crawl, again and again, then a run to the end: the project
 // must hold exactly what an uninterrupted run finds. A page marked visited in the links file
 // before its addresses reached the addresses file would never be fetched again.
@@ -869,16 +901,8 @@ TEST_F(HarvestE2E, KillsAtAnyMomentLoseNothingFound) {
     auto path_of = [](int i) { return "/p" + std::to_string(i) + ".html"; };
     ScriptedServer server;
     const std::string b = server.base();
-    for (int i = 0; i < kPages; ++i) {
-        std::string body = "<p>mail" + std::to_string(i) + "@example.com</p>";
-        for (int t : {i + 1, i + 2, (i * 7 + 3) % kPages}) {
-            if (t < kPages) body += " <a href=\"" + path_of(t) + "\">n</a>";
-        }
-        Route r = page(body);
-        r.delay = std::chrono::milliseconds(1 + i % 3);
-        server.route(path_of(i), r);
-    }
-    server.start();
+    const std::set<std::string> expected_addresses =
+        serve_chained_site(server, kPages, /*jump=*/true, /*slow=*/true);
 
     const unsigned seed = std::random_device{}();
     RecordProperty("seed", static_cast<int>(seed));
@@ -914,11 +938,8 @@ TEST_F(HarvestE2E, KillsAtAnyMomentLoseNothingFound) {
     ASSERT_TRUE(r.finished) << r.out;
     EXPECT_EQ(r.exit_code, 0) << r.out;
 
-    std::set<std::string> expected_addresses, expected_urls;
-    for (int i = 0; i < kPages; ++i) {
-        expected_addresses.insert("mail" + std::to_string(i) + "@example.com");
-        expected_urls.insert(b + path_of(i));
-    }
+    std::set<std::string> expected_urls;
+    for (int i = 0; i < kPages; ++i) expected_urls.insert(b + path_of(i));
     auto differences = [](const std::set<std::string>& got, const std::set<std::string>& want) {
         std::string text;
         int missing = 0;
@@ -936,11 +957,7 @@ TEST_F(HarvestE2E, KillsAtAnyMomentLoseNothingFound) {
         << " kills\n" << r.out;
     const auto urls = read_lines(dir_ / "urls.txt");
     EXPECT_EQ(urls, expected_urls) << differences(urls, expected_urls) << "\nseed " << seed;
-    for (const fs::path& f : {lin_, mai_}) {
-        const TreeCheck c = check_tree(f);
-        ASSERT_TRUE(c.opened) << f;
-        EXPECT_TRUE(c.consistent) << f << "\n" << c.problems;
-    }
+    expect_sound_trees(lin_, mai_);
 }
 
 }  // namespace
@@ -954,14 +971,8 @@ TEST_F(HarvestE2E, FullDiskStopsTheRunAndTheNextRunFindsEverything) {
     auto path_of = [](int i) { return "/p" + std::to_string(i) + ".html"; };
     ScriptedServer server;
     const std::string b = server.base();
-    for (int i = 0; i < kPages; ++i) {
-        std::string body = "<p>mail" + std::to_string(i) + "@example.com</p>";
-        for (int t : {i + 1, i + 2}) {
-            if (t < kPages) body += " <a href=\"" + path_of(t) + "\">n</a>";
-        }
-        server.route(path_of(i), page(body));
-    }
-    server.start();
+    const std::set<std::string> expected =
+        serve_chained_site(server, kPages, /*jump=*/false, /*slow=*/false);
 
     Harvester full(dir_, args({"--connections", "2", b + path_of(0)}), 6 * 1024);
     const RunResult r = full.wait(30s);
@@ -981,14 +992,8 @@ TEST_F(HarvestE2E, FullDiskStopsTheRunAndTheNextRunFindsEverything) {
     server.stop();
     ASSERT_TRUE(r2.finished) << r2.out;
     EXPECT_EQ(r2.exit_code, 0) << r2.out;
-    std::set<std::string> expected;
-    for (int i = 0; i < kPages; ++i) expected.insert("mail" + std::to_string(i) + "@example.com");
     EXPECT_EQ(read_lines(dir_ / "addresses.txt"), expected) << r2.out;
-    for (const fs::path& f : {lin_, mai_}) {
-        const TreeCheck c = check_tree(f);
-        ASSERT_TRUE(c.opened) << f;
-        EXPECT_TRUE(c.consistent) << f << "\n" << c.problems;
-    }
+    expect_sound_trees(lin_, mai_);
 }
 
 }  // namespace
