@@ -296,11 +296,7 @@ public:
     void show_slot_status(int slot, std::string_view text) override {
         // Lines come formatted by run control, after one leading blank.
         const std::string_view message = text.substr(text.starts_with(' ') ? 1 : 0);
-        if (slot == -1) {
-            last_all = std::string(message);
-        } else if (!message.empty()) {
-            last_on_slot = std::string(message);
-        }
+        if (slot == -1) last_all = std::string(message);
         if (verbose) {
             wipe_progress();
             // Connections are numbered from 1, as in the Status dialog.
@@ -325,8 +321,7 @@ public:
         progress_shown = false;
     }
 
-    std::string last_all;      // the last line shown on every slot ("Hunt Complete", "Cancelled")
-    std::string last_on_slot;  // the last line shown on one connection (why a fetch failed)
+    std::string last_all;  // the last line shown on every slot ("Hunt Complete", "Cancelled")
     int errors = 0;
     bool verbose = false;
     bool progress_shown = false;  // a progress line stands on the terminal
@@ -686,7 +681,6 @@ int main(int argc, char** argv) {
         probe.url && store::tree_find(store, store::TreeFile::Links, probe) >= 0;
     // The run's counters carry on from the project's: this run's share is the difference.
     const int64_t handed_out_before = ctx.run.visited_links;
-    const int64_t bad_before = ctx.run.bad_links;
     if (run.start_harvest(mode) == 0) {
         std::fprintf(stderr, "tarnvelox-harvest: the harvest could not be started\n");
         store::close_store(store);
@@ -715,35 +709,31 @@ int main(int argc, char** argv) {
     const Figures after = stored_figures(store);
     store::close_store(store);
 
-    const harvest::RunState& r = ctx.run;
-    const int64_t handed_out = r.visited_links - handed_out_before;
-    const int64_t failed = r.bad_links - bad_before;
+    // The run's share of the figures, judged by run control as the window judges it.
+    const app::RunOutcome& o = run.outcome();
     const int64_t pages = std::max<int64_t>(after.visited() - before.visited(), 0);
-    // Links handed out that were neither fetched nor failed could not be reached (a refused
-    // connection, a dead proxy): they stay unvisited for the next run, and count as bad here.
-    const int64_t unreached =
-        outcome.interrupted || run_failed ? 0 : std::max<int64_t>(handed_out - pages, 0);
-    const int64_t bad = failed + unreached;
-    const int64_t fetched = std::max<int64_t>(pages - failed, 0);
+    const int64_t bad = o.bad();
+    const int64_t fetched = std::max<int64_t>(pages - o.failed, 0);
     const std::string ending =
-        outcome.interrupted ? "Cancelled" : (shell.last_all.empty() ? "Stopped" : shell.last_all);
+        outcome.interrupted ? "Cancelled"
+                            : (o.completed ? std::string(app::kHuntComplete)
+                                           : (shell.last_all.empty() ? "Stopped" : shell.last_all));
     std::fprintf(report,
                  "%s: this run: %lld pages, %lld bad links, %lld new addresses, %lld new links, "
                  "%lld bytes in %.1f s; project %s: %s\n",
                  ending.c_str(), static_cast<long long>(pages), static_cast<long long>(bad),
                  static_cast<long long>(after.addresses - before.addresses),
                  static_cast<long long>(after.links - before.links),
-                 static_cast<long long>(r.total_bytes), outcome.seconds, project_path.c_str(),
+                 static_cast<long long>(ctx.run.total_bytes), outcome.seconds, project_path.c_str(),
                  project_figures(after).c_str());
 
     if (outcome.interrupted || status != kExitOk) return status;
     if (start_refused && fetched == 0) return kExitNothingFetched;
-    if (handed_out > 0 && fetched == 0) {
-        std::fprintf(stderr, "tarnvelox-harvest: not one page could be fetched (%s)\n",
-                     shell.last_on_slot.empty() ? "no answer" : shell.last_on_slot.c_str());
+    if (o.handed_out > 0 && fetched == 0) {
+        std::fprintf(stderr, "tarnvelox-harvest: %s\n", app::nothing_fetched_text(o.reason).c_str());
         return kExitNothingFetched;
     }
-    if (handed_out == 0 && after.links > 0 && after.pending == 0 && !opt.quiet) {
+    if (o.handed_out == 0 && after.links > 0 && after.pending == 0 && !opt.quiet) {
         std::fprintf(report,
                      "nothing left to fetch: every link of %s has been visited (--refetch "
                      "fetches them again, --new starts afresh)\n",

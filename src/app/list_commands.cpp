@@ -74,6 +74,11 @@ int delete_selected_rows(Context& ctx, store::TreeFile which, std::vector<int32_
     return deleted;
 }
 
+std::string kept_rows_text(std::size_t kept) {
+    if (kept == 1) return "1 row was kept: a connection is fetching it.";
+    return std::to_string(kept) + " rows were kept: connections are fetching them.";
+}
+
 bool delete_links(Context& ctx, RunWindow& window) {
     if (ctx.run.harvest_running != 0) return false;
     if (!window.confirm(kDeleteLinksQuestion)) return false;

@@ -6,7 +6,9 @@
 // shell reports; the lists, the link tree files and the counters change here. One thread; the
 // context and window are borrowed for the call.
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -30,6 +32,10 @@ inline constexpr std::string_view kClearProjectQuestion =
 // is selected, the store cannot be opened, or the first node delete fails ("Delete failed" is
 // reported; rows deleted before a failure stay deleted).
 int delete_selected_rows(Context& ctx, store::TreeFile which, std::vector<int32_t>& selected);
+
+// What the front end says of the `kept` rows a delete left because a connection is fetching
+// them: "1 row was kept: a connection is fetching it." and so on.
+[[nodiscard]] std::string kept_rows_text(std::size_t kept);
 
 // "&Delete Links": after a Yes to kDeleteLinksQuestion, both views are cleared and the links
 // list freed, the slots forget their records, the links file is closed and deleted from disk,

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/context.h"
+#include "app/verify.h"
 #include "harvest/crawl_scope.h"
 #include "harvest/list_rows.h"
 #include "store/item_list.h"
@@ -37,12 +38,36 @@ std::string starting_url_refused(const store::ItemRecord& rec, const store::Stor
     return "The starting URL cannot be stored, so it is not fetched: " + why + ".";
 }
 
+int64_t visited_in_file(const store::Store& st) {
+    return static_cast<int64_t>(st.links.live_count()) -
+           static_cast<int64_t>(st.links.pending_count());
+}
+
 int32_t harvest_period(int32_t timeout) {
     if (timeout <= 0) return kDefaultTimeout;
     return std::min(timeout, kMaxTimeout);
 }
 
 }  // namespace
+
+// Verify's one link: served to the first slot that asks, and nothing else to any slot.
+class VerifyRequest final : public harvest::SpecialRequests {
+public:
+    explicit VerifyRequest(store::ItemRecord& rec) : rec_(rec) {}
+    Result serve(int /*slot*/, harvest::SlotItem& slot_item) override {
+        if (given_) return Result::HoldBack;
+        given_ = true;
+        rec_.status |= store::STATUS_ACTIVE | store::STATUS_VISITED;
+        slot_item.owned.reset();
+        slot_item.item = &rec_;
+        return Result::Given;
+    }
+    [[nodiscard]] const store::ItemRecord& record() const { return rec_; }
+
+private:
+    store::ItemRecord& rec_;
+    bool given_ = false;
+};
 
 HarvestRun::HarvestRun(Context& ctx, platform::EventLoop& loop, platform::Network& network,
                        RunWindow& window)
@@ -95,6 +120,9 @@ int HarvestRun::start_harvest(int32_t visible_tab) {
         run.harvest_running = 0;
         return 0;
     }
+    run_start_ = RunStart{run.visited_links, run.bad_links, visited_in_file(env_.store)};
+    verify_text_.clear();
+    marked_unreached_ = 0;
 
     update_status_counters();
     window_.busy_cursor(true);
@@ -111,6 +139,55 @@ int HarvestRun::start_harvest(int32_t visible_tab) {
     activity_timer_ = true;
     loop_.post_command(kPostedTickCommand);
     return 1;
+}
+
+std::string HarvestRun::missing_for_start(int32_t visible_tab) {
+    const harvest::SearchTexts& search = env_.search;
+    const bool has_url = search.starting_url.has_value() && !search.starting_url->empty();
+    const bool has_crawl_words =
+        search.crawl_keywords.has_value() && !search.crawl_keywords->empty();
+    if (visible_tab == harvest::kHarvest && has_url) return {};
+    const bool queries = visible_tab == harvest::kNameSearch ||
+                         visible_tab == harvest::kWebSearch ||
+                         (visible_tab == harvest::kHarvest && has_crawl_words);
+    if (queries && seeder_ != nullptr) return {};
+    // Links left from an earlier run are fetched by any Start. Files that cannot be opened
+    // are Start's to tell about.
+    store::Store& st = env_.store;
+    const bool was_open = st.links.is_open();
+    if (!was_open && !store::open_store(st)) return {};
+    const bool pending = st.links.pending_count() > 0;
+    if (!was_open) store::close_store(st);
+    if (pending) return {};
+    if (visible_tab == harvest::kHarvest) {
+        return "Nothing to fetch: type a Starting URL, then press Start.";
+    }
+    return "Nothing to fetch: every link of the project has been visited. Type a Starting URL "
+           "on the Harvest tab, then press Start.";
+}
+
+int HarvestRun::verify_link(const store::ItemRecord& rec) {
+    store::ItemList& links = env_.lists.links;
+    if (running() || !rec.url || !links.contains(rec)) return 0;
+    store::ItemRecord& target = links.at(links.index_of(rec));
+    // The state of the last fetch goes; the new fetch sets it again.
+    constexpr int32_t kFetchState = store::STATUS_VISITED | store::STATUS_BAD |
+                                    store::STATUS_NOT_FOUND | store::STATUS_HOST_NOT_FOUND |
+                                    store::STATUS_TIMEOUT | store::STATUS_MOVED;
+    const int32_t status_before = target.status;
+    const int32_t tab_before = ctx_.settings.start;
+    target.status &= ~kFetchState;
+    verify_ = std::make_unique<VerifyRequest>(target);
+    engine_->set_special_requests(verify_.get());
+    // A run from the Details tab seeds nothing; the request hands out the one link.
+    const int started = start_harvest(harvest::kDetails);
+    ctx_.settings.start = tab_before;  // a Verify is no harvest to remember
+    if (started == 0) {
+        target.status = status_before;
+        engine_->set_special_requests(nullptr);
+        verify_.reset();
+    }
+    return started;
 }
 
 bool HarvestRun::store_can_store() {
@@ -185,6 +262,7 @@ void HarvestRun::cancel_harvest() {
 void HarvestRun::stop_all() {
     harvest::RunState& run = env_.run;
     window_.busy_cursor(true);
+    if (run.harvest_running != 0) judge_outcome();
     store::close_store(env_.store);
     run.harvest_running = 0;
     kill_harvest_timers();
@@ -210,6 +288,22 @@ void HarvestRun::stop_all() {
     net_.download.close();
     net_.download.url.clear();
 
+    if (verify_ != nullptr) {
+        // The one link's new state is the run's last line.
+        engine_->set_special_requests(nullptr);
+        const store::ItemRecord& rec = verify_->record();
+        verify_text_ = run.stop_requested != 0
+                           ? "Verify cancelled"
+                           : "Verified " + rec.url.value_or("") + ": " + link_state_text(rec);
+        set_slot_status(-1, verify_text_);
+        // Kept until the next run: the engine that called this may still hold the request.
+        verified_ = std::move(verify_);
+    } else if (outcome_.completed && outcome_.nothing_fetched()) {
+        // A run that fetched nothing ends with the reason on every line, so the last line a
+        // person sees says why.
+        set_slot_status(-1, std::string(kHuntComplete) + ": " +
+                                nothing_fetched_text(outcome_.reason));
+    }
     enable_controls(false);
     update_status_counters();
     window_.post_transfer_ended();
@@ -308,7 +402,46 @@ void HarvestRun::on_command(int command_id) {
     }
 }
 
-void HarvestRun::on_connect_done(int socket, int error) { engine_->on_connect_done(socket, error); }
+void HarvestRun::judge_outcome() {
+    const harvest::RunState& run = env_.run;
+    const bool cut_short = run.stop_requested != 0 || env_.store.write_failing;
+    const int64_t visited = env_.store.links.is_open() ? visited_in_file(env_.store)
+                                                       : run_start_.visited_in_file;
+    outcome_ = judge_run(run_start_, run, visited, marked_unreached_, cut_short);
+    outcome_.completed = !cut_short && run.engine_mode == harvest::kModeHarvest;
+    outcome_.reason = ctx_.status.last_slot_message();
+}
+
+void HarvestRun::mark_unreached(int slot) {
+    store::ItemRecord* rec = net_.slots.slots[static_cast<std::size_t>(slot)].item.item;
+    if (rec == nullptr || (rec->kind & store::KIND_PAGE) == 0 ||
+        (rec->status & store::STATUS_BAD) != 0) {
+        return;
+    }
+    // In memory only: a line rewritten now would store the link as visited.
+    rec->status |= store::STATUS_BAD;
+    ++env_.run.bad_links;
+    ++marked_unreached_;
+    if (env_.lists.links.contains(*rec)) env_.shell.link_row_changed(*rec);
+    update_status_counters();
+}
+
+void HarvestRun::on_connect_done(int socket, int error) {
+    // A connection that failed leaves its link with the slot until the slot takes the next;
+    // a TLS failure fails the link in the engine. A robots.txt is no link of the project.
+    int slot = -1;
+    if (error != 0 && error != platform::kTlsFailed && env_.run.engine_mode == harvest::kModeHarvest) {
+        for (int i = 0; i < net::kMaxSlots; ++i) {
+            const net::Slot& s = net_.slots.slots[static_cast<std::size_t>(i)];
+            if (s.socket == socket && s.state == net::SlotState::Connecting) slot = i;
+        }
+        if (slot >= 0 && net_.politeness != nullptr && net_.politeness->fetching_robots(slot)) {
+            slot = -1;
+        }
+    }
+    engine_->on_connect_done(socket, error);
+    if (slot >= 0) mark_unreached(slot);
+}
 
 void HarvestRun::on_data_ready(int socket, int error) { engine_->on_data_ready(socket, error); }
 

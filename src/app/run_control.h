@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/run_outcome.h"
 #include "app/settings.h"
 #include "harvest/frontier.h"
 #include "harvest/harvest_env.h"
@@ -89,6 +90,7 @@ public:
 };
 
 class Context;
+class VerifyRequest;
 
 class HarvestRun : public platform::EventSink, public net::RunHooks {
 public:
@@ -107,6 +109,17 @@ public:
     // Start with `visible_tab` (a SearchMode) showing; the tab's fields are already in
     // SearchTexts. 1 when the run started, 0 when it was already running or sockets failed.
     [[nodiscard]] int start_harvest(int32_t visible_tab);
+    // What a person must give before Start on `visible_tab` has anything to fetch: empty when
+    // the tab's fields seed a link or query, or the project holds links not yet visited.
+    [[nodiscard]] std::string missing_for_start(int32_t visible_tab);
+    // Verify for a link: fetches `rec` (a record of the links list) again now, alone, and
+    // stores its new state; the run ends with a line saying that state (verify_text). 1 when
+    // the fetch started; 0 when a harvest runs or the files cannot take it.
+    [[nodiscard]] int verify_link(const store::ItemRecord& rec);
+    // Whether the run now is a Verify, and what the last run that was one found (empty
+    // after any other Start).
+    [[nodiscard]] bool verifying() const { return verify_ != nullptr; }
+    [[nodiscard]] const std::string& verify_text() const { return verify_text_; }
     void cancel_harvest();
     void stop_all() override;
     void open_single_page() override {}
@@ -124,6 +137,8 @@ public:
     // The last status line of slot `slot` (empty when none).
     [[nodiscard]] const std::string& slot_line(int slot) const;
     [[nodiscard]] bool running() const;
+    // What the last run came to, judged when it ended (empty before the first run ends).
+    [[nodiscard]] const RunOutcome& outcome() const { return outcome_; }
 
     // ---- EventSink ----------------------------------------------------------------------
     void on_timer(int timer_id) override;
@@ -139,6 +154,10 @@ private:
     [[nodiscard]] bool store_can_store();
     void seed();
     void activity_tick();
+    // The link of slot `slot` got no connection: it counts as a bad link of the run and shows
+    // so in its row, while the links file keeps it unvisited for the next run.
+    void mark_unreached(int slot);
+    void judge_outcome();
 
     Context& ctx_;
     harvest::HarvestEnv& env_;
@@ -151,6 +170,12 @@ private:
     bool activity_timer_ = false;
     int activity_pos_ = 0;
     int activity_dir_ = 1;
+    RunStart run_start_;
+    int64_t marked_unreached_ = 0;  // links of this run mark_unreached counted
+    RunOutcome outcome_;
+    std::unique_ptr<VerifyRequest> verify_;  // the link a Verify fetches, during that run
+    std::unique_ptr<VerifyRequest> verified_;  // the last one, after its run
+    std::string verify_text_;
 };
 
 }  // namespace tarnvelox::app

@@ -8,6 +8,7 @@ void StatusBoard::set(int slot, std::string_view message) {
     const int32_t mode = run_.engine_mode;
     if (mode != kModeHarvest && mode != kModeSinglePage) return;
     if (slot < -1 || slot >= kStatusSlots) return;
+    if (slot >= 0 && !message.empty()) last_slot_message_ = std::string(message);
     std::string text = " ";
     text.append(message.substr(0, kMaxStatusLine - 1));
     const int first = slot >= 0 ? slot : 0;

@@ -37,6 +37,9 @@ class StatusBoard {
 
     // The last line of slot `slot` (empty when none or out of range).
     [[nodiscard]] const std::string& line(int slot) const;
+    // The last non-empty message set on one slot (not on every slot), as given, uncut: what
+    // a connection said last, which is why its fetch failed when a run fetched nothing.
+    [[nodiscard]] const std::string& last_slot_message() const { return last_slot_message_; }
 
     // How many slots a line for -1 reaches: the connection count (1..20; 10 when out of range).
     [[nodiscard]] int slots_in_use() const;
@@ -46,6 +49,7 @@ class StatusBoard {
     const RunState& run_;
     const int32_t& packcount_;
     std::array<std::string, kStatusSlots> lines_;
+    std::string last_slot_message_;
 };
 
 }  // namespace tarnvelox::harvest

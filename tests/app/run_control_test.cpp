@@ -11,6 +11,7 @@
 
 #include "fakes/scripted_network.h"
 #include "harvest/harvest_fixture.h"
+#include "harvest/list_rows.h"
 #include "store/link_tree_file.h"
 #include "store/tree_test_util.h"
 
@@ -174,6 +175,86 @@ TEST_F(RunControlTest, FailedSocketLayerLeavesTheWindowIdle) {
     EXPECT_EQ(network_.queued(), 0u);
     EXPECT_EQ(shell_.errors.size(), 1u);
     EXPECT_TRUE(stored(TreeFile::Links).empty());  // nothing was seeded
+}
+
+// A start whose connection fails is a bad link of the run, shown so in its row and counted,
+// and the last line says why nothing came; the file keeps the link unvisited for the next run.
+TEST_F(RunControlTest, AStartThatGetsNoConnectionEndsAsABadLinkWithTheReason) {
+    ScriptedNetwork::Server refused;
+    refused.connect_error = platform::kConnectionRefused;
+    network_.serve("10.0.0.1", refused);
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    run_all();
+
+    EXPECT_FALSE(control_.running());
+    EXPECT_EQ(last_status(-1), " Hunt Complete: not one page could be fetched (Connection Refused)");
+    EXPECT_EQ(control_.status_counters().bad, 1);
+    EXPECT_EQ(control_.outcome().bad(), 1);
+    EXPECT_TRUE(control_.outcome().nothing_fetched());
+    const ItemRecord* rec = listed(kStart);
+    ASSERT_NE(rec, nullptr);
+    EXPECT_EQ(harvest::link_icon(*rec), 3);
+    const auto links = stored(TreeFile::Links);
+    ASSERT_EQ(links.size(), 1u);
+    EXPECT_EQ(links[0]->status & (store::STATUS_VISITED | store::STATUS_BAD), 0);
+
+    // A run that fetched its pages keeps the plain last line.
+    network_.serve("10.0.0.1", {kSitePage});
+    search_.starting_url = "http://site.example/a.html";
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    run_all();
+    EXPECT_EQ(last_status(-1), " Hunt Complete");
+    EXPECT_FALSE(control_.outcome().nothing_fetched());
+}
+
+// Verify fetches the one link again, alone, and the run ends saying its new state, which the
+// file keeps too.
+TEST_F(RunControlTest, VerifyFetchesOneLinkAgainAndEndsWithItsNewState) {
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    run_all();
+    const std::size_t sockets = network_.sockets.size();
+    ScriptedNetwork::Server gone{kSitePage};
+    gone.by_target["/a.html"] = {"HTTP/1.0 404 Not Found\r\n\r\n"};
+    network_.serve("10.0.0.1", gone);
+
+    const ItemRecord* rec = listed("http://site.example/a.html");
+    ASSERT_NE(rec, nullptr);
+    ASSERT_EQ(control_.verify_link(*rec), 1);
+    EXPECT_EQ(control_.verify_link(*rec), 0);  // one at a time
+    run_all();
+    EXPECT_FALSE(control_.running());
+    EXPECT_EQ(network_.sockets.size(), sockets + 1);
+    EXPECT_EQ(last_status(-1), " Verified http://site.example/a.html: not found (404)");
+    EXPECT_EQ(settings_.start, harvest::kHarvest);  // the tab of the last harvest stays
+    for (const auto& in_file : stored(TreeFile::Links)) {
+        if (*in_file->url != *rec->url) continue;
+        EXPECT_NE(in_file->status & store::STATUS_NOT_FOUND, 0);
+    }
+    // The next Start is a harvest again.
+    ASSERT_EQ(control_.start_harvest(harvest::kDetails), 1);
+    run_all();
+    EXPECT_EQ(last_status(-1), " Hunt Complete");
+    EXPECT_TRUE(control_.verify_text().empty());
+}
+
+// Start says what is missing when it would have nothing to fetch.
+TEST_F(RunControlTest, StartWithNothingToFetchSaysWhatIsMissing) {
+    search_.starting_url.reset();
+    EXPECT_NE(control_.missing_for_start(harvest::kHarvest).find("Starting URL"),
+              std::string::npos);
+    EXPECT_NE(control_.missing_for_start(harvest::kDetails), "");
+    search_.starting_url = kStart;
+    EXPECT_EQ(control_.missing_for_start(harvest::kHarvest), "");
+    EXPECT_NE(control_.missing_for_start(harvest::kDetails), "");  // the URL is the Harvest tab's
+    // A link left unvisited is something to fetch from any tab.
+    ItemRecord rec;
+    rec.url = "http://site.example/b.html";
+    rec.kind = store::KIND_PAGE;
+    ASSERT_TRUE(store::open_store(store_));
+    ASSERT_GE(store::tree_insert(store_, TreeFile::Links, rec), 0);
+    store::close_store(store_);
+    EXPECT_EQ(control_.missing_for_start(harvest::kDetails), "");
+    EXPECT_FALSE(store_.links.is_open());
 }
 
 TEST_F(RunControlTest, StartWhileRunningIsRefused) {
