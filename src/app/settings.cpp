@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <iterator>
 #include <cstdio>
 #include <cstring>
@@ -67,6 +68,7 @@ constexpr Field kFields[] = {
     {"delete=", Kind::Delete, 22, nullptr, &Settings::delete_file},
     {"robots=", Kind::Switch, 23, &Settings::robots, nullptr},
     {"modern=", Kind::Switch, 24, &Settings::modern, nullptr},
+    text("columns=", 25, &Settings::columns),
 };
 constexpr std::size_t kFieldCount = std::size(kFields);
 
@@ -152,6 +154,34 @@ std::string settings_text(const Settings& settings) {
             value = *text_value;
         }
         out.append(field.key).append(value).push_back('\n');
+    }
+    return out;
+}
+
+std::vector<int> read_column_widths(std::string_view text) {
+    std::vector<int> widths;
+    while (!text.empty()) {
+        const std::size_t comma = text.find(',');
+        const std::string_view item = text.substr(0, comma);
+        int width = 0;
+        const auto [end, error] = std::from_chars(item.data(), item.data() + item.size(), width);
+        if (error != std::errc() || end != item.data() + item.size() || width < 1 ||
+            width > kMaxColumnWidth) {
+            return {};
+        }
+        widths.push_back(width);
+        if (comma == std::string_view::npos) break;
+        text.remove_prefix(comma + 1);
+        if (text.empty()) return {};  // a trailing ","
+    }
+    return widths;
+}
+
+std::string column_widths_text(const std::vector<int>& widths) {
+    std::string out;
+    for (std::size_t i = 0; i < widths.size(); ++i) {
+        if (i > 0) out.push_back(',');
+        out += std::to_string(widths[i]);
     }
     return out;
 }

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "harvest/run_state.h"
 #include "platform/shell.h"
@@ -63,6 +64,10 @@ struct Settings {
     // "modern=": non-zero: "Read pages as today's browsers do" (harvest/modern_reader.h).
     // Written only when set, after every other key, so a file without it reads as off.
     int32_t modern = 0;
+    // "columns=": the widths in pixels of the list views' columns that a person may size
+    // (links: title, URL; addresses: e-mail), "200,340,220". Written only when set, last: the
+    // window sets it when the widths differ from what it starts with.
+    OptText columns = std::nullopt;
 
     bool operator==(const Settings&) const = default;
 };
@@ -83,6 +88,12 @@ struct Settings {
 // decimal, text lines only for the texts that are set, "robots=" and "modern="
 // only when they are not 0.
 [[nodiscard]] std::string settings_text(const Settings& settings);
+
+// The widths of a "columns=" value: decimal numbers separated by ",". Empty when the text holds
+// anything else, or a width outside 1..kMaxColumnWidth.
+inline constexpr int kMaxColumnWidth = 4000;
+[[nodiscard]] std::vector<int> read_column_widths(std::string_view text);
+[[nodiscard]] std::string column_widths_text(const std::vector<int>& widths);
 
 // Writes the settings file at `path` and returns 1. The bytes go to "<path>.tmp" first, which
 // then replaces the file, so a failed write leaves the old file as it was. When that fails,

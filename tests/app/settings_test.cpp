@@ -210,6 +210,29 @@ TEST(SettingsTest, ModernKeyGoesLastOnlyWhenOnAndLeavesTheOtherKeysAsTheyWere) {
     EXPECT_EQ(settings_text(on), old_layout + "delete=x.exe\nrobots=1\nmodern=1\n");
 }
 
+// "columns=" goes after every other key, only when set; a value that is not a list of widths
+// reads as none.
+TEST(SettingsTest, ColumnsKeyGoesLastOnlyWhenSetAndReadsAsWidths) {
+    Settings on{.robots = 1, .modern = 1};
+    EXPECT_EQ(settings_text(on).find("columns="), std::string::npos);
+    on.columns = "200,340,220";
+    EXPECT_TRUE(settings_text(on).ends_with("robots=1\nmodern=1\ncolumns=200,340,220\n"));
+
+    const struct {
+        const char* text;
+        std::vector<int> widths;
+    } rows[] = {
+        {"200,340,220", {200, 340, 220}}, {"90", {90}},   {"", {}},       {"200,,220", {}},
+        {"200,340,", {}},                 {"0,10", {}},   {"10,4001", {}}, {" 10", {}},
+        {"10x", {}},                      {"-5", {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        EXPECT_EQ(read_column_widths(row.text), row.widths);
+    }
+    EXPECT_EQ(column_widths_text({200, 340, 220}), "200,340,220");
+}
+
 TEST(SettingsTest, DeleteLineRemovesTheNamedFileOnly) {
     TempDir dir;
     const std::string victim = dir.file("setup.exe");
