@@ -19,6 +19,8 @@
 #include "app/list_commands.h"
 #include "app/settings.h"
 #include "harvest/list_rows.h"
+#include "app/verify.h"
+#include "platform/qt/qt_mail_lookup.h"
 #include "platform/qt/qt_text.h"
 #include "search/engines.h"
 #include "ui/dialogs.h"
@@ -39,7 +41,15 @@ constexpr int kButtonHeight = 30;
 constexpr int kButtonInset = 12;      // Start and Cancel sit this far inside the left column
 constexpr int kGap = 5;               // between the left column and the addresses view
 constexpr int kSecondPartWidth = 60;  // the status bar's address count
+// Start and Cancel: letters no field, tab or menu of the window takes.
+constexpr const char* kStartText = "St&art";
+constexpr const char* kStatusText = "St&atus";
+constexpr const char* kCancelText = "Cance&l";
 constexpr int kCloseRetryMs = 50;     // a close asked for inside a handler waits this long
+// The smallest window that keeps the tabs, the buttons and some rows of the links view usable.
+constexpr int kMinimumHeight = 540;
+// The URL column starts wide enough for a URL of this length.
+constexpr const char* kTypicalUrl = "http://www.example.org/documents/chapter-1/page.html";
 
 // Items that a running harvest disables, and enables again when it ends.
 constexpr int kRunningDisabled[] = {cmd::kOpen,        cmd::kNew,         cmd::kDeleteProject,
@@ -70,6 +80,8 @@ MainWindow::MainWindow(platform::Desktop& desktop, std::string settings_path)
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, [this] { dispatch(cmd::kClose); });
     run_ = &ctx_.attach(loop_, network_, *this);
+    mail_lookup_ = std::make_unique<platform::qt::QtMailLookup>();
+    setMinimumSize(kLinksViewWidth, kMinimumHeight);
 }
 
 MainWindow::~MainWindow() {
@@ -93,8 +105,9 @@ void MainWindow::start_up() {
     build_tabs();
     setWindowIcon(program_icon());
     paste_enabled_ = desktop_.clipboard_has_text();
-    cancel_->setText("Cancel");
+    cancel_->setText(kCancelText);
     enable_controls(false, ctx_.settings.maxlist != 0);
+    apply_column_widths();
     resize(1100, 720);
 }
 
@@ -127,6 +140,8 @@ void MainWindow::load_project() {
 void MainWindow::set_window_title() {
     const std::string name = ctx_.settings.project.value_or("");
     setWindowTitle(QString(kProductName) + " - [" + to_qstring(name) + "]");
+    // A screen reader says the project's name, as the title shows it.
+    setAccessibleName(windowTitle());
 }
 
 // ---- Building the window --------------------------------------------------------------------
@@ -215,11 +230,17 @@ void MainWindow::build_status_bar() {
     status_text_->setMinimumWidth(1);
     // A new line never changes the bar's layout: the part keeps its width, whatever the text.
     status_text_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // The run's figures, painted with the counters.
+    progress_ = new QLabel(this);
+    progress_->setTextFormat(Qt::PlainText);
+    progress_->setAccessibleName("Progress");
+    progress_->setToolTip("Pages visited, links pending and bad links");
     address_count_ = new QLabel("0", this);
     address_count_->setFixedWidth(kSecondPartWidth);
     address_count_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     address_count_->setToolTip("Addresses");
     statusBar()->addWidget(status_text_, 1);
+    statusBar()->addPermanentWidget(progress_);
     statusBar()->addPermanentWidget(address_count_);
     statusBar()->setSizeGripEnabled(true);
 }
@@ -252,14 +273,18 @@ void MainWindow::build_views() {
         view->horizontalHeader()->setHighlightSections(false);
         view->horizontalHeader()->setStretchLastSection(true);
         view->setContextMenuPolicy(Qt::CustomContextMenu);
+        // Tab and Shift+Tab leave the view instead of walking its cells.
+        view->setTabKeyNavigation(false);
+        view->installEventFilter(this);
     };
     setup(links_view_, links_model_, ctx_.lists.links, ItemListModel::Kind::Links, "Links");
     setup(addresses_view_, addresses_model_, ctx_.lists.addresses, ItemListModel::Kind::Addresses,
           "Addresses");
+    const int url_width = links_view_->fontMetrics().horizontalAdvance(kTypicalUrl) + 16;
     links_view_->setColumnWidth(0, 200);
-    links_view_->setColumnWidth(1, 200);
+    links_view_->setColumnWidth(1, url_width);
     links_view_->setColumnWidth(2, 220);
-    addresses_view_->setColumnWidth(0, 200);
+    addresses_view_->setColumnWidth(0, 220);
     addresses_view_->setColumnWidth(1, 200);
 
     // A click on any column header of the links view switches column 0 between titles and
@@ -288,12 +313,12 @@ void MainWindow::build_views() {
                              .arg(kProductName),
                          area);
     banner_->setAccessibleName(kProductName);
-    start_ = new QPushButton("Start", area);
+    start_ = new QPushButton(kStartText, area);
     start_->setDefault(true);
     start_->setAutoDefault(true);
-    start_->setAccessibleName("Start");
-    cancel_ = new QPushButton("Cancel", area);
-    cancel_->setAccessibleName("Cancel");
+    start_->setAccessibleName(spoken(kStartText));
+    cancel_ = new QPushButton(kCancelText, area);
+    cancel_->setAccessibleName(spoken(kCancelText));
     cancel_->setEnabled(false);
     connect(start_, &QPushButton::clicked, this, [this] { dispatch(cmd::kStart); });
     connect(cancel_, &QPushButton::clicked, this, [this] { dispatch(cmd::kCancel); });
@@ -316,6 +341,7 @@ void MainWindow::build_tabs() {
     connect(tabs_, &QTabWidget::currentChanged, this, &MainWindow::tab_changed);
     connect(details_page_, &DetailsPage::delete_requested, this,
             [this] { delete_selected(current_item_list_); });
+    connect(details_page_, &DetailsPage::verify_requested, this, &MainWindow::verify_current);
     // Start is the window's default button: Enter in a field of a page starts.
     connect(harvest_page_, &HarvestPage::submitted, this, [this] { dispatch(cmd::kStart); });
     connect(name_page_, &SearchPage::submitted, this, [this] { dispatch(cmd::kStart); });
@@ -360,6 +386,15 @@ void MainWindow::place_controls() {
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == centralWidget() && event->type() == QEvent::Resize && tabs_ != nullptr) {
         place_controls();
+    }
+    // The keyboard entering a view without a current row leaves it so: the view would make its
+    // first row current, which shows that row on the Details page as if it was clicked. The
+    // first arrow key takes the first row.
+    auto* view = qobject_cast<QTableView*>(watched);
+    if (event->type() == QEvent::FocusIn && view != nullptr &&
+        (view == links_view_ || view == addresses_view_) && !view->currentIndex().isValid()) {
+        view->viewport()->update();  // the focus frame
+        return true;
     }
     return QMainWindow::eventFilter(watched, event);
 }
@@ -441,7 +476,7 @@ void MainWindow::dispatch(int id) {
             update_enabling();
             break;
         case cmd::kClearProject:
-            (void)app::clear_project(ctx_, *this);
+            if (app::clear_project(ctx_, *this)) show_status_text({});
             paint_counters();
             update_enabling();
             break;
@@ -469,7 +504,17 @@ void MainWindow::start_or_status() {
         return;
     }
     commit_page(current_tab_);
+    const std::string missing = run_->missing_for_start(current_tab_);
+    if (!missing.empty()) {
+        show_status_text(to_qstring(missing));
+        return;
+    }
     (void)run_->start_harvest(current_tab_);
+}
+
+void MainWindow::show_status_text(const QString& text) {
+    status_pending_ = false;
+    status_text_->setText(text);
 }
 
 void MainWindow::tab_changed(int index) {
@@ -592,6 +637,14 @@ void MainWindow::delete_selected(int which) {
     ignore_row_events_ = true;
     (void)app::delete_selected_rows(
         ctx_, which == 1 ? store::TreeFile::Links : store::TreeFile::Addresses, rows);
+    if (which == 1) {
+        std::size_t held = 0;
+        const store::ItemList& list = ctx_.lists.links;
+        for (int32_t row : rows) {
+            if (row < list.size() && (list.at(row).status & store::STATUS_ACTIVE) != 0) ++held;
+        }
+        if (held > 0) show_status_text(to_qstring(app::kept_rows_text(held)));
+    }
     model->flush();  // the rows that went leave the view before the selection is set
     // What could not go (a link a connection is fetching) stays selected.
     view->clearSelection();
@@ -601,6 +654,31 @@ void MainWindow::delete_selected(int which) {
     }
     ignore_row_events_ = false;
     update_enabling();
+}
+
+// Verify: a link is fetched again now and shows its new state; for an address, the name
+// service is asked whether its domain takes mail. The answer is said on the Details page.
+void MainWindow::verify_current() {
+    const store::ItemRecord* rec = current_item_;
+    if (rec == nullptr || running_) return;
+    if (current_item_list_ == 1) {
+        details_page_->show_note("Fetching the link again...");
+        verifying_ = run_->verify_link(*rec) != 0;
+        if (!verifying_) details_page_->show_note("The link cannot be fetched now.");
+        return;
+    }
+    const std::optional<std::string> domain = app::mail_domain(rec->url.value_or(""));
+    if (!domain) {
+        details_page_->show_note("This address names no domain to ask about.");
+        return;
+    }
+    details_page_->show_note(to_qstring("Asking whether " + *domain + " takes mail..."));
+    mail_lookup_->ask(*domain, [this, rec, name = *domain](platform::MailAnswer answer,
+                                                           const std::string& detail) {
+        // The answer belongs to the record it was asked for, if that is still shown.
+        if (current_item_ != rec || details_page_ == nullptr) return;
+        details_page_->show_note(to_qstring(app::mail_answer_text(name, answer, detail)));
+    });
 }
 
 void MainWindow::select_all(int which) {
@@ -677,6 +755,11 @@ void MainWindow::flush_display() {
 void MainWindow::paint_counters() {
     counters_pending_ = false;
     address_count_->setText(QString::number(ctx_.store.total_addresses));
+    const app::StatusCounters c = run_->status_counters();
+    progress_->setText(QString("Visited %1  Pending %2  Bad %3")
+                           .arg(c.visited)
+                           .arg(c.pending)
+                           .arg(c.bad));
     if (status_dialog_ != nullptr) status_dialog_->show_counters(run_->status_counters());
 }
 
@@ -723,12 +806,16 @@ void MainWindow::enable_controls(bool running, bool views_enabled) {
     if (!running && running_) paste_enabled_ = true;  // leaving a run enables Paste again
     running_ = running;
     views_enabled_ = views_enabled;
-    start_->setText(running ? "Status" : "Start");
-    start_->setAccessibleName(start_->text());
+    start_->setText(running ? kStatusText : kStartText);
+    start_->setAccessibleName(spoken(start_->text()));
     cancel_->setEnabled(running);
     links_view_->setEnabled(views_enabled);
     addresses_view_->setEnabled(views_enabled);
     if (details_page_ != nullptr) details_page_->set_running(running);
+    if (!running && verifying_) {
+        verifying_ = false;
+        if (current_item_ != nullptr) details_page_->show_note(to_qstring(run_->verify_text()));
+    }
     update_enabling();
     if (!running) flush_display();  // the final line and counters at once
 }
@@ -757,9 +844,28 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+void MainWindow::apply_column_widths() {
+    default_columns_ = app::column_widths_text({links_view_->columnWidth(0),
+                                                links_view_->columnWidth(1),
+                                                addresses_view_->columnWidth(0)});
+    const std::vector<int> widths = app::read_column_widths(ctx_.settings.columns.value_or(""));
+    if (widths.size() != 3) return;
+    links_view_->setColumnWidth(0, widths[0]);
+    links_view_->setColumnWidth(1, widths[1]);
+    addresses_view_->setColumnWidth(0, widths[2]);
+}
+
+void MainWindow::keep_column_widths() {
+    const std::string now = app::column_widths_text(
+        {links_view_->columnWidth(0), links_view_->columnWidth(1), addresses_view_->columnWidth(0)});
+    // Untouched widths leave the file as it was.
+    if (ctx_.settings.columns || now != default_columns_) ctx_.settings.columns = now;
+}
+
 void MainWindow::exit_sequence() {
     closing_ = true;
     commit_page(current_tab_);
+    keep_column_widths();
     ++ctx_.run.stop_requested;
     run_->kill_harvest_timers();
     if (run_->running()) run_->stop_all();

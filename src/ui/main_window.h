@@ -24,6 +24,7 @@
 #include "app/context.h"
 #include "app/run_control.h"
 #include "platform/desktop.h"
+#include "platform/mail_lookup.h"
 #include "platform/qt/qt_event_loop.h"
 #include "platform/qt/qt_network.h"
 #include "platform/shell.h"
@@ -119,11 +120,16 @@ class MainWindow : public QMainWindow, public platform::Shell, public app::RunWi
     [[nodiscard]] QPushButton* cancel_button() const { return cancel_; }
     [[nodiscard]] QLabel* status_text() const { return status_text_; }
     [[nodiscard]] QLabel* address_count() const { return address_count_; }
+    [[nodiscard]] QLabel* progress() const { return progress_; }
     [[nodiscard]] HarvestPage* harvest_page() const { return harvest_page_; }
     [[nodiscard]] DetailsPage* details_page() const { return details_page_; }
     [[nodiscard]] StatusDialog* status_dialog() const { return status_dialog_; }
     [[nodiscard]] const store::ItemRecord* current_item() const { return current_item_; }
     [[nodiscard]] QMenu* context_menu(bool links) const;
+    // Verify asks `lookup` whether an address's domain takes mail (tests give their own).
+    void set_mail_lookup(std::unique_ptr<platform::MailLookup> lookup) {
+        mail_lookup_ = std::move(lookup);
+    }
     // Counters and status-bar texts are painted at most ~30 times a second; paints what is
     // waiting now (tests).
     void flush_display();
@@ -182,7 +188,14 @@ class MainWindow : public QMainWindow, public platform::Shell, public app::RunWi
     void select_all(int which);
     void hand_to_browser(const std::string& url);
     void paint_counters();
+    // A line of the window's own in the status bar, at once (a line waiting to be painted
+    // does not replace it).
+    void show_status_text(const QString& text);
     void forget_current_item();
+    void verify_current();
+    // The list views' column widths a person may set, from and to the settings.
+    void apply_column_widths();
+    void keep_column_widths();
 
     platform::Desktop& desktop_;
     const std::string settings_path_;
@@ -208,7 +221,11 @@ class MainWindow : public QMainWindow, public platform::Shell, public app::RunWi
     QPushButton* cancel_ = nullptr;
     QLabel* status_text_ = nullptr;
     QLabel* address_count_ = nullptr;
+    QLabel* progress_ = nullptr;  // the run's figures in the status bar
     QPointer<StatusDialog> status_dialog_;
+    std::unique_ptr<platform::MailLookup> mail_lookup_;
+    std::string default_columns_;  // the widths the views start with, as "columns=" writes them
+    bool verifying_ = false;       // the run is a Verify of the Details page's link
 
     int current_tab_ = kNameSearchTab;
     const store::ItemRecord* current_item_ = nullptr;

@@ -216,8 +216,16 @@ DetailsPage::DetailsPage(QWidget* parent) : QWidget(parent) {
     }
     delete_ = new QPushButton("&Delete", this);
     delete_->setAccessibleName("Delete");
-    verify_ = new QPushButton("&Verify", this);  // no action of its own
+    // "V" is the View menu's.
+    verify_ = new QPushButton("Ver&ify", this);
     verify_->setAccessibleName("Verify");
+    verify_->setToolTip("Fetch the link again now, or check that the address's domain takes mail");
+    note_ = new QLabel(this);
+    note_->setTextFormat(Qt::PlainText);
+    note_->setWordWrap(true);
+    note_->setAccessibleName("Verify result");
+    note_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    form->addRow(note_);
     auto* buttons = new QVBoxLayout;
     buttons->addWidget(delete_);
     buttons->addWidget(verify_);
@@ -226,10 +234,15 @@ DetailsPage::DetailsPage(QWidget* parent) : QWidget(parent) {
     layout->addLayout(form, 1);
     layout->addLayout(buttons);
     connect(delete_, &QPushButton::clicked, this, &DetailsPage::delete_requested);
+    connect(verify_, &QPushButton::clicked, this, &DetailsPage::verify_requested);
+    update_buttons();
 }
 
 void DetailsPage::show_record(const store::ItemRecord* rec) {
     auto text = [](const std::optional<std::string>& t) { return t ? to_qstring(*t) : QString(); };
+    if (rec != shown_) note_->clear();  // the note was of another record
+    shown_ = rec;
+    update_buttons();
     if (rec == nullptr) {
         for (QLineEdit* f : fields_) f->clear();
         return;
@@ -244,8 +257,15 @@ void DetailsPage::show_record(const store::ItemRecord* rec) {
 }
 
 void DetailsPage::set_running(bool running) {
-    delete_->setEnabled(!running);
-    verify_->setEnabled(!running);
+    running_ = running;
+    update_buttons();
 }
+
+void DetailsPage::update_buttons() {
+    delete_->setEnabled(shown_ != nullptr && !running_);
+    verify_->setEnabled(shown_ != nullptr && !running_);
+}
+
+void DetailsPage::show_note(const QString& text) { note_->setText(text); }
 
 }  // namespace tarnvelox::ui

@@ -5,6 +5,9 @@
 #include "ui/main_window.h"
 
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
@@ -15,6 +18,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -126,9 +130,10 @@ class MainWindowTest : public ::testing::Test {
 TEST_F(MainWindowTest, FirstStartShowsTheDefaultProjectWithCompleteMenusAndNamedControls) {
     MainWindow& w = open();
     EXPECT_EQ(w.windowTitle(), "Tarnvelox - [default.tvp]");
+    EXPECT_EQ(w.accessibleName(), w.windowTitle());  // a screen reader says the project
     EXPECT_EQ(w.tabs()->count(), 4);
     EXPECT_EQ(w.tabs()->currentIndex(), kNameSearchTab);
-    EXPECT_EQ(w.cancel_button()->text(), "Cancel");
+    EXPECT_EQ(w.cancel_button()->text(), "Cance&l");
     EXPECT_FALSE(w.cancel_button()->isEnabled());
     EXPECT_EQ(w.address_count()->text(), "0");
 
@@ -195,7 +200,7 @@ TEST_F(MainWindowTest, RunningDisablesTheTableItemsAndTheEndEnablesThemAgain) {
     MainWindow& w = open();
     select_tab(kDetailsTab);
     ASSERT_EQ(w.context().harvest_run()->start_harvest(kDetailsTab), 1);
-    EXPECT_EQ(w.start_button()->text(), "Status");
+    EXPECT_EQ(w.start_button()->text(), "St&atus");
     EXPECT_TRUE(w.cancel_button()->isEnabled());
     for (int id : {cmd::kOpen, cmd::kNew, cmd::kDeleteProject, cmd::kExport, cmd::kImport,
                    cmd::kVersionCheck, cmd::kCopy, cmd::kPaste, cmd::kResetLinkStatus,
@@ -208,13 +213,14 @@ TEST_F(MainWindowTest, RunningDisablesTheTableItemsAndTheEndEnablesThemAgain) {
 
     // Nothing is left to fetch: the first tick ends the run.
     ASSERT_TRUE(wait_until([&] { return idle(); }));
-    EXPECT_EQ(w.start_button()->text(), "Start");
+    EXPECT_EQ(w.start_button()->text(), "St&art");
     EXPECT_FALSE(w.cancel_button()->isEnabled());
     for (int id : {cmd::kOpen, cmd::kCopy, cmd::kPaste, cmd::kResetLinkStatus, cmd::kDeleteLinks,
                    cmd::kClearProject}) {
         EXPECT_TRUE(w.action(id)->isEnabled()) << id;
     }
-    EXPECT_TRUE(w.details_page()->delete_button()->isEnabled());
+    // The Details page shows no record: nothing to delete.
+    EXPECT_FALSE(w.details_page()->delete_button()->isEnabled());
     w.flush_display();
     EXPECT_EQ(w.status_text()->text(), " Hunt Complete");
 }
@@ -303,6 +309,7 @@ TEST_F(MainWindowTest, DeleteRemovesSelectedRowsButNeverOneAConnectionHolds) {
     ASSERT_EQ(w.links_model()->rowCount(), 1);
     EXPECT_EQ(w.links_model()->index(0, 1).data().toString(), "http://seed.example/1");
     EXPECT_TRUE(w.links_view()->selectionModel()->isRowSelected(0, QModelIndex()));
+    EXPECT_EQ(w.status_text()->text(), "1 row was kept: a connection is fetching it.");
 
     // The slot is done: now it goes, from the view, the list and the file.
     w.context().lists.links.at(0).status &= ~store::STATUS_ACTIVE;
@@ -328,10 +335,12 @@ TEST_F(MainWindowTest, ClearProjectDeletesTheListsFilesButKeepsTheProjectFile) {
     EXPECT_EQ(desktop_.questions[0].first, "Confirm");
 
     desktop_.answer_yes = true;
+    w.status_text()->setText(" Hunt Complete");
     w.dispatch(cmd::kClearProject);
     EXPECT_EQ(w.links_model()->rowCount(), 0);
     EXPECT_EQ(w.addresses_model()->rowCount(), 0);
     EXPECT_EQ(w.address_count()->text(), "0");
+    EXPECT_EQ(w.status_text()->text(), "");
     EXPECT_FALSE(fs::exists("default.lin"));
     EXPECT_FALSE(fs::exists("default.mai"));
     EXPECT_TRUE(fs::exists("default.tvp"));
@@ -469,6 +478,143 @@ TEST_F(MainWindowTest, ErrorsToldDuringAHarvestWaitForTheEventLoop) {
     w.report_error("third");  // no harvest: at once
     ASSERT_EQ(desktop_.messages.size(), 3u);
     w.close();
+}
+
+// A port on 127.0.0.1 that nothing listens on: a connection to it is refused.
+int refused_port() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        return 9;
+    }
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
+// A start that gets no connection is no success: the row shows the failure, Bad counts it,
+// the status bar ends with the reason, and the file keeps the link for the next run.
+TEST_F(MainWindowTest, ARefusedStartShowsAsAFailureWithItsReason) {
+    MainWindow& w = open();
+    select_tab(kHarvestTab);
+    w.start_button()->click();  // nothing typed: nothing to fetch, no run
+    EXPECT_TRUE(idle());
+    EXPECT_EQ(w.status_text()->text(), "Nothing to fetch: type a Starting URL, then press Start.");
+
+    const std::string url = "http://127.0.0.1:" + std::to_string(refused_port()) + "/x.html";
+    w.harvest_page()->url_field()->setText(QString::fromStdString(url));
+    w.start_button()->click();
+    ASSERT_TRUE(wait_until([&] { return idle(); }, 10000));
+    w.links_model()->flush();
+    w.flush_display();
+    ASSERT_EQ(w.links_model()->rowCount(), 1);
+    EXPECT_EQ(harvest::link_icon(*w.links_model()->record(0)), 3);
+    EXPECT_EQ(w.status_text()->text(),
+              " Hunt Complete: not one page could be fetched (Connection Refused)");
+    EXPECT_EQ(w.progress()->text(), "Visited 1  Pending 0  Bad 1");
+    w.close();
+    store::Store st;
+    store::set_project_path(st, "default.tvp");
+    ASSERT_TRUE(store::open_store(st));
+    EXPECT_EQ(st.links.pending_count(), 1u);
+    store::close_store(st);
+}
+
+// The keyboard: Tab leaves a list view, entering one selects nothing, and no two controls a
+// page shows (menus included) share a mnemonic.
+TEST_F(MainWindowTest, KeyboardLeavesListsAndMnemonicsAreUnique) {
+    seed({"http://seed.example/a", "http://seed.example/b"}, {"ann@seed.example"});
+    MainWindow& w = open();
+    auto mnemonic = [](const QString& text) -> QChar {
+        const qsizetype at = text.indexOf('&');
+        return at >= 0 && at + 1 < text.size() ? text[at + 1].toUpper() : QChar();
+    };
+    for (int tab = 0; tab < 4; ++tab) {
+        select_tab(tab);
+        SCOPED_TRACE(tab);
+        std::map<QChar, QString> taken;
+        auto take = [&](const QString& text) {
+            const QChar key = mnemonic(text);
+            if (key.isNull()) return;
+            EXPECT_TRUE(taken.emplace(key, text).second)
+                << text.toStdString() << " clashes with " << taken[key].toStdString();
+        };
+        for (QAction* menu : w.menuBar()->actions()) take(menu->text());
+        for (QAbstractButton* b : w.findChildren<QAbstractButton*>()) {
+            if (b->isVisible()) take(b->text());
+        }
+        for (QLabel* label : w.findChildren<QLabel*>()) {
+            if (label->isVisible() && label->buddy() != nullptr) take(label->text());
+        }
+    }
+    select_tab(kHarvestTab);
+    w.links_view()->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(wait_until([&] { return QApplication::focusWidget() == w.links_view(); }, 2000));
+    EXPECT_FALSE(w.links_view()->selectionModel()->hasSelection());
+    EXPECT_EQ(w.tabs()->currentIndex(), kHarvestTab);
+    QTest::keyClick(w.links_view(), Qt::Key_Tab);
+    EXPECT_NE(QApplication::focusWidget(), w.links_view());
+}
+
+// Verify says on the Details page what it found: a link's new state, an address's mail domain.
+TEST_F(MainWindowTest, VerifyFetchesTheLinkAgainOrAsksWhetherTheDomainTakesMail) {
+    struct ScriptedLookup : platform::MailLookup {
+        void ask(const std::string& domain, Done done) override {
+            asked.push_back(domain);
+            answer = std::move(done);
+        }
+        std::vector<std::string> asked;
+        Done answer;
+    };
+    testing::ScriptedServer server;
+    server.route("/gone.html", testing::status(404, "Not Found"));
+    server.start();
+    seed({server.base() + "/gone.html"}, {"ann@Mail.Example"}, store::STATUS_VISITED);
+    auto lookup = std::make_unique<ScriptedLookup>();
+    ScriptedLookup& asked = *lookup;
+    MainWindow& w = open();
+    w.set_mail_lookup(std::move(lookup));
+    select_tab(kDetailsTab);
+    EXPECT_FALSE(w.details_page()->verify_button()->isEnabled());
+    EXPECT_FALSE(w.details_page()->delete_button()->isEnabled());
+
+    w.links_view()->setCurrentIndex(w.links_model()->index(0, 0));
+    ASSERT_TRUE(w.details_page()->verify_button()->isEnabled());
+    w.details_page()->verify_button()->click();
+    ASSERT_TRUE(wait_until([&] { return idle(); }, 10000));
+    EXPECT_EQ(w.details_page()->note()->text().toStdString(),
+              "Verified " + server.base() + "/gone.html: not found (404)");
+    EXPECT_EQ(harvest::link_icon(*w.links_model()->record(0)), 3);
+
+    w.addresses_view()->setCurrentIndex(w.addresses_model()->index(0, 0));
+    EXPECT_EQ(w.details_page()->note()->text(), "");  // the note was the link's
+    w.details_page()->verify_button()->click();
+    ASSERT_EQ(asked.asked, std::vector<std::string>{"mail.example"});
+    asked.answer(platform::MailAnswer::Exchanger, "mx.mail.example");
+    EXPECT_EQ(w.details_page()->note()->text(),
+              "mail.example takes mail: its mail exchanger is mx.mail.example.");
+    server.stop();
+}
+
+// Column widths a person set come back at the next start; untouched ones write nothing.
+TEST_F(MainWindowTest, ColumnWidthsAreKeptAcrossRuns) {
+    open().close();
+    EXPECT_EQ(read_file("tarnv.ini").find("columns="), std::string::npos);
+    MainWindow& w = open();
+    EXPECT_GE(w.links_view()->columnWidth(1),
+              w.fontMetrics().horizontalAdvance("http://www.example.org/documents/page.html"));
+    w.links_view()->setColumnWidth(0, 123);
+    w.addresses_view()->setColumnWidth(0, 321);
+    const int url_width = w.links_view()->columnWidth(1);
+    w.close();
+    EXPECT_NE(read_file("tarnv.ini").find("\ncolumns=123," + std::to_string(url_width) + ",321\n"),
+              std::string::npos);
+    MainWindow& again = open();
+    EXPECT_EQ(again.links_view()->columnWidth(0), 123);
+    EXPECT_EQ(again.addresses_view()->columnWidth(0), 321);
 }
 
 // A whole harvest in the window: rows, icons and counters end as the site says, and the Status
