@@ -1,12 +1,16 @@
 // tarnvelox: the desktop program. It works in its data folder ($XDG_DATA_HOME/tarnvelox, or
 // ~/.local/share/tarnvelox), where every file keeps its fixed name, and takes no command-line
-// options of its own (Qt's, such as -platform, still apply).
+// options of its own (Qt's, such as -platform, still apply). The demo that ./run starts gives it
+// a data folder of its own and, in TARNVELOX_DEMO_URL, the sample site's URL to show.
 
 #include <unistd.h>
 
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <csignal>
@@ -20,6 +24,7 @@
 #include "platform/qt/qt_desktop.h"
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
+#include "ui/tab_pages.h"
 
 namespace {
 
@@ -43,6 +48,9 @@ std::string shipped_engines() {
     }
     return TARNVELOX_SOURCE_DATA_DIR "/engines.dat";
 }
+
+// Set only by the demo of ./run: the Harvest tab opens with this starting URL typed in.
+constexpr const char* kDemoUrlVariable = "TARNVELOX_DEMO_URL";
 
 }  // namespace
 
@@ -83,5 +91,17 @@ int main(int argc, char** argv) {
     }
     window.show();
     window.post_load();
+    if (const char* demo = std::getenv(kDemoUrlVariable); demo != nullptr && *demo != '\0') {
+        // After the project is loaded, as if the person had typed the URL.
+        const QString url = QString::fromLocal8Bit(demo);
+        QMetaObject::invokeMethod(
+            &window,
+            [&window, url] {
+                window.tabs()->setCurrentIndex(ui::kHarvestTab);
+                window.harvest_page()->url_field()->setText(url);
+                window.start_button()->setFocus();
+            },
+            Qt::QueuedConnection);
+    }
     return QApplication::exec();
 }
