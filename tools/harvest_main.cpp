@@ -730,7 +730,8 @@ int main(int argc, char** argv) {
     if (outcome.interrupted || status != kExitOk) return status;
     if (start_refused && fetched == 0) return kExitNothingFetched;
     if (o.handed_out > 0 && fetched == 0) {
-        std::fprintf(stderr, "tarnvelox-harvest: %s\n", app::nothing_fetched_text(o.reason).c_str());
+        std::fprintf(stderr, "tarnvelox-harvest: %s\n",
+                     app::nothing_fetched_text(o.reason).c_str());
         return kExitNothingFetched;
     }
     if (o.handed_out == 0 && after.links > 0 && after.pending == 0 && !opt.quiet) {

@@ -430,7 +430,8 @@ void HarvestRun::on_connect_done(int socket, int error) {
     // A connection that failed leaves its link with the slot until the slot takes the next;
     // a TLS failure fails the link in the engine. A robots.txt is no link of the project.
     int slot = -1;
-    if (error != 0 && error != platform::kTlsFailed && env_.run.engine_mode == harvest::kModeHarvest) {
+    if (error != 0 && error != platform::kTlsFailed &&
+        env_.run.engine_mode == harvest::kModeHarvest) {
         for (int i = 0; i < net::kMaxSlots; ++i) {
             const net::Slot& s = net_.slots.slots[static_cast<std::size_t>(i)];
             if (s.socket == socket && s.state == net::SlotState::Connecting) slot = i;

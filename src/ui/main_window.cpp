@@ -856,8 +856,9 @@ void MainWindow::apply_column_widths() {
 }
 
 void MainWindow::keep_column_widths() {
-    const std::string now = app::column_widths_text(
-        {links_view_->columnWidth(0), links_view_->columnWidth(1), addresses_view_->columnWidth(0)});
+    const std::string now = app::column_widths_text({links_view_->columnWidth(0),
+                                                     links_view_->columnWidth(1),
+                                                     addresses_view_->columnWidth(0)});
     // Untouched widths leave the file as it was.
     if (ctx_.settings.columns || now != default_columns_) ctx_.settings.columns = now;
 }

@@ -187,7 +187,8 @@ TEST_F(RunControlTest, AStartThatGetsNoConnectionEndsAsABadLinkWithTheReason) {
     run_all();
 
     EXPECT_FALSE(control_.running());
-    EXPECT_EQ(last_status(-1), " Hunt Complete: not one page could be fetched (Connection Refused)");
+    EXPECT_EQ(last_status(-1),
+              " Hunt Complete: not one page could be fetched (Connection Refused)");
     EXPECT_EQ(control_.status_counters().bad, 1);
     EXPECT_EQ(control_.outcome().bad(), 1);
     EXPECT_TRUE(control_.outcome().nothing_fetched());

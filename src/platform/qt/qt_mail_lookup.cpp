@@ -19,7 +19,8 @@ void QtMailLookup::ask(const std::string& domain, Done done) {
             return;
         }
         // No exchanger: the domain's own address takes the mail, if it has one.
-        if (lookup->error() == QDnsLookup::NoError || lookup->error() == QDnsLookup::NotFoundError) {
+        const QDnsLookup::Error error = lookup->error();
+        if (error == QDnsLookup::NoError || error == QDnsLookup::NotFoundError) {
             ask_address(name, done);
             return;
         }
