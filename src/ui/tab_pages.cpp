@@ -165,7 +165,8 @@ void SearchPage::show_rows() {
     for (int i = 0; i < search::kEngineRows; ++i) {
         const search::EngineRow& row = rows_[static_cast<std::size_t>(i)];
         QCheckBox* tick = ticks_[static_cast<std::size_t>(i)];
-        tick->setText(to_qstring(row.text));
+        // An "&" in an engine's name is shown, never taken as a mnemonic.
+        tick->setText(to_qstring(row.text).replace('&', QStringLiteral("&&")));
         tick->setAccessibleName(row.record != nullptr && row.record->title
                                     ? to_qstring(*row.record->title)
                                     : QString());
