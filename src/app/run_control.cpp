@@ -152,13 +152,11 @@ std::string HarvestRun::missing_for_start(int32_t visible_tab) {
                          (visible_tab == harvest::kHarvest && has_crawl_words);
     if (queries && seeder_ != nullptr) return {};
     // Links left from an earlier run are fetched by any Start. Files that cannot be opened
-    // are Start's to tell about.
+    // are Start's to tell about. They stay open, as Start wants them: opened twice, a damaged
+    // file would be told twice.
     store::Store& st = env_.store;
-    const bool was_open = st.links.is_open();
-    if (!was_open && !store::open_store(st)) return {};
-    const bool pending = st.links.pending_count() > 0;
-    if (!was_open) store::close_store(st);
-    if (pending) return {};
+    if (!st.links.is_open() && !store::open_store(st)) return {};
+    if (st.links.pending_count() > 0) return {};
     if (visible_tab == harvest::kHarvest) {
         return "Nothing to fetch: type a Starting URL, then press Start.";
     }
