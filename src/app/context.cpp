@@ -130,6 +130,15 @@ bool Context::open_project_files() {
     return !damaged;
 }
 
+void Context::check_loaded_project_files() {
+    const bool whole = lists.links.size() < settings.maxlist &&
+                       lists.addresses.size() < settings.maxlist;
+    if (whole || base::is_special_file(store.links_path) ||
+        base::is_special_file(store.addresses_path)) {
+        (void)open_project_files();
+    }
+}
+
 int Context::save_current_project() {
     return save_project(project_path(), search, filter, values, store, engines.list, shell);
 }

@@ -97,6 +97,11 @@ class Context {
     // told when the project is opened rather than at Start. False (the person told why) when
     // they cannot be opened, or one is damaged and can store nothing new.
     [[nodiscard]] bool open_project_files();
+    // After a load: opens the project's files as open_project_files() does when that costs
+    // about what the load did, so damage is told as the project opens: when the lists hold
+    // every record (no display maximum cut them short) or a file is not a regular one. A
+    // project larger than the lists is checked at Start, as its files open.
+    void check_loaded_project_files();
     // Saves the project file (the store's files are already written as items are stored).
     [[nodiscard]] int save_current_project();
     // Writes the settings file at `path`.

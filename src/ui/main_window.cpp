@@ -124,7 +124,7 @@ void MainWindow::load_project() {
     // not saved over on exit: its texts would be lost.
     project_unreadable_ = loaded == 0;
     // Damage is told now, not first at Start.
-    if (loaded != 0) (void)ctx_.open_project_files();
+    if (loaded != 0) ctx_.check_loaded_project_files();
     set_window_title();
     fill_page(current_tab_);
     refresh_status_counters();
