@@ -1,5 +1,5 @@
-// The project's files as a whole: which files a project name stands for, its one-writer lock,
-// and a project whose project file is missing beside its links and addresses.
+// The project's files as a whole: which files a project name stands for, and a project whose
+// project file is missing beside its links and addresses.
 
 #include <gtest/gtest.h>
 
@@ -41,21 +41,6 @@ TEST_F(ProjectFilesTest, EmptyProjectSettingMeansTheDefaultProject) {
     }
     for (const char* file : {".tvp", ".lin", ".mai"}) EXPECT_FALSE(fs::exists(file)) << file;
     EXPECT_TRUE(shell_.errors.empty());
-}
-
-// A second program on the same project finds it in use until the first lets go of it, also
-// within one process (a lock that only other processes see would let a second window in).
-TEST_F(ProjectFilesTest, ASecondWriterFindsTheProjectInUseUntilTheFirstLetsGo) {
-    auto first = std::make_unique<Context>(shell_);
-    ASSERT_EQ(first->lock_current_project(), Context::ProjectLock::Locked);
-    Context second(shell_);
-    EXPECT_EQ(second.lock_current_project(), Context::ProjectLock::InUse);
-    EXPECT_NE(second.project_in_use_message().find("'default.tvp' is in use"), std::string::npos);
-    second.settings.project = "other.tvp";
-    EXPECT_EQ(second.lock_current_project(), Context::ProjectLock::Locked);
-    first.reset();
-    second.settings.project.reset();
-    EXPECT_EQ(second.lock_current_project(), Context::ProjectLock::Locked);
 }
 
 // A first run that ended before its project file was written: its links and addresses are the
