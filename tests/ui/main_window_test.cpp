@@ -316,7 +316,8 @@ TEST_F(MainWindowTest, HeaderClickShowsFileNamesAndCopyTakesTheFocusedRowsKey) {
     // Copy with the focus in the addresses view: the row's "mailto:" key.
     w.addresses_view()->setFocus();
     w.addresses_view()->setCurrentIndex(w.addresses_model()->index(0, 0));
-    ASSERT_TRUE(wait_until([&] { return QApplication::focusWidget() == w.addresses_view(); }, 2000));
+    ASSERT_TRUE(
+        wait_until([&] { return QApplication::focusWidget() == w.addresses_view(); }, 2000));
     w.dispatch(cmd::kCopy);
     EXPECT_EQ(desktop_.clipboard, "mailto:ann@seed.example");
     // A click on a row showed its record on the Details page.
