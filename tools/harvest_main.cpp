@@ -100,10 +100,12 @@ const char* const kUsage =
     "Files in the current folder: tarnv.ini (settings), the project (default.tvp) with its\n"
     "links (.lin) and addresses (.mai), engines.dat when present, page.htm. Use one folder\n"
     "per site.\n"
-    "Exit status: 0 done; 1 a file could not be read or written (the run stops when the\n"
-    "project's files cannot be written); 2 usage error; 3 not one page could be fetched (the\n"
-    "reason is on standard error); 130 interrupted (Ctrl-C); 143 terminated (SIGTERM). The\n"
-    "project is saved in every case but 2.\n";
+    "One program at a time works on a project: while one holds its lock (default.lock), a\n"
+    "second one leaves it alone.\n"
+    "Exit status: 0 done; 1 a file could not be read or written, or the project is in use\n"
+    "(the run stops when the project's files cannot be written or are found damaged); 2 usage\n"
+    "error; 3 not one page could be fetched (the reason is on standard error); 130\n"
+    "interrupted (Ctrl-C); 143 terminated (SIGTERM). The project is saved in every case but 2.\n";
 
 std::atomic<bool> g_interrupted{false};
 std::atomic<int> g_signal{0};  // the signal that interrupted the run
@@ -361,24 +363,32 @@ bool exports_writable(const Options& opt) {
     return true;
 }
 
-// "--new": the project's files are deleted, but only when --force says so. False (after saying
-// why) when they exist without --force or cannot be deleted.
-bool start_afresh(const std::string& project_path, bool force) {
-    const std::string files[] = {project_path, store::links_file_name(project_path),
-                                 store::addresses_file_name(project_path)};
+// The project file and its links and addresses files (not its lock, which stays).
+std::vector<std::string> project_files(const std::string& project_path) {
+    return {project_path, store::links_file_name(project_path),
+            store::addresses_file_name(project_path)};
+}
+
+// "--new" without --force: refused (after saying why) when the project's files exist. Nothing
+// is touched here, so it needs no lock.
+bool may_start_afresh(const std::string& project_path, bool force) {
+    if (force) return true;
     std::string existing;
-    for (const std::string& f : files) {
+    for (const std::string& f : project_files(project_path)) {
         if (file_exists(f)) existing += (existing.empty() ? "" : ", ") + f;
     }
     if (existing.empty()) return true;
-    if (!force) {
-        std::fprintf(stderr,
-                     "tarnvelox-harvest: the project '%s' exists (%s); --new --force deletes it "
-                     "and starts afresh\n",
-                     project_path.c_str(), existing.c_str());
-        return false;
-    }
-    for (const std::string& f : files) {
+    std::fprintf(stderr,
+                 "tarnvelox-harvest: the project '%s' exists (%s); --new --force deletes it and "
+                 "starts afresh\n",
+                 project_path.c_str(), existing.c_str());
+    return false;
+}
+
+// "--new --force": the project's files are deleted, under the project's lock. False (after
+// saying why) when one cannot be deleted.
+bool delete_project(const std::string& project_path) {
+    for (const std::string& f : project_files(project_path)) {
         if (std::remove(f.c_str()) != 0 && errno != ENOENT) {
             std::fprintf(stderr, "tarnvelox-harvest: cannot delete '%s': %s\n", f.c_str(),
                          std::strerror(errno));
@@ -390,7 +400,7 @@ bool start_afresh(const std::string& project_path, bool force) {
 
 // Settings, engines and the project, as the desktop program starts. False (after saying why)
 // when the project cannot be read.
-bool load(app::Context& ctx, const ConsoleShell& shell) {
+bool load(app::Context& ctx, const ConsoleShell& shell, std::FILE* report, bool quiet) {
     app::Settings& settings = ctx.settings;
     if (file_exists(std::string(search::kEnginesFile))) {
         (void)search::load_engines(ctx.engines, std::string(search::kEnginesFile), ctx.shell);
@@ -398,10 +408,15 @@ bool load(app::Context& ctx, const ConsoleShell& shell) {
     const std::string project_path = ctx.project_path();
     ctx.search.crawl_scope = settings.start2;
     const int errors_before = shell.errors;  // the settings and engines may have told some
-    if (ctx.load_current_project(nullptr) == 0) {
+    const int loaded = ctx.load_current_project(nullptr);
+    if (loaded == 0) {
         std::fprintf(stderr, "tarnvelox-harvest: cannot read the project file '%s'\n",
                      project_path.c_str());
         return false;
+    }
+    if (loaded == app::Context::kLoadedWithoutProjectFile && !quiet) {
+        std::fprintf(report, "%s: %s\n", project_path.c_str(),
+                     std::string(app::kProjectFileMissingNote).c_str());
     }
     if (shell.errors > errors_before) {
         std::fprintf(stderr, "tarnvelox-harvest: the project '%s' could not be loaded\n",
@@ -601,6 +616,17 @@ RunOutcome run_to_end(app::HarvestRun& run, const app::Context& ctx, ConsoleShel
     return outcome;
 }
 
+// Writes the project file and the settings with the stored values the command line stands in
+// for (the run's own are kept for the run). False when either could not be written (told).
+bool save_stored(app::Context& ctx, const StoredValues& stored) {
+    const StoredValues run_values(ctx);
+    stored.restore(ctx);
+    const bool saved = ctx.save_current_project() != 0 &&
+                       ctx.save_settings(std::string(app::kSettingsFile)) != 0;
+    run_values.restore(ctx);
+    return saved;
+}
+
 // Saves as the program does on exit, with the stored values the command line stood in for put
 // back, and writes the exports asked for: the exit status.
 int save_and_export(app::Context& ctx, const Options& opt, const StoredValues& stored,
@@ -640,18 +666,23 @@ int main(int argc, char** argv) {
     // The project: the one given, else the one last used, else the default.
     if (opt.project) ctx.settings.project = *opt.project;
     const std::string project_path = ctx.project_path();
-    if (opt.new_project && !start_afresh(project_path, opt.force)) return kExitFileError;
-    if (!load(ctx, shell)) return kExitFileError;
+    if (opt.new_project && !may_start_afresh(project_path, opt.force)) return kExitFileError;
+    // One writer per project: a window or another harvester working on it is left alone.
+    if (ctx.lock_current_project() == app::Context::ProjectLock::InUse) {
+        shell.report_error(ctx.project_in_use_message());
+        return kExitFileError;
+    }
+    if (opt.new_project && !delete_project(project_path)) return kExitFileError;
+    if (!load(ctx, shell, report, opt.quiet)) return kExitFileError;
     const StoredValues stored(ctx);
     const int32_t mode = apply_options(ctx, opt);
 
-    // Refuse early when the project's files cannot be created here.
+    // Refuse before anything changes when the project's files cannot be created here or cannot
+    // take what a harvest finds (damage): the run would be refused after the changes.
     store::Store& store = ctx.store;
-    if (!store::open_store(store)) {
-        std::fprintf(stderr,
-                     "tarnvelox-harvest: cannot open or create the project files '%s' and '%s': "
-                     "%s\n",
-                     store.links_path.c_str(), store.addresses_path.c_str(), std::strerror(errno));
+    if (!ctx.open_project_files()) {
+        std::fprintf(stderr, "tarnvelox-harvest: the harvest could not be started\n");
+        store::close_store(store);
         return kExitFileError;
     }
     if (opt.refetch && app::refetch_all_links(ctx) < 0) {
@@ -665,6 +696,14 @@ int main(int argc, char** argv) {
         usage_error("the project " + project_path + " holds nothing to continue: give a starting URL");
     }
     if (!opt.quiet) tell_start(report, ctx, opt, project_path, before);
+    // The project file and the settings are written before the first page is fetched, so a
+    // run that never ends the ordinary way (kill -9, a crash) still leaves its starting URL
+    // and scope for the next run.
+    if (!save_stored(ctx, stored)) {
+        std::fprintf(stderr, "tarnvelox-harvest: the harvest could not be started\n");
+        store::close_store(store);
+        return kExitFileError;
+    }
 
     platform::qt::QtEventLoop loop(ctx.events());
     platform::qt::QtNetwork network(ctx.events());

@@ -2,6 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
 #include "base/file_io.h"
 
 namespace tarnvelox::app {
@@ -44,6 +49,24 @@ std::string Context::project_path() const {
     return std::string(kDefaultProjectFile);
 }
 
+Context::ProjectLock Context::lock_current_project() {
+    switch (project_lock_.lock(project_lock_name(project_path()))) {
+        case base::FileLock::Result::Locked:
+            return ProjectLock::Locked;
+        case base::FileLock::Result::Busy:
+            return ProjectLock::InUse;
+        case base::FileLock::Result::Failed:
+            break;
+    }
+    return ProjectLock::Unlocked;
+}
+
+std::string Context::project_in_use_message() const {
+    return "The project '" + project_path() +
+           "' is in use by another Tarnvelox program (a window or tarnvelox-harvest working in "
+           "the same folder): it is left untouched.";
+}
+
 void Context::read_settings_file(const std::string& path) {
     if (base::is_special_file(path)) {
         shell.report_error("The settings file '" + path +
@@ -66,7 +89,18 @@ int Context::load_current_project(LoadProgress* progress) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         clear_project_state(lists, store, run);  // a new project: nothing on disk yet
-        return 1;
+        // A first run that ended before the project file was written left its links and
+        // addresses: they are the project.
+        auto holds_records = [](const std::string& file) {
+            std::error_code ignored;
+            return std::filesystem::is_regular_file(file, ignored) &&
+                   std::filesystem::file_size(file, ignored) > 0;
+        };
+        if (!holds_records(store.links_path) && !holds_records(store.addresses_path)) return 1;
+        exchange::ItemFilter everything;
+        (void)load_project(path, true, search, everything, values, engines.list, store, lists,
+                           run, settings.sort, settings.maxlist, progress);
+        return kLoadedWithoutProjectFile;
     }
     if (load_project(path, false, search, filter, values, engines.list, store, lists, run,
                      settings.sort, settings.maxlist, progress) == 0) {
@@ -76,6 +110,33 @@ int Context::load_current_project(LoadProgress* progress) {
         return 0;
     }
     return 1;
+}
+
+bool Context::open_project_files() {
+    if (!store::open_store(store)) {
+        const int error = errno;
+        const std::string& failed = store.links.is_open() ? store.addresses_path
+                                                          : store.links_path;
+        const std::string why = base::is_special_file(failed)
+                                    ? "it is not a regular file (a folder, a FIFO or a device)"
+                                    : std::strerror(error);
+        shell.report_error("The project file '" + failed + "' cannot be opened or created (" +
+                           why + "): no harvest can start.");
+        return false;
+    }
+    // Damage was told as the files opened; a Start tells it again, as the reason it refuses.
+    const bool damaged = store.links.damaged() || store.addresses.damaged();
+    store.damage_told = false;
+    return !damaged;
+}
+
+void Context::check_loaded_project_files() {
+    const bool whole = lists.links.size() < settings.maxlist &&
+                       lists.addresses.size() < settings.maxlist;
+    if (whole || base::is_special_file(store.links_path) ||
+        base::is_special_file(store.addresses_path)) {
+        (void)open_project_files();
+    }
 }
 
 int Context::save_current_project() {

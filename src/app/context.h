@@ -17,6 +17,7 @@
 #include "app/project.h"
 #include "app/run_control.h"
 #include "app/settings.h"
+#include "base/file_lock.h"
 #include "exchange/list_filter.h"
 #include "harvest/frontier.h"
 #include "harvest/harvest_env.h"
@@ -68,14 +69,39 @@ class Context {
     // The project file: the settings' project= when set and not empty, else "default.tvp".
     [[nodiscard]] std::string project_path() const;
 
+    // One writer per project: whoever changes a project's files holds its lock (the file
+    // project_lock_name() beside it) from before the first change until it is done with them.
+    // Taken again for another project, it lets go of the one before.
+    enum class ProjectLock {
+        Locked,    // held by this context now
+        InUse,     // another program (a window or a harvester) holds it: touch nothing
+        Unlocked,  // no lock can be kept here (a read-only folder): nothing could be written
+    };
+    [[nodiscard]] ProjectLock lock_current_project();
+    // What to tell when lock_current_project() said InUse.
+    [[nodiscard]] std::string project_in_use_message() const;
+
     // Reads the settings file at `path` (missing: the defaults). Something that is not a
     // regular file there (a FIFO, a device) is not read, and the person is told.
     void read_settings_file(const std::string& path);
 
     // Points the store at the project's files and loads the project (both lists, the counters,
     // the tab texts). 1, or 0 when the project file exists but cannot be read (the person is
-    // told why). A project file that does not exist yet loads as an empty project.
+    // told why). A project file that does not exist yet loads as an empty project, unless its
+    // links or addresses file is there (a first run that ended before the project file was
+    // written): their records are loaded then, and the result is kLoadedWithoutProjectFile,
+    // for the front end to say so (kProjectFileMissingNote).
     [[nodiscard]] int load_current_project(LoadProgress* progress);
+    static constexpr int kLoadedWithoutProjectFile = 2;
+    // Opens the project's links and addresses files for the next harvest, so that damage is
+    // told when the project is opened rather than at Start. False (the person told why) when
+    // they cannot be opened, or one is damaged and can store nothing new.
+    [[nodiscard]] bool open_project_files();
+    // After a load: opens the project's files as open_project_files() does when that costs
+    // about what the load did, so damage is told as the project opens: when the lists hold
+    // every record (no display maximum cut them short) or a file is not a regular one. A
+    // project larger than the lists is checked at Start, as its files open.
+    void check_loaded_project_files();
     // Saves the project file (the store's files are already written as items are stored).
     [[nodiscard]] int save_current_project();
     // Writes the settings file at `path`.
@@ -94,6 +120,7 @@ class Context {
 
     std::unique_ptr<HarvestRun> run_;
     EventRelay relay_;
+    base::FileLock project_lock_;
 };
 
 }  // namespace tarnvelox::app

@@ -201,6 +201,10 @@ void load_companion(const std::string& file_name, exchange::ListKind kind, bool 
 
 }  // namespace
 
+std::string project_lock_name(std::string_view path) {
+    return store::companion_base(path) + std::string(kLockExtension);
+}
+
 std::string project_text(const harvest::SearchTexts& search, const exchange::ItemFilter& filter,
                          const ProjectValues& values, const store::Store& store,
                          const store::ItemList& engines) {

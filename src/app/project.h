@@ -41,6 +41,13 @@ namespace tarnvelox::app {
 
 inline constexpr std::string_view kDefaultProjectFile = "default.tvp";
 inline constexpr std::string_view kWriteProjectFailedMessage = "Unable to write Project File";
+// Told when a project's links and addresses were loaded although its project file was missing.
+inline constexpr std::string_view kProjectFileMissingNote =
+    "The project file was missing: its links and addresses were loaded from their own files; "
+    "the fields of the tabs start empty.";
+// The one-writer lock beside the project: the companion base with this ending. It stays empty
+// and is never removed (a lock file removed while held would let a second writer in).
+inline constexpr std::string_view kLockExtension = ".lock";
 // What the OWNER= line names: the product and the file format's revision.
 inline constexpr std::string_view kProjectOwner = "Tarnvelox";
 inline constexpr int kProjectOwnerRevision = 100;
@@ -68,6 +75,9 @@ public:
     // `addresses` counts the address records loaded by this call so far.
     virtual void show_load_counts(int32_t total_links, int32_t bad_links, int32_t addresses) = 0;
 };
+
+// "<companion base>.lock" for the project at `path`.
+[[nodiscard]] std::string project_lock_name(std::string_view path);
 
 // The bytes save_project writes. Texts end at their first NUL byte. The filter texts of
 // ItemFilter use an empty text for "not set", so an empty filter text writes no line at all.

@@ -137,6 +137,7 @@ bool LinkTreeFile::close() {
 void LinkTreeFile::reset_index() {
     end_ = 0;
     write_failed_ = false;
+    damage_found_ = false;
     append_buf_.clear();
     header_writes_.clear();
     deferred_.clear();
@@ -389,7 +390,11 @@ int32_t LinkTreeFile::insert(const ItemRecord& rec) {
         return kNone;
     }
     if (hash_find(key, false) != kNoNode) return kNone;  // stored already, in or out of the tree
-    if (appends_blocked_ || parse_record_line(line) == nullptr) return kNone;
+    if (parse_record_line(line) == nullptr) return kNone;
+    if (appends_blocked_) {
+        damage_found_ = true;
+        return kNone;
+    }
     const int64_t offset = end_;
     if (offset > kMaxOffset || (nodes_.empty() && offset != kRootOffset)) return kNone;
 
@@ -398,7 +403,10 @@ int32_t LinkTreeFile::insert(const ItemRecord& rec) {
     Node* parent = nullptr;
     bool as_right = false;
     if (!nodes_.empty()) {
-        if (nodes_.front().state == NodeState::Unreadable) return kNone;
+        if (nodes_.front().state == NodeState::Unreadable) {
+            damage_found_ = true;
+            return kNone;
+        }
         Node* pred = nullptr;
         if (before != kNoIndex) {
             pred = &nodes_[before];
@@ -412,7 +420,8 @@ int32_t LinkTreeFile::insert(const ItemRecord& rec) {
         } else if (after != nullptr && after->header.left == kNone) {
             parent = after;
         } else {
-            return kNone;  // the slot the descent would use holds a damaged link
+            damage_found_ = true;  // the slot the descent would use holds a damaged link
+            return kNone;
         }
     }
 

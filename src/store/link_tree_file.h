@@ -109,6 +109,9 @@ class LinkTreeFile {
     [[nodiscard]] bool flush();
     // True once after a write failed since the last call; the store reports it.
     [[nodiscard]] bool take_write_failure() { return std::exchange(write_failed_, false); }
+    // True once after an insert was refused because of damage (a link its descent needs is
+    // damaged, or the chain of nodes is broken) since the last call; the store reports it.
+    [[nodiscard]] bool take_damage_found() { return std::exchange(damage_found_, false); }
     static constexpr std::size_t kFlushBytes = std::size_t{256} << 10;
 
     // The record of the node at `offset` as the sequential read would return it, or null.
@@ -185,6 +188,7 @@ class LinkTreeFile {
     int64_t end_ = 0;               // where the next node goes
     bool appends_blocked_ = false;  // the chain of nodes is broken: new nodes are refused
     bool write_failed_ = false;     // a write failed since take_write_failure() was asked
+    bool damage_found_ = false;     // an insert met damage since take_damage_found() was asked
     std::string append_buf_;  // nodes not yet written; they belong at end_ - append_buf_.size()
     std::vector<std::pair<int32_t, NodeHeader>> header_writes_;  // links of nodes on disk
     std::map<int32_t, std::string> deferred_;  // lines kept back, by node offset

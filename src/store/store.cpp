@@ -52,8 +52,21 @@ void tell_write_failure(Store& store, const std::string& path) {
                       "addresses could not be written are fetched again by the next harvest.");
 }
 
+// Damage met by an insert stops the harvest as a full disk does: what the run finds past it
+// could not be stored.
+void tell_damage_found(Store& store, const std::string& path) {
+    if (store.write_failing) return;
+    store.write_failing = true;
+    report(store, "The file " + path +
+                      " is damaged where a new item had to be stored: nothing more can be stored "
+                      "in it. The harvest stops; the pages whose links and addresses could not "
+                      "be stored are fetched again by the next harvest. Export what it holds, "
+                      "then clear the project (or start a new one) to harvest again.");
+}
+
 void check_writes(Store& store, LinkTreeFile& file, const std::string& path) {
     if (file.take_write_failure()) tell_write_failure(store, path);
+    if (file.take_damage_found()) tell_damage_found(store, path);
 }
 
 void check_writes(Store& store, TreeFile which) {
@@ -129,7 +142,9 @@ bool commit(Store& store) {
     // once both are on the disk do the marks follow.
     const bool found = store.addresses.sync() && store.links.sync();
     check_writes(store, TreeFile::Addresses);
-    if (!found) {
+    // Once the store failed (a write, or damage met), what a page held may be missing: its
+    // mark is never written, so the page is fetched again.
+    if (!found || store.write_failing) {
         check_writes(store, TreeFile::Links);
         return false;
     }

@@ -36,8 +36,9 @@ struct Store {
     // Set when opening a file has just told the person it is damaged; whoever acts on the damage
     // next (a refused Start) need not say it again, and clears it.
     bool damage_told = false;
-    // Set when a file could not be written (a full disk) and the person was told; a harvest
-    // stops on it. Cleared by whoever starts the next harvest.
+    // Set when a file could not be written (a full disk), or an insert met damage, and the
+    // person was told; a harvest stops on it, and no visited mark is written while it is set.
+    // Cleared by whoever starts the next harvest.
     bool write_failing = false;
     // Where file errors go: the shell's report_error, the one channel of every error the
     // person must see (an "Error" box in the desktop program). Borrowed; may be null.

@@ -29,7 +29,8 @@
 namespace {
 
 // SIGTERM (a session ending) and SIGINT close the window the ordinary way, so the project and
-// the settings are saved: the handler only writes a byte that the event loop then reads.
+// the settings are saved: the handler only writes a byte that the event loop then reads. What
+// fails then is told on standard error, never in a box.
 int g_signal_pipe[2] = {-1, -1};
 
 extern "C" void on_terminate(int) {
@@ -84,7 +85,7 @@ int main(int argc, char** argv) {
         QObject::connect(terminate.get(), &QSocketNotifier::activated, &window, [&window] {
             char byte = 0;
             (void)!::read(g_signal_pipe[0], &byte, 1);
-            window.request_close();
+            window.close_on_signal();
         });
         std::signal(SIGTERM, on_terminate);
         std::signal(SIGINT, on_terminate);
@@ -103,5 +104,7 @@ int main(int argc, char** argv) {
             },
             Qt::QueuedConnection);
     }
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // Something that could not be saved as the window closed makes the exit status non-zero.
+    return status != 0 || window.saved_on_close() ? status : 1;
 }

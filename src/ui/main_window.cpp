@@ -14,6 +14,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include "app/list_commands.h"
@@ -117,6 +118,15 @@ void MainWindow::post_load() {
 }
 
 void MainWindow::load_project() {
+    // One writer per project: a project another window or harvester works on is left alone,
+    // and this window closes without writing anything.
+    if (ctx_.lock_current_project() == app::Context::ProjectLock::InUse) {
+        locked_out_ = true;
+        desktop_.message_box("Error", ctx_.project_in_use_message() + " This window closes.",
+                             platform::MessageIcon::Error);
+        request_close();
+        return;
+    }
     LoadingDialog dialog(this);
     dialog.show();
     ignore_row_events_ = true;
@@ -126,6 +136,8 @@ void MainWindow::load_project() {
     // A project file that cannot be read (the person was told) leaves the lists empty, and is
     // not saved over on exit: its texts would be lost.
     project_unreadable_ = loaded == 0;
+    // Damage is told now, not first at Start.
+    if (loaded != 0) ctx_.check_loaded_project_files();
     set_window_title();
     fill_page(current_tab_);
     refresh_status_counters();
@@ -135,6 +147,9 @@ void MainWindow::load_project() {
     addresses_model_->flush();
     ignore_row_events_ = false;
     update_enabling();
+    if (loaded == app::Context::kLoadedWithoutProjectFile) {
+        status_text_->setText(to_qstring(app::kProjectFileMissingNote));
+    }
 }
 
 void MainWindow::set_window_title() {
@@ -419,6 +434,11 @@ void MainWindow::request_close() {
     close();
 }
 
+void MainWindow::close_on_signal() {
+    signalled_ = true;
+    request_close();
+}
+
 void MainWindow::dispatch(int id) {
     if (closing_) return;
     ++dispatch_depth_;
@@ -509,7 +529,11 @@ void MainWindow::start_or_status() {
         show_status_text(to_qstring(missing));
         return;
     }
-    (void)run_->start_harvest(current_tab_);
+    if (run_->start_harvest(current_tab_) == 0) return;
+    // Written at Start as well as at exit: a crash or kill mid-run then keeps the project's
+    // fields and settings beside the links and addresses already stored.
+    if (!project_unreadable_) (void)ctx_.save_current_project();
+    (void)ctx_.save_settings(settings_path_);
 }
 
 void MainWindow::show_status_text(const QString& text) {
@@ -716,6 +740,11 @@ void MainWindow::show_slot_status(int slot, std::string_view text) {
 }
 
 void MainWindow::report_error(std::string_view message) {
+    if (signalled_) {
+        std::fprintf(stderr, "tarnvelox: %.*s\n", static_cast<int>(message.size()),
+                     message.data());
+        return;
+    }
     if (ctx_.run.harvest_running == 0 && pending_errors_.empty()) {
         desktop_.message_box("Error", message, platform::MessageIcon::Error);
         return;
@@ -733,7 +762,11 @@ void MainWindow::show_pending_errors() {
     while (!pending_errors_.empty()) {
         const std::string message = std::move(pending_errors_.front());
         pending_errors_.erase(pending_errors_.begin());
-        desktop_.message_box("Error", message, platform::MessageIcon::Error);
+        if (signalled_) {
+            std::fprintf(stderr, "tarnvelox: %s\n", message.c_str());
+        } else {
+            desktop_.message_box("Error", message, platform::MessageIcon::Error);
+        }
     }
     showing_errors_ = false;
 }
@@ -870,8 +903,18 @@ void MainWindow::exit_sequence() {
     ++ctx_.run.stop_requested;
     run_->kill_harvest_timers();
     if (run_->running()) run_->stop_all();
-    if (!project_unreadable_) (void)ctx_.save_current_project();
-    (void)ctx_.save_settings(settings_path_);
+    if (signalled_) {
+        // Errors still waiting for their box are told where a signal's sender can see them.
+        for (const std::string& message : pending_errors_) {
+            std::fprintf(stderr, "tarnvelox: %s\n", message.c_str());
+        }
+        pending_errors_.clear();
+    }
+    if (!locked_out_) {
+        const bool project_saved = project_unreadable_ || ctx_.save_current_project() != 0;
+        const bool settings_saved = ctx_.save_settings(settings_path_) != 0;
+        saved_on_close_ = project_saved && settings_saved;
+    }
     run_->engine().shutdown();
     // The views forget the lists before they are freed.
     links_model_->cleared();

@@ -108,6 +108,11 @@ class MainWindow : public QMainWindow, public platform::Shell, public app::RunWi
     // Closes the window (saving project and settings) as soon as no handler is running: for a
     // request from outside the window (the session ending).
     void request_close();
+    // The same for a signal (SIGTERM, SIGINT): from now on errors go to standard error, never
+    // to a box that would wait for a person who is gone.
+    void close_on_signal();
+    // Whether the last close wrote the project and the settings (or had nothing to write).
+    [[nodiscard]] bool saved_on_close() const { return saved_on_close_; }
 
     [[nodiscard]] app::Context& context() { return ctx_; }
     [[nodiscard]] QAction* action(int id) const;
@@ -236,6 +241,9 @@ class MainWindow : public QMainWindow, public platform::Shell, public app::RunWi
     bool ignore_row_events_ = false;
     bool closing_ = false;
     bool project_unreadable_ = false;  // the project file could not be read: never saved over
+    bool locked_out_ = false;     // another program holds the project: nothing is written
+    bool signalled_ = false;      // closing on a signal: errors go to standard error
+    bool saved_on_close_ = true;
     int dispatch_depth_ = 0;  // commands being handled (a modal dialog nests them)
 
     // Coalesced painting of the status line and the counters.

@@ -123,10 +123,12 @@ class Harvester {
 public:
     // Starts the harvester in `dir` with `args`; standard output goes to a file there.
     // `file_size_limit`, when not 0, caps every file the harvester writes (a full disk).
+    // `log` names the files of its standard output and error ("<log>.txt", "<log>.err").
     Harvester(const fs::path& dir, const std::vector<std::string>& args,
-              rlim_t file_size_limit = 0)
+              rlim_t file_size_limit = 0, const std::string& log = "stdout")
         : dir_(dir) {
-        out_path_ = dir / "stdout.txt";
+        out_path_ = dir / (log + ".txt");
+        err_path_ = dir / (log == "stdout" ? std::string("stderr.txt") : log + ".err");
         std::vector<std::string> all{TARNVELOX_HARVEST_BIN};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
@@ -136,7 +138,7 @@ public:
         if (pid_ == 0) {
             if (::chdir(dir.c_str()) != 0) ::_exit(120);
             const int o = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int e = ::open((dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int e = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             if (o >= 0) ::dup2(o, 1);
             if (e >= 0) ::dup2(e, 2);
             if (file_size_limit != 0) {
@@ -186,7 +188,7 @@ public:
         std::stringstream ss;
         ss << in.rdbuf();
         r.out = ss.str();
-        std::ifstream err(dir_ / "stderr.txt");
+        std::ifstream err(err_path_);
         std::stringstream es;
         es << err.rdbuf();
         if (!es.str().empty()) r.out += "\n[stderr]\n" + es.str();
@@ -196,6 +198,7 @@ public:
 private:
     fs::path dir_;
     fs::path out_path_;
+    fs::path err_path_;
     pid_t pid_ = -1;
     bool reaped_ = false;
 };
@@ -1146,6 +1149,169 @@ TEST_F(HarvestE2E, RetryAfterPutsThePageBackInsteadOfFailingIt) {
     EXPECT_EQ(server.requests("/robots.txt"), 1);  // not found: everything allowed
     EXPECT_EQ(read_lines(dir_ / "addresses.txt"), std::set<std::string>{"busy@site.example.com"});
     EXPECT_NE(r.out.find(" 0 bad links"), std::string::npos) << r.out;
+}
+
+}  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// One writer per project, and runs that are refused or stopped change nothing they should not.
+
+std::string file_bytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// Waits (bounded) until `done` holds; whether it does.
+bool wait_for(const std::function<bool()>& done, std::chrono::seconds limit = 20s) {
+    const auto end = Clock::now() + limit;
+    while (!done()) {
+        if (Clock::now() >= end) return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+std::size_t count_of(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+// A second harvester on a project in use says so, exits 1 and touches nothing; the first one
+// carries on undisturbed.
+TEST_F(HarvestE2E, ASecondHarvesterOnAProjectInUseTouchesNothing) {
+    ScriptedServer server;
+    server.route("/index.html", page("<a href=\"/slow.html\">s</a> ann@example.com"));
+    server.route("/slow.html", behaviour(Route::Kind::NeverAnswer));
+    server.route("/other.html", page("bob@example.com"));
+    server.start();
+    Harvester first(dir_, args({"--timeout=200", server.base() + "/index.html"}));
+    ASSERT_TRUE(wait_for([&] { return server.requests("/slow.html") >= 1; }));
+    const std::string project = file_bytes(dir_ / "proj.tvp");
+    const std::string settings = file_bytes(dir_ / "tarnv.ini");
+
+    Harvester second(dir_, {"--project", "proj.tvp", "--refetch", server.base() + "/other.html"},
+                     0, "second");
+    const RunResult r = second.wait(20s);
+    ASSERT_TRUE(r.finished) << r.out;
+    EXPECT_EQ(r.exit_code, 1) << r.out;
+    EXPECT_NE(r.out.find("'proj.tvp' is in use"), std::string::npos) << r.out;
+    EXPECT_EQ(server.requests("/other.html"), 0);
+    EXPECT_EQ(file_bytes(dir_ / "proj.tvp"), project);
+    EXPECT_EQ(file_bytes(dir_ / "tarnv.ini"), settings);
+    EXPECT_EQ(file_bytes(lin_).find("other.html"), std::string::npos);
+
+    first.interrupt();
+    EXPECT_EQ(first.wait(30s).exit_code, 130);
+}
+
+// A run refused because the addresses file is damaged leaves the links file as it was, even
+// with --refetch, which would clear every visited mark.
+TEST_F(HarvestE2E, ARefusedRunChangesNoFile) {
+    ScriptedServer server;
+    server.route("/", page("ann@example.com <a href=\"/b.html\">b</a>"));
+    server.route("/b.html", page("bob@example.com"));
+    server.start();
+    Harvester h(dir_, {"--project", "proj.tvp", server.base() + "/"});
+    const RunResult r = h.wait(30s);
+    ASSERT_TRUE(r.finished) << r.out;
+    ASSERT_EQ(r.exit_code, 0) << r.out;
+    {
+        // A node whose length is negative: nothing after it can be located.
+        std::ofstream mai(mai_, std::ios::binary | std::ios::app);
+        unsigned char header[tarnvelox::store::kNodeHeaderSize];
+        tarnvelox::store::encode_header(header, {-1, -1, -5, 0});
+        mai.write(reinterpret_cast<const char*>(header), sizeof header);
+    }
+    const std::string links = file_bytes(lin_);
+    const std::string project = file_bytes(dir_ / "proj.tvp");
+
+    Harvester refetch(dir_, {"--project", "proj.tvp", "--refetch"});
+    const RunResult r2 = refetch.wait(30s);
+    server.stop();
+    ASSERT_TRUE(r2.finished) << r2.out;
+    EXPECT_EQ(r2.exit_code, 1) << r2.out;
+    EXPECT_NE(r2.out.find("is damaged"), std::string::npos) << r2.out;
+    EXPECT_EQ(file_bytes(lin_), links) << "the refused run changed the links file";
+    EXPECT_EQ(file_bytes(dir_ / "proj.tvp"), project);
+}
+
+// Damage the run meets where a found link must go stops it as a full disk does: one message,
+// exit 1, nothing more fetched, and the page whose links could not be stored stays unvisited.
+TEST_F(HarvestE2E, DamageMetDuringTheRunStopsItAsAFullDiskDoes) {
+    using namespace tarnvelox::store;
+    ScriptedServer server;
+    const std::string b = server.base();
+    server.route("/", page("ann@example.com <a href=\"/a.html\">a</a>"));
+    server.route("/a.html", page("bob@example.com"));
+    server.start();
+    {
+        // The root holds the starting URL; its right link is turned to a node that sorts
+        // before it, so the slot every later key needs holds a damaged link.
+        LinkTreeFile file;
+        ASSERT_TRUE(file.open(lin_.string()));
+        ItemRecord rec;
+        rec.kind = KIND_PAGE;
+        rec.status = 0;
+        for (const std::string& url : {b + "/", std::string("http://127.0.0.0/x.html")}) {
+            rec.url = url;
+            ASSERT_GE(file.insert(rec), 0);
+        }
+        ASSERT_TRUE(file.close());
+        std::fstream lin(lin_, std::ios::binary | std::ios::in | std::ios::out);
+        unsigned char bytes[kNodeHeaderSize];
+        lin.read(reinterpret_cast<char*>(bytes), sizeof bytes);
+        NodeHeader root = decode_header(bytes);
+        std::swap(root.left, root.right);
+        encode_header(bytes, root);
+        lin.seekp(0);
+        lin.write(reinterpret_cast<const char*>(bytes), sizeof bytes);
+    }
+    Harvester h(dir_, args({b + "/"}));
+    const RunResult r = h.wait(30s);
+    server.stop();
+    ASSERT_TRUE(r.finished) << r.out;
+    EXPECT_EQ(r.exit_code, 1) << r.out;
+    EXPECT_EQ(count_of(r.out, "is damaged"), 1u) << r.out;
+    EXPECT_NE(r.out.find("Stopped: the project files cannot be written: this run:"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(server.requests("/a.html"), 0);
+    const TreeCheck c = check_tree(lin_);
+    ASSERT_EQ(c.records.count(b + "/"), 1u);
+    EXPECT_EQ(c.records.at(b + "/").first & STATUS_VISITED, 0) << "marked visited";
+}
+
+// A first run killed before its end leaves its project file: the next run without a URL
+// continues from the starting URL, in its scope, instead of crawling every link stored.
+TEST_F(HarvestE2E, AKilledFirstRunLeavesItsStartingUrlAndScope) {
+    ScriptedServer server;
+    const std::string b = server.base();
+    server.route("/a/index.html", page("<a href=\"p2.html\">p2</a>"));
+    server.route("/a/p2.html", behaviour(Route::Kind::NeverAnswer));
+    server.route("/b/out.html", page("out@example.com"));
+    server.start();
+    Harvester first(dir_, {"--project", "proj.tvp", "--timeout=200", b + "/a/index.html"});
+    ASSERT_TRUE(wait_for([&] {
+        return server.requests("/a/p2.html") >= 1 &&
+               file_bytes(lin_).find("/a/p2.html") != std::string::npos;
+    }));
+    first.kill();
+    ASSERT_TRUE(first.wait(10s).finished);
+    EXPECT_TRUE(fs::exists(dir_ / "proj.tvp"));
+
+    server.route("/a/p2.html", page("ann@example.com <a href=\"/b/out.html\">o</a>"));
+    Harvester next(dir_, {"--project", "proj.tvp"});
+    const RunResult r = next.wait(30s);
+    server.stop();
+    ASSERT_TRUE(r.finished) << r.out;
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_GE(server.requests("/a/p2.html"), 2);
+    EXPECT_EQ(server.requests("/b/out.html"), 0) << "the continued crawl left its scope";
 }
 
 }  // namespace

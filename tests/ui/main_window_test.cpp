@@ -4,10 +4,14 @@
 
 #include "ui/main_window.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
@@ -26,6 +30,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QtTest/QTest>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -34,11 +39,13 @@
 #include <sstream>
 
 #include "app/settings.h"
+#include "base/file_lock.h"
 #include "fakes/fake_desktop.h"
 #include "fakes/scripted_server.h"
 #include "harvest/list_rows.h"
 #include "store/store.h"
 #include "store/temp_dir.h"
+#include "store/tree_format.h"
 #include "ui/dialogs.h"
 #include "ui/item_models.h"
 #include "ui/tab_pages.h"
@@ -67,6 +74,31 @@ std::string read_file(const std::string& path) {
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
+}
+
+// Starts `argv` as a child process with `env` added to this one's environment and, when
+// `err_path` is not empty, its standard error in that file. Everything is prepared before the
+// fork: the child only redirects and executes.
+pid_t spawn(std::vector<std::string> argv, const std::vector<std::string>& env,
+            const std::string& err_path) {
+    std::vector<std::string> all_env(env);
+    for (char** e = environ; *e != nullptr; ++e) all_env.emplace_back(*e);
+    std::vector<char*> args;
+    for (std::string& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& e : all_env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const int err =
+        err_path.empty() ? -1 : ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (err >= 0) ::dup2(err, 2);
+        ::execve(args[0], args.data(), envp.data());
+        ::_exit(127);
+    }
+    if (err >= 0) ::close(err);
+    return child;
 }
 
 class MainWindowTest : public ::testing::Test {
@@ -119,6 +151,12 @@ class MainWindowTest : public ::testing::Test {
         return *window_;
     }
     bool idle() { return !window_->context().harvest_run()->running(); }
+    // How many of the boxes shown hold `text`.
+    int messages_with(const std::string& text) const {
+        return static_cast<int>(
+            std::count_if(desktop_.messages.begin(), desktop_.messages.end(),
+                          [&](const auto& m) { return m.text.find(text) != std::string::npos; }));
+    }
     void select_tab(int tab) { window_->tabs()->setCurrentIndex(tab); }
 
     testing::TempDir dir_;
@@ -673,6 +711,133 @@ TEST_F(MainWindowTest, WindowHarvestsALoopbackSite) {
     EXPECT_EQ(c.bad, 1);
     EXPECT_EQ(c.pending, 0);
     server.stop();
+}
+
+// Another program holds the project: the window says so, closes, and writes nothing.
+TEST_F(MainWindowTest, AProjectInUseIsToldAndTheWindowClosesWritingNothing) {
+    base::FileLock other;
+    ASSERT_EQ(other.lock("default.lock"), base::FileLock::Result::Locked);
+    MainWindow& w = open();
+    EXPECT_EQ(messages_with("'default.tvp' is in use"), 1);
+    EXPECT_TRUE(wait_until([&] { return !w.isVisible(); }, 5000));
+    for (const char* file : {"tarnv.ini", "default.tvp", "default.lin", "default.mai"}) {
+        EXPECT_FALSE(fs::exists(file)) << file;
+    }
+}
+
+// Damage is told as the project opens, not first at Start.
+TEST_F(MainWindowTest, DamageIsToldWhenTheProjectOpens) {
+    const struct {
+        const char* name;
+        std::function<void()> spoil;
+        const char* told;
+    } cases[] = {
+        {"links file is a FIFO", [] { ASSERT_EQ(::mkfifo("default.lin", 0600), 0); },
+         "not a regular file"},
+        {"a node with a negative length",
+         [this] {
+             seed({"http://seed.example/a.html"}, {"ann@seed.example"});
+             std::ofstream lin("default.lin", std::ios::binary | std::ios::app);
+             unsigned char header[store::kNodeHeaderSize];
+             store::encode_header(header, {-1, -1, -5, 0});
+             lin.write(reinterpret_cast<const char*>(header), sizeof header);
+         },
+         "default.lin is damaged"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        window_.reset();
+        for (const char* file : {"default.tvp", "default.lin", "default.mai"}) fs::remove(file);
+        desktop_.messages.clear();
+        c.spoil();
+        open();
+        EXPECT_EQ(messages_with(c.told), 1);
+    }
+}
+
+// The child half of KilledMidHarvestTheWindowReopensWithListsFieldsAndCount: harvests in the
+// folder it is given until it is killed.
+TEST_F(MainWindowTest, DISABLED_HarvestsUntilKilled) {
+    const char* folder = std::getenv("TARNVELOX_TEST_FOLDER");
+    const char* url = std::getenv("TARNVELOX_TEST_URL");
+    if (folder == nullptr || url == nullptr) GTEST_SKIP() << "run by another test";
+    fs::current_path(folder);
+    fs::remove_all(dir_.path());  // this process is killed: its own folder would stay behind
+    MainWindow& w = open();
+    select_tab(kHarvestTab);
+    w.harvest_page()->url_field()->setText(url);
+    w.harvest_page()->scope_button(harvest::kScopeServer)->setChecked(true);
+    w.start_button()->click();
+    wait_until([] { return false; }, 60000);
+}
+
+// kill -9 in the middle of a first harvest: the reopened window shows the links and addresses
+// stored, the fields typed and the address count.
+TEST_F(MainWindowTest, KilledMidHarvestTheWindowReopensWithListsFieldsAndCount) {
+    testing::ScriptedServer server;
+    server.route("/index.html", testing::page("<a href=\"/b.html\">b</a> <a href=\"/slow.html\">"
+                                              "s</a> ann@site.example"));
+    server.route("/b.html", testing::page("bob@site.example"));
+    server.route("/slow.html", testing::behaviour(testing::Route::Kind::NeverAnswer));
+    server.start();
+    const std::string url = server.base() + "/index.html";
+    const pid_t child =
+        spawn({fs::read_symlink("/proc/self/exe").string(), "--gtest_also_run_disabled_tests",
+               "--gtest_filter=MainWindowTest.DISABLED_HarvestsUntilKilled"},
+              {"TARNVELOX_TEST_FOLDER=" + dir_.path(), "TARNVELOX_TEST_URL=" + url}, "");
+    ASSERT_GT(child, 0);
+    const bool stored = wait_until(
+        [&] {
+            return server.requests("/slow.html") >= 1 &&
+                   read_file("default.mai").find("bob@site.example") != std::string::npos;
+        },
+        30000);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    server.stop();
+    ASSERT_TRUE(stored) << "the child's harvest did not get going";
+
+    MainWindow& w = open();
+    w.links_model()->flush();
+    w.addresses_model()->flush();
+    w.flush_display();
+    EXPECT_EQ(w.links_model()->rowCount(), 3);
+    EXPECT_EQ(w.addresses_model()->rowCount(), 2);
+    EXPECT_EQ(w.address_count()->text(), "2");
+    select_tab(kHarvestTab);
+    EXPECT_EQ(w.harvest_page()->url_field()->text().toStdString(), url);
+    EXPECT_TRUE(w.harvest_page()->scope_button(harvest::kScopeServer)->isChecked());
+}
+
+// SIGTERM while nothing can be saved: the program ends, tells why on standard error and exits
+// non-zero, instead of waiting behind a box.
+TEST(WindowProcessTest, SigtermEndsTheWindowWhenSavingFails) {
+    testing::TempDir home;
+    const std::string folder = home.path() + "/tarnvelox";
+    // Folders where the temporary files of the project and the settings go: both writes fail.
+    fs::create_directories(folder + "/default.tvp.tmp");
+    fs::create_directories(folder + "/tarnv.ini.tmp");
+    const std::string err = home.file("stderr.txt");
+    const pid_t child = spawn({TARNVELOX_GUI_BIN},
+                              {"XDG_DATA_HOME=" + home.path(), "QT_QPA_PLATFORM=offscreen"}, err);
+    ASSERT_GT(child, 0);
+    // The project is open once its files are there.
+    const bool up = wait_until([&] { return fs::exists(folder + "/default.mai"); }, 20000);
+    ::kill(child, SIGTERM);
+    int status = 0;
+    const bool ended =
+        wait_until([&] { return ::waitpid(child, &status, WNOHANG) == child; }, 20000);
+    if (!ended) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+    }
+    ASSERT_TRUE(up);
+    ASSERT_TRUE(ended) << "SIGTERM did not end the window";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const std::string told = read_file(err);
+    EXPECT_NE(told.find("Unable to write Project File"), std::string::npos) << told;
+    EXPECT_NE(told.find("tarnv.ini"), std::string::npos) << told;
 }
 
 }  // namespace
