@@ -22,7 +22,8 @@ inline constexpr std::string_view kSampleAddress = "jo.doe@abc.test";
 
 // Cuts out the address candidate around the "@" at `at` in `text` (the page text, already cut
 // at its first NUL; a NUL is no address character anyway) and records it when it passes the
-// checks. Returns the position after the candidate, where the scanner continues.
+// checks. A "+" or "=" between address characters left of the "@" belongs to the candidate
+// ("hana+bugs@x.org"). Returns the position after the candidate, where the scanner continues.
 std::size_t recognise_address_at(HarvestEnv& env, int slot, const store::ItemRecord* page,
                                  std::string_view text, std::size_t at);
 

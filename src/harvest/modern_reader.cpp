@@ -38,6 +38,8 @@ constexpr std::size_t kTextPiece = 64 * 1024;
 // Attribute values and link texts are read up to the working buffer's size.
 constexpr std::size_t kMaxValue = kWorkBuffer;
 constexpr std::string_view kMailto = "mailto:";
+// Quotes and brackets that enclose an address in a "mailto:" link.
+constexpr std::string_view kEnclosing = "'\"`()[]{}<>";
 
 // What an element means to the reader.
 enum class Element {
@@ -704,9 +706,16 @@ void ModernReader::take_mailto(std::string_view value) {
     std::size_t start = 0;
     while (start <= addresses.size()) {
         const std::size_t comma = std::min(addresses.find(',', start), addresses.size());
-        const std::string_view address =
+        std::string_view address =
             base::trimmed(std::string_view(addresses).substr(start, comma - start));
         start = comma + 1;
+        // A quote or bracket around an address ("'jo@x.org'", "(jo@x.org)") is not part of it.
+        while (!address.empty() && kEnclosing.find(address.front()) != kNone) {
+            address.remove_prefix(1);
+        }
+        while (!address.empty() && kEnclosing.find(address.back()) != kNone) {
+            address.remove_suffix(1);
+        }
         // Blanks, controls and quotes are never part of an address; escapes that decode to
         // bytes outside UTF-8 would store a key no view can show.
         const bool usable =

@@ -139,6 +139,16 @@ TEST_F(ModernReaderTest, EachRuleUnderBothWaysOfReading) {
          "mailto:ol@example.org; "},
         {"<p title=\"t@example.org\">x</p>", "", ""},
         {"&lt;jo@example.org&gt;", "mailto:jo@example.org; ", "mailto:jo@example.org; "},
+        // "+" and "=" between address characters belong to the local part; alone they do not.
+        {"write to hana+bugs@dept58.example.net, srs=x=jo@y.org or +lead@x.org.",
+         "mailto:hana+bugs@dept58.example.net; mailto:srs=x=jo@y.org; mailto:lead@x.org; ",
+         "mailto:hana+bugs@dept58.example.net; mailto:srs=x=jo@y.org; mailto:lead@x.org; "},
+        {"hana+bugs [at] example [dot] org", "", "mailto:hana+bugs@example.org; "},
+        // A quote or bracket around a "mailto:" address is not part of it.
+        {"<a href=\"mailto:'ath10k@lists.infradead.org'\">a</a>"
+         "<a href=\"mailto:(vicente_polo@yahoo.es)\">v</a>",
+         "mailto:'ath10k@lists.infradead.org'; mailto:(vicente_polo@yahoo.es); ",
+         "mailto:ath10k@lists.infradead.org; mailto:vicente_polo@yahoo.es; "},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.page);
