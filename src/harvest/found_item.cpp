@@ -76,7 +76,7 @@ bool joins_list(const HarvestEnv& env, const store::ItemList& list, int32_t foun
 }  // namespace
 
 std::size_t recognise_address_at(HarvestEnv& env, int slot, const store::ItemRecord* page,
-                                 std::string_view text, std::size_t at) {
+                                 std::string_view text, std::size_t at, PageEnd text_end) {
     // No NUL search here: the walks stop at any byte that is not an address character, and
     // scanning the page for one on every "@" would make a page of "@"s quadratic.
     if (at >= text.size()) return text.size();
@@ -92,6 +92,7 @@ std::size_t recognise_address_at(HarvestEnv& env, int slot, const store::ItemRec
     if (start == 0 && at > 0 && !is_ascii_alnum(text[0])) start = 1;
     std::size_t end = at + 1;
     while (end < text.size() && is_address_char(text[end])) ++end;
+    if (end == text.size() && text_end == PageEnd::Cut) return end;
 
     // An address never starts or ends with a full stop: one that ends a sentence is not part
     // of it.

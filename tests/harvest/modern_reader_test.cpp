@@ -29,10 +29,10 @@ class ModernReaderTest : public testing::HarvestFixture {
         shell_ = {};
     }
     // Scans `text` into a fresh project, read the modern way or the classic way.
-    void scan(std::string_view text, bool modern) {
+    void scan(std::string_view text, bool modern, PageEnd end = PageEnd::Whole) {
         fresh_project();
         run_.modern_reader = modern;
-        scan_page(env_, 0, &page_, text);
+        scan_page(env_, 0, &page_, text, end);
     }
     // "url|title; " for every stored link, then "url; " for every stored address.
     std::string summary() {
@@ -157,6 +157,33 @@ TEST_F(ModernReaderTest, EachRuleUnderBothWaysOfReading) {
         scan(row.page, true);
         EXPECT_EQ(summary(), row.modern) << "modern";
     }
+}
+
+// A page cut at the size limit may end inside an address: what runs to the cut is not taken.
+TEST_F(ModernReaderTest, NoAddressIsTakenFromTheEndOfACutPage) {
+    const Row rows[] = {
+        {repeated("var a=\"q@x.example\";", 3) + "var a=\"q@x.exam", "mailto:q@x.example; ",
+         "mailto:q@x.example; "},
+        {"<p>jo@x.example", "", ""},
+        {"<p>jo@x.example ", "mailto:jo@x.example; ", "mailto:jo@x.example; "},
+        {"<title>jo@x.exam", "", ""},
+        {"<textarea>jo@x.exam", "", ""},
+        {"<!-- jo@x.exam", "", ""},
+        {"<a href=\"mailto:jo@x.exam", "", ""},
+        {"<b>jo</b>&#64;x.example&#4", "", ""},
+        {"ann [at] example [dot] org\njo [at] x [dot] example [dot] co", "",
+         "mailto:ann@example.org; "},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.page);
+        scan(row.page, false, PageEnd::Cut);
+        EXPECT_EQ(summary(), row.classic) << "classic";
+        scan(row.page, true, PageEnd::Cut);
+        EXPECT_EQ(summary(), row.modern) << "modern";
+    }
+    // The same end on a page that came whole is an address.
+    scan("<p>jo@x.example", true);
+    EXPECT_EQ(summary(), "mailto:jo@x.example; ");
 }
 
 TEST_F(ModernReaderTest, TitlesAreDecodedInThePagesCharacterSetAndStoredAsUtf8) {
