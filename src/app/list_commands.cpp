@@ -84,6 +84,7 @@ bool delete_links(Context& ctx, RunWindow& window) {
     store::close_store(ctx.store);
     remove_file(ctx.store.links_path);
     ctx.store.total_links = 0;
+    ctx.store.unvisited_when_closed = 0;
     ctx.run.visited_links = 0;
     ctx.run.bad_links = 0;
     // The addresses stay: their rows come back.
@@ -100,11 +101,12 @@ bool clear_project(Context& ctx, RunWindow& window) {
     if (!window.confirm(kClearProjectQuestion)) return false;
     ctx.shell.views_cleared();
     forget_slot_records(ctx);
-    clear_project_state(ctx.lists, ctx.store, ctx.run);
     window.enable_controls(false, ctx.settings.maxlist != 0);
     store::close_store(ctx.store);
     remove_file(ctx.store.links_path);
     remove_file(ctx.store.addresses_path);
+    // After the close, which counts what the files held.
+    clear_project_state(ctx.lists, ctx.store, ctx.run);
     ctx.shell.refresh_status_counters();
     return true;
 }

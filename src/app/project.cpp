@@ -248,6 +248,7 @@ void clear_project_state(store::ItemLists& lists, store::Store& store, harvest::
     lists.addresses.clear();
     store.total_links = 0;
     store.total_addresses = 0;
+    store.unvisited_when_closed = 0;
     run.bad_links = 0;
     run.visited_links = 0;
 }
@@ -275,7 +276,17 @@ int load_project(const std::string& path, bool import_only, harvest::SearchTexts
                    filter, maxlist, store, lists.addresses, run, counts, progress);
     load_companion(store::links_file_name(path), exchange::ListKind::Links, import_only, filter,
                    maxlist, store, lists.links, run, counts, progress);
-    store.total_addresses = std::max(store.total_addresses, counts.addresses);
+    if (import_only) {
+        store.total_addresses = std::max(store.total_addresses, counts.addresses);
+        return 1;
+    }
+    // The project's figures are what its files hold, however many records the lists took and
+    // whatever COUNT= says (a run that was killed may have saved a count it never wrote).
+    const store::StoredCounts links = store::stored_counts(store::links_file_name(path));
+    store.total_links = links.records;
+    store.unvisited_when_closed = links.unvisited;
+    run.visited_links = links.records - links.unvisited;
+    store.total_addresses = store::stored_counts(store::addresses_file_name(path)).records;
     return 1;
 }
 

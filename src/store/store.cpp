@@ -71,15 +71,52 @@ bool open_store(Store& store) {
 }
 
 void close_store(Store& store) {
-    (void)commit(store);  // a failure is told; the marks kept back are then lost, not wrong
+    // A failure is told; the marks kept back are then lost, not wrong.
+    const bool committed = commit(store);
     for (TreeFile which : {TreeFile::Links, TreeFile::Addresses}) {
         LinkTreeFile& file = store.file(which);
         const bool was_open = file.is_open();
-        if (!file.close() && was_open) {
+        const StoredCounts held = was_open ? stored_counts(store, which) : StoredCounts{};
+        const bool closed = file.close();
+        if (!closed && was_open) {
             tell_write_failure(store,
                                which == TreeFile::Links ? store.links_path : store.addresses_path);
         }
+        if (!was_open) continue;
+        // What the file held is on the disk unless a write failed; then the disk says.
+        const bool all_written = closed && (committed || which == TreeFile::Addresses);
+        const StoredCounts on_disk = all_written ? held : stored_counts(store, which);
+        if (which == TreeFile::Links) {
+            store.unvisited_when_closed = on_disk.unvisited;
+        } else {
+            store.total_addresses = on_disk.records;
+        }
     }
+}
+
+namespace {
+
+StoredCounts counts_of(const LinkTreeFile& file) {
+    return {static_cast<int32_t>(file.live_count()), static_cast<int32_t>(file.pending_count())};
+}
+
+}  // namespace
+
+StoredCounts stored_counts(const std::string& path) {
+    LinkTreeFile reader;
+    if (path.empty() || !reader.open_read_only(path)) return {};
+    return counts_of(reader);
+}
+
+StoredCounts stored_counts(const Store& store, TreeFile which) {
+    const LinkTreeFile& file = store.file(which);
+    if (file.is_open()) return counts_of(file);
+    return stored_counts(which == TreeFile::Links ? store.links_path : store.addresses_path);
+}
+
+int32_t unvisited_links(const Store& store) {
+    return store.links.is_open() ? static_cast<int32_t>(store.links.pending_count())
+                                 : store.unvisited_when_closed;
 }
 
 int32_t tree_insert(Store& store, TreeFile which, const ItemRecord& rec) {
