@@ -39,9 +39,9 @@ int delete_selected_rows(Context& ctx, store::TreeFile which, std::vector<int32_
         const int32_t row = selected[k] - deleted;  // rows before it that went moved it up
         if (row < 0 || row >= list.row_count || row >= list.size()) break;
         store::ItemRecord& rec = list.at(row);
-        if (links && (rec.status & store::STATUS_ACTIVE) != 0) {
+        if (links && ctx.run.harvest_running != 0 && (rec.status & store::STATUS_ACTIVE) != 0) {
             // A connection slot borrows this record: freeing it would pull it from under the
-            // fetch. It stays, selected.
+            // fetch. It stays, selected. After the run no slot holds a record.
             still_selected.push_back(row);
             continue;
         }

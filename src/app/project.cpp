@@ -184,6 +184,9 @@ void load_companion(const std::string& file_name, exchange::ListKind kind, bool 
         store::RecordPtr rec = file.next();
         if (!rec) break;
         if (import_only && !exchange::passes_item_filter(*rec, kind, filter)) continue;
+        // The line of a link is rewritten while a connection holds it, so the file may keep
+        // that hold; it belonged to the run that wrote it, and no slot holds the link now.
+        rec->status &= ~store::STATUS_ACTIVE;
         const store::ItemRecord& added = list.append(std::move(rec));
         if ((added.status & store::STATUS_BAD) != 0) {
             ++run.bad_links;

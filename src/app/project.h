@@ -112,8 +112,8 @@ void clear_project_state(store::ItemLists& lists, store::Store& store, harvest::
 // Then, in both cases: the store's links file is closed; the addresses file and then the links
 // file named after `path` (store::addresses_file_name, store::links_file_name) are read, when
 // they exist, node by node in file order, at most `maxlist` records each (0 or less: none),
-// passing over deleted nodes and unparsable lines. Each record keeps its node offset, goes to
-// the end of its list, and is counted:
+// passing over deleted nodes and unparsable lines. Each record keeps its node offset, loses
+// STATUS_ACTIVE (no connection holds it), goes to the end of its list, and is counted:
 // STATUS_BAD adds 1 to run.bad_links; otherwise KIND_ADDRESS adds 1 to the address count;
 // otherwise, without STATUS_VISITED, 1 to store.total_links. STATUS_VISITED also adds 1 to
 // run.visited_links. `progress` (may be null) hears the counters after every

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/list_commands.h"
 #include "fakes/scripted_network.h"
 #include "harvest/harvest_fixture.h"
 #include "harvest/list_rows.h"
@@ -277,6 +278,25 @@ TEST_P(CancelTest, CancelThenStartCompletesWithoutFetchingAFinishedLinkTwice) {
 }
 
 // ---- a reopened project ---------------------------------------------------------------------
+
+TEST_F(RunControlTest, AVisitedLinkOfAReopenedProjectIsDeletedFromTheFile) {
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    run_all();
+    reopen();
+    int32_t row = -1;
+    for (int32_t i = 0; i < lists_.links.size(); ++i) {
+        const ItemRecord& rec = lists_.links.at(i);
+        EXPECT_EQ(rec.status & store::STATUS_ACTIVE, 0) << *rec.url;  // no slot holds it now
+        if (*rec.url == "http://site.example/a.html") row = i;
+    }
+    ASSERT_GE(row, 0);
+    ASSERT_NE(lists_.links.at(row).status & store::STATUS_VISITED, 0);
+    std::vector<int32_t> selected{row};
+    EXPECT_EQ(delete_selected_rows(ctx_, TreeFile::Links, selected), 1);
+    EXPECT_TRUE(selected.empty());
+    const std::vector<std::string> urls = stored_urls(TreeFile::Links);
+    EXPECT_EQ(std::count(urls.begin(), urls.end(), "http://site.example/a.html"), 0);
+}
 
 TEST_F(RunControlTest, PendingIsTheFilesUnvisitedCountAfterAReopenAndInTheNextRun) {
     network_.read_limit = 1;
