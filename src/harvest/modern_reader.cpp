@@ -369,6 +369,9 @@ int ModernReader::run() {
         shown_text(text_.substr(pos, lt - pos));
         pos = markup(lt);
     }
+    // Markup left open by the cut (a tag, a comment) may have joined more to the shown text
+    // before it ("jo<span>@</span>x.example<span>.</sp"): that text runs to the cut too.
+    if (pos == kNone && cut_ && shown_end_ == kNone) shown_end_ = shown_.size();
     close_anchor();
     flush_shown();
     return harvest_.finish();

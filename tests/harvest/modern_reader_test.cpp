@@ -171,6 +171,7 @@ TEST_F(ModernReaderTest, NoAddressIsTakenFromTheEndOfACutPage) {
         {"<!-- jo@x.exam", "", ""},
         {"<a href=\"mailto:jo@x.exam", "", ""},
         {"<b>jo</b>&#64;x.example&#4", "", ""},
+        {"jo<span>@</span>x.example<span>.</sp", "", ""},
         {"ann [at] example [dot] org\njo [at] x [dot] example [dot] co", "",
          "mailto:ann@example.org; "},
     };
