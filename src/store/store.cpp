@@ -1,5 +1,15 @@
 #include "store/store.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <limits>
+#include <vector>
+
+#include "base/file_io.h"
+#include "base/text_util.h"
+
 namespace tarnvelox::store {
 
 std::string companion_base(std::string_view project_path) {
@@ -96,16 +106,65 @@ void close_store(Store& store) {
 
 namespace {
 
+// A count reads the file in pieces of this size: it passes every node, and a read of its own
+// for each would cost a system call per node.
+constexpr std::size_t kCountChunk = std::size_t{1} << 20;
+
 StoredCounts counts_of(const LinkTreeFile& file) {
     return {static_cast<int32_t>(file.live_count()), static_cast<int32_t>(file.pending_count())};
 }
 
+// The bytes of a file from `at` on, read ahead in pieces.
+class ChunkReader {
+public:
+    explicit ChunkReader(int fd) : fd_(fd) {}
+    // At most `size` bytes at `at`: fewer where the file ends.
+    std::string_view bytes(int64_t at, std::size_t size) {
+        const auto end = static_cast<int64_t>(size) + at;
+        if (at < start_ || end > start_ + static_cast<int64_t>(buffer_.size())) {
+            buffer_.resize(std::max(kCountChunk, size));
+            buffer_.resize(base::read_some(fd_, at, buffer_.data(), buffer_.size()));
+            start_ = at;
+        }
+        const auto from = static_cast<std::size_t>(at - start_);
+        if (from >= buffer_.size()) return {};
+        return std::string_view(buffer_).substr(from, size);
+    }
+
+private:
+    int fd_;
+    int64_t start_ = 0;
+    std::string buffer_;
+};
+
 }  // namespace
 
 StoredCounts stored_counts(const std::string& path) {
-    LinkTreeFile reader;
-    if (path.empty() || !reader.open_read_only(path)) return {};
-    return counts_of(reader);
+    StoredCounts counts;
+    const int fd = path.empty() ? -1 : base::open_regular(path, O_RDONLY);
+    if (fd < 0) return counts;
+    // The nodes the sequential read returns (node_walk.h): live, with a line that parses and is
+    // not longer than a reader takes; the walk ends where the chain of nodes cannot be followed.
+    ChunkReader file(fd);
+    int64_t position = 0;
+    while (position <= std::numeric_limits<int32_t>::max()) {
+        const std::string_view head = file.bytes(position, kNodeHeaderSize);
+        if (head.size() != kNodeHeaderSize) break;
+        const NodeHeader header =
+            decode_header(reinterpret_cast<const unsigned char*>(head.data()));
+        if (header.length < 0) break;
+        const int64_t line_at = position + kNodeHeaderSize;
+        position = line_at + header.length;
+        if (header.parent < 0 || header.length > kMaxLineRead) continue;
+        const std::string_view line = base::c_text(
+            file.bytes(line_at, static_cast<std::size_t>(header.length)));
+        const std::optional<RecordLineFields> fields = split_record_line(line);
+        if (!fields) continue;
+        ++counts.records;
+        if ((base::read_int(fields->status) & STATUS_VISITED) == 0) ++counts.unvisited;
+    }
+    ::close(fd);
+    return counts;
 }
 
 StoredCounts stored_counts(const Store& store, TreeFile which) {
