@@ -383,6 +383,11 @@ TEST_F(ProjectTest, CompanionRecordsLoadInFileOrderAndAreCounted) {
         EXPECT_EQ(lists.links.tail()->file_offset, offsets.back());
         EXPECT_EQ(lists.links.head()->next->file_offset, offsets[2]);
     }
+    // Lists that take part of the files: the figures are still the files'.
+    ASSERT_EQ(load(path, false, 2), 1);
+    EXPECT_EQ(std::tie(store.total_links, store.unvisited_when_closed, run.visited_links,
+                       store.total_addresses),
+              std::make_tuple(5, 3, 2, 3));
 }
 
 TEST_F(ProjectTest, MaxlistLimitsTheRecordsOfEachFileAndProgressHearsEvery51) {
