@@ -39,9 +39,9 @@ int delete_selected_rows(Context& ctx, store::TreeFile which, std::vector<int32_
         const int32_t row = selected[k] - deleted;  // rows before it that went moved it up
         if (row < 0 || row >= list.row_count || row >= list.size()) break;
         store::ItemRecord& rec = list.at(row);
-        if (links && (rec.status & store::STATUS_ACTIVE) != 0) {
+        if (links && ctx.run.harvest_running != 0 && (rec.status & store::STATUS_ACTIVE) != 0) {
             // A connection slot borrows this record: freeing it would pull it from under the
-            // fetch. It stays, selected.
+            // fetch. It stays, selected. After the run no slot holds a record.
             still_selected.push_back(row);
             continue;
         }
@@ -89,6 +89,7 @@ bool delete_links(Context& ctx, RunWindow& window) {
     store::close_store(ctx.store);
     remove_file(ctx.store.links_path);
     ctx.store.total_links = 0;
+    ctx.store.unvisited_when_closed = 0;
     ctx.run.visited_links = 0;
     ctx.run.bad_links = 0;
     // The addresses stay: their rows come back.
@@ -105,11 +106,12 @@ bool clear_project(Context& ctx, RunWindow& window) {
     if (!window.confirm(kClearProjectQuestion)) return false;
     ctx.shell.views_cleared();
     forget_slot_records(ctx);
-    clear_project_state(ctx.lists, ctx.store, ctx.run);
     window.enable_controls(false, ctx.settings.maxlist != 0);
     store::close_store(ctx.store);
     remove_file(ctx.store.links_path);
     remove_file(ctx.store.addresses_path);
+    // After the close, which counts what the files held.
+    clear_project_state(ctx.lists, ctx.store, ctx.run);
     ctx.shell.refresh_status_counters();
     return true;
 }

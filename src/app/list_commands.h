@@ -26,11 +26,11 @@ inline constexpr std::string_view kClearProjectQuestion =
 // Deletes the rows of the links view (`which` Links) or the addresses view whose indices are in
 // `selected` (any order, duplicates ignored): each record leaves its list and its node is
 // deleted from the file; the view hears *_row_removing before the record goes and
-// *_row_removed after; modrep becomes 1. A link that a connection slot is fetching
-// (STATUS_ACTIVE) is skipped: it stays, and stays selected. On return `selected` holds the rows
-// still selected, at their new positions. Returns the number of rows deleted; 0 when nothing
-// is selected, the store cannot be opened, or the first node delete fails ("Delete failed" is
-// reported; rows deleted before a failure stay deleted).
+// *_row_removed after; modrep becomes 1. While a harvest runs, a link that a connection slot is
+// fetching (STATUS_ACTIVE) is skipped: it stays, and stays selected. On return `selected` holds
+// the rows still selected, at their new positions. Returns the number of rows deleted; 0 when
+// nothing is selected, the store cannot be opened, or the first node delete fails ("Delete
+// failed" is reported; rows deleted before a failure stay deleted).
 int delete_selected_rows(Context& ctx, store::TreeFile which, std::vector<int32_t>& selected);
 
 // What the front end says of the `kept` rows a delete left because a connection is fetching

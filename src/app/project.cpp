@@ -167,23 +167,42 @@ struct LoadCounts {
     int32_t addresses = 0;  // address records loaded by this call
 };
 
+// What the loader saw of one companion file.
+struct FileRead {
+    store::StoredCounts counts;  // of the records read, as store::stored_counts counts them
+    bool whole = false;          // every record was read: `counts` are the file's
+};
+
 // Adds the records of one companion file to `list`.
-void load_companion(const std::string& file_name, exchange::ListKind kind, bool import_only,
-                    const exchange::ItemFilter& filter, int32_t maxlist, store::Store& store,
-                    store::ItemList& list, harvest::RunState& run, LoadCounts& counts,
-                    LoadProgress* progress) {
-    if (maxlist <= 0) return;
+FileRead load_companion(const std::string& file_name, exchange::ListKind kind, bool import_only,
+                        const exchange::ItemFilter& filter, int32_t maxlist, store::Store& store,
+                        store::ItemList& list, harvest::RunState& run, LoadCounts& counts,
+                        LoadProgress* progress) {
+    FileRead seen;
+    if (maxlist <= 0) return seen;
     std::error_code ignored;
     // A missing file is skipped, not created: the store creates it when a harvest starts.
-    if (!std::filesystem::is_regular_file(file_name, ignored)) return;
+    if (!std::filesystem::is_regular_file(file_name, ignored)) {
+        seen.whole = true;
+        return seen;
+    }
     // Read-only: loading, and importing another person's project, never change the files.
     store::LinkFileReader file;
-    if (!file.open(file_name)) return;
+    if (!file.open(file_name)) return seen;
     // maxlist counts the records read from the file, the ones an import filters out included.
-    for (int32_t read = 0; read < maxlist; ++read) {
+    for (int32_t read = 0;; ++read) {
         store::RecordPtr rec = file.next();
-        if (!rec) break;
+        if (!rec) {
+            seen.whole = true;
+            break;
+        }
+        if (read == maxlist) break;  // the file holds more than the list takes
+        ++seen.counts.records;
+        if ((rec->status & store::STATUS_VISITED) == 0) ++seen.counts.unvisited;
         if (import_only && !exchange::passes_item_filter(*rec, kind, filter)) continue;
+        // The line of a link is rewritten while a connection holds it, so the file may keep
+        // that hold; it belonged to the run that wrote it, and no slot holds the link now.
+        rec->status &= ~store::STATUS_ACTIVE;
         const store::ItemRecord& added = list.append(std::move(rec));
         if ((added.status & store::STATUS_BAD) != 0) {
             ++run.bad_links;
@@ -197,6 +216,7 @@ void load_companion(const std::string& file_name, exchange::ListKind kind, bool 
             progress->show_load_counts(store.total_links, run.bad_links, counts.addresses);
         }
     }
+    return seen;
 }
 
 }  // namespace
@@ -252,6 +272,7 @@ void clear_project_state(store::ItemLists& lists, store::Store& store, harvest::
     lists.addresses.clear();
     store.total_links = 0;
     store.total_addresses = 0;
+    store.unvisited_when_closed = 0;
     run.bad_links = 0;
     run.visited_links = 0;
 }
@@ -275,11 +296,28 @@ int load_project(const std::string& path, bool import_only, harvest::SearchTexts
     if (store.addresses.is_open()) (void)store.addresses.flush();
 
     LoadCounts counts;
-    load_companion(store::addresses_file_name(path), exchange::ListKind::Addresses, import_only,
-                   filter, maxlist, store, lists.addresses, run, counts, progress);
-    load_companion(store::links_file_name(path), exchange::ListKind::Links, import_only, filter,
-                   maxlist, store, lists.links, run, counts, progress);
-    store.total_addresses = std::max(store.total_addresses, counts.addresses);
+    const std::string addresses_path = store::addresses_file_name(path);
+    const std::string links_path = store::links_file_name(path);
+    const FileRead addresses_read =
+        load_companion(addresses_path, exchange::ListKind::Addresses, import_only, filter,
+                       maxlist, store, lists.addresses, run, counts, progress);
+    const FileRead links_read = load_companion(links_path, exchange::ListKind::Links, import_only,
+                                               filter, maxlist, store, lists.links, run, counts,
+                                               progress);
+    if (import_only) {
+        store.total_addresses = std::max(store.total_addresses, counts.addresses);
+        return 1;
+    }
+    // The project's figures are what its files hold, however many records the lists took and
+    // whatever COUNT= says (a run that was killed may have saved a count it never wrote). A
+    // file read whole was counted on the way.
+    const store::StoredCounts links =
+        links_read.whole ? links_read.counts : store::stored_counts(links_path);
+    store.total_links = links.records;
+    store.unvisited_when_closed = links.unvisited;
+    run.visited_links = links.records - links.unvisited;
+    store.total_addresses = addresses_read.whole ? addresses_read.counts.records
+                                                 : store::stored_counts(addresses_path).records;
     return 1;
 }
 

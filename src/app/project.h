@@ -122,13 +122,19 @@ void clear_project_state(store::ItemLists& lists, store::Store& store, harvest::
 // Then, in both cases: the store's links file is closed; the addresses file and then the links
 // file named after `path` (store::addresses_file_name, store::links_file_name) are read, when
 // they exist, node by node in file order, at most `maxlist` records each (0 or less: none),
-// passing over deleted nodes and unparsable lines. Each record keeps its node offset and goes
-// to the end of its list, and is counted: STATUS_BAD adds 1 to run.bad_links; otherwise
-// KIND_ADDRESS adds 1 to the address count; otherwise, without STATUS_VISITED, 1 to
-// store.total_links. STATUS_VISITED also adds 1 to run.visited_links. `progress` (may be null)
-// hears the counters after every kLoadProgressStep records. Finally store.total_addresses
-// becomes the larger of its value and the address count. Returns 1. Showing the new counters
-// and refreshing the list views are the caller's job.
+// passing over deleted nodes and unparsable lines. Each record keeps its node offset, loses
+// STATUS_ACTIVE (no connection holds it), goes to the end of its list, and is counted:
+// STATUS_BAD adds 1 to run.bad_links; otherwise KIND_ADDRESS adds 1 to the address count;
+// otherwise, without STATUS_VISITED, 1 to store.total_links. STATUS_VISITED also adds 1 to
+// run.visited_links. `progress` (may be null) hears the counters after every
+// kLoadProgressStep records.
+//
+// Finally, when loading a project, its figures are taken from its files (store::stored_counts),
+// whatever the lists took and whatever COUNT= said: store.total_links is the links file's
+// records, store.unvisited_when_closed its unvisited links, run.visited_links the rest, and
+// store.total_addresses the addresses file's records. An import makes store.total_addresses
+// the larger of its value and the address count. Returns 1. Showing the new counters and
+// refreshing the list views are the caller's job.
 [[nodiscard]] int load_project(const std::string& path, bool import_only,
                                harvest::SearchTexts& search, exchange::ItemFilter& filter,
                                ProjectValues& values, store::ItemList& engines,

@@ -359,7 +359,9 @@ StatusCounters HarvestRun::status_counters() const {
     const harvest::RunState& run = env_.run;
     StatusCounters c;
     c.visited = run.visited_links;
-    c.pending = harvest::pending_links(env_.store.total_links, run.visited_links);
+    // The links file's own figure: a link handed out stays pending until its answer marks it
+    // visited, and one whose fetch failed is left for a later run, as the file says.
+    c.pending = store::unvisited_links(env_.store);
     c.bad = run.bad_links;
     c.bytes = run.total_bytes;
     return c;

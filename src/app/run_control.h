@@ -43,7 +43,7 @@ inline constexpr std::string_view kResetQuestion =
 // The four figures of the Status dialog.
 struct StatusCounters {
     int32_t visited = 0;  // "Visited Links:"
-    int32_t pending = 0;  // "Pending Links:": links stored less links handed out, at least 0
+    int32_t pending = 0;  // "Pending Links:": the links file's links not yet visited
     int32_t bad = 0;      // "Bad Links:"
     int64_t bytes = 0;    // "Total Bytes:"
 };

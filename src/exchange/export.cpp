@@ -19,12 +19,24 @@ namespace {
 
 constexpr std::string_view kProgramName = "Tarnvelox";
 constexpr std::string_view kProgramVersion = "1.00";
+constexpr std::string_view kMailto = "mailto:";
 
 bool is_address_format(int format) { return format % 2 == 1; }
 
 // An item text as a zero-terminated reader sees it; absent is empty.
 std::string_view text_of(const store::OptText& text) {
     return text ? base::c_text(*text) : std::string_view();
+}
+
+// The address an address record stands for: its key without "mailto:". The title holds the
+// address too, but cut to a title's width, so a longer address would be written cut.
+std::string_view address_of(const store::ItemRecord& rec) {
+    std::string_view key = text_of(rec.url);
+    if (key.size() >= kMailto.size() &&
+        base::equal_nocase(key.substr(0, kMailto.size()), kMailto)) {
+        key.remove_prefix(kMailto.size());
+    }
+    return key.empty() ? text_of(rec.title) : key;
 }
 
 // Item texts go into markup in the HTML formats: a harvested title such as "<script>" must stay
@@ -116,15 +128,15 @@ void write_item(std::FILE* file, int format, const store::ItemRecord& rec) {
     std::string line;
     switch (format) {
         case kFormatTextAddresses:
-            line.append(title).append("\n");
+            line.append(address_of(rec)).append("\n");
             break;
         case kFormatTextUrls:
             line.append(url).append("\n");
             break;
         case kFormatAddressBook:
-            // The HREF is the bare address; the link text is cut before it is escaped, so an
-            // entity is never split.
-            line = "<DT><A HREF=\"" + escape_html(title) + "\">" +
+            // The HREF is the bare address, whole; the link text is cut before it is escaped,
+            // so an entity is never split.
+            line = "<DT><A HREF=\"" + escape_html(address_of(rec)) + "\">" +
                    escape_html(base::copy_bounded(title, kAddressBookTextWidth)) + "</A>\n";
             break;
         case kFormatBookmarks:

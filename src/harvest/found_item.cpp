@@ -31,6 +31,10 @@ bool is_address_char(char c) {
     return is_ascii_alnum(c) || c == '_' || c == '-' || c == '~' || c == '.';
 }
 
+// "+" and "=" are no address characters, but standing between two they join one local part:
+// "hana+bugs@x.org" names the mailbox "hana+bugs", never "bugs".
+bool joins_local_part(char c) { return c == '+' || c == '='; }
+
 bool equals_nocase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && find_nocase(a, b) == 0;
 }
@@ -72,15 +76,23 @@ bool joins_list(const HarvestEnv& env, const store::ItemList& list, int32_t foun
 }  // namespace
 
 std::size_t recognise_address_at(HarvestEnv& env, int slot, const store::ItemRecord* page,
-                                 std::string_view text, std::size_t at) {
+                                 std::string_view text, std::size_t at, PageEnd text_end) {
     // No NUL search here: the walks stop at any byte that is not an address character, and
     // scanning the page for one on every "@" would make a page of "@"s quadratic.
     if (at >= text.size()) return text.size();
     std::size_t start = at;
-    while (start > 0 && is_address_char(text[start - 1])) --start;
+    for (;;) {
+        while (start > 0 && is_address_char(text[start - 1])) --start;
+        if (start < 2 || start == at || !joins_local_part(text[start - 1]) ||
+            !is_address_char(text[start - 2])) {
+            break;
+        }
+        --start;
+    }
     if (start == 0 && at > 0 && !is_ascii_alnum(text[0])) start = 1;
     std::size_t end = at + 1;
     while (end < text.size() && is_address_char(text[end])) ++end;
+    if (end == text.size() && text_end == PageEnd::Cut) return end;
 
     // An address never starts or ends with a full stop: one that ends a sentence is not part
     // of it.

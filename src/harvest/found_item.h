@@ -20,11 +20,18 @@ inline constexpr std::size_t kMaxKeyLength = 256;
 // harvests it. An invented person at a reserved domain.
 inline constexpr std::string_view kSampleAddress = "jo.doe@abc.test";
 
+// How a page's text ends: where its response ended, or at the size limit, with the rest of the
+// response lost. What runs to the end of a cut text may have been cut with it ("q@x.exam").
+enum class PageEnd { Whole, Cut };
+
 // Cuts out the address candidate around the "@" at `at` in `text` (the page text, already cut
 // at its first NUL; a NUL is no address character anyway) and records it when it passes the
-// checks. Returns the position after the candidate, where the scanner continues.
+// checks. A "+" or "=" between address characters left of the "@" belongs to the candidate
+// ("hana+bugs@x.org"). When `text` is Cut, a candidate that runs to its end is not recorded.
+// Returns the position after the candidate, where the scanner continues.
 std::size_t recognise_address_at(HarvestEnv& env, int slot, const store::ItemRecord* page,
-                                 std::string_view text, std::size_t at);
+                                 std::string_view text, std::size_t at,
+                                 PageEnd text_end = PageEnd::Whole);
 
 // The checks every address must pass, the "@" at `at_in_candidate`: something before it, a
 // dot after it, and no ending of a web file ("logo@2x.png").

@@ -38,6 +38,11 @@ constexpr std::size_t kTextPiece = 64 * 1024;
 // Attribute values and link texts are read up to the working buffer's size.
 constexpr std::size_t kMaxValue = kWorkBuffer;
 constexpr std::string_view kMailto = "mailto:";
+// Quotes and brackets that enclose an address in a "mailto:" link.
+constexpr std::string_view kEnclosing = "'\"`()[]{}<>";
+// The longest character reference ("&CounterClockwiseContourIntegral;") and some room: an "&"
+// this close to the end of a cut page may start a reference the cut broke.
+constexpr std::size_t kMaxReferenceReach = 40;
 
 // What an element means to the reader.
 enum class Element {
@@ -125,6 +130,14 @@ Element element_of(std::string_view name) {
 }
 
 bool is_ascii_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool is_ascii_alnum(char c) { return is_ascii_alpha(c) || (c >= '0' && c <= '9'); }
+
+// `text` up to and with its last line break; empty when it has none. A written-out address is
+// never taken across a line break, so only the last line can hold one that a cut page cut.
+std::string_view whole_lines(std::string_view text) {
+    const std::size_t line_end = text.find_last_of("\n\r");
+    return line_end == kNone ? std::string_view() : text.substr(0, line_end + 1);
+}
 
 bool starts_with_nocase(std::string_view text, std::size_t pos, std::string_view word) {
     return pos <= text.size() && equal_nocase(text.substr(pos, word.size()), word);
@@ -279,8 +292,9 @@ std::string_view trimmed_value(std::string_view value) {
 
 class ModernReader {
   public:
-    ModernReader(HarvestEnv& env, int slot, store::ItemRecord* page, std::string_view text)
-        : harvest_(env, slot, page, text), text_(text) {}
+    ModernReader(HarvestEnv& env, int slot, store::ItemRecord* page, std::string_view text,
+                 PageEnd text_end)
+        : harvest_(env, slot, page, text), text_(text), cut_(text_end == PageEnd::Cut) {}
     ModernReader(const ModernReader&) = delete;
     ModernReader& operator=(const ModernReader&) = delete;
 
@@ -301,7 +315,7 @@ class ModernReader {
     void flush_shown(std::size_t length = std::string::npos);
     void flush_shown_words();
     void code_markup(bool start);
-    void search(std::string_view text, bool written_forms);
+    void search(std::string_view text, bool written_forms, bool at_end = false);
     void search_written(std::string_view text);
     void open_anchor(const Attribute* href);
     void close_anchor();
@@ -312,8 +326,14 @@ class ModernReader {
         return decoded(raw.substr(0, kMaxValue), charset_, RefPlace::Attribute);
     }
 
+    [[nodiscard]] bool reaches_end(std::string_view raw) const {
+        return raw.data() + raw.size() == text_.data() + text_.size();
+    }
+
     PageHarvest harvest_;
     const std::string_view text_;
+    const bool cut_;  // the page was cut at the size limit: its end is no end of a word
+    std::size_t shown_end_ = kNone;  // where the text of the page's last bytes ends in shown_
     Charset charset_ = Charset::Utf8;
     std::string base_;  // what relative links resolve against
     bool base_taken_ = false;
@@ -349,6 +369,9 @@ int ModernReader::run() {
         shown_text(text_.substr(pos, lt - pos));
         pos = markup(lt);
     }
+    // Markup left open by the cut (a tag, a comment) may have joined more to the shown text
+    // before it ("jo<span>@</span>x.example<span>.</sp"): that text runs to the cut too.
+    if (pos == kNone && cut_ && shown_end_ == kNone) shown_end_ = shown_.size();
     close_anchor();
     flush_shown();
     return harvest_.finish();
@@ -430,7 +453,7 @@ std::size_t ModernReader::markup(std::size_t lt) {
         const std::size_t end = text_.find("-->", lt + 2);
         const std::size_t content = std::min(lt + 4, end == kNone ? n : end);
         flush_shown_words();
-        search(text_.substr(content, (end == kNone ? n : end) - content), false);
+        search(text_.substr(content, (end == kNone ? n : end) - content), false, end == kNone);
         return end == kNone ? kNone : end + 3;
     }
     if (next == '?') return bogus_comment(lt + 2);
@@ -523,6 +546,7 @@ std::size_t ModernReader::end_tag(std::size_t lt) {
 std::size_t ModernReader::element_content(std::size_t from, Element element) {
     if (element == Element::PlainText) {
         append_converted(shown_, text_.substr(from), charset_);
+        shown_end_ = shown_.size();
         return kNone;
     }
     const std::string name(tag_.name);  // the next tag replaces tag_
@@ -536,6 +560,7 @@ std::size_t ModernReader::element_content(std::size_t from, Element element) {
                 harvest_.set_title(plain_text(title));
             }
             shown_.append(title);  // its words are searched like the page's
+            if (reaches_end(content)) shown_end_ = shown_.size();
             word_break();
             break;
         }
@@ -545,7 +570,7 @@ std::size_t ModernReader::element_content(std::size_t from, Element element) {
             break;
         default:
             flush_shown_words();
-            search(content, false);
+            search(content, false, reaches_end(content));
             break;
     }
     return end == kNone ? kNone : parse_tag(text_, end, tag_);
@@ -570,6 +595,7 @@ void ModernReader::shown_text(std::string_view raw) {
             shown_.insert(before, 1, ' ');
         }
     }
+    if (reaches_end(raw)) shown_end_ = shown_.size();
 }
 
 // Markup that separates words: the shown text gets a line break, the open anchor's text a blank.
@@ -603,7 +629,16 @@ void ModernReader::code_markup(bool start) {
 // Searches the first `length` bytes of the shown text and drops them.
 void ModernReader::flush_shown(std::size_t length) {
     length = std::min(length, shown_.size());
-    const std::string_view shown = std::string_view(shown_).substr(0, length);
+    std::string_view shown = std::string_view(shown_).substr(0, length);
+    // The end of a cut page lies in this piece: what follows it is no text of the page.
+    const bool at_end = cut_ && shown_end_ <= length;
+    if (at_end) shown = shown.substr(0, shown_end_);
+    const std::string_view written = at_end ? whole_lines(shown) : shown;
+    const auto search_written_part = [&](std::size_t from, std::size_t to) {
+        if (from < std::min(to, written.size())) {
+            search_written(written.substr(from, std::min(to, written.size()) - from));
+        }
+    };
     std::vector<std::pair<std::size_t, std::size_t>> spans;
     std::vector<std::pair<std::size_t, std::size_t>> kept;
     for (const auto& [start, end] : code_spans_) {
@@ -612,18 +647,19 @@ void ModernReader::flush_shown(std::size_t length) {
     }
     if (code_depth_ > 0 && code_from_ < length) spans.emplace_back(code_from_, length);
     if (spans.empty()) {
-        search(shown, true);
+        search(shown, true, at_end);
     } else {
-        search(shown, false);
+        search(shown, false, at_end);
         std::size_t from = 0;
         for (const auto& [start, end] : spans) {
-            if (start > from) search_written(shown.substr(from, start - from));
+            search_written_part(from, start);
             from = std::max(from, end);
         }
-        if (from < shown.size()) search_written(shown.substr(from));
+        search_written_part(from, written.size());
     }
     code_spans_ = std::move(kept);
     code_from_ = code_from_ > length ? code_from_ - length : 0;
+    shown_end_ = shown_end_ == kNone || shown_end_ <= length ? kNone : shown_end_ - length;
     shown_.erase(0, length);
 }
 
@@ -637,16 +673,19 @@ void ModernReader::flush_shown_words() {
 }
 
 // Records the addresses in `text`: around each "@", and in written-out forms when asked.
-void ModernReader::search(std::string_view text, bool written_forms) {
+// `at_end`: the text ends where the page does, and on a cut page that end cut what ran to it.
+void ModernReader::search(std::string_view text, bool written_forms, bool at_end) {
     if (!harvest_.extract_ok() || text.empty()) return;
     HarvestEnv& env = harvest_.env();
     const int slot = harvest_.slot();
     const store::ItemRecord* page = harvest_.page();
+    const PageEnd text_end = at_end && cut_ ? PageEnd::Cut : PageEnd::Whole;
     for (std::size_t at = text.find('@'); at != kNone;) {
-        const std::size_t next = std::max(recognise_address_at(env, slot, page, text, at), at + 1);
+        const std::size_t next =
+            std::max(recognise_address_at(env, slot, page, text, at, text_end), at + 1);
         at = text.find('@', next);
     }
-    if (written_forms) search_written(text);
+    if (written_forms) search_written(text_end == PageEnd::Cut ? whole_lines(text) : text);
 }
 
 void ModernReader::search_written(std::string_view text) {
@@ -704,9 +743,16 @@ void ModernReader::take_mailto(std::string_view value) {
     std::size_t start = 0;
     while (start <= addresses.size()) {
         const std::size_t comma = std::min(addresses.find(',', start), addresses.size());
-        const std::string_view address =
+        std::string_view address =
             base::trimmed(std::string_view(addresses).substr(start, comma - start));
         start = comma + 1;
+        // A quote or bracket around an address ("'jo@x.org'", "(jo@x.org)") is not part of it.
+        while (!address.empty() && kEnclosing.find(address.front()) != kNone) {
+            address.remove_prefix(1);
+        }
+        while (!address.empty() && kEnclosing.find(address.back()) != kNone) {
+            address.remove_suffix(1);
+        }
         // Blanks, controls and quotes are never part of an address; escapes that decode to
         // bytes outside UTF-8 would store a key no view can show.
         const bool usable =
@@ -744,8 +790,19 @@ void ModernReader::take_base(const Attribute* href) {
 
 }  // namespace
 
-int read_page_modern(HarvestEnv& env, int slot, store::ItemRecord* page, std::string_view text) {
-    ModernReader reader(env, slot, page, text);
+int read_page_modern(HarvestEnv& env, int slot, store::ItemRecord* page, std::string_view text,
+                     PageEnd text_end) {
+    if (text_end == PageEnd::Cut) {
+        // A reference the cut broke ("jo@x.example&#4") ends the page before it, so that the
+        // text it followed counts as running to the cut.
+        const std::size_t amp = text.rfind('&');
+        if (amp != kNone && text.size() - amp <= kMaxReferenceReach &&
+            std::all_of(text.begin() + static_cast<std::ptrdiff_t>(amp) + 1, text.end(),
+                        [](char c) { return c == '#' || is_ascii_alnum(c); })) {
+            text = text.substr(0, amp);
+        }
+    }
+    ModernReader reader(env, slot, page, text, text_end);
     return reader.run();
 }
 

@@ -21,6 +21,7 @@
 
 #include <string_view>
 
+#include "harvest/found_item.h"
 #include "harvest/harvest_env.h"
 #include "store/item_record.h"
 
@@ -28,7 +29,11 @@ namespace tarnvelox::harvest {
 
 // Reads `text` (the whole response, header lines included, cut at its first NUL) for the page
 // held by connection slot `slot`, whose record is `page` (may be null). Returns the number of
-// addresses recorded from this page. Linear in the page, whatever its markup.
-int read_page_modern(HarvestEnv& env, int slot, store::ItemRecord* page, std::string_view text);
+// addresses recorded from this page. Linear in the page, whatever its markup. When the page is
+// Cut, no address is taken from what runs to its end: the text where it lies, decoded, ends
+// there (a character reference cut short counts as part of that text), and so does the last
+// line of shown text for the written-out forms.
+int read_page_modern(HarvestEnv& env, int slot, store::ItemRecord* page, std::string_view text,
+                     PageEnd text_end = PageEnd::Whole);
 
 }  // namespace tarnvelox::harvest

@@ -129,12 +129,14 @@ struct TagLink {
 
 class PageScanner {
 public:
-    PageScanner(HarvestEnv& env, int slot, store::ItemRecord* page, std::string_view text)
+    PageScanner(HarvestEnv& env, int slot, store::ItemRecord* page, std::string_view text,
+                PageEnd text_end)
         : harvest_(env, slot, page, text),
           env_(env),
           slot_(slot),
           page_(page),
           text_(text),
+          text_end_(text_end),
           lts_(text, find_char, '<'),
           amps_(text, find_char, '&'),
           ats_(text, find_char, '@'),
@@ -194,6 +196,7 @@ private:
     const int slot_;
     store::ItemRecord* const page_;
     const std::string_view text_;
+    const PageEnd text_end_;
 
     Lookahead lts_, amps_, ats_;  // the main loop's stops
     // Searches from inside tags. Link texts have a "<" search of their own: it runs ahead of
@@ -230,7 +233,8 @@ int PageScanner::run() {
                 pos = skip_entity(pos);
                 break;
             default:  // "@"
-                pos = std::max(recognise_address_at(env_, slot_, page_, text_, pos), pos + 1);
+                pos = std::max(recognise_address_at(env_, slot_, page_, text_, pos, text_end_),
+                               pos + 1);
                 break;
         }
     }
@@ -533,9 +537,13 @@ std::size_t PageScanner::text_start(std::size_t p) {
 
 }  // namespace
 
-int scan_page(HarvestEnv& env, int slot, store::ItemRecord* page, std::string_view text) {
-    if (env.run.modern_reader) return read_page_modern(env, slot, page, base::c_text(text));
-    PageScanner scanner(env, slot, page, base::c_text(text));
+int scan_page(HarvestEnv& env, int slot, store::ItemRecord* page, std::string_view text,
+              PageEnd text_end) {
+    const std::string_view read = base::c_text(text);
+    // A NUL before the end ends the text for good: its end is then no cut.
+    if (read.size() < text.size()) text_end = PageEnd::Whole;
+    if (env.run.modern_reader) return read_page_modern(env, slot, page, read, text_end);
+    PageScanner scanner(env, slot, page, read, text_end);
     return scanner.run();
 }
 

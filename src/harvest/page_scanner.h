@@ -6,6 +6,7 @@
 
 #include <string_view>
 
+#include "harvest/found_item.h"
 #include "harvest/harvest_env.h"
 
 namespace tarnvelox::harvest {
@@ -15,7 +16,9 @@ inline constexpr std::string_view kNoKeywordMatch = "No Keyword Match - Page ign
 // Scans `text` (the whole response, header lines included; a NUL ends it) for the page held by
 // connection slot `slot`, whose record is `page` (null when the slot holds none). May replace
 // the page's title. Returns the number of addresses recorded from this page. With the run's
-// modern_reader set, the page is read by the modern reader (modern_reader.h) instead.
-int scan_page(HarvestEnv& env, int slot, store::ItemRecord* page, std::string_view text);
+// modern_reader set, the page is read by the modern reader (modern_reader.h) instead. A page
+// Cut at the size limit gives no address that runs to its end: only the page's cut part of it.
+int scan_page(HarvestEnv& env, int slot, store::ItemRecord* page, std::string_view text,
+              PageEnd text_end = PageEnd::Whole);
 
 }  // namespace tarnvelox::harvest

@@ -161,7 +161,15 @@ std::vector<std::string> written_addresses(std::string_view text) {
         std::size_t local_end = p;
         while (local_end > 0 && is_blank(text[local_end - 1])) --local_end;
         std::size_t local_start = local_end;
-        while (local_start > 0 && is_local_char(text[local_start - 1])) --local_start;
+        for (;;) {
+            while (local_start > 0 && is_local_char(text[local_start - 1])) --local_start;
+            // "+" and "=" between two local characters join them: "hana+bugs [at] ...".
+            const bool joined = local_start >= 2 && local_start < local_end &&
+                                (text[local_start - 1] == '+' || text[local_start - 1] == '=') &&
+                                is_local_char(text[local_start - 2]);
+            if (!joined) break;
+            --local_start;
+        }
         while (local_start < local_end && text[local_start] == '.') ++local_start;
         const bool glued_to_more = local_start > 0 && text[local_start - 1] == '@';
         if (local_start == local_end || !is_alnum(text[local_start]) || glued_to_more) {

@@ -20,8 +20,9 @@ namespace tarnvelox::harvest {
 
 // Every written-out address in `text`, as "local@domain", in the order of the text. The local
 // part is a run of address characters (letters, digits, "_", "-", "~", "."; leading full stops
-// dropped) beginning with a letter or digit; the domain is at least two labels of letters,
-// digits and "-", the last of at least two letters. Callers apply the usual address checks.
+// dropped; a "+" or "=" between two of them joins them) beginning with a letter or digit; the
+// domain is at least two labels of letters, digits and "-", the last of at least two letters.
+// Callers apply the usual address checks.
 [[nodiscard]] std::vector<std::string> written_addresses(std::string_view text);
 
 }  // namespace tarnvelox::harvest

@@ -225,7 +225,13 @@ void take_document(NetEnv& env, int slot, std::string_view text) {
         item->modified = header_value(headers, "Last-Modified:", 15);
         item->size = header_value(headers, "Content-Length:", 16);
     }
-    if (harvest::scan_page(h, slot, item, text) != 0) h.shell.refresh_status_counters();
+    // A page read up to the size limit was cut there, unless a NUL ended its text before.
+    const auto received = static_cast<std::size_t>(std::max(env.slots.slots[slot].received, 0));
+    const harvest::PageEnd end = received > static_cast<std::size_t>(kMaxPageBytes) &&
+                                         text.size() == received
+                                     ? harvest::PageEnd::Cut
+                                     : harvest::PageEnd::Whole;
+    if (harvest::scan_page(h, slot, item, text, end) != 0) h.shell.refresh_status_counters();
 }
 
 }  // namespace

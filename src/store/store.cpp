@@ -1,5 +1,15 @@
 #include "store/store.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <limits>
+#include <vector>
+
+#include "base/file_io.h"
+#include "base/text_util.h"
+
 namespace tarnvelox::store {
 
 std::string companion_base(std::string_view project_path) {
@@ -84,15 +94,101 @@ bool open_store(Store& store) {
 }
 
 void close_store(Store& store) {
-    (void)commit(store);  // a failure is told; the marks kept back are then lost, not wrong
+    // A failure is told; the marks kept back are then lost, not wrong.
+    const bool committed = commit(store);
     for (TreeFile which : {TreeFile::Links, TreeFile::Addresses}) {
         LinkTreeFile& file = store.file(which);
         const bool was_open = file.is_open();
-        if (!file.close() && was_open) {
+        const StoredCounts held = was_open ? stored_counts(store, which) : StoredCounts{};
+        const bool closed = file.close();
+        if (!closed && was_open) {
             tell_write_failure(store,
                                which == TreeFile::Links ? store.links_path : store.addresses_path);
         }
+        if (!was_open) continue;
+        // What the file held is on the disk unless a write failed; then the disk says.
+        const bool all_written = closed && (committed || which == TreeFile::Addresses);
+        const StoredCounts on_disk = all_written ? held : stored_counts(store, which);
+        if (which == TreeFile::Links) {
+            store.unvisited_when_closed = on_disk.unvisited;
+        } else {
+            store.total_addresses = on_disk.records;
+        }
     }
+}
+
+namespace {
+
+// A count reads the file in pieces of this size: it passes every node, and a read of its own
+// for each would cost a system call per node.
+constexpr std::size_t kCountChunk = std::size_t{1} << 20;
+
+StoredCounts counts_of(const LinkTreeFile& file) {
+    return {static_cast<int32_t>(file.live_count()), static_cast<int32_t>(file.pending_count())};
+}
+
+// The bytes of a file from `at` on, read ahead in pieces.
+class ChunkReader {
+public:
+    explicit ChunkReader(int fd) : fd_(fd) {}
+    // At most `size` bytes at `at`: fewer where the file ends.
+    std::string_view bytes(int64_t at, std::size_t size) {
+        const auto end = static_cast<int64_t>(size) + at;
+        if (at < start_ || end > start_ + static_cast<int64_t>(buffer_.size())) {
+            buffer_.resize(std::max(kCountChunk, size));
+            buffer_.resize(base::read_some(fd_, at, buffer_.data(), buffer_.size()));
+            start_ = at;
+        }
+        const auto from = static_cast<std::size_t>(at - start_);
+        if (from >= buffer_.size()) return {};
+        return std::string_view(buffer_).substr(from, size);
+    }
+
+private:
+    int fd_;
+    int64_t start_ = 0;
+    std::string buffer_;
+};
+
+}  // namespace
+
+StoredCounts stored_counts(const std::string& path) {
+    StoredCounts counts;
+    const int fd = path.empty() ? -1 : base::open_regular(path, O_RDONLY);
+    if (fd < 0) return counts;
+    // The nodes the sequential read returns (node_walk.h): live, with a line that parses and is
+    // not longer than a reader takes; the walk ends where the chain of nodes cannot be followed.
+    ChunkReader file(fd);
+    int64_t position = 0;
+    while (position <= std::numeric_limits<int32_t>::max()) {
+        const std::string_view head = file.bytes(position, kNodeHeaderSize);
+        if (head.size() != kNodeHeaderSize) break;
+        const NodeHeader header =
+            decode_header(reinterpret_cast<const unsigned char*>(head.data()));
+        if (header.length < 0) break;
+        const int64_t line_at = position + kNodeHeaderSize;
+        position = line_at + header.length;
+        if (header.parent < 0 || header.length > kMaxLineRead) continue;
+        const std::string_view line = base::c_text(
+            file.bytes(line_at, static_cast<std::size_t>(header.length)));
+        const std::optional<RecordLineFields> fields = split_record_line(line);
+        if (!fields) continue;
+        ++counts.records;
+        if ((base::read_int(fields->status) & STATUS_VISITED) == 0) ++counts.unvisited;
+    }
+    ::close(fd);
+    return counts;
+}
+
+StoredCounts stored_counts(const Store& store, TreeFile which) {
+    const LinkTreeFile& file = store.file(which);
+    if (file.is_open()) return counts_of(file);
+    return stored_counts(which == TreeFile::Links ? store.links_path : store.addresses_path);
+}
+
+int32_t unvisited_links(const Store& store) {
+    return store.links.is_open() ? static_cast<int32_t>(store.links.pending_count())
+                                 : store.unvisited_when_closed;
 }
 
 int32_t tree_insert(Store& store, TreeFile which, const ItemRecord& rec) {

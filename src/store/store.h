@@ -33,6 +33,9 @@ struct Store {
     // harvest engine counts the links it stores (the seeded starting link is not counted).
     int32_t total_links = 0;
     int32_t total_addresses = 0;
+    // Links of the links file not marked visited when it was last closed or its project loaded
+    // (unvisited_links() reads the open file itself).
+    int32_t unvisited_when_closed = 0;
     // Set when opening a file has just told the person it is damaged; whoever acts on the damage
     // next (a refused Start) need not say it again, and clears it.
     bool damage_told = false;
@@ -63,7 +66,25 @@ void set_project_path(Store& store, std::string_view project_path);
 // Opens whichever of the two files is not open (creating it empty when missing) and sets
 // read_position to 0. True when both are open.
 [[nodiscard]] bool open_store(Store& store);
+// Writes what is kept back and closes both files. The counts then say what each file holds on
+// the disk: total_addresses its addresses, unvisited_when_closed its unvisited links (nodes a
+// full disk kept from being written are not counted).
 void close_store(Store& store);
+
+// What one file holds: its live records and, of those, the ones the crawl frontier would hand
+// out (not marked visited).
+struct StoredCounts {
+    int32_t records = 0;
+    int32_t unvisited = 0;
+};
+// What the link tree file at `path` holds, read without changing it; zeros when it is missing
+// or cannot be read.
+[[nodiscard]] StoredCounts stored_counts(const std::string& path);
+// The counts of one of the store's files: from the file while it is open (new nodes not yet
+// written included), else read from its path.
+[[nodiscard]] StoredCounts stored_counts(const Store& store, TreeFile which);
+// The links not yet visited: from the open links file, else unvisited_when_closed.
+[[nodiscard]] int32_t unvisited_links(const Store& store);
 
 // Node offset of the new record, or -1 (duplicate key, file not open, or refused). A new
 // address raises total_addresses.

@@ -91,6 +91,7 @@ TEST_F(ListCommandsTest, DeletingAddressesLowersTheAddressCount) {
 
 TEST_F(ListCommandsTest, RecordHeldByASlotIsKeptAndStaysSelected) {
     // A slot is fetching link 2 during a harvest: freeing it would leave the slot dangling.
+    run_.harvest_running = 1;
     lists_.links.at(2).status |= store::STATUS_ACTIVE | store::STATUS_VISITED;
     std::vector<int32_t> selected{1, 2, 4};
     EXPECT_EQ(delete_selected_rows(ctx_, TreeFile::Links, selected), 2);

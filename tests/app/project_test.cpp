@@ -11,6 +11,7 @@
 #include <functional>
 #include <iterator>
 #include <random>
+#include <regex>
 #include <tuple>
 #include <vector>
 
@@ -214,7 +215,9 @@ TEST_F(ProjectTest, SavedFileHasExactBytesAndLoadsBackToTheSameBytes) {
         for (ItemRecord* at = engines.head(); at != nullptr; at = at->next.get()) at->selected = 0;
         ASSERT_EQ(load(path), 1);
         ASSERT_EQ(save(path), 1);
-        EXPECT_EQ(file_bytes(path), row.bytes);
+        // ...except COUNT=: the count is what the addresses file holds, and there is none.
+        EXPECT_EQ(file_bytes(path), std::regex_replace(row.bytes, std::regex("COUNT=-?[0-9]+"),
+                                                       "COUNT=0"));
     }
     EXPECT_TRUE(shell.errors.empty());
 }
@@ -273,8 +276,9 @@ TEST_F(ProjectTest, ProjectLinesAreReadByTheFirstKeyTheyContain) {
         {"numbers, SORT included; the last line needs no line feed",
          "SORT=7\nSTART= 3xyz\nCOUNT=99999999999\nLAST_IMPORT=tail.txt",
          [](const ProjectTest& t) {
+             // COUNT= is no count of the project: it has no addresses file.
              EXPECT_EQ(std::tie(t.sort, t.search.crawl_scope, t.store.total_addresses),
-                       std::make_tuple(7, 3, INT32_MAX));
+                       std::make_tuple(7, 3, 0));
              EXPECT_EQ(t.values.last_import, "tail.txt");
          }},
         {"keys are case-sensitive and may sit anywhere; empty values replace",
@@ -362,7 +366,7 @@ TEST_F(ProjectTest, CompanionRecordsLoadInFileOrderAndAreCounted) {
          {"mailto:in@links.y", store::KIND_ADDRESS},
          {"http://a/", 0}},
         {"http://gone/"});
-    // COUNT= below and above the 3 addresses counted (2 in the addresses file, 1 in the links).
+    // COUNT= below and above the 3 records of the addresses file: the file decides.
     for (const int32_t count : {1, 50}) {
         SCOPED_TRACE(count);
         put_file(path, "COUNT=" + std::to_string(count) + "\n");
@@ -371,13 +375,19 @@ TEST_F(ProjectTest, CompanionRecordsLoadInFileOrderAndAreCounted) {
                   (Urls{"mailto:z@x.y", "mailto:a@x.y", "mailto:bad@x.y"}));
         EXPECT_EQ(urls_of(lists.links),
                   (Urls{"http://m/", "http://b/", "http://c/", "mailto:in@links.y", "http://a/"}));
-        EXPECT_EQ(store.total_links, 2);  // m and a: neither visited, bad nor an address
+        EXPECT_EQ(store.total_links, 5);  // every live record of the links file
+        EXPECT_EQ(store.unvisited_when_closed, 3);  // m, in@links and a
         EXPECT_EQ(run.bad_links, 2);
         EXPECT_EQ(run.visited_links, 2);
-        EXPECT_EQ(store.total_addresses, std::max(count, 3));
+        EXPECT_EQ(store.total_addresses, 3);
         EXPECT_EQ(lists.links.tail()->file_offset, offsets.back());
         EXPECT_EQ(lists.links.head()->next->file_offset, offsets[2]);
     }
+    // Lists that take part of the files: the figures are still the files'.
+    ASSERT_EQ(load(path, false, 2), 1);
+    EXPECT_EQ(std::tie(store.total_links, store.unvisited_when_closed, run.visited_links,
+                       store.total_addresses),
+              std::make_tuple(5, 3, 2, 3));
 }
 
 TEST_F(ProjectTest, MaxlistLimitsTheRecordsOfEachFileAndProgressHearsEvery51) {
@@ -395,8 +405,8 @@ TEST_F(ProjectTest, MaxlistLimitsTheRecordsOfEachFileAndProgressHearsEvery51) {
         ASSERT_EQ(load(path, false, row.maxlist, &progress), 1);
         EXPECT_EQ(lists.addresses.size(), row.addresses);
         EXPECT_EQ(lists.links.size(), row.links);
-        EXPECT_EQ(std::tie(store.total_addresses, store.total_links),
-                  std::tie(row.addresses, row.links));
+        // The figures are the files', however many records the lists took.
+        EXPECT_EQ(std::tie(store.total_addresses, store.total_links), std::make_tuple(60, 60));
         if (row.links >= 2) {  // the deleted node is passed over, not counted
             EXPECT_EQ(lists.links.head()->next->url, "http://h/2");
         }

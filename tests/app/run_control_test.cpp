@@ -9,9 +9,11 @@
 #include <utility>
 #include <vector>
 
+#include "app/list_commands.h"
 #include "fakes/scripted_network.h"
 #include "harvest/harvest_fixture.h"
 #include "harvest/list_rows.h"
+#include "store/link_file_reader.h"
 #include "store/link_tree_file.h"
 #include "store/tree_test_util.h"
 
@@ -92,6 +94,23 @@ protected:
         return nullptr;
     }
     void run_all() { network_.run(control_); }
+    // Saves the project and opens it again, as quitting and starting the program does.
+    void reopen() {
+        settings_.project = dir_.file("test.tvp");  // the fixture's project
+        ASSERT_EQ(ctx_.save_current_project(), 1);
+        ASSERT_EQ(ctx_.load_current_project(nullptr), 1);
+        harvest::refill_views(lists_, shell_, maxlist_);
+    }
+    // The links on disk not marked visited, read apart from the store.
+    int32_t unvisited_on_disk() {
+        store::LinkFileReader file;
+        if (!file.open(store_.links_path)) return -1;
+        int32_t count = 0;
+        while (store::RecordPtr rec = file.next()) {
+            if ((rec->status & store::STATUS_VISITED) == 0) ++count;
+        }
+        return count;
+    }
 
     net::SlotTable& slots_ = ctx_.slots;
     net::NetEnv& net_ = ctx_.net;
@@ -336,6 +355,52 @@ TEST_P(CancelTest, CancelThenStartCompletesWithoutFetchingAFinishedLinkTwice) {
         EXPECT_NE(r->status & store::STATUS_VISITED, 0) << *r->url;
         EXPECT_EQ(r->status & store::STATUS_ACTIVE, 0) << *r->url;
     }
+}
+
+// ---- a reopened project ---------------------------------------------------------------------
+
+TEST_F(RunControlTest, AVisitedLinkOfAReopenedProjectIsDeletedFromTheFile) {
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    run_all();
+    reopen();
+    int32_t row = -1;
+    for (int32_t i = 0; i < lists_.links.size(); ++i) {
+        const ItemRecord& rec = lists_.links.at(i);
+        EXPECT_EQ(rec.status & store::STATUS_ACTIVE, 0) << *rec.url;  // no slot holds it now
+        if (*rec.url == "http://site.example/a.html") row = i;
+    }
+    ASSERT_GE(row, 0);
+    ASSERT_NE(lists_.links.at(row).status & store::STATUS_VISITED, 0);
+    std::vector<int32_t> selected{row};
+    EXPECT_EQ(delete_selected_rows(ctx_, TreeFile::Links, selected), 1);
+    EXPECT_TRUE(selected.empty());
+    const std::vector<std::string> urls = stored_urls(TreeFile::Links);
+    EXPECT_EQ(std::count(urls.begin(), urls.end(), "http://site.example/a.html"), 0);
+}
+
+TEST_F(RunControlTest, PendingIsTheFilesUnvisitedCountAfterAReopenAndInTheNextRun) {
+    network_.read_limit = 1;
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    network_.run(control_, 400);
+    ASSERT_TRUE(control_.running());
+    control_.on_command(kCancelCommand);
+    reopen();
+    const int32_t unvisited = unvisited_on_disk();
+    ASSERT_GT(unvisited, 0);
+    EXPECT_EQ(control_.status_counters().pending, unvisited);
+
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    int events = 0;
+    network_.run(control_, 1'000'000, [&] {
+        if (++events % 25 != 0 || !control_.running()) return;
+        // What the run keeps back goes to the disk, so that the file can be read apart.
+        ASSERT_TRUE(store_.links.flush());
+        ASSERT_TRUE(store::commit(store_));
+        EXPECT_EQ(control_.status_counters().pending, unvisited_on_disk()) << events;
+    });
+    EXPECT_EQ(last_status(-1), " Hunt Complete");
+    EXPECT_EQ(control_.status_counters().pending, 0);
+    EXPECT_EQ(unvisited_on_disk(), 0);
 }
 
 // ---- Reset Link Status --------------------------------------------------------------------

@@ -136,6 +136,25 @@ TEST_F(ExportTest, EveryFormatWritesItsHeaderItemsAndFooter) {
     EXPECT_TRUE(shell_.errors.empty());
 }
 
+TEST_F(ExportTest, AnAddressLongerThanATitleIsWrittenWhole) {
+    // The stored title holds the first 50 characters only; the key holds the address.
+    const std::string address = std::string(58, 'l') + "@example.org";
+    ASSERT_EQ(address.size(), 70u);
+    store::close_store(store_);
+    std::filesystem::remove(store_.addresses_path);
+    ASSERT_TRUE(store::open_store(store_));
+    ASSERT_GE(insert(store::TreeFile::Addresses, item("mailto:" + address, address)), 0);
+    const std::pair<int, std::string> rows[] = {
+        {1, address + "\n"},
+        {3, "<DT><A HREF=\"" + address + "\">" + address.substr(0, 45) + "</A>\n"},
+    };
+    for (const auto& [format, items] : rows) {
+        SCOPED_TRACE(format);
+        ASSERT_EQ(run(format), 1);
+        EXPECT_EQ(items_written(format), items);
+    }
+}
+
 TEST_F(ExportTest, AllItemsComeFromTheFileInStoredOrderAndReplaceTheOldFile) {
     std::ofstream(out_path_, std::ios::binary) << std::string(5000, 'x');
     const int32_t gone = insert(store::TreeFile::Links, item("http://a.org/", "A"));

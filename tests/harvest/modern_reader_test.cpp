@@ -29,10 +29,10 @@ class ModernReaderTest : public testing::HarvestFixture {
         shell_ = {};
     }
     // Scans `text` into a fresh project, read the modern way or the classic way.
-    void scan(std::string_view text, bool modern) {
+    void scan(std::string_view text, bool modern, PageEnd end = PageEnd::Whole) {
         fresh_project();
         run_.modern_reader = modern;
-        scan_page(env_, 0, &page_, text);
+        scan_page(env_, 0, &page_, text, end);
     }
     // "url|title; " for every stored link, then "url; " for every stored address.
     std::string summary() {
@@ -139,6 +139,16 @@ TEST_F(ModernReaderTest, EachRuleUnderBothWaysOfReading) {
          "mailto:ol@example.org; "},
         {"<p title=\"t@example.org\">x</p>", "", ""},
         {"&lt;jo@example.org&gt;", "mailto:jo@example.org; ", "mailto:jo@example.org; "},
+        // "+" and "=" between address characters belong to the local part; alone they do not.
+        {"write to hana+bugs@dept58.example.net, srs=x=jo@y.org or +lead@x.org.",
+         "mailto:hana+bugs@dept58.example.net; mailto:srs=x=jo@y.org; mailto:lead@x.org; ",
+         "mailto:hana+bugs@dept58.example.net; mailto:srs=x=jo@y.org; mailto:lead@x.org; "},
+        {"hana+bugs [at] example [dot] org", "", "mailto:hana+bugs@example.org; "},
+        // A quote or bracket around a "mailto:" address is not part of it.
+        {"<a href=\"mailto:'ath10k@lists.infradead.org'\">a</a>"
+         "<a href=\"mailto:(vicente_polo@yahoo.es)\">v</a>",
+         "mailto:'ath10k@lists.infradead.org'; mailto:(vicente_polo@yahoo.es); ",
+         "mailto:ath10k@lists.infradead.org; mailto:vicente_polo@yahoo.es; "},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.page);
@@ -147,6 +157,34 @@ TEST_F(ModernReaderTest, EachRuleUnderBothWaysOfReading) {
         scan(row.page, true);
         EXPECT_EQ(summary(), row.modern) << "modern";
     }
+}
+
+// A page cut at the size limit may end inside an address: what runs to the cut is not taken.
+TEST_F(ModernReaderTest, NoAddressIsTakenFromTheEndOfACutPage) {
+    const Row rows[] = {
+        {repeated("var a=\"q@x.example\";", 3) + "var a=\"q@x.exam", "mailto:q@x.example; ",
+         "mailto:q@x.example; "},
+        {"<p>jo@x.example", "", ""},
+        {"<p>jo@x.example ", "mailto:jo@x.example; ", "mailto:jo@x.example; "},
+        {"<title>jo@x.exam", "", ""},
+        {"<textarea>jo@x.exam", "", ""},
+        {"<!-- jo@x.exam", "", ""},
+        {"<a href=\"mailto:jo@x.exam", "", ""},
+        {"<b>jo</b>&#64;x.example&#4", "", ""},
+        {"jo<span>@</span>x.example<span>.</sp", "", ""},
+        {"ann [at] example [dot] org\njo [at] x [dot] example [dot] co", "",
+         "mailto:ann@example.org; "},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.page);
+        scan(row.page, false, PageEnd::Cut);
+        EXPECT_EQ(summary(), row.classic) << "classic";
+        scan(row.page, true, PageEnd::Cut);
+        EXPECT_EQ(summary(), row.modern) << "modern";
+    }
+    // The same end on a page that came whole is an address.
+    scan("<p>jo@x.example", true);
+    EXPECT_EQ(summary(), "mailto:jo@x.example; ");
 }
 
 TEST_F(ModernReaderTest, TitlesAreDecodedInThePagesCharacterSetAndStoredAsUtf8) {

@@ -247,6 +247,17 @@ TEST_P(FetchEngineTest, LargePageIsCutJustPastTheLimitAndBuffersGrowInSteps) {
     EXPECT_TRUE(saw("Transferred " + std::to_string(most) + " Bytes", 0));
 }
 
+TEST_P(FetchEngineTest, AnAddressTheLimitCutsIsNotStored) {
+    add("http://127.0.0.1/big");
+    // Wherever past the limit the read stops, it stops inside the second address.
+    std::string big = "HTTP/1.0 200 OK\r\n\r\njo@x.example ";
+    big.resize(kMaxPageBytes - 4, ' ');
+    big += "q@a." + std::string(kMaxPageRead - kMaxPageBytes + 2, 'b') + ".org ";
+    network_.serve("127.0.0.1", {big});
+    start();
+    EXPECT_EQ(shell_.address_rows, std::vector<std::string>{"mailto:jo@x.example"});
+}
+
 TEST_P(FetchEngineTest, ReadsTakeAtMostTheChunkSize) {
     add("http://127.0.0.1/p");
     network_.serve("127.0.0.1", {std::string("HTTP/1.0 200 OK\r\n\r\n") + std::string(1000, 'y')});

@@ -1,7 +1,9 @@
 #include "store/store.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <filesystem>
 
 #include "fakes/recording_shell.h"
@@ -91,6 +93,34 @@ TEST_F(StoreTest, DeletingAddressesLowersTheCountButNeverBelowZero) {
     close_store(store_);
     EXPECT_EQ(tree_delete(store_, TreeFile::Links, 0), 0);  // not open: nothing reported
     EXPECT_EQ(errors_.size(), 1u);
+}
+
+TEST_F(StoreTest, AfterAFailedWriteTheAddressCountIsWhatTheFileHolds) {
+    ASSERT_TRUE(open_store(store_));
+    for (const char* a : {"mailto:a@x.org", "mailto:b@x.org"}) {
+        ASSERT_GE(tree_insert(store_, TreeFile::Addresses, link(a)), 0);
+    }
+    close_store(store_);
+    EXPECT_EQ(store_.total_addresses, 2);
+
+    // A full disk (a file size limit stands in for it): new addresses are taken into the
+    // file's buffer and counted, but never reach the disk.
+    ASSERT_TRUE(open_store(store_));
+    store_.total_addresses = 9;  // a count from elsewhere (a project file) is no authority
+    struct rlimit old_limit {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old_limit;
+    small.rlim_cur = std::filesystem::file_size(store_.addresses_path) + 8;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    for (const char* a : {"mailto:c@x.org", "mailto:d@x.org"}) {
+        EXPECT_GE(tree_insert(store_, TreeFile::Addresses, link(a)), 0);
+    }
+    close_store(store_);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    std::signal(SIGXFSZ, old_handler);
+    EXPECT_FALSE(errors_.empty());
+    EXPECT_EQ(store_.total_addresses, 2);
 }
 
 TEST_F(StoreTest, SequentialReadReturnsRecordsInStoredOrderAcrossReopen) {

@@ -340,10 +340,12 @@ TEST_F(MainWindowTest, DeleteRemovesSelectedRowsButNeverOneAConnectionHolds) {
     QAbstractItemModelTester tester(w.links_model(),
                                     QAbstractItemModelTester::FailureReportingMode::Fatal);
     // As during a harvest: a slot is fetching link 1.
+    w.context().run.harvest_running = 1;
     w.context().lists.links.at(1).status |= store::STATUS_ACTIVE;
     w.dispatch(cmd::kLinkSelectAll);
     ASSERT_EQ(QApplication::focusWidget(), w.links_view());
     w.dispatch(cmd::kDelete);
+    w.context().run.harvest_running = 0;
     ASSERT_EQ(w.links_model()->rowCount(), 1);
     EXPECT_EQ(w.links_model()->index(0, 1).data().toString(), "http://seed.example/1");
     EXPECT_TRUE(w.links_view()->selectionModel()->isRowSelected(0, QModelIndex()));
