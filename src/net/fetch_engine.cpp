@@ -231,6 +231,7 @@ void FetchEngine::start_lookup(int slot) {
     }
     if (!network_.lookup(kLookupEventIds[static_cast<std::size_t>(slot)], host)) {
         enter_state(s, SlotState::Idle);
+        post_drive(slot);
     }
 }
 
@@ -242,6 +243,7 @@ void FetchEngine::connect(int slot) {
     if (address.empty()) {
         status(slot, "Address translation error");
         enter_state(s, SlotState::Idle);
+        post_drive(slot);
         return;
     }
     const int port = connect_port(url, options_);
@@ -281,6 +283,7 @@ void FetchEngine::send_request(int slot) {
     if (expanded.error != ExpandError::None) {
         status(slot, expand_error_text(expanded.error));
         fail_item(env_, slot);
+        post_drive(slot);
         return;
     }
     item->url = std::move(expanded.url);
@@ -291,6 +294,7 @@ void FetchEngine::send_request(int slot) {
     if (sent < 0) {
         status(slot, "Request send Failed (" + std::to_string(sent) + ")");
         enter_state(s, SlotState::Idle);
+        post_drive(slot);
         return;
     }
     if ((item->status & store::STATUS_MOVED) != 0) {
@@ -413,6 +417,7 @@ void FetchEngine::on_lookup_done(int event_id, int error, std::string_view addre
         status(slot, "Host Not Found");
         if (s.item.item != nullptr) s.item.item->status |= store::STATUS_HOST_NOT_FOUND;
         fail_item(env_, slot);
+        post_drive(slot);  // a dead host must not hold the slot until the next tick
         return;
     }
     s.address = std::string(address.substr(0, kMaxAddressText));
@@ -459,6 +464,7 @@ void FetchEngine::on_data_ready(int socket, int error) {
     if (error != 0) {
         status(slot, "Winsock Error " + std::to_string(error) + " (1100)");
         enter_state(s, SlotState::Idle);
+        post_drive(slot);
         return;
     }
     enter_state(s, SlotState::Receiving);

@@ -590,6 +590,36 @@ TEST_P(FetchEngineTest, UnwritableFilesStopTheRunAtTheNextTurn) {
     EXPECT_EQ(run_hooks_.stops, 1);
 }
 
+// A slot left idle by a failure takes the next link at once: a run of links that all fail
+// ends within the tick that started it, whatever the failure.
+TEST_P(FetchEngineTest, FailuresLeaveNoSlotIdleUntilTheNextTick) {
+    struct Row {
+        const char* name;
+        const char* url;  // "%" is replaced by the link's number
+    };
+    const Row rows[] = {
+        {"host not found", "http://www.nohost%.example.org/x.html"},
+        {"address translation", "http://1.2.3.%.5/x.html"},
+        {"refused", "http://127.0.0.1/%.html"},
+    };
+    ScriptedNetwork::Server refusing;
+    refusing.connect_error = platform::kConnectionRefused;
+    network_.serve("127.0.0.1", refusing);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        for (int i = 0; i < 12; ++i) {
+            std::string url = row.url;
+            url.replace(url.find('%'), 1, std::to_string(i));
+            add(url);
+        }
+        const int32_t visited_before = run_.visited_links;
+        run_hooks_.stops = 0;
+        start(4);
+        EXPECT_EQ(run_hooks_.stops, 1);
+        EXPECT_EQ(run_.visited_links - visited_before, 12);
+    }
+}
+
 TEST_P(FetchEngineTest, SlotsWithoutLinksStartAsSoonAsAPageBringsSome) {
     // One page at the start; the other slots found nothing at the first tick.
     add("http://127.0.0.1/index.html");
