@@ -7,6 +7,7 @@
 #include <new>
 #include <utility>
 
+#include "net/http_text.h"
 #include "store/item_record.h"
 #include "store/store.h"
 
@@ -347,7 +348,7 @@ void FetchEngine::receive(int slot) {
             // or the rest of a path an Allow was cut from.
             fail_item(env_, slot);
         } else {
-            complete_response(env_, slot);
+            finish_response(slot);
         }
         after_response(slot);
         return;
@@ -376,11 +377,33 @@ void FetchEngine::end_of_response(int slot) {
     Slot& s = slot_at(slot);
     if (s.received > 0) {
         status(slot, "Transferred " + std::to_string(s.received) + " Bytes");
-        complete_response(env_, slot);
+        finish_response(slot);
     } else {
         enter_state(s, SlotState::Idle);
     }
     after_response(slot);
+}
+
+void FetchEngine::finish_response(int slot) {
+    Slot& s = slot_at(slot);
+    store::ItemRecord* item = s.item.item;
+    // A page cut at the limit was cut here, on purpose; a robots.txt has rules of its own for
+    // an answer cut short, and a download is the vendor's to judge.
+    const bool whole_expected = item != nullptr && s.received <= kMaxPageBytes &&
+                                !fetching_robots(slot) && !is_download(env_, item);
+    const int64_t missing = whole_expected ? body_bytes_missing(s.response_text()) : 0;
+    if (missing == 0) {
+        complete_response(env_, slot);
+        return;
+    }
+    // Shown as a link that timed out; its line in the links file is not rewritten, so the
+    // file keeps it unvisited and the next run asks for it again.
+    status(slot, "Response cut short (" + std::to_string(missing) + " bytes missing): left for "
+                 "a later run");
+    item->status |= store::STATUS_TIMEOUT;
+    harvest::HarvestEnv& h = env_.harvest;
+    if (h.lists.links.contains(*item)) h.shell.link_row_changed(*item);
+    close_slot(env_, slot);
 }
 
 void FetchEngine::completion_check() {
@@ -498,7 +521,7 @@ void FetchEngine::on_tick() {
             status(slot, "Timeout Error...(Abort)");
             // A robots.txt cut short goes as if nothing had come (see receive).
             if (s.received > 0 && !fetching_robots(slot)) {
-                complete_response(env_, slot);
+                finish_response(slot);
                 if (has_socket(s)) network_.close(s.socket);
                 s.socket = 0;
                 after_response(slot);

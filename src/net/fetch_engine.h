@@ -126,6 +126,10 @@ private:
     void secure_connect_failed(int slot);
     void receive(int slot);
     void end_of_response(int slot);
+    // Hands a response that ended to response handling, unless its body came short of the
+    // length its header announced (a server that stalled or reset mid-body): then nothing of it
+    // is read, and the link is left unvisited in the links file for a later run.
+    void finish_response(int slot);
     void completion_check();
     // Whether `slot` fetches a robots.txt: its response is capped differently, and one that
     // does not end cleanly (an abort, a read error) fails instead of being read.
