@@ -396,9 +396,10 @@ void HarvestE2E::run_fault_harvest() {
     for (const auto& f : faults) EXPECT_EQ(server.requests(f), 1) << f;
     EXPECT_EQ(server.requests("/after.html"), 1);
     EXPECT_EQ(server.requests("/last.html"), 1);
-    // A refused connect or a connection reset before any byte arrived leaves the link as it was
-    // stored: it is offered again by the next run instead of being given up.
-    for (const std::string& u : {b + "/reset.html", dead_url}) {
+    // A refused connect, a connection reset before any byte arrived or a body that stalled
+    // short of its Content-Length leaves the link as it was stored: it is offered again by the
+    // next run instead of being given up.
+    for (const std::string& u : {b + "/reset.html", b + "/stall.html", dead_url}) {
         const int32_t st = rec(u).first;
         EXPECT_EQ(st & (STATUS_VISITED | STATUS_BAD), 0) << u << " status " << st;
     }
