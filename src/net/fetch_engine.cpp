@@ -67,6 +67,7 @@ void FetchEngine::configure(RequestOptions options, std::string person_name, int
     packcount_ = harvest::connections_in_use(packcount);
     tick_ms_ = timeout_ms;
     deadline_ticks_ = response_deadline_ticks(timeout_ms);
+    dead_hosts_.clear();
 }
 
 void FetchEngine::set_robots(bool obey) {
@@ -228,6 +229,11 @@ void FetchEngine::start_lookup(int slot) {
         s.address = host.substr(0, kMaxAddressText);
         enter_state(s, SlotState::Connecting);
         drive_slot(slot);
+        return;
+    }
+    const auto dead = dead_hosts_.find(host);
+    if (dead != dead_hosts_.end() && ticks_ < dead->second) {
+        host_not_found(slot);
         return;
     }
     if (!network_.lookup(kLookupEventIds[static_cast<std::size_t>(slot)], host)) {
@@ -437,15 +443,23 @@ void FetchEngine::on_lookup_done(int event_id, int error, std::string_view addre
     // A look-up whose fetch was already given up (abort tick, stop) finds the slot elsewhere.
     if (s.state != SlotState::LookingUp) return;
     if (error != 0) {
-        status(slot, "Host Not Found");
-        if (s.item.item != nullptr) s.item.item->status |= store::STATUS_HOST_NOT_FOUND;
-        fail_item(env_, slot);
-        post_drive(slot);  // a dead host must not hold the slot until the next tick
+        const std::string host = connect_host(store::url_text(s.item.item), options_);
+        const int64_t ticks = std::max<int64_t>(kDeadHostMs / std::max<int32_t>(tick_ms_, 1), 1);
+        dead_hosts_[host] = ticks_ + ticks;
+        host_not_found(slot);
         return;
     }
     s.address = std::string(address.substr(0, kMaxAddressText));
     enter_state(s, SlotState::Connecting);
     drive_slot(slot);
+}
+
+void FetchEngine::host_not_found(int slot) {
+    Slot& s = slot_at(slot);
+    status(slot, "Host Not Found");
+    if (s.item.item != nullptr) s.item.item->status |= store::STATUS_HOST_NOT_FOUND;
+    fail_item(env_, slot);
+    post_drive(slot);  // a dead host must not hold the slot until the next tick
 }
 
 void FetchEngine::on_connect_done(int socket, int error) {
@@ -495,6 +509,7 @@ void FetchEngine::on_data_ready(int socket, int error) {
 }
 
 void FetchEngine::on_tick() {
+    ++ticks_;
     if (env_.politeness != nullptr) politeness_.on_tick();
     for (int slot = 0; slot < packcount_; ++slot) {
         Slot& s = slot_at(slot);

@@ -274,6 +274,34 @@ TEST_P(FetchEngineTest, FailedLookupFailsTheItemAsHostNotFound) {
     EXPECT_EQ(run_hooks_.stops, 1);
 }
 
+// Many links to one dead host cost one look-up; a minute later it is asked again.
+TEST_P(FetchEngineTest, DeadHostIsNotLookedUpAgainForAMinute) {
+    make(1);
+    engine_->configure({}, "", 1, 1000);
+    for (int i = 0; i < 6; ++i) add("http://gone.example/" + std::to_string(i));
+    start(1);
+    EXPECT_EQ(network_.lookups.size(), 1u);
+    EXPECT_EQ(run_.bad_links, 6);
+    EXPECT_EQ(run_hooks_.stops, 1);
+
+    // The harvest ticks count the minute, also while the run idles.
+    const auto resume = [&](const std::string& url) {
+        add(url);
+        run_hooks_.stops = 0;
+        run_.harvest_running = 1;
+        network_.start_timer(platform::kHarvestTimer, 1000);
+        tick();
+    };
+    resume("http://gone.example/late");
+    EXPECT_EQ(network_.lookups.size(), 1u);
+    EXPECT_EQ(run_.bad_links, 7);
+    for (int i = 2; i < kDeadHostMs / 1000; ++i) {
+        network_.fire(sink_, platform::kHarvestTimer, true);
+    }
+    resume("http://gone.example/later");
+    EXPECT_EQ(network_.lookups.size(), 2u);
+}
+
 TEST_P(FetchEngineTest, RefusedConnectLeavesTheItemUnfailed) {
     add("http://127.0.0.1/x");
     ScriptedNetwork::Server refusing;
