@@ -483,11 +483,12 @@ void Politeness::robots_answer(int slot, int id, std::string_view response) {
 void Politeness::robots_failed(int slot, int id, int64_t wait_seconds, std::string_view why,
                                std::string_view failure) {
     Site& site = sites_[static_cast<std::size_t>(id)];
-    site.failure = failure.empty() ? failure_of_line(env_.harvest.status.line(slot))
-                                   : std::string(failure);
     if (++site.attempts >= kMaxRobotsAttempts) {
+        const std::string what = failure.empty()
+                                     ? failure_of_line(env_.harvest.status.line(slot))
+                                     : std::string(failure);
         close_site(slot, id, "robots.txt unreachable: site skipped",
-                   "robots.txt of " + site.name + " could not be read (" + site.failure + ")");
+                   "robots.txt of " + site.name + " could not be read (" + what + ")");
         return;
     }
     if (wait_seconds > kMaxRetryAfterSeconds) {

@@ -153,7 +153,6 @@ private:
         int busy = 0;            // slots fetching one of its links now
         int busy_in_row = 0;     // answers with Retry-After since its last page or move
         std::deque<Held> held;
-        std::string failure;     // why its robots.txt last got no usable answer
         std::string left_why;    // Closed: why, for the person, once the run is over
         int32_t links_left = 0;  // Closed: its links let go since
 
