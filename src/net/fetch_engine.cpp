@@ -207,6 +207,11 @@ void FetchEngine::drive_idle(int slot) {
     s.fetch_ticks = 0;
     starved_[static_cast<std::size_t>(slot)] = false;
     if (has_socket(s)) network_.close(s.socket);
+    s.socket = 0;
+    if (host_known_dead(s.item.item)) {  // fails before a socket is made for it
+        host_not_found(slot);
+        return;
+    }
     s.socket = network_.open_socket();
     if (s.socket == -1 || s.socket == 0) {
         s.socket = -1;
@@ -229,11 +234,6 @@ void FetchEngine::start_lookup(int slot) {
         s.address = host.substr(0, kMaxAddressText);
         enter_state(s, SlotState::Connecting);
         drive_slot(slot);
-        return;
-    }
-    const auto dead = dead_hosts_.find(host);
-    if (dead != dead_hosts_.end() && ticks_ < dead->second) {
-        host_not_found(slot);
         return;
     }
     if (!network_.lookup(kLookupEventIds[static_cast<std::size_t>(slot)], host)) {
@@ -452,6 +452,12 @@ void FetchEngine::on_lookup_done(int event_id, int error, std::string_view addre
     s.address = std::string(address.substr(0, kMaxAddressText));
     enter_state(s, SlotState::Connecting);
     drive_slot(slot);
+}
+
+bool FetchEngine::host_known_dead(const store::ItemRecord* item) const {
+    if (dead_hosts_.empty() || item == nullptr) return false;
+    const auto dead = dead_hosts_.find(connect_host(store::url_text(item), options_));
+    return dead != dead_hosts_.end() && ticks_ < dead->second;
 }
 
 void FetchEngine::host_not_found(int slot) {

@@ -128,6 +128,8 @@ private:
     void start_lookup(int slot);
     // The slot's host name did not resolve: its link fails, and the slot takes its next one.
     void host_not_found(int slot);
+    // Whether `item`'s host is a name that did not resolve a short while ago (kDeadHostMs).
+    [[nodiscard]] bool host_known_dead(const store::ItemRecord* item) const;
     void connect(int slot);
     void send_request(int slot);
     void secure_connect_failed(int slot);
