@@ -17,10 +17,25 @@
 # harvester asks for; wget2 keeps connections open when it may).
 # CRAWL_WRAP, when set, is put before the harvester's command (for example a profiler).
 # CRAWL_ARGS, when set, is added to the harvester's options (for example --modern).
+# CRAWL_SCOPE is the harvester's --scope (default server).
+#
+# Dead outside links: CRAWL_DEAD=N gives every generated page N links to pages on hosts whose
+# names never resolve (40 of them, http://www.nohostK.example.org/x.html), as real sites link
+# to hosts that are gone, and crawls with --scope nolimit (unless CRAWL_SCOPE says otherwise),
+# so that the harvester asks for every one of them. Run it in a private network namespace, where no look-up
+# leaves the machine and each fails at once:
+#
+#   unshare --net bash -c 'ip link set lo up; CRAWL_DEAD=2 bench/crawl_bench.sh 5000'
+#
+# The harvester's pages per second count the pages it fetched (its summary's pages less its bad
+# links), so the dead links cost it time but do not count as pages; wget2 and wget stay on the
+# site's host and never ask for them.
 set -euo pipefail
 TOP="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 PAGES="${1:-5000}"
 ROUNDS="${2:-3}"
+DEAD="${CRAWL_DEAD:-0}"
+SCOPE="${CRAWL_SCOPE:-$( [ "$DEAD" -gt 0 ] && echo nolimit || echo server)}"
 BUILD_DIR="${TARNVELOX_BUILD_DIR:-$TOP/build}"
 HARVEST="$BUILD_DIR/tools/tarnvelox-harvest"
 NGINX="$(command -v nginx || echo /usr/sbin/nginx)"
@@ -48,7 +63,7 @@ if [ -n "${CRAWL_SITE:-}" ]; then
     START="${CRAWL_START:-index.html}"
 else
 mkdir -p "$WORK/site"
-awk -v pages="$PAGES" -v dir="$WORK/site" 'BEGIN {
+awk -v pages="$PAGES" -v dir="$WORK/site" -v dead="$DEAD" 'BEGIN {
     filler = "Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod tempor " \
              "incididunt ut labore et dolore magna aliqua. Ut enim ad minim veniam, quis nostrud " \
              "exercitation ullamco laboris nisi ut aliquip ex ea commodo consequat. ";
@@ -63,6 +78,10 @@ awk -v pages="$PAGES" -v dir="$WORK/site" 'BEGIN {
         for (k = 1; k <= 12; k++) {
             other = (p * 7919 + k * 104729) % pages;
             printf "<li><a href=\"/p%d.html\">See also %d</a></li>\n", other, other > f;
+        }
+        for (d = 0; d < dead; d++) {
+            printf "<li><a href=\"http://www.nohost%d.example.org/x.html\">Elsewhere</a></li>\n",
+                   (p * dead + d) % 40 > f;
         }
         printf "<table>\n", p > f;
         for (r = 0; r < 10; r++) printf "<tr><td>row %d</td><td>%d</td><td>value</td></tr>\n", r, r * p > f;
@@ -111,6 +130,13 @@ for _ in $(seq 1 50); do
 done
 URL="http://${CRAWL_HOST:-127.0.0.1}:$PORT/$START"
 echo "site: $(find "$SITE" -name '*.htm*' | wc -l) pages, $(du -sh "$SITE" | cut -f1), served by nginx at $URL"
+if [ "$DEAD" -gt 0 ]; then
+    echo "dead outside links: $DEAD a page, harvested with --scope $SCOPE"
+    if [ -n "$(ip route show default 2>/dev/null)" ]; then
+        echo "warning: this network has a default route: look-ups of the dead hosts leave the" \
+             "machine (run in unshare --net, see the top of this script)" >&2
+    fi
+fi
 
 now() { date +%s.%N; }
 # CPU seconds the server has used so far (user + system).
@@ -130,10 +156,11 @@ for round in $(seq 1 "$ROUNDS"); do
     rm -rf "$WORK/tv" && mkdir "$WORK/tv"
     c0="$(server_cpu)"
     t0="$(now)"
-    (cd "$WORK/tv" && peak "$WORK/tv.rss" ${CRAWL_WRAP:-} "$HARVEST" --quiet --connections ${CRAWL_CONNECTIONS:-20} --scope server ${CRAWL_ARGS:-} "$URL" >"$WORK/tv.out")
+    (cd "$WORK/tv" && peak "$WORK/tv.rss" ${CRAWL_WRAP:-} "$HARVEST" --quiet --connections ${CRAWL_CONNECTIONS:-20} --scope "$SCOPE" ${CRAWL_ARGS:-} "$URL" >"$WORK/tv.out")
     t1="$(now)"
     visited="$(sed -n 's/.*this run: \([0-9]*\) pages.*/\1/p' "$WORK/tv.out")"
-    TV+=("$(rate "$visited" "$t0" "$t1")")
+    bad="$(sed -n 's/.*pages, \([0-9]*\) bad links.*/\1/p' "$WORK/tv.out")"
+    TV+=("$(rate "$((visited - ${bad:-0}))" "$t0" "$t1")")
     echo "round $round: tarnvelox-harvest ${TV[-1]} pages/s ($(cat "$WORK/tv.out"); peak RSS $(rss "$WORK/tv.rss"); server CPU $(awk -v a="$c0" -v b="$(server_cpu)" 'BEGIN { printf "%.2f", b - a }') s)"
 
     if command -v wget2 >/dev/null; then

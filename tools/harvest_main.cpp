@@ -33,6 +33,7 @@
 #include "base/out_of_memory.h"
 #include "exchange/export.h"
 #include "harvest/url_resolve.h"
+#include "net/politeness.h"
 #include "net/slot.h"
 
 #include <QCoreApplication>
@@ -53,6 +54,9 @@ constexpr int kExitInterrupted = 130;  // 128 + SIGINT
 constexpr int kExitTerminated = 143;   // 128 + SIGTERM
 constexpr int kPollMs = 100;          // how often Ctrl-C and the end of the run are noticed
 constexpr int kProgressEveryMs = 250;  // the live progress line's refresh period
+// Sites left for a later run that are named one by one; more are counted. A crawl of many
+// dead sites must not bury the summary.
+constexpr std::size_t kMaxLeftSitesTold = 5;
 
 const char* const kUsage =
     "usage: tarnvelox-harvest [OPTION]... [--] [STARTING_URL]\n"
@@ -768,6 +772,23 @@ int main(int argc, char** argv) {
 
     if (outcome.interrupted || status != kExitOk) return status;
     if (start_refused && fetched == 0) return kExitNothingFetched;
+    // Sites left out under the robots.txt rules (unreadable robots.txt, a site that stays
+    // busy): their links were never handed out, but they were not fetched either.
+    int64_t left_links = 0;
+    if (ctx.net.politeness != nullptr) {
+        const std::vector<net::Politeness::LeftSite> left = ctx.net.politeness->left_sites();
+        for (std::size_t i = 0; i < left.size(); ++i) {
+            left_links += left[i].links;
+            if (i < kMaxLeftSitesTold) {
+                std::fprintf(stderr, "tarnvelox-harvest: %s\n", left[i].why.c_str());
+            }
+        }
+        if (left.size() > kMaxLeftSitesTold) {
+            std::fprintf(stderr, "tarnvelox-harvest: %zu more sites are left for a later run\n",
+                         left.size() - kMaxLeftSitesTold);
+        }
+    }
+    if (left_links > 0 && o.handed_out == 0) return kExitNothingFetched;
     if (o.handed_out > 0 && fetched == 0) {
         std::fprintf(stderr, "tarnvelox-harvest: %s\n",
                      app::nothing_fetched_text(o.reason).c_str());

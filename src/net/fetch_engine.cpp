@@ -7,6 +7,7 @@
 #include <new>
 #include <utility>
 
+#include "net/http_text.h"
 #include "store/item_record.h"
 #include "store/store.h"
 
@@ -66,6 +67,7 @@ void FetchEngine::configure(RequestOptions options, std::string person_name, int
     packcount_ = harvest::connections_in_use(packcount);
     tick_ms_ = timeout_ms;
     deadline_ticks_ = response_deadline_ticks(timeout_ms);
+    dead_hosts_.clear();
 }
 
 void FetchEngine::set_robots(bool obey) {
@@ -205,6 +207,11 @@ void FetchEngine::drive_idle(int slot) {
     s.fetch_ticks = 0;
     starved_[static_cast<std::size_t>(slot)] = false;
     if (has_socket(s)) network_.close(s.socket);
+    s.socket = 0;
+    if (host_known_dead(s.item.item)) {  // fails before a socket is made for it
+        host_not_found(slot);
+        return;
+    }
     s.socket = network_.open_socket();
     if (s.socket == -1 || s.socket == 0) {
         s.socket = -1;
@@ -231,6 +238,7 @@ void FetchEngine::start_lookup(int slot) {
     }
     if (!network_.lookup(kLookupEventIds[static_cast<std::size_t>(slot)], host)) {
         enter_state(s, SlotState::Idle);
+        post_drive(slot);
     }
 }
 
@@ -242,6 +250,7 @@ void FetchEngine::connect(int slot) {
     if (address.empty()) {
         status(slot, "Address translation error");
         enter_state(s, SlotState::Idle);
+        post_drive(slot);
         return;
     }
     const int port = connect_port(url, options_);
@@ -281,6 +290,7 @@ void FetchEngine::send_request(int slot) {
     if (expanded.error != ExpandError::None) {
         status(slot, expand_error_text(expanded.error));
         fail_item(env_, slot);
+        post_drive(slot);
         return;
     }
     item->url = std::move(expanded.url);
@@ -291,6 +301,7 @@ void FetchEngine::send_request(int slot) {
     if (sent < 0) {
         status(slot, "Request send Failed (" + std::to_string(sent) + ")");
         enter_state(s, SlotState::Idle);
+        post_drive(slot);
         return;
     }
     if ((item->status & store::STATUS_MOVED) != 0) {
@@ -343,7 +354,7 @@ void FetchEngine::receive(int slot) {
             // or the rest of a path an Allow was cut from.
             fail_item(env_, slot);
         } else {
-            complete_response(env_, slot);
+            finish_response(slot);
         }
         after_response(slot);
         return;
@@ -372,11 +383,33 @@ void FetchEngine::end_of_response(int slot) {
     Slot& s = slot_at(slot);
     if (s.received > 0) {
         status(slot, "Transferred " + std::to_string(s.received) + " Bytes");
-        complete_response(env_, slot);
+        finish_response(slot);
     } else {
         enter_state(s, SlotState::Idle);
     }
     after_response(slot);
+}
+
+void FetchEngine::finish_response(int slot) {
+    Slot& s = slot_at(slot);
+    store::ItemRecord* item = s.item.item;
+    // A page cut at the limit was cut here, on purpose; a robots.txt has rules of its own for
+    // an answer cut short, and a download is the vendor's to judge.
+    const bool whole_expected = item != nullptr && s.received <= kMaxPageBytes &&
+                                !fetching_robots(slot) && !is_download(env_, item);
+    const int64_t missing = whole_expected ? body_bytes_missing(s.response_text()) : 0;
+    if (missing == 0) {
+        complete_response(env_, slot);
+        return;
+    }
+    // Shown as a link that timed out; its line in the links file is not rewritten, so the
+    // file keeps it unvisited and the next run asks for it again.
+    status(slot, "Response cut short (" + std::to_string(missing) + " bytes missing): left for "
+                 "a later run");
+    item->status |= store::STATUS_TIMEOUT;
+    harvest::HarvestEnv& h = env_.harvest;
+    if (h.lists.links.contains(*item)) h.shell.link_row_changed(*item);
+    close_slot(env_, slot);
 }
 
 void FetchEngine::completion_check() {
@@ -410,14 +443,29 @@ void FetchEngine::on_lookup_done(int event_id, int error, std::string_view addre
     // A look-up whose fetch was already given up (abort tick, stop) finds the slot elsewhere.
     if (s.state != SlotState::LookingUp) return;
     if (error != 0) {
-        status(slot, "Host Not Found");
-        if (s.item.item != nullptr) s.item.item->status |= store::STATUS_HOST_NOT_FOUND;
-        fail_item(env_, slot);
+        const std::string host = connect_host(store::url_text(s.item.item), options_);
+        const int64_t ticks = std::max<int64_t>(kDeadHostMs / std::max<int32_t>(tick_ms_, 1), 1);
+        dead_hosts_[host] = ticks_ + ticks;
+        host_not_found(slot);
         return;
     }
     s.address = std::string(address.substr(0, kMaxAddressText));
     enter_state(s, SlotState::Connecting);
     drive_slot(slot);
+}
+
+bool FetchEngine::host_known_dead(const store::ItemRecord* item) const {
+    if (dead_hosts_.empty() || item == nullptr) return false;
+    const auto dead = dead_hosts_.find(connect_host(store::url_text(item), options_));
+    return dead != dead_hosts_.end() && ticks_ < dead->second;
+}
+
+void FetchEngine::host_not_found(int slot) {
+    Slot& s = slot_at(slot);
+    status(slot, "Host Not Found");
+    if (s.item.item != nullptr) s.item.item->status |= store::STATUS_HOST_NOT_FOUND;
+    fail_item(env_, slot);
+    post_drive(slot);  // a dead host must not hold the slot until the next tick
 }
 
 void FetchEngine::on_connect_done(int socket, int error) {
@@ -459,6 +507,7 @@ void FetchEngine::on_data_ready(int socket, int error) {
     if (error != 0) {
         status(slot, "Winsock Error " + std::to_string(error) + " (1100)");
         enter_state(s, SlotState::Idle);
+        post_drive(slot);
         return;
     }
     enter_state(s, SlotState::Receiving);
@@ -466,6 +515,7 @@ void FetchEngine::on_data_ready(int socket, int error) {
 }
 
 void FetchEngine::on_tick() {
+    ++ticks_;
     if (env_.politeness != nullptr) politeness_.on_tick();
     for (int slot = 0; slot < packcount_; ++slot) {
         Slot& s = slot_at(slot);
@@ -492,7 +542,7 @@ void FetchEngine::on_tick() {
             status(slot, "Timeout Error...(Abort)");
             // A robots.txt cut short goes as if nothing had come (see receive).
             if (s.received > 0 && !fetching_robots(slot)) {
-                complete_response(env_, slot);
+                finish_response(slot);
                 if (has_socket(s)) network_.close(s.socket);
                 s.socket = 0;
                 after_response(slot);

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "harvest/frontier.h"
 #include "net/download.h"
@@ -52,6 +53,10 @@ inline constexpr int32_t kMaxResponseMs = 5 * 60 * 1000;
     return ticks > kAbortTicks + 1 ? ticks : kAbortTicks + 1;
 }
 inline constexpr std::size_t kMaxTitle = 50;  // an item's title is cut to this when fetched
+// A host name whose look-up failed is not looked up again for this long (rounded down to whole
+// ticks, at least one): pages link the same dead host over and over, and every look-up of it
+// costs a resolver round trip that finds nothing new.
+inline constexpr int32_t kDeadHostMs = 60 * 1000;
 
 // What run control owns and the engine calls.
 // The line shown on every connection when a harvest stops because its files cannot be written.
@@ -121,11 +126,19 @@ private:
     void status(int slot, std::string_view text);
     void drive_idle(int slot);
     void start_lookup(int slot);
+    // The slot's host name did not resolve: its link fails, and the slot takes its next one.
+    void host_not_found(int slot);
+    // Whether `item`'s host is a name that did not resolve a short while ago (kDeadHostMs).
+    [[nodiscard]] bool host_known_dead(const store::ItemRecord* item) const;
     void connect(int slot);
     void send_request(int slot);
     void secure_connect_failed(int slot);
     void receive(int slot);
     void end_of_response(int slot);
+    // Hands a response that ended to response handling, unless its body came short of the
+    // length its header announced (a server that stalled or reset mid-body): then nothing of it
+    // is read, and the link is left unvisited in the links file for a later run.
+    void finish_response(int slot);
     void completion_check();
     // Whether `slot` fetches a robots.txt: its response is capped differently, and one that
     // does not end cleanly (an abort, a read error) fails instead of being read.
@@ -155,6 +168,10 @@ private:
     std::array<bool, kMaxSlots> starved_{};  // idle because the frontier had nothing
     int32_t links_when_starved_ = 0;         // links stored when a slot last starved
     std::array<char, kReadChunk + 2> chunk_{};
+    int64_t ticks_ = 0;  // harvest ticks since the engine was made
+    // Host names that did not resolve, each with the tick from which it is looked up again.
+    // Forgotten at every configure (a new run).
+    std::unordered_map<std::string, int64_t> dead_hosts_;
 };
 
 }  // namespace tarnvelox::net

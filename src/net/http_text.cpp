@@ -61,6 +61,16 @@ std::optional<int64_t> content_length(std::string_view headers) {
     return length;
 }
 
+int64_t body_bytes_missing(std::string_view response) {
+    const std::optional<ResponseParts> parts = split_response(response);
+    if (!parts) return 0;
+    const int code = http_status_code(response);
+    if ((code >= 100 && code < 200) || code == 204 || code == 304) return 0;
+    const std::optional<int64_t> length = content_length(parts->headers);
+    const auto body = static_cast<int64_t>(parts->body.size());
+    return length && *length > body ? *length - body : 0;
+}
+
 std::optional<std::string> header_value(std::string_view headers, std::string_view name,
                                         std::size_t skip) {
     const std::size_t at = base::find_nocase(headers, name);

@@ -33,6 +33,12 @@ struct ResponseParts {
 // (blanks around it allowed); none otherwise.
 [[nodiscard]] std::optional<int64_t> content_length(std::string_view headers);
 
+// How many bytes of the body its header announced did not come: the Content-Length less the
+// body received, when the header ended and names a length the body falls short of; 0 otherwise
+// (no Content-Length: the end of the connection ends the body). A status that never has a body
+// (1xx, 204, 304) announces none.
+[[nodiscard]] int64_t body_bytes_missing(std::string_view response);
+
 // A header value: from `skip` characters after the header name's start (found without regard
 // to case) up to the next CR, at most kMaxHeaderValue characters; none without the name.
 [[nodiscard]] std::optional<std::string> header_value(std::string_view headers,

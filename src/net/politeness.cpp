@@ -56,6 +56,15 @@ std::string_view request_line_target(std::string_view request) {
     return rest.substr(0, rest.find(' '));
 }
 
+// What a failed fetch's status line says went wrong, in words for a summary.
+std::string failure_of_line(std::string_view line) {
+    line = base::trimmed(line);
+    if (line.empty()) return "no answer";
+    if (line.starts_with("Timeout Error...(Too Slow)")) return "answer too slow";
+    if (line.starts_with("Timeout Error")) return "no answer in time";
+    return std::string(line);
+}
+
 void set_site(UrlSite& site, std::string_view scheme, std::string_view host, int32_t port,
               int32_t default_port, std::string_view path) {
     const std::string name = lower(host);
@@ -127,6 +136,7 @@ void Politeness::reset(int32_t tick_ms, RequestOptions options, std::string pers
     sites_.clear();
     site_index_.clear();
     waiting_sites_.clear();
+    closed_sites_.clear();
     wake_ = false;
 }
 
@@ -183,7 +193,7 @@ int Politeness::next_for_slot(int slot, SlotItem& slot_item, harvest::SpecialReq
         const int id = site_of(where);
         Site& site = sites_[static_cast<std::size_t>(id)];
         if (site.state == SiteState::Closed) {
-            let_go(slot, std::move(taken), "Site skipped for this run");
+            leave_for_later(slot, id, std::move(taken), "Site skipped for this run");
             continue;
         }
         if (site.state == SiteState::Known && !robots_allows(site.rules, where.path)) {
@@ -207,7 +217,7 @@ void Politeness::release(int slot) {
         Site& site = sites_[static_cast<std::size_t>(use.site)];
         if (use.robots) {
             // Ended without an answer response handling saw: a refused connect, a read error
-            // before any byte, a look-up that could not start.
+            // before any byte, a look-up that could not start. The slot's line says which.
             if (!use.answered) robots_failed(slot, use.site, -1);
         } else {
             if (site.busy > 0) --site.busy;
@@ -224,6 +234,7 @@ int Politeness::site_of(const UrlSite& where) {
     if (found != site_index_.end()) return found->second;
     const int id = static_cast<int>(sites_.size());
     Site site;
+    site.name = where.key.substr(where.key.find("://") + 3);
     site.robots_url = where.robots_url;
     sites_.push_back(std::move(site));
     site_index_.emplace(where.key, id);
@@ -344,6 +355,11 @@ void Politeness::let_go(int slot, SlotItem item, std::string_view why) {
     }
 }  // an owned record is freed here
 
+void Politeness::leave_for_later(int slot, int site, SlotItem item, std::string_view why) {
+    ++sites_[static_cast<std::size_t>(site)].links_left;
+    let_go(slot, std::move(item), why);
+}
+
 // ---- Answers --------------------------------------------------------------------------------
 
 bool Politeness::take_response(int slot, std::string_view response) {
@@ -372,16 +388,19 @@ bool Politeness::take_response(int slot, std::string_view response) {
     SlotItem item = std::exchange(s.item, SlotItem{});
     const std::string url(store::url_text(item.item));
     if (site.state == SiteState::Closed) {
-        let_go(slot, std::move(item), "");  // asked for before its site was left
+        leave_for_later(slot, use.site, std::move(item), "");  // asked for before it was left
     } else if (*wait > kMaxRetryAfterSeconds) {
-        let_go(slot, std::move(item), "");
+        leave_for_later(slot, use.site, std::move(item), "");
         close_site(slot, use.site,
-                   "Server busy for " + std::to_string(*wait) + " s: site left for a later run");
+                   "Server busy for " + std::to_string(*wait) + " s: site left for a later run",
+                   site.name + " asked to be asked again in " + std::to_string(*wait) + " s");
     } else if (++site.busy_in_row >= kMaxBusyInRow) {
-        let_go(slot, std::move(item), "");
+        leave_for_later(slot, use.site, std::move(item), "");
         close_site(slot, use.site,
                    "Server busy " + std::to_string(site.busy_in_row) +
-                       " times in a row: site left for a later run");
+                       " times in a row: site left for a later run",
+                   site.name + " answered busy " + std::to_string(site.busy_in_row) +
+                       " times in a row");
     } else {
         site.ready_at = std::max(site.ready_at, now_ + ticks_for_ms(*wait * 1000) + 1);
         // Its URL is the one expanded for the request just sent: expanded again, it gives the
@@ -421,7 +440,7 @@ void Politeness::robots_answer(int slot, int id, std::string_view response) {
                    parts->body.size() < kMaxRobotsBytes;
     }
     if (header_cut || body_cut) {
-        robots_failed(slot, id, -1, "robots.txt cut short");
+        robots_failed(slot, id, -1, "robots.txt cut short", "cut short");
         return;
     }
     if (code >= 300 && code < 400 && site.redirects < kMaxRobotsRedirects) {
@@ -440,7 +459,8 @@ void Politeness::robots_answer(int slot, int id, std::string_view response) {
     }
     if (code == 429 || (code >= 500 && code < 600) || code < 200) {
         const std::optional<int64_t> wait = retry_after_seconds(headers, std::time(nullptr));
-        robots_failed(slot, id, wait.value_or(-1));
+        robots_failed(slot, id, wait.value_or(-1), "robots.txt unreachable",
+                      code > 0 ? "HTTP " + std::to_string(code) : "no HTTP answer");
         return;
     }
     site.state = SiteState::Known;
@@ -460,16 +480,23 @@ void Politeness::robots_answer(int slot, int id, std::string_view response) {
     wake_ = true;
 }
 
-void Politeness::robots_failed(int slot, int id, int64_t wait_seconds, std::string_view why) {
+void Politeness::robots_failed(int slot, int id, int64_t wait_seconds, std::string_view why,
+                               std::string_view failure) {
     Site& site = sites_[static_cast<std::size_t>(id)];
     if (++site.attempts >= kMaxRobotsAttempts) {
-        close_site(slot, id, "robots.txt unreachable: site skipped");
+        const std::string what = failure.empty()
+                                     ? failure_of_line(env_.harvest.status.line(slot))
+                                     : std::string(failure);
+        close_site(slot, id, "robots.txt unreachable: site skipped",
+                   "robots.txt of " + site.name + " could not be read (" + what + ")");
         return;
     }
     if (wait_seconds > kMaxRetryAfterSeconds) {
         close_site(slot, id,
                    "Server busy for " + std::to_string(wait_seconds) +
-                       " s: site left for a later run");
+                       " s: site left for a later run",
+                   "robots.txt of " + site.name + " asked to be asked again in " +
+                       std::to_string(wait_seconds) + " s");
         return;
     }
     site.state = SiteState::Waiting;
@@ -480,12 +507,23 @@ void Politeness::robots_failed(int slot, int id, int64_t wait_seconds, std::stri
     status(slot, std::string(why) + ": retried later (" + site.robots_url + ")");
 }
 
-void Politeness::close_site(int slot, int id, std::string_view why) {
+void Politeness::close_site(int slot, int id, std::string_view why, std::string_view left_why) {
     Site& site = sites_[static_cast<std::size_t>(id)];
     site.state = SiteState::Closed;
-    while (!site.held.empty()) let_go(slot, unhold_front(id).item, "");
+    site.left_why = std::string(left_why) + "; its links are left for a later run";
+    closed_sites_.push_back(id);
+    while (!site.held.empty()) leave_for_later(slot, id, unhold_front(id).item, "");
     status(slot, std::string(why) + " (" + site.robots_url + ")");
     wake_ = true;
+}
+
+std::vector<Politeness::LeftSite> Politeness::left_sites() const {
+    std::vector<LeftSite> out;
+    for (const int id : closed_sites_) {
+        const Site& site = sites_[static_cast<std::size_t>(id)];
+        out.push_back(LeftSite{site.left_why, site.links_left});
+    }
+    return out;
 }
 
 // ---- Small helpers --------------------------------------------------------------------------

@@ -125,6 +125,14 @@ public:
     // forgotten.
     void release_all();
 
+    // A site this run left for a later one: why, and how many of its links were left unvisited.
+    struct LeftSite {
+        std::string why;  // "robots.txt of host:port could not be read (...); its links ..."
+        int32_t links = 0;
+    };
+    // The sites closed in this run, in the order they were closed (until the next reset).
+    [[nodiscard]] std::vector<LeftSite> left_sites() const;
+
 private:
     enum class SiteState { Unknown, Fetching, Waiting, Known, Closed };
     struct Held {
@@ -134,6 +142,7 @@ private:
         int put_backs = 0;
     };
     struct Site {
+        std::string name;        // "host:port", for the person
         std::string robots_url;
         SiteState state = SiteState::Unknown;
         RobotsRules rules;
@@ -144,6 +153,9 @@ private:
         int busy = 0;            // slots fetching one of its links now
         int busy_in_row = 0;     // answers with Retry-After since its last page or move
         std::deque<Held> held;
+        std::string left_why;    // Closed: why, for the person, once the run is over
+        int32_t links_left = 0;  // Closed: its links let go since
+
     };
     // What a slot is fetching, as far as politeness is concerned.
     struct SlotUse {
@@ -170,12 +182,18 @@ private:
     // A link that is not fetched this run: back to its stored state, counted as not visited.
     // `why` goes on the slot's status line with the link's URL (nothing when empty).
     void let_go(int slot, harvest::SlotItem item, std::string_view why);
+    // let_go for a link of a closed site, counted as left for a later run.
+    void leave_for_later(int slot, int site, harvest::SlotItem item, std::string_view why);
     void robots_answer(int slot, int site, std::string_view response);
     // The robots.txt got no usable answer; `wait_seconds` (-1: none) is a Retry-After, `why`
-    // goes on the status line.
+    // goes on the status line, `failure` says what went wrong (empty: the slot's status line,
+    // which the fetch engine set when the fetch failed).
     void robots_failed(int slot, int site, int64_t wait_seconds,
-                       std::string_view why = "robots.txt unreachable");
-    void close_site(int slot, int site, std::string_view why);
+                       std::string_view why = "robots.txt unreachable",
+                       std::string_view failure = {});
+    // `why` goes on the status line, `left_why` (with the site's name) to left_sites().
+    void close_site(int slot, int site, std::string_view why, std::string_view left_why);
+
     [[nodiscard]] int64_t ticks_for_ms(int64_t ms) const;
     void status(int slot, std::string_view text);
 
@@ -190,6 +208,7 @@ private:
     std::unordered_map<std::string, int> site_index_;
     std::vector<int> waiting_sites_;   // sites whose robots.txt is to be asked for
     std::vector<int> sites_holding_;   // sites with held links
+    std::vector<int> closed_sites_;    // in the order they were closed
     std::size_t held_count_ = 0;
     // File offsets of the held links: without an in-memory list the frontier's second pass
     // could offer a held link again.

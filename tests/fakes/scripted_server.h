@@ -180,6 +180,9 @@ class ScriptedServer {
             std::string method;
             line >> method >> path;
         }
+        // A connection closed before its request line came (a client that gave up while
+        // connecting) asked for nothing: it is not counted as a request.
+        if (path.empty()) return;
         if (path.rfind("http://", 0) == 0) {  // absolute form: keep the path only
             const auto slash = path.find('/', 7);
             path = slash == std::string::npos ? "/" : path.substr(slash);

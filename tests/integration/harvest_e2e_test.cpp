@@ -399,9 +399,10 @@ void HarvestE2E::run_fault_harvest() {
     for (const auto& f : faults) EXPECT_EQ(server.requests(f), 1) << f;
     EXPECT_EQ(server.requests("/after.html"), 1);
     EXPECT_EQ(server.requests("/last.html"), 1);
-    // A refused connect or a connection reset before any byte arrived leaves the link as it was
-    // stored: it is offered again by the next run instead of being given up.
-    for (const std::string& u : {b + "/reset.html", dead_url}) {
+    // A refused connect, a connection reset before any byte arrived or a body that stalled
+    // short of its Content-Length leaves the link as it was stored: it is offered again by the
+    // next run instead of being given up.
+    for (const std::string& u : {b + "/reset.html", b + "/stall.html", dead_url}) {
         const int32_t st = rec(u).first;
         EXPECT_EQ(st & (STATUS_VISITED | STATUS_BAD), 0) << u << " status " << st;
     }
@@ -1131,6 +1132,46 @@ TEST_F(HarvestE2E, RobotsServerErrorMakesThePagesWaitForTheNextAnswer) {
     EXPECT_EQ(server.requests("/yes.html"), 1);
     EXPECT_EQ(server.requests("/no.html"), 0);
     EXPECT_EQ(read_lines(dir_ / "addresses.txt"), std::set<std::string>{"yes@site.example.com"});
+}
+
+// A site whose robots.txt cannot be read is left for a later run, and a run that fetched
+// nothing because of it fails with the reason, however the robots.txt failed.
+TEST_F(HarvestE2E, UnreadableRobotsTxtLeavesTheSiteAndFailsTheRun) {
+    struct Row {
+        const char* name;
+        std::optional<Route> robots;  // none: nothing listens
+        std::string reason;           // empty: any
+    };
+    const Row rows[] = {
+        {"refused", std::nullopt, "Connection Refused"},
+        {"server error", status(500, "Internal Server Error"), "HTTP 500"},
+        {"reset", behaviour(Route::Kind::Reset), ""},
+        {"hang", behaviour(Route::Kind::NeverAnswer), "no answer in time"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScriptedServer server;
+        if (row.robots) server.route("/robots.txt", *row.robots);
+        server.route("/", page("never@site.example.com"));
+        server.start();
+        const std::string b =
+            row.robots ? server.base() : "http://127.0.0.1:" + std::to_string(refused_port());
+        Harvester h(dir_, args({"--new", "--force", "--timeout", "20", "--robots", b + "/"}));
+        const RunResult r = h.wait(30s);
+        server.stop();
+        ASSERT_TRUE(r.finished) << "harvester did not finish in time\n" << r.out;
+        EXPECT_EQ(r.exit_code, 3) << r.out;
+        const std::string told = "robots.txt of " + b.substr(7) + " could not be read (" +
+                                 row.reason + (row.reason.empty() ? "" : ")");
+        EXPECT_NE(r.out.find(told), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("; its links are left for a later run"), std::string::npos) << r.out;
+        EXPECT_EQ(server.requests("/"), 0);
+        const TreeCheck links = check_tree(lin_);
+        ASSERT_TRUE(links.opened);
+        const auto it = links.records.find(b + "/");
+        ASSERT_NE(it, links.records.end());
+        EXPECT_EQ(it->second.first, 0);
+    }
 }
 
 TEST_F(HarvestE2E, RetryAfterPutsThePageBackInsteadOfFailingIt) {

@@ -285,6 +285,34 @@ TEST_P(FetchEngineTest, FailedLookupFailsTheItemAsHostNotFound) {
     EXPECT_EQ(run_hooks_.stops, 1);
 }
 
+// Many links to one dead host cost one look-up; a minute later it is asked again.
+TEST_P(FetchEngineTest, DeadHostIsNotLookedUpAgainForAMinute) {
+    make(1);
+    engine_->configure({}, "", 1, 1000);
+    for (int i = 0; i < 6; ++i) add("http://gone.example/" + std::to_string(i));
+    start(1);
+    EXPECT_EQ(network_.lookups.size(), 1u);
+    EXPECT_EQ(run_.bad_links, 6);
+    EXPECT_EQ(run_hooks_.stops, 1);
+
+    // The harvest ticks count the minute, also while the run idles.
+    const auto resume = [&](const std::string& url) {
+        add(url);
+        run_hooks_.stops = 0;
+        run_.harvest_running = 1;
+        network_.start_timer(platform::kHarvestTimer, 1000);
+        tick();
+    };
+    resume("http://gone.example/late");
+    EXPECT_EQ(network_.lookups.size(), 1u);
+    EXPECT_EQ(run_.bad_links, 7);
+    for (int i = 2; i < kDeadHostMs / 1000; ++i) {
+        network_.fire(sink_, platform::kHarvestTimer, true);
+    }
+    resume("http://gone.example/later");
+    EXPECT_EQ(network_.lookups.size(), 2u);
+}
+
 TEST_P(FetchEngineTest, RefusedConnectLeavesTheItemUnfailed) {
     add("http://127.0.0.1/x");
     ScriptedNetwork::Server refusing;
@@ -599,6 +627,92 @@ TEST_P(FetchEngineTest, UnwritableFilesStopTheRunAtTheNextTurn) {
     EXPECT_EQ(run_.stop_requested, 1);
     ticks(3);
     EXPECT_EQ(run_hooks_.stops, 1);
+}
+
+// A slot left idle by a failure takes the next link at once: a run of links that all fail
+// ends within the tick that started it, whatever the failure.
+TEST_P(FetchEngineTest, FailuresLeaveNoSlotIdleUntilTheNextTick) {
+    struct Row {
+        const char* name;
+        const char* url;  // "%" is replaced by the link's number
+    };
+    const Row rows[] = {
+        {"host not found", "http://www.nohost%.example.org/x.html"},
+        {"address translation", "http://1.2.3.%.5/x.html"},
+        {"refused", "http://127.0.0.1/%.html"},
+    };
+    ScriptedNetwork::Server refusing;
+    refusing.connect_error = platform::kConnectionRefused;
+    network_.serve("127.0.0.1", refusing);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        for (int i = 0; i < 12; ++i) {
+            std::string url = row.url;
+            url.replace(url.find('%'), 1, std::to_string(i));
+            add(url);
+        }
+        const int32_t visited_before = run_.visited_links;
+        run_hooks_.stops = 0;
+        start(4);
+        EXPECT_EQ(run_hooks_.stops, 1);
+        EXPECT_EQ(run_.visited_links - visited_before, 12);
+    }
+}
+
+// A body shorter than its Content-Length is no page: nothing of it is read, the link shows as
+// timed out and stays unvisited in the links file for the next run. Without a Content-Length
+// (or with the whole body) the end of the connection ends the page.
+TEST_P(FetchEngineTest, BodyShortOfItsContentLengthIsLeftForALaterRun) {
+    struct Row {
+        const char* name;
+        int length_over;  // the Content-Length less the body's size; -1: no Content-Length
+        ScriptedNetwork::End end;
+        int ticks;  // after the first, until the fetch ends
+        bool fetched;
+    };
+    const Row rows[] = {
+        {"stalls", 900, ScriptedNetwork::End::Stall, kAbortTicks + 1, false},
+        {"reset", 900, ScriptedNetwork::End::Error, 0, false},
+        {"closed early", 900, ScriptedNetwork::End::Close, 0, false},
+        {"whole", 0, ScriptedNetwork::End::Close, 0, true},
+        {"no length", -1, ScriptedNetwork::End::Close, 0, true},
+    };
+    int n = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string address = "127.0.0." + std::to_string(++n);
+        const std::string url = "http://" + address + "/page.html";
+        const std::string body =
+            "<a href=\"mailto:cut" + std::to_string(n) + "@mail.example\">w</a>";
+        std::string reply = "HTTP/1.0 200 OK\r\n";
+        if (row.length_over >= 0) {
+            reply += "Content-Length: " + std::to_string(body.size() + row.length_over) + "\r\n";
+        }
+        reply += "\r\n" + body;
+        add(url);
+        ScriptedNetwork::Server server;
+        server.reply = reply;
+        server.end = row.end;
+        network_.serve(address, server);
+        shell_.address_rows.clear();
+        shell_.statuses.clear();
+        run_hooks_.stops = 0;
+        start(1);
+        ticks(row.ticks);
+        EXPECT_EQ(run_hooks_.stops, 1);
+        EXPECT_EQ(shell_.address_rows.size(), row.fetched ? 1u : 0u);
+        ItemRecord* item = listed(url);
+        ASSERT_NE(item, nullptr);
+        EXPECT_EQ((item->status & store::STATUS_TIMEOUT) != 0, !row.fetched);
+        EXPECT_EQ(item->status & store::STATUS_BAD, 0);
+        EXPECT_EQ(saw("Response cut short (900 bytes missing): left for a later run", 0),
+                  !row.fetched);
+        int32_t on_disk = -1;
+        for (const auto& rec : stored(TreeFile::Links)) {
+            if (*rec->url == url) on_disk = rec->status;
+        }
+        EXPECT_EQ((on_disk & store::STATUS_VISITED) != 0, row.fetched) << on_disk;
+    }
 }
 
 TEST_P(FetchEngineTest, SlotsWithoutLinksStartAsSoonAsAPageBringsSome) {

@@ -32,6 +32,28 @@ TEST(HttpTextTest, StatusCodeOnlyFromAWellFormedStatusLine) {
     }
 }
 
+TEST(HttpTextTest, BodyBytesMissingAreThoseTheContentLengthAnnouncedBeyondTheBody) {
+    const struct {
+        const char* response;
+        int64_t missing;
+    } rows[] = {
+        {"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n1234", 6},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\n1234", 0},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\n1234", 0},
+        {"HTTP/1.0 404 Not Found\nContent-Length: 9\n\nab", 7},
+        {"HTTP/1.0 200 OK\r\n\r\n1234", 0},                        // no length
+        {"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n", 0},          // the header is cut
+        {"HTTP/1.0 200 OK\r\nContent-Length: ten\r\n\r\n12", 0},    // no number
+        {"HTTP/1.0 204 No Content\r\nContent-Length: 10\r\n\r\n", 0},
+        {"HTTP/1.0 304 Not Modified\r\nContent-Length: 10\r\n\r\n", 0},
+        {"garbage\r\nContent-Length: 10\r\n\r\n12", 8},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.response);
+        EXPECT_EQ(body_bytes_missing(row.response), row.missing);
+    }
+}
+
 TEST(HttpTextTest, HeaderLineIsFoundOnlyAsAWholeLine) {
     const std::string headers =
         "HTTP/1.0 503 Busy\r\nX-Note: Retry-After: 99\r\nretry-after :  7  \r\nDate: x";

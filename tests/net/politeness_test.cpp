@@ -263,6 +263,17 @@ TEST_F(CrawlDelayTest, CrawlDelayAllowsOneConnectionAndWaitsBetweenPages) {
 
 // The same site without a delay is fetched over several connections at once: the test above
 // would see it if the limit were lost.
+// A Crawl-delay past the cap waits the cap: the run ends, the pages still one at a time.
+TEST_F(CrawlDelayTest, CrawlDelayAboveTheCapWaitsTheCap) {
+    const DelayRun r = crawl("User-agent: *\nCrawl-delay: 3600\n");
+    const int cap_ticks = static_cast<int>(kMaxCrawlDelayMs / settings_.timeout);
+    EXPECT_EQ(r.most_open, 1u);
+    for (std::size_t i = 1; i < r.page_ticks.size(); ++i) {
+        EXPECT_GE(r.page_ticks[i] - r.page_ticks[i - 1], cap_ticks) << "page " << i;
+        EXPECT_LE(r.page_ticks[i] - r.page_ticks[i - 1], cap_ticks + 2) << "page " << i;
+    }
+}
+
 TEST_F(CrawlDelayTest, WithoutCrawlDelayPagesGoTogether) {
     const DelayRun r = crawl("User-agent: *\nDisallow: /nothing\n");
     EXPECT_GT(r.most_open, 1u);
@@ -315,6 +326,83 @@ TEST_F(PolitenessTest, UnansweredRobotsTxtIsAskedAgainThenTheSiteIsSkipped) {
     EXPECT_EQ(run_.bad_links, 0);
     EXPECT_EQ(run_.visited_links, 0);
     EXPECT_TRUE(saw("robots.txt unreachable: site skipped"));
+}
+
+// A site skipped because its robots.txt could not be read is told with the reason of its last
+// try and the count of its links left, whatever the failure was.
+TEST_F(PolitenessTest, SkippedSiteSaysWhyItsRobotsTxtCouldNotBeRead) {
+    struct Row {
+        const char* reason;
+        std::string reply;
+        ScriptedNetwork::End end;
+        int connect_error;
+    };
+    const Row rows[] = {
+        {"Connection Refused", "", ScriptedNetwork::End::Close, platform::kConnectionRefused},
+        {"HTTP 500", kServerError, ScriptedNetwork::End::Close, 0},
+        {"Winsock Error (10054)", "", ScriptedNetwork::End::Error, 0},
+        {"no answer in time", "", ScriptedNetwork::End::Stall, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.reason);
+        ScriptedNetwork::Server server;
+        server.reply = row.reply;
+        server.end = row.end;
+        server.connect_error = row.connect_error;
+        network_.serve("10.0.0.1", server);
+        run();
+        const std::vector<Politeness::LeftSite> left = net_.politeness->left_sites();
+        ASSERT_EQ(left.size(), 1u);
+        EXPECT_EQ(left[0].why, "robots.txt of site.example:80 could not be read (" +
+                                   std::string(row.reason) +
+                                   "); its links are left for a later run");
+        EXPECT_EQ(left[0].links, 1);
+        EXPECT_EQ(network_.requests_for("/index.html"), 0);
+    }
+}
+
+// A robots.txt answered "too many requests" is no permission: nothing of the site is asked
+// for until it is read, and then nothing it forbids. A Retry-After longer than the usual
+// retry is waited for.
+TEST_F(PolitenessTest, TooManyRequestsForRobotsTxtHoldsTheSiteUntilItIsRead) {
+    const std::string allowed = robots("User-agent: *\nDisallow: /private\n");
+    const int64_t kLongWait = 3 * kRobotsRetryTicks;
+    struct Row {
+        const char* name;
+        std::string busy;
+        int64_t least_gap;
+    };
+    const Row rows[] = {
+        {"no Retry-After", "HTTP/1.0 429 Too Many Requests\r\n\r\n", kRobotsRetryTicks},
+        {"Retry-After", "HTTP/1.0 429 Too Many Requests\r\nRetry-After: " +
+                            std::to_string(kLongWait) + "\r\n\r\n",
+         kLongWait},
+    };
+    int n = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        // A site of its own for each row.
+        const std::string host = "s" + std::to_string(++n) + ".example";
+        const std::string address = "10.0.1." + std::to_string(n);
+        network_.resolve(host, address);
+        search_.starting_url = "http://" + host + "/index.html";
+        serve(address, {{"/robots.txt", {row.busy, allowed}},
+                        {"/index.html", {links_page({"/private/x.html", "/open.html"})}},
+                        {"/open.html", {links_page({})}}});
+        run();
+        // What this row's site was asked for, with the tick of each (in order).
+        std::vector<std::pair<std::string, int>> site_asked;
+        for (std::size_t i = 0; i < network_.requests.size(); ++i) {
+            if (network_.requests[i].address == address) site_asked.push_back(sent_at_[i]);
+        }
+        ASSERT_EQ(site_asked.size(), 4u);
+        EXPECT_EQ(site_asked[0].first, "/robots.txt");
+        EXPECT_EQ(site_asked[1].first, "/robots.txt");
+        EXPECT_GE(site_asked[1].second - site_asked[0].second, row.least_gap);
+        EXPECT_EQ(site_asked[2].first, "/index.html");
+        EXPECT_EQ(site_asked[3].first, "/open.html");  // and never /private/x.html
+        EXPECT_TRUE(net_.politeness->left_sites().empty());
+    }
 }
 
 TEST_F(PolitenessTest, ServerErrorThenRobotsTxtFetchesThePagesAfterTheWait) {
@@ -510,6 +598,11 @@ TEST_F(PolitenessTest, ASiteThatStaysBusyIsLeftForALaterRun) {
     for (const std::string& link : links) EXPECT_EQ(status.at(link), kUnvisited) << link;
     EXPECT_EQ(run_.bad_links, 0);
     EXPECT_TRUE(saw("Server busy 3 times in a row: site left for a later run"));
+    const std::vector<Politeness::LeftSite> left = net_.politeness->left_sites();
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].why,
+              "busy.example:80 answered busy 3 times in a row; its links are left for a later run");
+    EXPECT_EQ(left[0].links, static_cast<int32_t>(links.size()));
 }
 
 // A long Retry-After leaves the site; the busy answers of its fetches still under way do not

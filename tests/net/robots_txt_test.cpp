@@ -272,6 +272,9 @@ TEST(RobotsTxtTest, CrawlDelayTakesSecondsAndTheLargestOfTheGroups) {
         {".", -1},
         {"-1", -1},
         {"1e3", -1},
+        {"inf", -1},
+        {"NaN", -1},
+        {"0x10", -1},
         {"ten", -1},
         {"99999999999999999999", kMaxRobotsDelayMs},
     };
