@@ -35,6 +35,8 @@ bool is_address_char(char c) {
 // "hana+bugs@x.org" names the mailbox "hana+bugs", never "bugs".
 bool joins_local_part(char c) { return c == '+' || c == '='; }
 
+constexpr std::size_t kNoEquals = std::string_view::npos;
+
 bool equals_nocase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && find_nocase(a, b) == 0;
 }
@@ -81,13 +83,21 @@ std::size_t recognise_address_at(HarvestEnv& env, int slot, const store::ItemRec
     // scanning the page for one on every "@" would make a page of "@"s quadratic.
     if (at >= text.size()) return text.size();
     std::size_t start = at;
+    std::size_t after_equals = kNoEquals;  // just after the first "=" the walk went past
     for (;;) {
         while (start > 0 && is_address_char(text[start - 1])) --start;
         if (start < 2 || start == at || !joins_local_part(text[start - 1]) ||
             !is_address_char(text[start - 2])) {
             break;
         }
+        if (text[start - 1] == '=' && after_equals == kNoEquals) after_equals = start;
         --start;
+    }
+    // "?email=jo@x.org" and "&to=jo@x.org" are a query's name and value: the address is the
+    // value alone.
+    if (after_equals != kNoEquals && start > 0 &&
+        (text[start - 1] == '?' || text[start - 1] == '&')) {
+        start = after_equals;
     }
     if (start == 0 && at > 0 && !is_ascii_alnum(text[0])) start = 1;
     std::size_t end = at + 1;

@@ -144,6 +144,10 @@ TEST_F(ModernReaderTest, EachRuleUnderBothWaysOfReading) {
          "mailto:hana+bugs@dept58.example.net; mailto:srs=x=jo@y.org; mailto:lead@x.org; ",
          "mailto:hana+bugs@dept58.example.net; mailto:srs=x=jo@y.org; mailto:lead@x.org; "},
         {"hana+bugs [at] example [dot] org", "", "mailto:hana+bugs@example.org; "},
+        // ... but a query's "name=" is not: the address is the value.
+        {"see /form?email=jo@x.org&cc=al@y.org", "mailto:jo@x.org; mailto:al@y.org; ",
+         "mailto:jo@x.org; mailto:al@y.org; "},
+
         // A quote or bracket around a "mailto:" address is not part of it.
         {"<a href=\"mailto:'ath10k@lists.infradead.org'\">a</a>"
          "<a href=\"mailto:(vicente_polo@yahoo.es)\">v</a>",
