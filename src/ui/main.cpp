@@ -3,6 +3,7 @@
 // options of its own (Qt's, such as -platform, still apply). The demo that ./run starts gives it
 // a data folder of its own and, in TARNVELOX_DEMO_URL, the sample site's URL to show.
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -13,6 +14,7 @@
 #include <QTabWidget>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <memory>
@@ -34,8 +36,11 @@ namespace {
 int g_signal_pipe[2] = {-1, -1};
 
 extern "C" void on_terminate(int) {
+    // The interrupted code may be about to read errno after a failed call.
+    const int saved_errno = errno;
     const char byte = 1;
     (void)!::write(g_signal_pipe[1], &byte, 1);
+    errno = saved_errno;
 }
 
 // The engines file that comes with the program: installed beside it, or in the source tree
@@ -80,7 +85,9 @@ int main(int argc, char** argv) {
     window.start_up();
 
     std::unique_ptr<QSocketNotifier> terminate;
-    if (::pipe(g_signal_pipe) == 0) {
+    // Non-blocking, so a burst of signals can never block the handler; close-on-exec, so a
+    // browser started from the window does not inherit it.
+    if (::pipe2(g_signal_pipe, O_NONBLOCK | O_CLOEXEC) == 0) {
         terminate = std::make_unique<QSocketNotifier>(g_signal_pipe[0], QSocketNotifier::Read);
         QObject::connect(terminate.get(), &QSocketNotifier::activated, &window, [&window] {
             char byte = 0;

@@ -122,6 +122,7 @@ void MainWindow::load_project() {
     // and this window closes without writing anything.
     if (ctx_.lock_current_project() == app::Context::ProjectLock::InUse) {
         locked_out_ = true;
+        saved_on_close_ = false;  // the exit status tells a script that nothing was done
         desktop_.message_box("Error", ctx_.project_in_use_message() + " This window closes.",
                              platform::MessageIcon::Error);
         request_close();
@@ -741,6 +742,7 @@ void MainWindow::show_slot_status(int slot, std::string_view text) {
 
 void MainWindow::report_error(std::string_view message) {
     if (signalled_) {
+        saved_on_close_ = false;  // whatever failed on the way out makes the exit status say so
         std::fprintf(stderr, "tarnvelox: %.*s\n", static_cast<int>(message.size()),
                      message.data());
         return;
@@ -763,6 +765,7 @@ void MainWindow::show_pending_errors() {
         const std::string message = std::move(pending_errors_.front());
         pending_errors_.erase(pending_errors_.begin());
         if (signalled_) {
+            saved_on_close_ = false;
             std::fprintf(stderr, "tarnvelox: %s\n", message.c_str());
         } else {
             desktop_.message_box("Error", message, platform::MessageIcon::Error);
@@ -906,6 +909,7 @@ void MainWindow::exit_sequence() {
     if (signalled_) {
         // Errors still waiting for their box are told where a signal's sender can see them.
         for (const std::string& message : pending_errors_) {
+            saved_on_close_ = false;
             std::fprintf(stderr, "tarnvelox: %s\n", message.c_str());
         }
         pending_errors_.clear();
@@ -913,7 +917,7 @@ void MainWindow::exit_sequence() {
     if (!locked_out_) {
         const bool project_saved = project_unreadable_ || ctx_.save_current_project() != 0;
         const bool settings_saved = ctx_.save_settings(settings_path_) != 0;
-        saved_on_close_ = project_saved && settings_saved;
+        saved_on_close_ = saved_on_close_ && project_saved && settings_saved;
     }
     run_->engine().shutdown();
     // The views forget the lists before they are freed.
