@@ -100,6 +100,8 @@ int Context::load_current_project(LoadProgress* progress) {
         exchange::ItemFilter everything;
         (void)load_project(path, true, search, everything, values, engines.list, store, lists,
                            run, settings.sort, settings.maxlist, progress);
+        take_stored_figures(store::stored_counts(store.links_path),
+                            store::stored_counts(store.addresses_path), store, run);
         return kLoadedWithoutProjectFile;
     }
     if (load_project(path, false, search, filter, values, engines.list, store, lists, run,

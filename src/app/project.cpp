@@ -311,14 +311,19 @@ int load_project(const std::string& path, bool import_only, harvest::SearchTexts
     // The project's figures are what its files hold, however many records the lists took and
     // whatever COUNT= says (a run that was killed may have saved a count it never wrote). A
     // file read whole was counted on the way.
-    const store::StoredCounts links =
-        links_read.whole ? links_read.counts : store::stored_counts(links_path);
+    take_stored_figures(links_read.whole ? links_read.counts : store::stored_counts(links_path),
+                        addresses_read.whole ? addresses_read.counts
+                                             : store::stored_counts(addresses_path),
+                        store, run);
+    return 1;
+}
+
+void take_stored_figures(const store::StoredCounts& links, const store::StoredCounts& addresses,
+                         store::Store& store, harvest::RunState& run) {
     store.total_links = links.records;
     store.unvisited_when_closed = links.unvisited;
     run.visited_links = links.records - links.unvisited;
-    store.total_addresses = addresses_read.whole ? addresses_read.counts.records
-                                                 : store::stored_counts(addresses_path).records;
-    return 1;
+    store.total_addresses = addresses.records;
 }
 
 }  // namespace tarnvelox::app

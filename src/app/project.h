@@ -142,4 +142,9 @@ void clear_project_state(store::ItemLists& lists, store::Store& store, harvest::
                                harvest::RunState& run, int32_t& sort_setting, int32_t maxlist,
                                LoadProgress* progress);
 
+// Sets the project's figures (links, unvisited links, visited links, addresses) to what its
+// files hold, as `load_project` does for a project file it read.
+void take_stored_figures(const store::StoredCounts& links, const store::StoredCounts& addresses,
+                         store::Store& store, harvest::RunState& run);
+
 }  // namespace tarnvelox::app

@@ -54,6 +54,8 @@ TEST_F(ProjectFilesTest, LinksAndAddressesWithoutTheirProjectFileAreLoaded) {
         link.url = "http://site.example/a.html";
         link.kind = store::KIND_PAGE;
         ASSERT_GE(store::tree_insert(st, store::TreeFile::Links, link), 0);
+        link.url = "http://site.example/b.html";
+        ASSERT_GE(store::tree_insert(st, store::TreeFile::Links, link), 0);
         store::ItemRecord address;
         address.url = "mailto:ann@site.example";
         address.title = "ann@site.example";
@@ -62,11 +64,14 @@ TEST_F(ProjectFilesTest, LinksAndAddressesWithoutTheirProjectFileAreLoaded) {
         store::close_store(st);
     }
     Context ctx(shell_);
-    ctx.settings.maxlist = 100;
+    ctx.settings.maxlist = 1;  // the figures come from the files, not from what the lists took
     EXPECT_EQ(ctx.load_current_project(nullptr), Context::kLoadedWithoutProjectFile);
     EXPECT_EQ(ctx.lists.links.size(), 1);
     EXPECT_EQ(ctx.lists.addresses.size(), 1);
     EXPECT_EQ(ctx.store.total_addresses, 1);
+    EXPECT_EQ(ctx.store.total_links, 2);
+    EXPECT_EQ(ctx.store.unvisited_when_closed, 2);
+    EXPECT_EQ(ctx.run.visited_links, 0);
     EXPECT_TRUE(shell_.errors.empty());
 }
 
