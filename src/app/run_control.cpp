@@ -426,6 +426,10 @@ void HarvestRun::mark_unreached(int slot) {
     update_status_counters();
 }
 
+void HarvestRun::link_unanswered(int slot) {
+    if (env_.run.engine_mode == harvest::kModeHarvest) mark_unreached(slot);
+}
+
 void HarvestRun::on_connect_done(int socket, int error) {
     // A connection that failed leaves its link with the slot until the slot takes the next;
     // a TLS failure fails the link in the engine. A robots.txt is no link of the project.

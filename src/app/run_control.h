@@ -157,6 +157,7 @@ private:
     // The link of slot `slot` got no connection: it counts as a bad link of the run and shows
     // so in its row, while the links file keeps it unvisited for the next run.
     void mark_unreached(int slot);
+    void link_unanswered(int slot) override;
     void judge_outcome();
 
     Context& ctx_;

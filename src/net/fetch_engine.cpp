@@ -348,6 +348,7 @@ void FetchEngine::receive(int slot) {
         if (error == platform::kWouldBlock) return;
         status(slot, "Winsock Error (" + std::to_string(error) + ")");
         if (s.received == 0) {
+            if (!robots) hooks_.link_unanswered(slot);
             enter_state(s, SlotState::Idle);
         } else if (robots) {
             // A robots.txt cut short is no answer: its lost end could hold rules that forbid,
@@ -385,6 +386,7 @@ void FetchEngine::end_of_response(int slot) {
         status(slot, "Transferred " + std::to_string(s.received) + " Bytes");
         finish_response(slot);
     } else {
+        if (!fetching_robots(slot)) hooks_.link_unanswered(slot);
         enter_state(s, SlotState::Idle);
     }
     after_response(slot);
@@ -407,6 +409,7 @@ void FetchEngine::finish_response(int slot) {
     status(slot, "Response cut short (" + std::to_string(missing) + " bytes missing): left for "
                  "a later run");
     item->status |= store::STATUS_TIMEOUT;
+    hooks_.link_unanswered(slot);
     harvest::HarvestEnv& h = env_.harvest;
     if (h.lists.links.contains(*item)) h.shell.link_row_changed(*item);
     close_slot(env_, slot);

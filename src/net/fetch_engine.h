@@ -72,6 +72,10 @@ public:
     virtual void open_single_page() = 0;
     // The byte counter grew: the Status dialog shows it at once when open.
     virtual void show_total_bytes(int64_t /*bytes*/) {}
+    // The link `slot` holds got no whole answer (the connection closed or failed before any
+    // byte, or the body ended short of its length): it stays unvisited for a later run. Called
+    // while the slot still holds the link; never for a robots.txt.
+    virtual void link_unanswered(int /*slot*/) {}
 };
 
 class FetchEngine : public SocketCloser {

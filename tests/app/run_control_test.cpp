@@ -227,6 +227,37 @@ TEST_F(RunControlTest, AStartThatGetsNoConnectionEndsAsABadLinkWithTheReason) {
     EXPECT_FALSE(control_.outcome().nothing_fetched());
 }
 
+// Every way a link can go unanswered counts it as bad, in the window as in the summary: a
+// connection closed or reset before any byte, and a body short of its length.
+TEST_F(RunControlTest, ALinkLeftWithoutAWholeAnswerCountsAsBad) {
+    struct Row {
+        const char* name;
+        ScriptedNetwork::Server server;
+        int icon;
+    };
+    ScriptedNetwork::Server closed;
+    ScriptedNetwork::Server reset;
+    reset.end = ScriptedNetwork::End::Error;
+    ScriptedNetwork::Server short_body{"HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\n<p>a"};
+    const Row rows[] = {{"closed", closed, 3}, {"reset", reset, 3}, {"cut short", short_body, 4}};
+    int n = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        network_.serve("10.0.0.1", row.server);
+        const std::string url = "http://site.example/row" + std::to_string(++n) + ".html";
+        search_.starting_url = url;
+        const auto bad_before = control_.status_counters().bad;
+        ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+        run_all();
+        EXPECT_EQ(control_.status_counters().bad - bad_before, 1);
+        EXPECT_EQ(control_.outcome().bad(), 1);
+        EXPECT_TRUE(control_.outcome().nothing_fetched());
+        const ItemRecord* rec = listed(url);
+        ASSERT_NE(rec, nullptr);
+        EXPECT_EQ(harvest::link_icon(*rec), row.icon);
+    }
+}
+
 // Verify fetches the one link again, alone, and the run ends saying its new state, which the
 // file keeps too.
 TEST_F(RunControlTest, VerifyFetchesOneLinkAgainAndEndsWithItsNewState) {
