@@ -83,7 +83,6 @@ bool LinkTreeFile::open_read_only(const std::string& path) {
         (void)close();
         return false;
     }
-    appends_blocked_ = true;
     return true;
 }
 
@@ -142,6 +141,7 @@ void LinkTreeFile::reset_index() {
     deferred_.clear();
     appends_blocked_ = false;
     root_deleted_ = false;
+    repairs_ = {};
     nodes_.clear();
     nodes_.shrink_to_fit();
     pending_.clear();
@@ -192,6 +192,8 @@ bool LinkTreeFile::write_header(const Node& node) {
     return base::write_exact(fd_, node.offset, bytes, sizeof bytes);
 }
 
+bool LinkTreeFile::repair_header(const Node& node) { return read_only_ || write_header(node); }
+
 uint32_t LinkTreeFile::hash_find(std::string_view key, bool live_only) const {
     return hash_.find(key, [&](uint32_t node) {
         return !live_only || nodes_[node].state == NodeState::Live;
@@ -211,13 +213,14 @@ bool LinkTreeFile::build_index() {
     const int64_t file_size = st.st_size;
     const ChainScan scan = scan_chain(file_size);
     end_ = file_size;
-    bool chain_complete = scan.complete;
-    if (scan.torn_at >= 0 && !cut_torn_tail(scan.torn_at, chain_complete)) return false;
+    if (scan.torn_at >= 0 && !cut_torn_tail(scan.torn_at)) return false;
     // New nodes must be reachable by the sequential read: after a break in the chain they
-    // would not be, so the file takes none.
-    appends_blocked_ = !chain_complete;
+    // would not be, so the file takes none. Nor does it when a link points at or past its end:
+    // the next node would be written there and hang from that link as well as its own.
+    appends_blocked_ = !scan.complete || link_past_end();
     if (nodes_.empty()) return true;
     walk_tree();
+    relink_strays();
     rebuild_hash();
     return true;
 }
@@ -244,6 +247,28 @@ LinkTreeFile::ChainScan LinkTreeFile::scan_chain(int64_t file_size) {
         if (h.length < 1 || h.length > static_cast<int32_t>(kMaxRecordLine)) return false;
         if (at == kRootOffset) return h.parent == kRootOffset;
         return h.parent >= 0 && h.parent < at && node_at(h.parent) != nullptr;
+    };
+
+    // The end of the run of zero bytes that starts at `from`: the first byte at or after it that
+    // is not zero, or the end of the file. Positions only grow, so each byte is looked at once.
+    int64_t zeros_start = -1;
+    int64_t zeros_end = -1;
+    auto zero_run_end = [&](int64_t from) {
+        if (from >= zeros_start && from <= zeros_end) return zeros_end;
+        int64_t at = from;
+        while (at < file_size) {
+            const auto n =
+                static_cast<std::size_t>(std::min<int64_t>(int64_t(kScanChunk), file_size - at));
+            const unsigned char* bytes = fetch(at, n);
+            if (bytes == nullptr) break;  // unreadable: taken as not zero
+            const unsigned char* other =
+                std::find_if(bytes, bytes + n, [](unsigned char c) { return c != 0; });
+            at += other - bytes;
+            if (other != bytes + n) break;
+        }
+        zeros_start = from;
+        zeros_end = at;
+        return at;
     };
 
     int64_t pos = 0;
@@ -281,6 +306,24 @@ LinkTreeFile::ChainScan LinkTreeFile::scan_chain(int64_t file_size) {
             break;
         }
         const bool deleted = header.parent < 0;
+        if (header.length == 0 ||
+            (!deleted && line_key({reinterpret_cast<const char*>(line), read_len}).empty())) {
+            // Not a node: zeros, or a line without a key, where a node must start. With only
+            // zeros after its header to the end of the file it is what an interrupted write
+            // leaves; anywhere else it is damage, passed over without an entry in the index.
+            const bool zero_header = header == NodeHeader{0, 0, 0, 0};
+            const int64_t zeros = zero_run_end(pos + kNodeHeaderSize);  // moves the buffer
+            if (zeros == file_size && (zero_header || fresh_append(header, pos))) {
+                torn_at = pos;
+                break;
+            }
+            chain_complete = false;
+            if (next > file_size) break;
+            // A run of zero headers is passed in one step, to the first header that is not
+            // all zero.
+            pos = zero_header ? pos + kNodeHeaderSize * ((zeros - pos) / kNodeHeaderSize) : next;
+            continue;
+        }
         const std::string_view key =
             deleted ? std::string_view()
                     : store_key(line_key({reinterpret_cast<const char*>(line), read_len}));
@@ -300,19 +343,38 @@ LinkTreeFile::ChainScan LinkTreeFile::scan_chain(int64_t file_size) {
     return {torn_at, chain_complete};
 }
 
-// A node cut short at `torn_at` is cut away unless some link already points into it or beyond:
-// a new node written there would then hang from two parents. False when the cut fails.
-bool LinkTreeFile::cut_torn_tail(int64_t torn_at, bool& chain_complete) {
-    const bool linked = std::any_of(nodes_.begin(), nodes_.end(), [&](const Node& n) {
-        return n.header.left >= torn_at || n.header.right >= torn_at;
-    });
-    if (linked || read_only_) {
-        chain_complete = false;  // kept as it is: a read-only file is never cut
-    } else {
-        if (::ftruncate(fd_, static_cast<off_t>(torn_at)) != 0) return false;
-        end_ = torn_at;
+// The torn tail from `torn_at` on is cut away. Every link into it is cleared first: nothing can
+// stand behind such a link any more, and a new node written at the cut would hang from it as
+// well as from its own parent. The links go before the bytes, so that a crash in between leaves
+// a torn tail again and never a link past the end. Read-only, both happen in the index only.
+// False when a write fails.
+bool LinkTreeFile::cut_torn_tail(int64_t torn_at) {
+    for (Node& n : nodes_) {
+        if (!links_count(n)) continue;
+        bool cleared = false;
+        for (int32_t* child : {&n.header.left, &n.header.right}) {
+            if (*child < torn_at) continue;
+            *child = kNone;
+            cleared = true;
+            ++repairs_.links_cleared;
+        }
+        if (cleared && !repair_header(n)) return false;
     }
+    if (!read_only_ && ::ftruncate(fd_, static_cast<off_t>(torn_at)) != 0) return false;
+    end_ = torn_at;
+    repairs_.cut_at = torn_at;
     return true;
+}
+
+bool LinkTreeFile::links_count(const Node& n) {
+    return n.state == NodeState::Stray ||
+           (n.state == NodeState::Deleted && n.offset == kRootOffset);
+}
+
+bool LinkTreeFile::link_past_end() const {
+    return std::any_of(nodes_.begin(), nodes_.end(), [&](const Node& n) {
+        return links_count(n) && (n.header.left >= end_ || n.header.right >= end_);
+    });
 }
 
 // Pass 2: the tree, walked in order from the root. A link is followed only to a node of the
@@ -338,6 +400,7 @@ void LinkTreeFile::walk_tree() {
     };
     std::vector<Frame> stack;
     Node& root = nodes_.front();
+    if (root.offset != kRootOffset) return;  // no root: no tree
     if (root.state == NodeState::Deleted) {
         root_deleted_ = true;
         const uint32_t first = accept(root.header.right, kNoBound, kNoBound, kRootOffset);
@@ -367,6 +430,40 @@ void LinkTreeFile::walk_tree() {
     if (!root_deleted_ && root.state == NodeState::Live) root.tree_parent = kNone;
 }
 
+// Nodes outside the tree, in file order (the order they were appended in). One is linked back
+// when it is exactly what a flush killed before its links leaves: its recorded parent is where
+// an insert of its key would hang it now, that slot is free (or already points at it, from a
+// node appended in the same flush and linked back before it), and its own children are nodes
+// appended after it that are outside the tree too.
+void LinkTreeFile::relink_strays() {
+    for (std::size_t i = 0; i < nodes_.size(); ++i) {
+        Node& x = nodes_[i];
+        if (x.state != NodeState::Stray) continue;
+        const auto fresh_child = [&](int32_t child) {
+            if (child == kNone) return true;
+            const Node* c = node_at(child);
+            return c != nullptr && c->offset > x.offset && c->state == NodeState::Stray;
+        };
+        if (!fresh_child(x.header.left) || !fresh_child(x.header.right)) continue;
+        const InsertSlot slot = insert_slot(x.key, x.offset);
+        if (!slot.usable || slot.parent == nullptr || slot.parent->offset != x.header.parent) {
+            continue;
+        }
+        int32_t& link = slot.as_right ? slot.parent->header.right : slot.parent->header.left;
+        if (link == kNone) {
+            link = x.offset;
+            if (!repair_header(*slot.parent)) {
+                link = kNone;
+                continue;
+            }
+        }
+        x.state = NodeState::Live;
+        x.tree_parent = slot.parent->offset;
+        by_key_.insert(static_cast<uint32_t>(i));
+        ++repairs_.relinked;
+    }
+}
+
 // The hash of every keyed node (live in the tree, or stray outside it).
 void LinkTreeFile::rebuild_hash() {
     std::size_t keyed = 0;
@@ -388,33 +485,15 @@ int32_t LinkTreeFile::insert(const ItemRecord& rec) {
     if (key != base::c_text(*rec.url) || line.compare(key.size(), kKeyEnd.size(), kKeyEnd) != 0) {
         return kNone;
     }
-    if (hash_find(key, false) != kNoNode) return kNone;  // stored already, in or out of the tree
-    if (appends_blocked_ || parse_record_line(line) == nullptr) return kNone;
+    if (key.empty() || hash_find(key, false) != kNoNode) return kNone;  // stored already?
+    if (appends_blocked_ || read_only_ || parse_record_line(line) == nullptr) return kNone;
     const int64_t offset = end_;
     if (offset > kMaxOffset || (nodes_.empty() && offset != kRootOffset)) return kNone;
 
-    const auto [before, succ] = by_key_.neighbours(key);
-    constexpr uint32_t kNoIndex = OrderedIndex<NodeKey>::kNoIndex;
-    Node* parent = nullptr;
-    bool as_right = false;
-    if (!nodes_.empty()) {
-        if (nodes_.front().state == NodeState::Unreadable) return kNone;
-        Node* pred = nullptr;
-        if (before != kNoIndex) {
-            pred = &nodes_[before];
-        } else if (root_deleted_) {
-            pred = &nodes_.front();  // the deleted root sorts below every key
-        }
-        Node* after = succ != kNoIndex ? &nodes_[succ] : nullptr;
-        if (pred != nullptr && pred->header.right == kNone) {
-            parent = pred;
-            as_right = true;
-        } else if (after != nullptr && after->header.left == kNone) {
-            parent = after;
-        } else {
-            return kNone;  // the slot the descent would use holds a damaged link
-        }
-    }
+    const InsertSlot slot = insert_slot(key, kNone);
+    if (!slot.usable) return kNone;
+    Node* const parent = slot.parent;
+    const bool as_right = slot.as_right;
 
     const NodeHeader header{kNone, kNone, static_cast<int32_t>(line.size()),
                             parent != nullptr ? parent->offset : kRootOffset};
@@ -444,6 +523,25 @@ int32_t LinkTreeFile::insert(const ItemRecord& rec) {
     end_ = offset + static_cast<int64_t>(bytes.size());
     if (append_buf_.size() >= kFlushBytes) (void)flush();  // on failure the nodes stay buffered
     return new_offset;
+}
+
+LinkTreeFile::InsertSlot LinkTreeFile::insert_slot(std::string_view key, int32_t free_as) {
+    if (nodes_.empty()) return {nullptr, false, true};
+    if (nodes_.front().state == NodeState::Unreadable) return {nullptr, false, false};
+    const auto [before, succ] = by_key_.neighbours(key);
+    constexpr uint32_t kNoIndex = OrderedIndex<NodeKey>::kNoIndex;
+    Node* pred = nullptr;
+    if (before != kNoIndex) {
+        pred = &nodes_[before];
+    } else if (root_deleted_) {
+        pred = &nodes_.front();  // the deleted root sorts below every key
+    }
+    Node* after = succ != kNoIndex ? &nodes_[succ] : nullptr;
+    if (after != nullptr && after->key == key) return {nullptr, false, false};
+    const auto free = [&](int32_t link) { return link == kNone || link == free_as; };
+    if (pred != nullptr && free(pred->header.right)) return {pred, true, true};
+    if (after != nullptr && free(after->header.left)) return {after, false, true};
+    return {nullptr, false, false};  // the slot the descent would use holds a damaged link
 }
 
 bool LinkTreeFile::stored(std::string_view key) const {
@@ -607,6 +705,7 @@ bool LinkTreeFile::sync() {
 RecordPtr LinkTreeFile::read_next(int64_t& position, int32_t& node_offset) {
     if (!is_open()) return nullptr;
     (void)flush();  // a failure is recorded in write_failed_ and told by the store
+    if (position >= end_) return nullptr;  // a torn tail left in place read-only is no node
     RecordPtr rec = next_node_record(fd_, position, node_offset, OverlongLine::ReadCut);
     if (rec) {
         // A line kept back is the record's line now.
