@@ -381,11 +381,14 @@ TEST(LinkTreeDamageTest, ZerosAreCutAtTheEndAndDamageElsewhere) {
         EXPECT_EQ(now.size(), row.damaged ? row.bytes.size() : row.kept);
         const std::size_t common = std::min(now.size(), valid.size());
         EXPECT_EQ(now.compare(0, common, valid, 0, common), 0);
+        std::size_t live = 0;
         for (const auto& n : chain_of(valid)) {
             if (n.header.parent >= 0 && !row.bytes.starts_with('\0')) {
                 EXPECT_EQ(file.find(std::string(line_key(n.line))), n.offset);
+                ++live;
             }
         }
+        EXPECT_EQ(read_all(file).size(), live);
         EXPECT_EQ(file.insert(link("http://new.example/")) >= 0, !row.damaged);
     }
 }
