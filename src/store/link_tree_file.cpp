@@ -274,13 +274,22 @@ LinkTreeFile::ChainScan LinkTreeFile::scan_chain(int64_t file_size) {
     int64_t pos = 0;
     int64_t torn_at = -1;
     bool chain_complete = true;
+    // A run of zero headers just passed: where it started, and whether the chain was whole
+    // before it. A torn tail right after such a run takes the run with it, since nothing
+    // after the zeros is a node either.
+    int64_t zeros_from = -1;
+    bool complete_before_zeros = true;
+    auto tear = [&](int64_t at) {
+        torn_at = zeros_from >= 0 ? zeros_from : at;
+        if (zeros_from >= 0) chain_complete = complete_before_zeros;
+    };
     while (pos < file_size) {
         if (pos > kMaxOffset) {
             chain_complete = false;
             break;
         }
         if (file_size - pos < kNodeHeaderSize) {
-            torn_at = pos;  // a header cut short
+            tear(pos);  // a header cut short
             break;
         }
         const NodeHeader header = decode_header(fetch(pos, kNodeHeaderSize));
@@ -293,7 +302,7 @@ LinkTreeFile::ChainScan LinkTreeFile::scan_chain(int64_t file_size) {
         }
         const int64_t next = pos + kNodeHeaderSize + header.length;
         if (next > file_size && fresh_append(header, pos)) {
-            torn_at = pos;
+            tear(pos);
             break;
         }
         const auto read_len = static_cast<std::size_t>(std::min(header.length, kMaxLineRead));
@@ -314,16 +323,24 @@ LinkTreeFile::ChainScan LinkTreeFile::scan_chain(int64_t file_size) {
             const bool zero_header = header == NodeHeader{0, 0, 0, 0};
             const int64_t zeros = zero_run_end(pos + kNodeHeaderSize);  // moves the buffer
             if (zeros == file_size && (zero_header || fresh_append(header, pos))) {
-                torn_at = pos;
+                tear(pos);
                 break;
             }
+            if (zero_header) {
+                // The run is passed in one step, to the first header that is not all zero.
+                zeros_from = pos;
+                complete_before_zeros = chain_complete;
+                chain_complete = false;
+                pos += kNodeHeaderSize * ((zeros - pos) / kNodeHeaderSize);
+                continue;
+            }
+            zeros_from = -1;
             chain_complete = false;
             if (next > file_size) break;
-            // A run of zero headers is passed in one step, to the first header that is not
-            // all zero.
-            pos = zero_header ? pos + kNodeHeaderSize * ((zeros - pos) / kNodeHeaderSize) : next;
+            pos = next;
             continue;
         }
+        zeros_from = -1;
         const std::string_view key =
             deleted ? std::string_view()
                     : store_key(line_key({reinterpret_cast<const char*>(line), read_len}));

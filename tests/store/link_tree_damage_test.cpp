@@ -369,6 +369,8 @@ TEST(LinkTreeDamageTest, ZerosAreCutAtTheEndAndDamageElsewhere) {
         {"zeros after a fresh header", valid + header + std::string(40, '\0'), valid.size(), false},
         {"zeros then more bytes", valid + std::string(zeros, '\0') + '\x01' + std::string(15, '\0'),
          0, true},
+        {"zeros then half a header", valid + std::string(zeros, '\0') + "\x05\x01", valid.size(),
+         false},
         {"a line without a key", keyless, keyless.size(), true},
     };
     for (const Row& row : rows) {
