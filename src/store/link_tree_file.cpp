@@ -157,7 +157,8 @@ std::string_view LinkTreeFile::store_key(std::string_view key) {
     if (key.empty()) return {};
     if (key.size() > block_size_ - block_used_) {
         block_size_ = std::max(kKeyBlockSize, key.size());
-        key_blocks_.push_back(std::make_unique<char[]>(block_size_));
+        // Not zeroed: pages a small file's keys never reach are never touched.
+        key_blocks_.push_back(std::make_unique_for_overwrite<char[]>(block_size_));
         block_used_ = 0;
     }
     char* dest = key_blocks_.back().get() + block_used_;
@@ -233,7 +234,9 @@ LinkTreeFile::ChainScan LinkTreeFile::scan_chain(int64_t file_size) {
         if (off >= buf_start && off + static_cast<int64_t>(n) <= buf_start + int64_t(buf.size())) {
             return buf.data() + (off - buf_start);
         }
-        buf.resize(std::max(n, kScanChunk));
+        // No larger than what is left of the file: a small file costs a small buffer.
+        buf.resize(std::max(n, static_cast<std::size_t>(
+                                   std::min<int64_t>(int64_t(kScanChunk), file_size - off))));
         buf.resize(base::read_some(fd_, off, buf.data(), buf.size()));
         buf_start = off;
         return buf.size() >= n ? buf.data() : nullptr;
