@@ -277,9 +277,9 @@ LinkTreeFile::ChainScan LinkTreeFile::scan_chain(int64_t file_size) {
     int64_t pos = 0;
     int64_t torn_at = -1;
     bool chain_complete = true;
-    // A run of zero headers just passed: where it started, and whether the chain was whole
-    // before it. A torn tail right after such a run takes the run with it, since nothing
-    // after the zeros is a node either.
+    // A run of zeros just passed (zero headers, or a fresh node whose line is zeros): where it
+    // started, and whether the chain was whole before it. A torn tail right after such a run
+    // takes the run with it, since nothing in the run is a node either.
     int64_t zeros_from = -1;
     bool complete_before_zeros = true;
     auto tear = [&](int64_t at) {
@@ -329,12 +329,17 @@ LinkTreeFile::ChainScan LinkTreeFile::scan_chain(int64_t file_size) {
                 tear(pos);
                 break;
             }
-            if (zero_header) {
-                // The run is passed in one step, to the first header that is not all zero.
-                zeros_from = pos;
-                complete_before_zeros = chain_complete;
+            if (zero_header || (zeros >= next && fresh_append(header, pos))) {
+                // Zeros, or a fresh node whose line is zeros: part of a torn tail if nothing
+                // but zeros and a node cut short follow. A run of zero headers is passed in one
+                // step, to the first header that is not all zero.
+                if (zeros_from < 0) {
+                    zeros_from = pos;
+                    complete_before_zeros = chain_complete;
+                }
                 chain_complete = false;
-                pos += kNodeHeaderSize * ((zeros - pos) / kNodeHeaderSize);
+                pos = zero_header ? pos + kNodeHeaderSize * ((zeros - pos) / kNodeHeaderSize)
+                                  : next;
                 continue;
             }
             zeros_from = -1;

@@ -371,6 +371,8 @@ TEST(LinkTreeDamageTest, ZerosAreCutAtTheEndAndDamageElsewhere) {
          0, true},
         {"zeros then half a header", valid + std::string(zeros, '\0') + "\x05\x01", valid.size(),
          false},
+        {"a fresh header, zeros, half a header", valid + header + std::string(zeros, '\0') + "\x05",
+         valid.size(), false},
         {"a line without a key", keyless, keyless.size(), true},
     };
     for (const Row& row : rows) {
