@@ -216,11 +216,11 @@ bool LinkTreeFile::build_index() {
     end_ = file_size;
     if (scan.torn_at >= 0 && !cut_torn_tail(scan.torn_at)) return false;
     // New nodes must be reachable by the sequential read: after a break in the chain they
-    // would not be, so the file takes none. Nor does it when a link points at or past its end:
-    // the next node would be written there and hang from that link as well as its own.
-    appends_blocked_ = !scan.complete || link_past_end();
+    // would not be, so the file takes none.
+    appends_blocked_ = !scan.complete;
     if (nodes_.empty()) return true;
     walk_tree();
+    settle_links_past_end();
     relink_strays();
     rebuild_hash();
     return true;
@@ -243,10 +243,11 @@ LinkTreeFile::ChainScan LinkTreeFile::scan_chain(int64_t file_size) {
     };
 
     // A node cut short at the end of the file is taken for an append that a crash interrupted
-    // only when it looks like one: no children yet, a plausible length, and a parent that
-    // stands before it. Anything else is damage of another kind and keeps its bytes.
+    // only when it looks like one: children only among nodes appended after it (in the same
+    // write), a plausible length, and a parent that stands before it. Anything else is damage
+    // of another kind and keeps its bytes.
     auto fresh_append = [&](const NodeHeader& h, int64_t at) {
-        if (h.left != kNone || h.right != kNone) return false;
+        if ((h.left != kNone && h.left <= at) || (h.right != kNone && h.right <= at)) return false;
         if (h.length < 1 || h.length > static_cast<int32_t>(kMaxRecordLine)) return false;
         if (at == kRootOffset) return h.parent == kRootOffset;
         return h.parent >= 0 && h.parent < at && node_at(h.parent) != nullptr;
@@ -396,10 +397,34 @@ bool LinkTreeFile::links_count(const Node& n) {
            (n.state == NodeState::Deleted && n.offset == kRootOffset);
 }
 
-bool LinkTreeFile::link_past_end() const {
-    return std::any_of(nodes_.begin(), nodes_.end(), [&](const Node& n) {
-        return links_count(n) && (n.header.left >= end_ || n.header.right >= end_);
-    });
+// A link at or past the end of the file from the tree is damage: the next node would be written
+// there and hang from that link as well as from its own parent. From a node outside the tree it
+// is what a flush cut off at a node boundary leaves (the node's children were to follow it in
+// the same write): in a file without such damage those links are cleared.
+void LinkTreeFile::settle_links_past_end() {
+    const auto past_end = [&](const Node& n) {
+        return n.header.left >= end_ || n.header.right >= end_;
+    };
+    for (const Node& n : nodes_) {
+        const bool in_tree = n.state == NodeState::Live ||
+                             (n.state == NodeState::Deleted && n.offset == kRootOffset);
+        if (in_tree && past_end(n)) {
+            appends_blocked_ = true;
+            return;
+        }
+    }
+    for (Node& n : nodes_) {
+        if (n.state != NodeState::Stray || !past_end(n)) continue;
+        const NodeHeader before = n.header;
+        for (int32_t* child : {&n.header.left, &n.header.right}) {
+            if (*child >= end_) *child = kNone;
+        }
+        if (repair_header(n)) {
+            repairs_.links_cleared += (before.left >= end_) + (before.right >= end_);
+        } else {
+            n.header = before;  // left as it is on disk: never linked back then
+        }
+    }
 }
 
 // Pass 2: the tree, walked in order from the root. A link is followed only to a node of the

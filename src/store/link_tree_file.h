@@ -17,7 +17,7 @@
 // interrupted append, or zeros running to the end of the file) is cut away together with every
 // link into it, and whole nodes that a flush wrote but was killed before linking are linked
 // back where the insert had hung them. Zeros or a line without a key anywhere else, and a link
-// at or past the end of the file, are damage.
+// at or past the end of the file from the tree, are damage.
 //
 // Single-threaded; not copyable or movable (the index refers to its own key storage).
 
@@ -142,7 +142,7 @@ class LinkTreeFile {
     // made in the index only: they say what the next open for writing will do.
     struct OpenRepairs {
         int64_t cut_at = -1;            // where a torn tail was cut away (-1: there was none)
-        std::size_t links_cleared = 0;  // links into the torn tail, cleared with it
+        std::size_t links_cleared = 0;  // links to nodes never written, cleared
         std::size_t relinked = 0;       // whole nodes linked back into the tree
     };
     [[nodiscard]] const OpenRepairs& repairs() const { return repairs_; }
@@ -183,7 +183,7 @@ class LinkTreeFile {
     // Whether the links of `n` are part of the tree's structure (a deleted root's right link
     // still leads to the tree; other deleted nodes keep stale links that nothing follows).
     [[nodiscard]] static bool links_count(const Node& n);
-    [[nodiscard]] bool link_past_end() const;
+    void settle_links_past_end();
     void walk_tree();
     void relink_strays();
     // Where the plain descent hangs a new `key`: as the right child of its in-order predecessor

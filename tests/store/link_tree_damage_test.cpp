@@ -344,6 +344,49 @@ TEST(LinkTreeDamageTest, NodesAFlushLeftUnlinkedAreLinkedBack) {
     }
 }
 
+// A flush killed in the middle of writing its nodes (a write may stop at any byte): the nodes
+// written whole are linked back, the rest is cut away with every link to it, nothing needs a
+// second repair, and every key not kept can be stored again.
+TEST(LinkTreeDamageTest, AFlushCutAtAnyByteKeepsItsWholeNodes) {
+    tarnvelox::testing::TempDir dir;
+    const std::string path = dir.file("cut-flush.lin");
+    std::mt19937 rng(4);
+    const std::string before = valid_file(path, rng);
+    std::vector<std::pair<std::string, int32_t>> added;
+    {
+        LinkTreeFile file;
+        ASSERT_TRUE(file.open(path));
+        // Two chains inside the write: 15a holds 15b, and 15b holds 15c.
+        for (const char* url : {"http://d.example/15a", "http://d.example/15b",
+                                "http://d.example/15c", "http://e.example/"}) {
+            added.emplace_back(url, file.insert(link(url)));
+        }
+        EXPECT_TRUE(file.close());
+    }
+    const std::string after = read_file_bytes(path);
+    for (std::size_t cut = before.size(); cut < after.size(); ++cut) {
+        SCOPED_TRACE("cut at " + std::to_string(cut));
+        write_file_bytes(path, after.substr(0, cut).replace(0, before.size(), before));
+        {
+            LinkTreeFile file;
+            ASSERT_TRUE(file.open(path));
+            ASSERT_FALSE(file.damaged());
+            for (std::size_t i = 0; i < added.size(); ++i) {
+                const std::size_t end =
+                    i + 1 < added.size() ? static_cast<std::size_t>(added[i + 1].second)
+                                         : after.size();
+                const bool whole = end <= cut;
+                EXPECT_EQ(file.find(added[i].first), whole ? added[i].second : -1);
+                EXPECT_EQ(file.insert(link(added[i].first)) >= 0, !whole);
+            }
+        }
+        LinkTreeFile again;
+        ASSERT_TRUE(again.open(path));
+        EXPECT_EQ(again.repairs().cut_at, -1);
+        EXPECT_EQ(again.repairs().relinked + again.repairs().links_cleared, 0u);
+    }
+}
+
 // Zeros are no node. Where they run to the end of the file (a write the system never finished)
 // they are cut away; anywhere else they, and a line without a key, are damage. Either way the
 // open takes time in proportion to the file, not to the square of its zero nodes.
