@@ -36,8 +36,10 @@ std::vector<std::pair<std::string, int32_t>> found_keys(LinkTreeFile& file) {
     while (RecordPtr rec = file.read_next(position, node)) {
         const int32_t at = file.find(*rec->url);
         if (at < 0) continue;
+        // The node found may hold a line that does not parse (then the read passed it over
+        // and found another node with its key); one that parses holds the key.
         RecordPtr back = file.read_at(at);
-        if (!back || *back->url != *rec->url || !file.stored(*rec->url)) __builtin_trap();
+        if ((back && *back->url != *rec->url) || !file.stored(*rec->url)) __builtin_trap();
         keys.emplace_back(*rec->url, at);
     }
     return keys;
