@@ -1,6 +1,6 @@
 // Link tree file throughput: one million inserts in ascending and in random key order, one
 // million finds, and reopening (index rebuild) a file of one million records with the memory
-// its index takes. Run: build/bench/store_bench
+// its index takes, and opening files of zeros. Run: build/bench/store_bench
 
 #include <benchmark/benchmark.h>
 #include <malloc.h>
@@ -95,6 +95,29 @@ void BM_OpenMillion(benchmark::State& state) {
     std::filesystem::remove(path);
 }
 BENCHMARK(BM_OpenMillion)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Opening a file of zeros (arg 1: with one byte that is not zero at its end, so that the zeros
+// are damage instead of a torn tail to cut), read-only so that every iteration sees the same
+// bytes. The time per byte must stay flat as the file grows: zeros are passed in one step.
+void BM_OpenZeros(benchmark::State& state) {
+    const std::string path = temp_path("tarnv-bench-zeros.lin");
+    const auto megabytes = static_cast<std::size_t>(state.range(0));
+    std::string bytes(megabytes << 20, '\0');
+    if (state.range(1) != 0) bytes += std::string("\x01", 1) + std::string(15, '\0');
+    if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    }
+    for (auto _ : state) {
+        LinkTreeFile file;
+        if (!file.open_read_only(path)) std::abort();
+        benchmark::DoNotOptimize(file.damaged());
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));
+    std::filesystem::remove(path);
+}
+BENCHMARK(BM_OpenZeros)->ArgsProduct({{1, 8, 64}, {0, 1}})->ArgNames({"MB", "damage"})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -2,7 +2,8 @@
 //
 //   tarnvelox-store                 what the program does, and a short demonstration
 //   tarnvelox-store list FILE       every live record of a .lin or .mai file, in stored order
-//   tarnvelox-store check FILE      every live record must be found by its key; exit 1 if not
+//   tarnvelox-store check FILE      every live record must be found by its key and the file
+//                                   must not be damaged; exit 1 if not
 
 #include <cstdio>
 #include <filesystem>
@@ -19,7 +20,8 @@ using namespace tarnvelox::store;
 constexpr const char* kUsage =
     "usage: tarnvelox-store list FILE     every stored record of a links (.lin) or addresses\n"
     "                                     (.mai) file, in stored order\n"
-    "       tarnvelox-store check FILE    every record must be found by its key\n"
+    "       tarnvelox-store check FILE    every record must be found by its key, and the file\n"
+    "                                     must not be damaged\n"
     "       tarnvelox-store --help\n"
     "Exit status: 0 done, 1 the file cannot be read or fails the check, 2 usage error.\n";
 
@@ -76,7 +78,25 @@ int check(const std::string& path) {
     }
     std::printf("%s: %ld records, %zu keys in the tree, %ld not found by key\n", path.c_str(),
                 records, file.live_count(), missing);
-    return missing == 0 && static_cast<std::size_t>(records) == file.live_count() ? 0 : 1;
+    // What a crash leaves is no fault: the program sets it right when it next opens the file.
+    const LinkTreeFile::OpenRepairs& repairs = file.repairs();
+    if (repairs.cut_at >= 0) {
+        std::printf("a torn tail from byte %lld on, and %zu links into it: cut when the program "
+                    "next opens the file\n",
+                    static_cast<long long>(repairs.cut_at), repairs.links_cleared);
+    }
+    if (repairs.relinked > 0) {
+        std::printf("%zu whole records outside the tree: linked back when the program next opens "
+                    "the file\n",
+                    repairs.relinked);
+    }
+    if (file.damaged()) {
+        std::printf("%s is damaged: a stretch of it holds no record, or a link points past its "
+                    "end; nothing new can be stored in it\n",
+                    path.c_str());
+    }
+    const bool sound = missing == 0 && static_cast<std::size_t>(records) == file.live_count();
+    return sound && !file.damaged() ? 0 : 1;
 }
 
 

@@ -83,7 +83,6 @@ bool LinkTreeFile::open_read_only(const std::string& path) {
         (void)close();
         return false;
     }
-    appends_blocked_ = true;
     return true;
 }
 
@@ -143,6 +142,7 @@ void LinkTreeFile::reset_index() {
     deferred_.clear();
     appends_blocked_ = false;
     root_deleted_ = false;
+    repairs_ = {};
     nodes_.clear();
     nodes_.shrink_to_fit();
     pending_.clear();
@@ -158,7 +158,8 @@ std::string_view LinkTreeFile::store_key(std::string_view key) {
     if (key.empty()) return {};
     if (key.size() > block_size_ - block_used_) {
         block_size_ = std::max(kKeyBlockSize, key.size());
-        key_blocks_.push_back(std::make_unique<char[]>(block_size_));
+        // Not zeroed: pages a small file's keys never reach are never touched.
+        key_blocks_.push_back(std::make_unique_for_overwrite<char[]>(block_size_));
         block_used_ = 0;
     }
     char* dest = key_blocks_.back().get() + block_used_;
@@ -193,6 +194,8 @@ bool LinkTreeFile::write_header(const Node& node) {
     return base::write_exact(fd_, node.offset, bytes, sizeof bytes);
 }
 
+bool LinkTreeFile::repair_header(const Node& node) { return read_only_ || write_header(node); }
+
 uint32_t LinkTreeFile::hash_find(std::string_view key, bool live_only) const {
     return hash_.find(key, [&](uint32_t node) {
         return !live_only || nodes_[node].state == NodeState::Live;
@@ -212,13 +215,14 @@ bool LinkTreeFile::build_index() {
     const int64_t file_size = st.st_size;
     const ChainScan scan = scan_chain(file_size);
     end_ = file_size;
-    bool chain_complete = scan.complete;
-    if (scan.torn_at >= 0 && !cut_torn_tail(scan.torn_at, chain_complete)) return false;
+    if (scan.torn_at >= 0 && !cut_torn_tail(scan.torn_at)) return false;
     // New nodes must be reachable by the sequential read: after a break in the chain they
     // would not be, so the file takes none.
-    appends_blocked_ = !chain_complete;
+    appends_blocked_ = !scan.complete;
     if (nodes_.empty()) return true;
     walk_tree();
+    settle_links_past_end();
+    relink_strays();
     rebuild_hash();
     return true;
 }
@@ -231,32 +235,66 @@ LinkTreeFile::ChainScan LinkTreeFile::scan_chain(int64_t file_size) {
         if (off >= buf_start && off + static_cast<int64_t>(n) <= buf_start + int64_t(buf.size())) {
             return buf.data() + (off - buf_start);
         }
-        buf.resize(std::max(n, kScanChunk));
+        // No larger than what is left of the file: a small file costs a small buffer.
+        buf.resize(std::max(n, static_cast<std::size_t>(
+                                   std::min<int64_t>(int64_t(kScanChunk), file_size - off))));
         buf.resize(base::read_some(fd_, off, buf.data(), buf.size()));
         buf_start = off;
         return buf.size() >= n ? buf.data() : nullptr;
     };
 
     // A node cut short at the end of the file is taken for an append that a crash interrupted
-    // only when it looks like one: no children yet, a plausible length, and a parent that
-    // stands before it. Anything else is damage of another kind and keeps its bytes.
+    // only when it looks like one: children only among nodes appended after it (in the same
+    // write), a plausible length, and a parent that stands before it. Anything else is damage
+    // of another kind and keeps its bytes.
     auto fresh_append = [&](const NodeHeader& h, int64_t at) {
-        if (h.left != kNone || h.right != kNone) return false;
+        if ((h.left != kNone && h.left <= at) || (h.right != kNone && h.right <= at)) return false;
         if (h.length < 1 || h.length > static_cast<int32_t>(kMaxRecordLine)) return false;
         if (at == kRootOffset) return h.parent == kRootOffset;
         return h.parent >= 0 && h.parent < at && node_at(h.parent) != nullptr;
     };
 
+    // The end of the run of zero bytes that starts at `from`: the first byte at or after it that
+    // is not zero, or the end of the file. Positions only grow, so each byte is looked at once.
+    int64_t zeros_start = -1;
+    int64_t zeros_end = -1;
+    auto zero_run_end = [&](int64_t from) {
+        if (from >= zeros_start && from <= zeros_end) return zeros_end;
+        int64_t at = from;
+        while (at < file_size) {
+            const auto n =
+                static_cast<std::size_t>(std::min<int64_t>(int64_t(kScanChunk), file_size - at));
+            const unsigned char* bytes = fetch(at, n);
+            if (bytes == nullptr) break;  // unreadable: taken as not zero
+            const unsigned char* other =
+                std::find_if(bytes, bytes + n, [](unsigned char c) { return c != 0; });
+            at += other - bytes;
+            if (other != bytes + n) break;
+        }
+        zeros_start = from;
+        zeros_end = at;
+        return at;
+    };
+
     int64_t pos = 0;
     int64_t torn_at = -1;
     bool chain_complete = true;
+    // A run of zeros just passed (zero headers, or a fresh node whose line is zeros): where it
+    // started, and whether the chain was whole before it. A torn tail right after such a run
+    // takes the run with it, since nothing in the run is a node either.
+    int64_t zeros_from = -1;
+    bool complete_before_zeros = true;
+    auto tear = [&](int64_t at) {
+        torn_at = zeros_from >= 0 ? zeros_from : at;
+        if (zeros_from >= 0) chain_complete = complete_before_zeros;
+    };
     while (pos < file_size) {
         if (pos > kMaxOffset) {
             chain_complete = false;
             break;
         }
         if (file_size - pos < kNodeHeaderSize) {
-            torn_at = pos;  // a header cut short
+            tear(pos);  // a header cut short
             break;
         }
         const NodeHeader header = decode_header(fetch(pos, kNodeHeaderSize));
@@ -269,7 +307,7 @@ LinkTreeFile::ChainScan LinkTreeFile::scan_chain(int64_t file_size) {
         }
         const int64_t next = pos + kNodeHeaderSize + header.length;
         if (next > file_size && fresh_append(header, pos)) {
-            torn_at = pos;
+            tear(pos);
             break;
         }
         const auto read_len = static_cast<std::size_t>(std::min(header.length, kMaxLineRead));
@@ -282,6 +320,37 @@ LinkTreeFile::ChainScan LinkTreeFile::scan_chain(int64_t file_size) {
             break;
         }
         const bool deleted = header.parent < 0;
+        if (header.length == 0 ||
+            (!deleted && line_key({reinterpret_cast<const char*>(line), read_len}).empty())) {
+            // Not a node: zeros, or a line without a key, where a node must start. With only
+            // zeros after its header to the end of the file it is what an interrupted write
+            // leaves; anywhere else it is damage, passed over without an entry in the index.
+            const bool zero_header = header == NodeHeader{0, 0, 0, 0};
+            const int64_t zeros = zero_run_end(pos + kNodeHeaderSize);  // moves the buffer
+            if (zeros == file_size && (zero_header || fresh_append(header, pos))) {
+                tear(pos);
+                break;
+            }
+            if (zero_header || (zeros >= next && fresh_append(header, pos))) {
+                // Zeros, or a fresh node whose line is zeros: part of a torn tail if nothing
+                // but zeros and a node cut short follow. A run of zero headers is passed in one
+                // step, to the first header that is not all zero.
+                if (zeros_from < 0) {
+                    zeros_from = pos;
+                    complete_before_zeros = chain_complete;
+                }
+                chain_complete = false;
+                pos = zero_header ? pos + kNodeHeaderSize * ((zeros - pos) / kNodeHeaderSize)
+                                  : next;
+                continue;
+            }
+            zeros_from = -1;
+            chain_complete = false;
+            if (next > file_size) break;
+            pos = next;
+            continue;
+        }
+        zeros_from = -1;
         const std::string_view key =
             deleted ? std::string_view()
                     : store_key(line_key({reinterpret_cast<const char*>(line), read_len}));
@@ -301,19 +370,62 @@ LinkTreeFile::ChainScan LinkTreeFile::scan_chain(int64_t file_size) {
     return {torn_at, chain_complete};
 }
 
-// A node cut short at `torn_at` is cut away unless some link already points into it or beyond:
-// a new node written there would then hang from two parents. False when the cut fails.
-bool LinkTreeFile::cut_torn_tail(int64_t torn_at, bool& chain_complete) {
-    const bool linked = std::any_of(nodes_.begin(), nodes_.end(), [&](const Node& n) {
-        return n.header.left >= torn_at || n.header.right >= torn_at;
-    });
-    if (linked || read_only_) {
-        chain_complete = false;  // kept as it is: a read-only file is never cut
-    } else {
-        if (::ftruncate(fd_, static_cast<off_t>(torn_at)) != 0) return false;
-        end_ = torn_at;
+// The torn tail from `torn_at` on is cut away. Every link into it is cleared first: nothing can
+// stand behind such a link any more, and a new node written at the cut would hang from it as
+// well as from its own parent. The links go before the bytes, so that a crash in between leaves
+// a torn tail again and never a link past the end. Read-only, both happen in the index only.
+// False when a write fails.
+bool LinkTreeFile::cut_torn_tail(int64_t torn_at) {
+    for (Node& n : nodes_) {
+        if (!links_count(n)) continue;
+        bool cleared = false;
+        for (int32_t* child : {&n.header.left, &n.header.right}) {
+            if (*child < torn_at) continue;
+            *child = kNone;
+            cleared = true;
+            ++repairs_.links_cleared;
+        }
+        if (cleared && !repair_header(n)) return false;
     }
+    if (!read_only_ && ::ftruncate(fd_, static_cast<off_t>(torn_at)) != 0) return false;
+    end_ = torn_at;
+    repairs_.cut_at = torn_at;
     return true;
+}
+
+bool LinkTreeFile::links_count(const Node& n) {
+    return n.state == NodeState::Stray ||
+           (n.state == NodeState::Deleted && n.offset == kRootOffset);
+}
+
+// A link at or past the end of the file from the tree is damage: the next node would be written
+// there and hang from that link as well as from its own parent. From a node outside the tree it
+// is what a flush cut off at a node boundary leaves (the node's children were to follow it in
+// the same write): in a file without such damage those links are cleared.
+void LinkTreeFile::settle_links_past_end() {
+    const auto past_end = [&](const Node& n) {
+        return n.header.left >= end_ || n.header.right >= end_;
+    };
+    for (const Node& n : nodes_) {
+        const bool in_tree = n.state == NodeState::Live ||
+                             (n.state == NodeState::Deleted && n.offset == kRootOffset);
+        if (in_tree && past_end(n)) {
+            appends_blocked_ = true;
+            return;
+        }
+    }
+    for (Node& n : nodes_) {
+        if (n.state != NodeState::Stray || !past_end(n)) continue;
+        const NodeHeader before = n.header;
+        for (int32_t* child : {&n.header.left, &n.header.right}) {
+            if (*child >= end_) *child = kNone;
+        }
+        if (repair_header(n)) {
+            repairs_.links_cleared += (before.left >= end_) + (before.right >= end_);
+        } else {
+            n.header = before;  // left as it is on disk: never linked back then
+        }
+    }
 }
 
 // Pass 2: the tree, walked in order from the root. A link is followed only to a node of the
@@ -339,6 +451,7 @@ void LinkTreeFile::walk_tree() {
     };
     std::vector<Frame> stack;
     Node& root = nodes_.front();
+    if (root.offset != kRootOffset) return;  // no root: no tree
     if (root.state == NodeState::Deleted) {
         root_deleted_ = true;
         const uint32_t first = accept(root.header.right, kNoBound, kNoBound, kRootOffset);
@@ -368,6 +481,40 @@ void LinkTreeFile::walk_tree() {
     if (!root_deleted_ && root.state == NodeState::Live) root.tree_parent = kNone;
 }
 
+// Nodes outside the tree, in file order (the order they were appended in). One is linked back
+// when it is exactly what a flush killed before its links leaves: its recorded parent is where
+// an insert of its key would hang it now, that slot is free (or already points at it, from a
+// node appended in the same flush and linked back before it), and its own children are nodes
+// appended after it that are outside the tree too.
+void LinkTreeFile::relink_strays() {
+    for (std::size_t i = 0; i < nodes_.size(); ++i) {
+        Node& x = nodes_[i];
+        if (x.state != NodeState::Stray) continue;
+        const auto fresh_child = [&](int32_t child) {
+            if (child == kNone) return true;
+            const Node* c = node_at(child);
+            return c != nullptr && c->offset > x.offset && c->state == NodeState::Stray;
+        };
+        if (!fresh_child(x.header.left) || !fresh_child(x.header.right)) continue;
+        const InsertSlot slot = insert_slot(x.key, x.offset);
+        if (!slot.usable || slot.parent == nullptr || slot.parent->offset != x.header.parent) {
+            continue;
+        }
+        int32_t& link = slot.as_right ? slot.parent->header.right : slot.parent->header.left;
+        if (link == kNone) {
+            link = x.offset;
+            if (!repair_header(*slot.parent)) {
+                link = kNone;
+                continue;
+            }
+        }
+        x.state = NodeState::Live;
+        x.tree_parent = slot.parent->offset;
+        by_key_.insert(static_cast<uint32_t>(i));
+        ++repairs_.relinked;
+    }
+}
+
 // The hash of every keyed node (live in the tree, or stray outside it).
 void LinkTreeFile::rebuild_hash() {
     std::size_t keyed = 0;
@@ -389,8 +536,8 @@ int32_t LinkTreeFile::insert(const ItemRecord& rec) {
     if (key != base::c_text(*rec.url) || line.compare(key.size(), kKeyEnd.size(), kKeyEnd) != 0) {
         return kNone;
     }
-    if (hash_find(key, false) != kNoNode) return kNone;  // stored already, in or out of the tree
-    if (parse_record_line(line) == nullptr) return kNone;
+    if (key.empty() || hash_find(key, false) != kNoNode) return kNone;  // stored already?
+    if (read_only_ || parse_record_line(line) == nullptr) return kNone;
     if (appends_blocked_) {
         damage_found_ = true;
         return kNone;
@@ -398,32 +545,13 @@ int32_t LinkTreeFile::insert(const ItemRecord& rec) {
     const int64_t offset = end_;
     if (offset > kMaxOffset || (nodes_.empty() && offset != kRootOffset)) return kNone;
 
-    const auto [before, succ] = by_key_.neighbours(key);
-    constexpr uint32_t kNoIndex = OrderedIndex<NodeKey>::kNoIndex;
-    Node* parent = nullptr;
-    bool as_right = false;
-    if (!nodes_.empty()) {
-        if (nodes_.front().state == NodeState::Unreadable) {
-            damage_found_ = true;
-            return kNone;
-        }
-        Node* pred = nullptr;
-        if (before != kNoIndex) {
-            pred = &nodes_[before];
-        } else if (root_deleted_) {
-            pred = &nodes_.front();  // the deleted root sorts below every key
-        }
-        Node* after = succ != kNoIndex ? &nodes_[succ] : nullptr;
-        if (pred != nullptr && pred->header.right == kNone) {
-            parent = pred;
-            as_right = true;
-        } else if (after != nullptr && after->header.left == kNone) {
-            parent = after;
-        } else {
-            damage_found_ = true;  // the slot the descent would use holds a damaged link
-            return kNone;
-        }
+    const InsertSlot slot = insert_slot(key, kNone);
+    if (!slot.usable) {
+        damage_found_ = true;  // the root is unreadable, or the slot the descent would use
+        return kNone;          // holds a damaged link
     }
+    Node* const parent = slot.parent;
+    const bool as_right = slot.as_right;
 
     const NodeHeader header{kNone, kNone, static_cast<int32_t>(line.size()),
                             parent != nullptr ? parent->offset : kRootOffset};
@@ -453,6 +581,25 @@ int32_t LinkTreeFile::insert(const ItemRecord& rec) {
     end_ = offset + static_cast<int64_t>(bytes.size());
     if (append_buf_.size() >= kFlushBytes) (void)flush();  // on failure the nodes stay buffered
     return new_offset;
+}
+
+LinkTreeFile::InsertSlot LinkTreeFile::insert_slot(std::string_view key, int32_t free_as) {
+    if (nodes_.empty()) return {nullptr, false, true};
+    if (nodes_.front().state == NodeState::Unreadable) return {nullptr, false, false};
+    const auto [before, succ] = by_key_.neighbours(key);
+    constexpr uint32_t kNoIndex = OrderedIndex<NodeKey>::kNoIndex;
+    Node* pred = nullptr;
+    if (before != kNoIndex) {
+        pred = &nodes_[before];
+    } else if (root_deleted_) {
+        pred = &nodes_.front();  // the deleted root sorts below every key
+    }
+    Node* after = succ != kNoIndex ? &nodes_[succ] : nullptr;
+    if (after != nullptr && after->key == key) return {nullptr, false, false};
+    const auto free = [&](int32_t link) { return link == kNone || link == free_as; };
+    if (pred != nullptr && free(pred->header.right)) return {pred, true, true};
+    if (after != nullptr && free(after->header.left)) return {after, false, true};
+    return {nullptr, false, false};  // the slot the descent would use holds a damaged link
 }
 
 bool LinkTreeFile::stored(std::string_view key) const {
@@ -616,6 +763,7 @@ bool LinkTreeFile::sync() {
 RecordPtr LinkTreeFile::read_next(int64_t& position, int32_t& node_offset) {
     if (!is_open()) return nullptr;
     (void)flush();  // a failure is recorded in write_failed_ and told by the store
+    if (position >= end_) return nullptr;  // a torn tail left in place read-only is no node
     RecordPtr rec = next_node_record(fd_, position, node_offset, OverlongLine::ReadCut);
     if (rec) {
         // A line kept back is the record's line now.

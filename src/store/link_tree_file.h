@@ -11,8 +11,13 @@
 // Damaged files: the index holds only nodes reached from the root through readable, in-order
 // links (each visited once). Any other non-empty link counts as occupied and is never
 // overwritten; an insert that would need such a slot is refused. Keys of live nodes outside the
-// tree are remembered so that they are never stored a second time. A node cut short at the end
-// of the file (an interrupted append) is removed when the file is opened.
+// tree are remembered so that they are never stored a second time.
+//
+// What a crash leaves is set right when the file is opened: a torn tail (a node cut short by an
+// interrupted append, or zeros running to the end of the file) is cut away together with every
+// link into it, and whole nodes that a flush wrote but was killed before linking are linked
+// back where the insert had hung them. Zeros or a line without a key anywhere else, and a link
+// at or past the end of the file from the tree, are damage.
 //
 // Single-threaded; not copyable or movable (the index refers to its own key storage).
 
@@ -130,9 +135,20 @@ class LinkTreeFile {
     // Live links not yet visited, as the crawl frontier sees them.
     [[nodiscard]] std::size_t pending_count() const { return pending_.count(); }
     [[nodiscard]] int64_t end_offset() const { return end_; }
-    // True when damage breaks the chain of nodes before the end of the file. The file stays
-    // readable up to the damage, but new nodes are refused: they could not be read back.
+    // True when the file is damaged: the chain of nodes breaks before the end of the file, a
+    // stretch of it is no node at all, or a link points at or past its end. The file stays
+    // readable, but new nodes are refused: they could not be read back, or would hang from two
+    // parents.
     [[nodiscard]] bool damaged() const { return appends_blocked_; }
+
+    // What the last open set right of what a crash leaves. Opened read-only, the repairs are
+    // made in the index only: they say what the next open for writing will do.
+    struct OpenRepairs {
+        int64_t cut_at = -1;            // where a torn tail was cut away (-1: there was none)
+        std::size_t links_cleared = 0;  // links to nodes never written, cleared
+        std::size_t relinked = 0;       // whole nodes linked back into the tree
+    };
+    [[nodiscard]] const OpenRepairs& repairs() const { return repairs_; }
 
   private:
     enum class NodeState : uint8_t {
@@ -166,8 +182,25 @@ class LinkTreeFile {
         bool complete = true;  // the chain of nodes ends exactly at the end of the file
     };
     ChainScan scan_chain(int64_t file_size);
-    [[nodiscard]] bool cut_torn_tail(int64_t torn_at, bool& chain_complete);
+    [[nodiscard]] bool cut_torn_tail(int64_t torn_at);
+    // Whether the links of `n` are part of the tree's structure (a deleted root's right link
+    // still leads to the tree; other deleted nodes keep stale links that nothing follows).
+    [[nodiscard]] static bool links_count(const Node& n);
+    void settle_links_past_end();
     void walk_tree();
+    void relink_strays();
+    // Where the plain descent hangs a new `key`: as the right child of its in-order predecessor
+    // when that slot is free, else as the left child of its successor (parent null for the
+    // first node of an empty file). A link equal to `free_as` counts as a free slot. `usable`
+    // is false when the key is in the tree already or the slot holds a damaged link.
+    struct InsertSlot {
+        Node* parent;
+        bool as_right;
+        bool usable;
+    };
+    [[nodiscard]] InsertSlot insert_slot(std::string_view key, int32_t free_as);
+    // Writes a header that opening the file repairs; only in the index when read-only.
+    [[nodiscard]] bool repair_header(const Node& node);
     void rebuild_hash();
     // After a failed write: the file is the authority, so the index is rebuilt from it (and the
     // file closed when even that fails).
@@ -196,6 +229,7 @@ class LinkTreeFile {
         return end_ - static_cast<int64_t>(append_buf_.size());
     }
     bool root_deleted_ = false;
+    OpenRepairs repairs_;
     std::vector<Node> nodes_;  // every node of the sequential chain, by ascending offset
     struct NodeKey {
         const std::vector<Node>* nodes;

@@ -3,13 +3,18 @@
 // NodeHash: an open-addressing hash set of node numbers keyed by the nodes' keys, which it does
 // not keep: `KeyOf` gives the key of a node number (as OrderedIndex does), so a set of a
 // million nodes costs eight bytes a slot. Linear probing over a power-of-two table kept at most
-// half full; an erased node leaves a tombstone until the next growth. Single-threaded; the
-// keys must not change while their nodes are in the set.
+// half full; an erased node leaves a tombstone until the next growth. Each distinct key has one
+// slot: further nodes with an equal key (only a damaged file has them) wait in a list beside
+// it, so that any number of them costs no more probing than one. Single-threaded; the keys must
+// not change while their nodes are in the set.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace tarnvelox::store {
@@ -30,8 +35,15 @@ public:
         for (std::size_t i = h & mask;; i = (i + 1) & mask) {
             const Slot& slot = slots_[i];
             if (slot.node == kEmpty) return kNone;
-            if (slot.node == kErased || slot.hash != h) continue;
-            if (key_of_(slot.node) == key && accept(slot.node)) return slot.node;
+            if (slot.node == kErased || slot.hash != h || key_of_(slot.node) != key) continue;
+            // The one slot of this key: its node, then the others with the same key.
+            if (accept(slot.node)) return slot.node;
+            const auto more = same_key_.find(slot.node);
+            if (more == same_key_.end()) return kNone;
+            for (const uint32_t other : more->second) {
+                if (accept(other)) return other;
+            }
+            return kNone;
         }
     }
 
@@ -42,30 +54,65 @@ public:
             for (const Slot& slot : slots_) in_use += slot.node < kErased;
             resize(table_size(in_use * 2));
         }
-        place(Slot{hash_of(key_of_(node)), node});
+        const std::string_view key = key_of_(node);
+        const uint32_t h = hash_of(key);
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t i = h & mask;
+        for (; slots_[i].node != kEmpty; i = (i + 1) & mask) {
+            const Slot& slot = slots_[i];
+            if (slot.node != kErased && slot.hash == h && key_of_(slot.node) == key) {
+                same_key_[slot.node].push_back(node);
+                return;
+            }
+        }
+        slots_[i] = Slot{h, node};
+        ++used_;
     }
 
     void erase(uint32_t node) {
         if (slots_.empty()) return;
+        const std::string_view key = key_of_(node);
+        const uint32_t h = hash_of(key);
         const std::size_t mask = slots_.size() - 1;
-        for (std::size_t i = hash_of(key_of_(node)) & mask; slots_[i].node != kEmpty;
-             i = (i + 1) & mask) {
-            if (slots_[i].node == node) {
-                slots_[i].node = kErased;  // still counted in used_ until the next growth
+        for (std::size_t i = h & mask; slots_[i].node != kEmpty; i = (i + 1) & mask) {
+            Slot& slot = slots_[i];
+            if (slot.node == kErased || slot.hash != h || key_of_(slot.node) != key) continue;
+            const auto more = same_key_.find(slot.node);
+            if (slot.node == node) {
+                if (more == same_key_.end()) {
+                    slot.node = kErased;  // still counted in used_ until the next growth
+                    return;
+                }
+                // Another node of the key takes the slot, and the list with it.
+                std::vector<uint32_t> others = std::move(more->second);
+                same_key_.erase(more);
+                slot.node = others.back();
+                others.pop_back();
+                if (!others.empty()) same_key_.emplace(slot.node, std::move(others));
                 return;
             }
+            if (more == same_key_.end()) return;
+            std::vector<uint32_t>& others = more->second;
+            const auto it = std::find(others.begin(), others.end(), node);
+            if (it == others.end()) return;
+            *it = others.back();
+            others.pop_back();
+            if (others.empty()) same_key_.erase(more);
+            return;
         }
     }
 
     // An empty table with room for `keys` entries before it grows.
     void reset(std::size_t keys) {
         slots_.assign(table_size(keys), Slot{0, kEmpty});
+        same_key_.clear();
         used_ = 0;
     }
 
     void clear() {
         slots_.clear();
         slots_.shrink_to_fit();
+        same_key_.clear();
         used_ = 0;
     }
 
@@ -98,7 +145,7 @@ private:
         }
     }
 
-    // Into a table known to have room.
+    // Into a table known to have room, for a key it does not hold yet.
     void place(Slot entry) {
         const std::size_t mask = slots_.size() - 1;
         std::size_t i = entry.hash & mask;
@@ -110,6 +157,8 @@ private:
     KeyOf key_of_;
     std::vector<Slot> slots_;  // power-of-two size, at most half used
     std::size_t used_ = 0;     // slots not empty (tombstones included)
+    // The other nodes of a key, by the node that holds the key's slot.
+    std::unordered_map<uint32_t, std::vector<uint32_t>> same_key_;
 };
 
 }  // namespace tarnvelox::store

@@ -3,11 +3,38 @@
 #include <algorithm>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "base/file_io.h"
 #include "store/tree_format.h"
 
 namespace tarnvelox::store {
+
+namespace {
+
+// Zeros are read in pieces of this size when a run of them is passed.
+constexpr std::size_t kZeroChunk = std::size_t{64} << 10;
+
+// A header of zeros is no node: its length 0 leads to another header at once. The position of
+// the first header from `position` on that is not all zero (or where the file ends), found with
+// large reads instead of one per 16 bytes.
+int64_t past_zero_headers(int fd, int64_t position) {
+    std::vector<unsigned char> chunk(kZeroChunk);
+    for (;;) {
+        const std::size_t got = base::read_some(fd, position, chunk.data(), chunk.size());
+        std::size_t zero = 0;  // whole headers of zeros at the start of the chunk
+        while (zero + kNodeHeaderSize <= got &&
+               std::all_of(chunk.begin() + static_cast<long>(zero),
+                           chunk.begin() + static_cast<long>(zero + kNodeHeaderSize),
+                           [](unsigned char c) { return c == 0; })) {
+            zero += kNodeHeaderSize;
+        }
+        position += static_cast<int64_t>(zero);
+        if (zero < chunk.size()) return position;
+    }
+}
+
+}  // namespace
 
 RecordPtr next_node_record(int fd, int64_t& position, int32_t& node_offset,
                            OverlongLine overlong) {
@@ -18,6 +45,10 @@ RecordPtr next_node_record(int fd, int64_t& position, int32_t& node_offset,
         if (base::read_some(fd, position, bytes, sizeof bytes) != sizeof bytes) return nullptr;
         const NodeHeader header = decode_header(bytes);
         if (header.length < 0) return nullptr;  // the chain cannot be followed any further
+        if (header == NodeHeader{0, 0, 0, 0}) {
+            position = past_zero_headers(fd, position);
+            continue;
+        }
         const int64_t at = position;
         position = at + kNodeHeaderSize + header.length;
         if (header.parent < 0) continue;

@@ -506,18 +506,19 @@ TEST_F(RunControlTest, AStartingUrlTooLongToStoreIsNotSilentlyDropped) {
 }
 
 TEST_F(RunControlTest, ADamagedFileStartsNoHarvestAndSaysSoOnce) {
-    // The addresses file's last node is cut short while its parent already links to it: the
-    // file can be read but takes nothing new.
+    // The addresses file is cut where its last node starts, so that its parent's link points
+    // at the end of the file: the file can be read but takes nothing new.
     store::close_store(store_);
+    int32_t last = -1;
     {
         store::LinkTreeFile file;
         ASSERT_TRUE(file.open(store_.addresses_path));
         ASSERT_EQ(file.insert(store::testing::link("mailto:m@x.example")), 0);
-        ASSERT_GT(file.insert(store::testing::link("mailto:z@x.example")), 0);
+        last = file.insert(store::testing::link("mailto:z@x.example"));
+        ASSERT_GT(last, 0);
         ASSERT_TRUE(file.close());
     }
-    const auto size = std::filesystem::file_size(store_.addresses_path);
-    std::filesystem::resize_file(store_.addresses_path, size - 10);
+    std::filesystem::resize_file(store_.addresses_path, static_cast<std::uintmax_t>(last));
 
     EXPECT_EQ(control_.start_harvest(harvest::kHarvest), 0);
     EXPECT_FALSE(control_.running());

@@ -221,37 +221,222 @@ TEST(LinkTreeDamageTest, InterruptedAppendIsDroppedAndTheFileStaysUsable) {
     }
 }
 
-// A last node cut short that a link already points to was no interrupted append: its parent was
-// written after it. Cutting it away would let a new node take its offset and hang from that
-// link and from a second one; the file keeps its bytes and takes no new node. Both link sides.
-TEST(LinkTreeDamageTest, CutLastNodeThatALinkReachesIsKeptAndBlocksAppends) {
+// A last node cut short that a link already points to: its parent's link reached the disk and
+// its own bytes did not (a power cut may keep writes in any order). The torn node goes and the
+// link with it, so that the next node written at the cut hangs from one parent only, and the
+// lost key can be stored again. Both link sides.
+TEST(LinkTreeDamageTest, CutLastNodeGoesWithTheLinkToIt) {
     tarnvelox::testing::TempDir dir;
     const std::string path = dir.file("linked.lin");
     for (const char* second : {"http://m.example/z", "http://m.example/a"}) {
         SCOPED_TRACE(second);
         int32_t child = -1;
+        std::string root_only;
         {
             LinkTreeFile file;
             ASSERT_TRUE(file.open(path));
             ASSERT_EQ(file.insert(link("http://m.example/m")), 0);
+            ASSERT_TRUE(file.flush());
+            root_only = read_file_bytes(path);
             child = file.insert(link(second));  // the root's right child, then its left one
             ASSERT_GT(child, 0);
             EXPECT_TRUE(file.close());
         }
-        const std::string whole = read_file_bytes(path);
-        const std::string cut = whole.substr(0, static_cast<std::size_t>(child) + 20);
-        write_file_bytes(path, cut);
+        const auto torn = static_cast<std::size_t>(child) + 20;
+        write_file_bytes(path, read_file_bytes(path).substr(0, torn));
         {
             LinkTreeFile file;
             ASSERT_TRUE(file.open(path));
-            EXPECT_EQ(read_file_bytes(path), cut);  // not truncated: the link still points there
+            EXPECT_FALSE(file.damaged());
+            EXPECT_EQ(read_file_bytes(path), root_only);
             EXPECT_EQ(file.find("http://m.example/m"), 0);
-            EXPECT_LT(file.insert(link("http://m.example/zz")), 0);
-            EXPECT_LT(file.insert(link("http://m.example/0")), 0);
+            EXPECT_EQ(file.insert(link(second)), child);
+            EXPECT_GT(file.insert(link("http://m.example/zz")), child);
             EXPECT_TRUE(file.close());
         }
-        EXPECT_EQ(read_file_bytes(path), cut);
         std::remove(path.c_str());
+    }
+}
+
+// A cut exactly where a node starts leaves no torn node, but links to the nodes cut away now
+// point at or past the end of the file: damage, told and never written over. Every boundary.
+TEST(LinkTreeDamageTest, CutAtANodeBoundaryThatLinksPointPastIsDamage) {
+    tarnvelox::testing::TempDir dir;
+    const std::string path = dir.file("boundary.lin");
+    std::mt19937 rng(5);
+    const std::string whole = valid_file(path, rng);
+    const auto nodes = chain_of(whole);
+    int damaged = 0;
+    for (std::size_t i = 1; i <= nodes.size(); ++i) {
+        const std::size_t cut = i < nodes.size() ? nodes[i].offset : whole.size();
+        SCOPED_TRACE("cut at " + std::to_string(cut));
+        // A live node cut away was reached through a link that crosses the cut.
+        const bool lost = std::any_of(nodes.begin() + static_cast<long>(i), nodes.end(),
+                                      [](const auto& n) { return n.header.parent >= 0; });
+        damaged += lost;
+        const std::string kept = whole.substr(0, cut);
+        write_file_bytes(path, kept);
+        for (const bool read_only : {true, false}) {
+            LinkTreeFile file;
+            ASSERT_TRUE(read_only ? file.open_read_only(path) : file.open(path));
+            EXPECT_EQ(file.damaged(), lost);
+            EXPECT_EQ(file.insert(link("http://new.example/x")) >= 0, !lost && !read_only);
+            EXPECT_TRUE(file.close());
+        }
+        if (lost) {
+            EXPECT_EQ(read_file_bytes(path), kept);
+        }
+    }
+    EXPECT_GT(damaged, 10);
+}
+
+// A flush writes its new nodes first, then the links to them from nodes already on disk. Killed
+// in between, it leaves whole nodes that nothing links to (any part of those links written).
+// Opening links them back: every key is found, none can be stored a second time, and the file
+// ends up byte for byte as the finished flush would have left it.
+TEST(LinkTreeDamageTest, NodesAFlushLeftUnlinkedAreLinkedBack) {
+    tarnvelox::testing::TempDir dir;
+    const std::string path = dir.file("unlinked.lin");
+    std::mt19937 rng(3);
+    const std::string before = valid_file(path, rng);
+    std::vector<std::pair<std::string, int32_t>> added;
+    {
+        LinkTreeFile file;
+        ASSERT_TRUE(file.open(path));
+        for (const char* url :
+             {"http://d.example/15a", "http://d.example/15b", "http://d.example/00",
+              "http://d.example/9z", "http://e.example/"}) {
+            added.emplace_back(url, file.insert(link(url)));
+            ASSERT_GE(added.back().second, static_cast<int32_t>(before.size()));
+        }
+        EXPECT_TRUE(file.close());  // one flush
+    }
+    const std::string after = read_file_bytes(path);
+    std::vector<std::size_t> linked_headers;
+    for (const auto& n : chain_of(before)) {
+        const auto at = static_cast<std::size_t>(n.offset);
+        if (before.compare(at, 16, after, at, 16) != 0) linked_headers.push_back(at);
+    }
+    ASSERT_GE(linked_headers.size(), 2u);
+    for (std::size_t written = 0; written < linked_headers.size(); ++written) {
+        SCOPED_TRACE(std::to_string(written) + " links written");
+        std::string crashed = before + after.substr(before.size());
+        for (std::size_t k = 0; k < written; ++k) {
+            crashed.replace(linked_headers[k], 16, after, linked_headers[k], 16);
+        }
+        write_file_bytes(path, crashed);
+        {
+            LinkTreeFile look;
+            ASSERT_TRUE(look.open_read_only(path));
+            EXPECT_GT(look.repairs().relinked, 0u);
+            EXPECT_EQ(look.find(added[0].first), added[0].second);
+        }
+        EXPECT_EQ(read_file_bytes(path), crashed);
+        LinkTreeFile file;
+        ASSERT_TRUE(file.open(path));
+        EXPECT_FALSE(file.damaged());
+        for (const auto& [url, offset] : added) {
+            EXPECT_EQ(file.find(url), offset) << url;
+            EXPECT_LT(file.insert(link(url)), 0) << url;
+        }
+        EXPECT_TRUE(file.close());
+        EXPECT_EQ(read_file_bytes(path), after);
+    }
+}
+
+// A flush killed in the middle of writing its nodes (a write may stop at any byte): the nodes
+// written whole are linked back, the rest is cut away with every link to it, nothing needs a
+// second repair, and every key not kept can be stored again.
+TEST(LinkTreeDamageTest, AFlushCutAtAnyByteKeepsItsWholeNodes) {
+    tarnvelox::testing::TempDir dir;
+    const std::string path = dir.file("cut-flush.lin");
+    std::mt19937 rng(4);
+    const std::string before = valid_file(path, rng);
+    std::vector<std::pair<std::string, int32_t>> added;
+    {
+        LinkTreeFile file;
+        ASSERT_TRUE(file.open(path));
+        // Two chains inside the write: 15a holds 15b, and 15b holds 15c.
+        for (const char* url : {"http://d.example/15a", "http://d.example/15b",
+                                "http://d.example/15c", "http://e.example/"}) {
+            added.emplace_back(url, file.insert(link(url)));
+        }
+        EXPECT_TRUE(file.close());
+    }
+    const std::string after = read_file_bytes(path);
+    for (std::size_t cut = before.size(); cut < after.size(); ++cut) {
+        SCOPED_TRACE("cut at " + std::to_string(cut));
+        write_file_bytes(path, after.substr(0, cut).replace(0, before.size(), before));
+        {
+            LinkTreeFile file;
+            ASSERT_TRUE(file.open(path));
+            ASSERT_FALSE(file.damaged());
+            for (std::size_t i = 0; i < added.size(); ++i) {
+                const std::size_t end =
+                    i + 1 < added.size() ? static_cast<std::size_t>(added[i + 1].second)
+                                         : after.size();
+                const bool whole = end <= cut;
+                EXPECT_EQ(file.find(added[i].first), whole ? added[i].second : -1);
+                EXPECT_EQ(file.insert(link(added[i].first)) >= 0, !whole);
+            }
+        }
+        LinkTreeFile again;
+        ASSERT_TRUE(again.open(path));
+        EXPECT_EQ(again.repairs().cut_at, -1);
+        EXPECT_EQ(again.repairs().relinked + again.repairs().links_cleared, 0u);
+    }
+}
+
+// Zeros are no node. Where they run to the end of the file (a write the system never finished)
+// they are cut away; anywhere else they, and a line without a key, are damage. Either way the
+// open takes time in proportion to the file, not to the square of its zero nodes.
+TEST(LinkTreeDamageTest, ZerosAreCutAtTheEndAndDamageElsewhere) {
+    tarnvelox::testing::TempDir dir;
+    const std::string path = dir.file("zero.lin");
+    std::mt19937 rng(9);
+    const std::string valid = valid_file(path, rng);
+    // A fresh node's header, its line of 40 bytes not yet on the disk.
+    const std::string header("\xff\xff\xff\xff\xff\xff\xff\xff\x28\0\0\0\0\0\0\0", 16);
+    std::string keyless = valid + header + "<1>no key<1>0<1>0<1><1>0<1>200<1>x<1>\n";
+    keyless[valid.size() + 8] = static_cast<char>(keyless.size() - valid.size() - 16);
+    struct Row {
+        const char* name;
+        std::string bytes;
+        std::size_t kept;  // bytes left after the open
+        bool damaged;
+    };
+    const std::size_t zeros = std::size_t{4} << 20;
+    const Row rows[] = {
+        {"all zeros", std::string(zeros, '\0'), 0, false},
+        {"zeros after the nodes", valid + std::string(zeros, '\0'), valid.size(), false},
+        {"zeros after a fresh header", valid + header + std::string(40, '\0'), valid.size(), false},
+        {"zeros then more bytes", valid + std::string(zeros, '\0') + '\x01' + std::string(15, '\0'),
+         0, true},
+        {"zeros then half a header", valid + std::string(zeros, '\0') + "\x05\x01", valid.size(),
+         false},
+        {"a fresh header, zeros, half a header", valid + header + std::string(zeros, '\0') + "\x05",
+         valid.size(), false},
+        {"a line without a key", keyless, keyless.size(), true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        write_file_bytes(path, row.bytes);
+        LinkTreeFile file;
+        ASSERT_TRUE(file.open(path));
+        EXPECT_EQ(file.damaged(), row.damaged);
+        const std::string now = read_file_bytes(path);
+        EXPECT_EQ(now.size(), row.damaged ? row.bytes.size() : row.kept);
+        const std::size_t common = std::min(now.size(), valid.size());
+        EXPECT_EQ(now.compare(0, common, valid, 0, common), 0);
+        std::size_t live = 0;
+        for (const auto& n : chain_of(valid)) {
+            if (n.header.parent >= 0 && !row.bytes.starts_with('\0')) {
+                EXPECT_EQ(file.find(std::string(line_key(n.line))), n.offset);
+                ++live;
+            }
+        }
+        EXPECT_EQ(read_all(file).size(), live);
+        EXPECT_EQ(file.insert(link("http://new.example/")) >= 0, !row.damaged);
     }
 }
 

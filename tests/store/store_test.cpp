@@ -213,6 +213,59 @@ TEST_F(StoreTest, AVisitedMarkReachesTheDiskOnlyAfterWhatWasFoundBeforeIt) {
     EXPECT_EQ(*store_.links.read_next(position, node)->title, "Kept back");
 }
 
+// While it lives, no file of this process may grow past `limit` bytes: a write beyond fails
+// with EFBIG, as on a full disk (SIGXFSZ, which would end the process, is ignored meanwhile).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t limit) {
+        old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &old_);
+        rlimit lower = old_;
+        lower.rlim_cur = limit;
+        ::setrlimit(RLIMIT_FSIZE, &lower);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, old_handler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit old_{};
+    void (*old_handler_)(int) = SIG_DFL;
+};
+
+// The addresses cannot be written when the marks are due: commit fails, says so, and the page
+// stays unvisited on disk, so that a crash now has it fetched again. Once the disk takes them,
+// both follow.
+TEST_F(StoreTest, AFailedWriteOfTheAddressesKeepsTheMarkOffTheDisk) {
+    ASSERT_TRUE(open_store(store_));
+    ItemRecord page = link("http://a.example/");
+    page.file_offset = tree_insert(store_, TreeFile::Links, page);
+    ASSERT_TRUE(store_.links.sync());
+    const auto links_size = std::filesystem::file_size(dir_.file("proj.lin"));
+    ASSERT_GE(tree_insert(store_, TreeFile::Addresses,
+                          link("mailto:" + std::string(links_size, 'a') + "@a.example")),
+              0);
+    page.status = STATUS_VISITED;
+    ASSERT_EQ(rewrite_line(store_, page), 1);
+    auto status_on_disk = [&] {
+        LinkTreeFile f;
+        RecordPtr rec = f.open_read_only(dir_.file("proj.lin")) ? f.read_at(0) : nullptr;
+        return rec ? rec->status : -1;
+    };
+    {
+        const FileSizeLimit limit(links_size + 16);
+        EXPECT_FALSE(commit(store_));
+    }
+    EXPECT_EQ(status_on_disk(), 0);
+    EXPECT_EQ(errors_.size(), 1u);
+    EXPECT_EQ(std::filesystem::file_size(dir_.file("proj.mai")), 0u);
+    EXPECT_TRUE(commit(store_));
+    EXPECT_EQ(status_on_disk(), STATUS_VISITED);
+}
+
 }  // namespace
 }  // namespace tarnvelox::store
 
