@@ -564,9 +564,9 @@ int terminal_columns() {
 }
 
 // Runs the event loop until the harvest ends or Ctrl-C cancels it, drawing the progress line on
-// a terminal. `seeded` counts the starting link this run stored (not a found link).
+// a terminal.
 RunOutcome run_to_end(app::HarvestRun& run, const app::Context& ctx, ConsoleShell& shell,
-                      bool live, int32_t seeded, int64_t visited_before) {
+                      bool live, int64_t visited_before) {
     RunOutcome outcome;
     const auto started = std::chrono::steady_clock::now();
     auto last_draw = started;
@@ -578,9 +578,8 @@ RunOutcome run_to_end(app::HarvestRun& run, const app::Context& ctx, ConsoleShel
         const double secs = elapsed();
         const double rate =
             secs > 0 ? static_cast<double>(r.visited_links - visited_before) / secs : 0.0;
-        // Pending as the Status dialog counts it, with the starting link this run seeded.
-        const int32_t pending =
-            harvest::pending_links(ctx.store.total_links + seeded, r.visited_links);
+        // Pending as the Status dialog counts it: the links file's unvisited links.
+        const int32_t pending = store::unvisited_links(ctx.store);
         char line[256];
         std::snprintf(line, sizeof line,
                       "visited %d  pending %d  bad %d  addresses %d  bytes %lld  %.0f pages/s",
@@ -735,7 +734,7 @@ int main(int argc, char** argv) {
             : 0;
 
     const bool live = !opt.quiet && !opt.export_to_stdout && ::isatty(STDOUT_FILENO) != 0;
-    const RunOutcome outcome = run_to_end(run, ctx, shell, live, seeded, handed_out_before);
+    const RunOutcome outcome = run_to_end(run, ctx, shell, live, handed_out_before);
     // The project's files could not be written: the run stopped, and what it found since is
     // fetched again next time. Not a success.
     const bool run_failed = ctx.store.write_failing;
