@@ -6,7 +6,10 @@
 //     between two turns of its event loop, and how often it painted the status line;
 //   - opening a project of 1,000,000 links, with the display maximum at its default (2,500)
 //     and at 1,000,000 (every link in memory and in the view);
-//   - scrolling a view of 100,000 rows against one of 1,000 rows.
+//   - scrolling a view of 100,000 rows against one of 1,000 rows;
+//   - with TARNVELOX_BENCH_URL set, a site served from outside (bench/window_bench.sh serves
+//     the crawl benchmark's 50,000 pages with nginx): one warm-up crawl, then rounds that take
+//     the headless context and the window in turn, with the medians of both side by side.
 // Run: build/bench/window_bench (QT_QPA_PLATFORM=offscreen unless set).
 
 #include <arpa/inet.h>
@@ -15,6 +18,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QHeaderView>
@@ -26,7 +30,9 @@
 #include <QTableView>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
@@ -212,30 +218,62 @@ void run_until_idle(app::HarvestRun& run) {
     while (run.running()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
 }
 
-void BM_HeadlessHarvest(benchmark::State& state) {
-    SiteServer& srv = server();
-    int32_t visited = 0;
-    for (auto _ : state) {
-        WorkFolder folder;
-        platform::NullShell shell;
-        app::Context ctx(shell);
-        ctx.settings.packcount = 20;
-        store::set_project_path(ctx.store, ctx.project_path());
-        platform::qt::QtEventLoop loop(ctx.events());
-        platform::qt::QtNetwork network(ctx.events());
-        app::NullRunWindow window;
-        app::HarvestRun& run = ctx.attach(loop, network, window);
-        ctx.search.starting_url = srv.url(0);
-        ctx.search.crawl_scope = harvest::kScopeServer;
-        if (run.start_harvest(harvest::kHarvest) != 1) std::abort();
-        run_until_idle(run);
-        visited = ctx.run.visited_links;
+// A 1 ms heartbeat: the longest time between two of its beats is the longest stretch the event
+// loop was kept from its turn.
+class Heartbeat {
+  public:
+    Heartbeat() {
+        timer_.setInterval(1);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            const qint64 now = clock_.elapsed();
+            gap_ = std::max(gap_, now - last_);
+            last_ = now;
+        });
+        clock_.start();
+        timer_.start();
     }
-    state.counters["pages"] = visited;
-    state.counters["pages_per_s"] = benchmark::Counter(
-        static_cast<double>(visited) * state.iterations(), benchmark::Counter::kIsRate);
+    [[nodiscard]] qint64 longest_gap_ms() const { return gap_; }
+
+  private:
+    QElapsedTimer clock_;
+    QTimer timer_;
+    qint64 last_ = 0;
+    qint64 gap_ = 0;
+};
+
+// One whole harvest from `url` with scope Server: the pages it visited, how long it took and
+// the longest event-loop gap.
+struct HarvestFigures {
+    int32_t pages = 0;
+    double seconds = 0;
+    qint64 longest_gap_ms = 0;
+    double status_paints_per_s = 0;
+    [[nodiscard]] double pages_per_s() const { return seconds > 0 ? pages / seconds : 0; }
+};
+
+HarvestFigures harvest_headless(const std::string& url) {
+    WorkFolder folder;
+    platform::NullShell shell;
+    app::Context ctx(shell);
+    ctx.settings.packcount = 20;
+    store::set_project_path(ctx.store, ctx.project_path());
+    platform::qt::QtEventLoop loop(ctx.events());
+    platform::qt::QtNetwork network(ctx.events());
+    app::NullRunWindow window;
+    app::HarvestRun& run = ctx.attach(loop, network, window);
+    ctx.search.starting_url = url;
+    ctx.search.crawl_scope = harvest::kScopeServer;
+    QElapsedTimer clock;
+    clock.start();
+    Heartbeat heartbeat;
+    if (run.start_harvest(harvest::kHarvest) != 1) std::abort();
+    run_until_idle(run);
+    HarvestFigures f;
+    f.seconds = clock.elapsed() / 1000.0;
+    f.pages = ctx.run.visited_links;
+    f.longest_gap_ms = heartbeat.longest_gap_ms();
+    return f;
 }
-BENCHMARK(BM_HeadlessHarvest)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 class NoDesktop final : public platform::Desktop {
   public:
@@ -266,59 +304,118 @@ class PaintCounter : public QObject {
     int paints = 0;
 };
 
-void BM_WindowHarvest(benchmark::State& state) {
-    SiteServer& srv = server();
-    int32_t visited = 0;
-    qint64 longest_gap_ms = 0;
-    double paints_per_s = 0;
-    for (auto _ : state) {
-        WorkFolder folder;
-        NoDesktop desktop;
-        ui::MainWindow window(desktop, "tarnv.ini");
-        window.start_up();
-        window.context().settings.packcount = 20;
-        window.show();
-        window.dispatch(ui::cmd::kLoadProject);
-        window.tabs()->setCurrentIndex(ui::kHarvestTab);
-        window.harvest_page()->url_field()->setText(QString::fromStdString(srv.url(0)));
-        window.harvest_page()->scope_button(harvest::kScopeServer)->setChecked(true);
-        // The window's first layout and paint belong to opening it, not to the harvest.
-        for (int i = 0; i < 5; ++i) QApplication::processEvents();
-        PaintCounter counter;
-        window.status_text()->installEventFilter(&counter);
+HarvestFigures harvest_window(const std::string& url) {
+    WorkFolder folder;
+    NoDesktop desktop;
+    ui::MainWindow window(desktop, "tarnv.ini");
+    window.start_up();
+    window.context().settings.packcount = 20;
+    window.show();
+    window.dispatch(ui::cmd::kLoadProject);
+    window.tabs()->setCurrentIndex(ui::kHarvestTab);
+    window.harvest_page()->url_field()->setText(QString::fromStdString(url));
+    window.harvest_page()->scope_button(harvest::kScopeServer)->setChecked(true);
+    // The window's first layout and paint belong to opening it, not to the harvest.
+    for (int i = 0; i < 5; ++i) QApplication::processEvents();
+    PaintCounter counter;
+    window.status_text()->installEventFilter(&counter);
+    QElapsedTimer clock;
+    clock.start();
+    Heartbeat heartbeat;
+    window.start_button()->click();
+    run_until_idle(*window.context().harvest_run());
+    HarvestFigures f;
+    f.seconds = clock.elapsed() / 1000.0;
+    f.pages = window.context().run.visited_links;
+    f.longest_gap_ms = heartbeat.longest_gap_ms();
+    f.status_paints_per_s = f.seconds > 0 ? counter.paints / f.seconds : 0;
+    window.close();
+    return f;
+}
 
-        // A 1 ms heartbeat: the longest time between two of its beats is the longest stretch
-        // the event loop was kept from its turn.
-        QElapsedTimer beat_clock;
-        qint64 last_beat = 0;
-        qint64 gap = 0;
-        QTimer heartbeat;
-        heartbeat.setInterval(1);
-        QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-            const qint64 now = beat_clock.elapsed();
-            gap = std::max(gap, now - last_beat);
-            last_beat = now;
-        });
-        QElapsedTimer run_clock;
-        run_clock.start();
-        beat_clock.start();
-        heartbeat.start();
-        window.start_button()->click();
-        run_until_idle(*window.context().harvest_run());
-        heartbeat.stop();
-        const double secs = run_clock.elapsed() / 1000.0;
-        visited = window.context().run.visited_links;
-        longest_gap_ms = std::max(longest_gap_ms, gap);
-        paints_per_s = secs > 0 ? counter.paints / secs : 0;
-        window.close();
-    }
+void BM_HeadlessHarvest(benchmark::State& state) {
+    const std::string url = server().url(0);
+    int32_t visited = 0;
+    for (auto _ : state) visited = harvest_headless(url).pages;
     state.counters["pages"] = visited;
     state.counters["pages_per_s"] = benchmark::Counter(
         static_cast<double>(visited) * state.iterations(), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_HeadlessHarvest)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+void BM_WindowHarvest(benchmark::State& state) {
+    const std::string url = server().url(0);
+    HarvestFigures f;
+    qint64 longest_gap_ms = 0;
+    for (auto _ : state) {
+        f = harvest_window(url);
+        longest_gap_ms = std::max(longest_gap_ms, f.longest_gap_ms);
+    }
+    state.counters["pages"] = f.pages;
+    state.counters["pages_per_s"] = benchmark::Counter(
+        static_cast<double>(f.pages) * state.iterations(), benchmark::Counter::kIsRate);
     state.counters["longest_gap_ms"] = static_cast<double>(longest_gap_ms);
-    state.counters["status_paints_per_s"] = paints_per_s;
+    state.counters["status_paints_per_s"] = f.status_paints_per_s;
 }
 BENCHMARK(BM_WindowHarvest)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n == 0 ? 0 : n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// The served site: a warm-up crawl (a cold page cache halves the first crawl's speed), then
+// rounds of headless and window in turn, so that load from outside falls on both alike. Rounds:
+// TARNVELOX_BENCH_ROUNDS (3 unless set). Every round is printed to standard error.
+void BM_ServedSiteWindowVsHeadless(benchmark::State& state) {
+    const char* url_env = std::getenv("TARNVELOX_BENCH_URL");
+    if (url_env == nullptr || *url_env == '\0') {
+        state.SkipWithError("TARNVELOX_BENCH_URL is not set (bench/window_bench.sh sets it)");
+        for (auto _ : state) {
+        }
+        return;
+    }
+    const std::string url = url_env;
+    const char* rounds_env = std::getenv("TARNVELOX_BENCH_ROUNDS");
+    const int rounds = std::max(1, rounds_env != nullptr ? std::atoi(rounds_env) : 3);
+    std::vector<double> headless_pps, window_pps, ratio, headless_gap, window_gap;
+    int32_t pages = 0;
+    for (auto _ : state) {
+        const HarvestFigures warm = harvest_headless(url);
+        std::fprintf(stderr, "warm-up: headless %.0f pages/s (%d pages)\n", warm.pages_per_s(),
+                     warm.pages);
+        for (int r = 1; r <= rounds; ++r) {
+            const HarvestFigures h = harvest_headless(url);
+            const HarvestFigures w = harvest_window(url);
+            pages = w.pages;
+            headless_pps.push_back(h.pages_per_s());
+            window_pps.push_back(w.pages_per_s());
+            ratio.push_back(h.pages_per_s() > 0 ? w.pages_per_s() / h.pages_per_s() : 0);
+            headless_gap.push_back(static_cast<double>(h.longest_gap_ms));
+            window_gap.push_back(static_cast<double>(w.longest_gap_ms));
+            std::fprintf(stderr,
+                         "round %d: headless %.0f pages/s (%d pages, gap %lld ms), window %.0f "
+                         "pages/s (%d pages, gap %lld ms), window/headless %.0f%%\n",
+                         r, h.pages_per_s(), h.pages, static_cast<long long>(h.longest_gap_ms),
+                         w.pages_per_s(), w.pages, static_cast<long long>(w.longest_gap_ms),
+                         100 * ratio.back());
+        }
+    }
+    state.counters["pages"] = pages;
+    state.counters["headless_pages_per_s"] = median(headless_pps);
+    state.counters["window_pages_per_s"] = median(window_pps);
+    state.counters["window_pct"] = 100 * median(ratio);
+    state.counters["headless_gap_ms"] = median(headless_gap);
+    state.counters["window_gap_ms"] = median(window_gap);
+    state.counters["window_gap_max_ms"] = *std::max_element(window_gap.begin(), window_gap.end());
+    // 1 when an assistive-technology bridge was listening (a screen reader's view of the run).
+    state.counters["accessibility"] = QAccessible::isActive() ? 1 : 0;
+}
+BENCHMARK(BM_ServedSiteWindowVsHeadless)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 // A project of `links` links (and no addresses) in the current folder.
 void write_project(int links) {
