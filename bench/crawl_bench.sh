@@ -18,6 +18,8 @@
 # CRAWL_WRAP, when set, is put before the harvester's command (for example a profiler).
 # CRAWL_ARGS, when set, is added to the harvester's options (for example --modern).
 # CRAWL_SCOPE is the harvester's --scope (default server).
+# CRAWL_COMMAND, when set, is run (by bash) instead of the rounds, with the site's URL in
+# CRAWL_URL, while nginx serves it (bench/window_bench.sh uses it).
 #
 # Dead outside links: CRAWL_DEAD=N gives every generated page N links to pages on hosts whose
 # names never resolve (40 of them, http://www.nohostK.example.org/x.html), as real sites link
@@ -136,6 +138,11 @@ if [ "$DEAD" -gt 0 ]; then
         echo "warning: this network has a default route: look-ups of the dead hosts leave the" \
              "machine (run in unshare --net, see the top of this script)" >&2
     fi
+fi
+
+if [ -n "${CRAWL_COMMAND:-}" ]; then
+    CRAWL_URL="$URL" bash -c "$CRAWL_COMMAND"
+    exit
 fi
 
 now() { date +%s.%N; }

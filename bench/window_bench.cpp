@@ -6,15 +6,21 @@
 //     between two turns of its event loop, and how often it painted the status line;
 //   - opening a project of 1,000,000 links, with the display maximum at its default (2,500)
 //     and at 1,000,000 (every link in memory and in the view);
-//   - scrolling a view of 100,000 rows against one of 1,000 rows.
+//   - scrolling a view of 100,000 rows against one of 1,000 rows;
+//   - with TARNVELOX_BENCH_URL set, a site served from outside (bench/window_bench.sh serves
+//     the crawl benchmark's 50,000 pages with nginx): one warm-up crawl, then rounds that take
+//     the headless context and the window in turn, with the medians of both side by side.
 // Run: build/bench/window_bench (QT_QPA_PLATFORM=offscreen unless set).
 
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QHeaderView>
@@ -23,10 +29,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTableView>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
@@ -212,30 +221,103 @@ void run_until_idle(app::HarvestRun& run) {
     while (run.running()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
 }
 
-void BM_HeadlessHarvest(benchmark::State& state) {
-    SiteServer& srv = server();
-    int32_t visited = 0;
-    for (auto _ : state) {
-        WorkFolder folder;
-        platform::NullShell shell;
-        app::Context ctx(shell);
-        ctx.settings.packcount = 20;
-        store::set_project_path(ctx.store, ctx.project_path());
-        platform::qt::QtEventLoop loop(ctx.events());
-        platform::qt::QtNetwork network(ctx.events());
-        app::NullRunWindow window;
-        app::HarvestRun& run = ctx.attach(loop, network, window);
-        ctx.search.starting_url = srv.url(0);
-        ctx.search.crawl_scope = harvest::kScopeServer;
-        if (run.start_harvest(harvest::kHarvest) != 1) std::abort();
-        run_until_idle(run);
-        visited = ctx.run.visited_links;
-    }
-    state.counters["pages"] = visited;
-    state.counters["pages_per_s"] = benchmark::Counter(
-        static_cast<double>(visited) * state.iterations(), benchmark::Counter::kIsRate);
+// CPU time of the calling thread, in microseconds: it stands still while the thread waits or
+// another program has the processor.
+qint64 thread_cpu_us() {
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<qint64>(t.tv_sec) * 1'000'000 + t.tv_nsec / 1000;
 }
-BENCHMARK(BM_HeadlessHarvest)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// A 1 ms heartbeat: the longest time between two of its beats is the longest stretch the event
+// loop was kept from its turn. On a shared machine that includes the time other programs had the
+// processor; the event loop's own share is the CPU time its thread used between two beats.
+class Heartbeat {
+  public:
+    Heartbeat() {
+        timer_.setInterval(1);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            const qint64 now = clock_.elapsed();
+            if (now - last_ > gap_) {
+                gap_ = now - last_;
+                gap_at_ = last_;
+            }
+            last_ = now;
+            const qint64 cpu = thread_cpu_us();
+            cpu_gap_us_ = std::max(cpu_gap_us_, cpu - last_cpu_us_);
+            last_cpu_us_ = cpu;
+        });
+        clock_.start();
+        last_cpu_us_ = thread_cpu_us();
+        timer_.start();
+    }
+    [[nodiscard]] qint64 longest_gap_ms() const { return gap_; }
+    // When the longest gap began, in ms from the start.
+    [[nodiscard]] qint64 longest_gap_at_ms() const { return gap_at_; }
+    // The most CPU time the event loop's thread spent between two beats.
+    [[nodiscard]] double longest_busy_ms() const { return cpu_gap_us_ / 1000.0; }
+
+  private:
+    QElapsedTimer clock_;
+    QTimer timer_;
+    qint64 last_ = 0;
+    qint64 gap_ = 0;
+    qint64 gap_at_ = 0;
+    qint64 last_cpu_us_ = 0;
+    qint64 cpu_gap_us_ = 0;
+};
+
+// CPU time the process has used so far: unlike elapsed time, hardly changed by other programs
+// that share the machine.
+double cpu_seconds() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// One whole harvest from `url` with scope Server: the pages it visited, how long it took and
+// the longest event-loop gap.
+struct HarvestFigures {
+    int32_t pages = 0;
+    double seconds = 0;
+    double cpu_seconds = 0;  // the process's, every thread (the accessibility bus has its own)
+    qint64 longest_gap_ms = 0;
+    qint64 longest_gap_at_ms = 0;
+    double longest_busy_ms = 0;  // the event loop's thread's own CPU time in its longest stretch
+    double status_paints_per_s = 0;
+    double view_paints_per_s = 0;  // both list views'
+    double status_bar_paints_per_s = 0;
+    [[nodiscard]] double pages_per_s() const { return seconds > 0 ? pages / seconds : 0; }
+};
+
+HarvestFigures harvest_headless(const std::string& url) {
+    WorkFolder folder;
+    platform::NullShell shell;
+    app::Context ctx(shell);
+    ctx.settings.packcount = 20;
+    store::set_project_path(ctx.store, ctx.project_path());
+    platform::qt::QtEventLoop loop(ctx.events());
+    platform::qt::QtNetwork network(ctx.events());
+    app::NullRunWindow window;
+    app::HarvestRun& run = ctx.attach(loop, network, window);
+    ctx.search.starting_url = url;
+    ctx.search.crawl_scope = harvest::kScopeServer;
+    QElapsedTimer clock;
+    clock.start();
+    const double cpu_before = cpu_seconds();
+    Heartbeat heartbeat;
+    if (run.start_harvest(harvest::kHarvest) != 1) std::abort();
+    run_until_idle(run);
+    HarvestFigures f;
+    f.seconds = clock.elapsed() / 1000.0;
+    f.cpu_seconds = cpu_seconds() - cpu_before;
+    f.pages = ctx.run.visited_links;
+    f.longest_gap_ms = heartbeat.longest_gap_ms();
+    f.longest_gap_at_ms = heartbeat.longest_gap_at_ms();
+    f.longest_busy_ms = heartbeat.longest_busy_ms();
+    return f;
+}
 
 class NoDesktop final : public platform::Desktop {
   public:
@@ -266,59 +348,152 @@ class PaintCounter : public QObject {
     int paints = 0;
 };
 
-void BM_WindowHarvest(benchmark::State& state) {
-    SiteServer& srv = server();
-    int32_t visited = 0;
-    qint64 longest_gap_ms = 0;
-    double paints_per_s = 0;
-    for (auto _ : state) {
-        WorkFolder folder;
-        NoDesktop desktop;
-        ui::MainWindow window(desktop, "tarnv.ini");
-        window.start_up();
-        window.context().settings.packcount = 20;
-        window.show();
-        window.dispatch(ui::cmd::kLoadProject);
-        window.tabs()->setCurrentIndex(ui::kHarvestTab);
-        window.harvest_page()->url_field()->setText(QString::fromStdString(srv.url(0)));
-        window.harvest_page()->scope_button(harvest::kScopeServer)->setChecked(true);
-        // The window's first layout and paint belong to opening it, not to the harvest.
-        for (int i = 0; i < 5; ++i) QApplication::processEvents();
-        PaintCounter counter;
-        window.status_text()->installEventFilter(&counter);
-
-        // A 1 ms heartbeat: the longest time between two of its beats is the longest stretch
-        // the event loop was kept from its turn.
-        QElapsedTimer beat_clock;
-        qint64 last_beat = 0;
-        qint64 gap = 0;
-        QTimer heartbeat;
-        heartbeat.setInterval(1);
-        QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-            const qint64 now = beat_clock.elapsed();
-            gap = std::max(gap, now - last_beat);
-            last_beat = now;
-        });
-        QElapsedTimer run_clock;
-        run_clock.start();
-        beat_clock.start();
-        heartbeat.start();
-        window.start_button()->click();
-        run_until_idle(*window.context().harvest_run());
-        heartbeat.stop();
-        const double secs = run_clock.elapsed() / 1000.0;
-        visited = window.context().run.visited_links;
-        longest_gap_ms = std::max(longest_gap_ms, gap);
-        paints_per_s = secs > 0 ? counter.paints / secs : 0;
-        window.close();
+HarvestFigures harvest_window(const std::string& url) {
+    WorkFolder folder;
+    NoDesktop desktop;
+    ui::MainWindow window(desktop, "tarnv.ini");
+    window.start_up();
+    window.context().settings.packcount = 20;
+    window.show();
+    window.dispatch(ui::cmd::kLoadProject);
+    window.tabs()->setCurrentIndex(ui::kHarvestTab);
+    window.harvest_page()->url_field()->setText(QString::fromStdString(url));
+    window.harvest_page()->scope_button(harvest::kScopeServer)->setChecked(true);
+    // The window's first layout and paint belong to opening it, not to the harvest.
+    for (int i = 0; i < 5; ++i) QApplication::processEvents();
+    PaintCounter counter;
+    window.status_text()->installEventFilter(&counter);
+    PaintCounter views;
+    window.links_view()->viewport()->installEventFilter(&views);
+    window.addresses_view()->viewport()->installEventFilter(&views);
+    PaintCounter bar;
+    window.statusBar()->installEventFilter(&bar);
+    QElapsedTimer clock;
+    clock.start();
+    const double cpu_before = cpu_seconds();
+    Heartbeat heartbeat;
+    window.start_button()->click();
+    run_until_idle(*window.context().harvest_run());
+    HarvestFigures f;
+    f.seconds = clock.elapsed() / 1000.0;
+    f.cpu_seconds = cpu_seconds() - cpu_before;
+    f.pages = window.context().run.visited_links;
+    f.longest_gap_ms = heartbeat.longest_gap_ms();
+    f.longest_gap_at_ms = heartbeat.longest_gap_at_ms();
+    f.longest_busy_ms = heartbeat.longest_busy_ms();
+    if (f.seconds > 0) {
+        f.status_paints_per_s = counter.paints / f.seconds;
+        f.view_paints_per_s = views.paints / f.seconds;
+        f.status_bar_paints_per_s = bar.paints / f.seconds;
     }
+    window.close();
+    return f;
+}
+
+void BM_HeadlessHarvest(benchmark::State& state) {
+    const std::string url = server().url(0);
+    int32_t visited = 0;
+    for (auto _ : state) visited = harvest_headless(url).pages;
     state.counters["pages"] = visited;
     state.counters["pages_per_s"] = benchmark::Counter(
         static_cast<double>(visited) * state.iterations(), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_HeadlessHarvest)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+void BM_WindowHarvest(benchmark::State& state) {
+    const std::string url = server().url(0);
+    HarvestFigures f;
+    qint64 longest_gap_ms = 0;
+    for (auto _ : state) {
+        f = harvest_window(url);
+        longest_gap_ms = std::max(longest_gap_ms, f.longest_gap_ms);
+    }
+    state.counters["pages"] = f.pages;
+    state.counters["pages_per_s"] = benchmark::Counter(
+        static_cast<double>(f.pages) * state.iterations(), benchmark::Counter::kIsRate);
     state.counters["longest_gap_ms"] = static_cast<double>(longest_gap_ms);
-    state.counters["status_paints_per_s"] = paints_per_s;
+    state.counters["status_paints_per_s"] = f.status_paints_per_s;
 }
 BENCHMARK(BM_WindowHarvest)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n == 0 ? 0 : n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// The served site: a warm-up crawl (a cold page cache halves the first crawl's speed), then
+// rounds of headless and window in turn, so that load from outside falls on both alike. Rounds:
+// TARNVELOX_BENCH_ROUNDS (3 unless set); TARNVELOX_BENCH_WINDOW_ONLY=1 runs only the window's
+// crawls (for a profiler). Every crawl is printed to standard error.
+void BM_ServedSiteWindowVsHeadless(benchmark::State& state) {
+    const char* url_env = std::getenv("TARNVELOX_BENCH_URL");
+    if (url_env == nullptr || *url_env == '\0') {
+        state.SkipWithError("TARNVELOX_BENCH_URL is not set (bench/window_bench.sh sets it)");
+        for (auto _ : state) {
+        }
+        return;
+    }
+    const std::string url = url_env;
+    const char* rounds_env = std::getenv("TARNVELOX_BENCH_ROUNDS");
+    const int rounds = std::max(1, rounds_env != nullptr ? std::atoi(rounds_env) : 3);
+    const bool window_only = qEnvironmentVariableIntValue("TARNVELOX_BENCH_WINDOW_ONLY") == 1;
+    std::vector<double> headless_pps, window_pps, ratio, cpu_ratio, headless_gap, window_gap;
+    std::vector<double> headless_busy, window_busy;
+    int32_t pages = 0;
+    auto show = [](const char* what, const HarvestFigures& f) {
+        std::fprintf(stderr,
+                     "%s %.0f pages/s (%d pages, CPU %.1f s, longest gap %lld ms at %.1f s, "
+                     "longest busy stretch %.1f ms; paints a second: views %.0f, status bar "
+                     "%.0f)\n",
+                     what, f.pages_per_s(), f.pages, f.cpu_seconds,
+                     static_cast<long long>(f.longest_gap_ms), f.longest_gap_at_ms / 1000.0,
+                     f.longest_busy_ms, f.view_paints_per_s, f.status_bar_paints_per_s);
+    };
+    for (auto _ : state) {
+        if (!window_only) show("warm-up: headless", harvest_headless(url));
+        for (int r = 1; r <= rounds; ++r) {
+            std::fprintf(stderr, "round %d\n", r);
+            HarvestFigures h;
+            if (!window_only) {
+                h = harvest_headless(url);
+                show("  headless", h);
+            }
+            const HarvestFigures w = harvest_window(url);
+            show("  window  ", w);
+            pages = w.pages;
+            window_pps.push_back(w.pages_per_s());
+            window_gap.push_back(static_cast<double>(w.longest_gap_ms));
+            window_busy.push_back(w.longest_busy_ms);
+            if (window_only) continue;
+            headless_pps.push_back(h.pages_per_s());
+            headless_gap.push_back(static_cast<double>(h.longest_gap_ms));
+            headless_busy.push_back(h.longest_busy_ms);
+            ratio.push_back(h.pages_per_s() > 0 ? w.pages_per_s() / h.pages_per_s() : 0);
+            cpu_ratio.push_back(w.cpu_seconds > 0 ? h.cpu_seconds / w.cpu_seconds : 0);
+            std::fprintf(stderr, "  window/headless: %.0f%% of the pages per second, %.0f%% of "
+                         "the pages per CPU second\n", 100 * ratio.back(), 100 * cpu_ratio.back());
+        }
+    }
+    state.counters["pages"] = pages;
+    state.counters["window_pages_per_s"] = median(window_pps);
+    state.counters["window_gap_ms"] = median(window_gap);
+    state.counters["window_gap_max_ms"] = *std::max_element(window_gap.begin(), window_gap.end());
+    state.counters["window_busy_ms"] = median(window_busy);
+    if (!window_only) {
+        state.counters["headless_pages_per_s"] = median(headless_pps);
+        state.counters["headless_gap_ms"] = median(headless_gap);
+        state.counters["headless_busy_ms"] = median(headless_busy);
+        state.counters["window_pct"] = 100 * median(ratio);
+        state.counters["window_cpu_pct"] = 100 * median(cpu_ratio);
+    }
+    // 1 when an assistive-technology bridge was listening (a screen reader's view of the run).
+    state.counters["accessibility"] = QAccessible::isActive() ? 1 : 0;
+}
+BENCHMARK(BM_ServedSiteWindowVsHeadless)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 // A project of `links` links (and no addresses) in the current folder.
 void write_project(int links) {

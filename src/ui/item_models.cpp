@@ -10,13 +10,11 @@ namespace tarnvelox::ui {
 
 namespace {
 
-// New rows and changed rows reach the view at most about 30 times a second: a harvest turns
-// the event loop thousands of times a second, and a view repainted at every turn would take
-// most of the time the fetches need.
-constexpr int kBatchMs = 33;
-// Appending rows makes a view lay itself out and repaint: new rows come in batches of at most
-// ten a second.
-constexpr int kInsertMs = 100;
+// New, removed and changed rows reach the view together, in batches of at most ten a second:
+// a harvest turns the event loop thousands of times a second, appending rows makes a view lay
+// itself out and repaint all of it, and every batch is a paint. One batch for all three is one
+// paint where separate ones were several (a run changes the rows on screen all the time).
+constexpr int kBatchMs = 100;
 // Changed rows are repainted one by one (a view repaints only those on screen) up to this many
 // per batch; beyond it the whole view is repainted once.
 constexpr std::size_t kMaxChangedRows = 256;
@@ -30,12 +28,9 @@ QString text_of(const std::optional<std::string>& text) {
 ItemListModel::ItemListModel(const store::ItemList& list, Kind kind,
                              const harvest::SearchTexts& search, QObject* parent)
     : QAbstractTableModel(parent), list_(list), kind_(kind), search_(search) {
-    insert_timer_.setSingleShot(true);
-    insert_timer_.setInterval(kInsertMs);
-    connect(&insert_timer_, &QTimer::timeout, this, &ItemListModel::flush);
-    repaint_timer_.setSingleShot(true);
-    repaint_timer_.setInterval(kBatchMs);
-    connect(&repaint_timer_, &QTimer::timeout, this, &ItemListModel::repaint_changed);
+    batch_timer_.setSingleShot(true);
+    batch_timer_.setInterval(kBatchMs);
+    connect(&batch_timer_, &QTimer::timeout, this, &ItemListModel::flush);
 }
 
 int ItemListModel::rowCount(const QModelIndex& parent) const {
@@ -102,11 +97,13 @@ QVariant ItemListModel::headerData(int section, Qt::Orientation orientation, int
 
 void ItemListModel::row_added() {
     ++known_;
-    if (!insert_timer_.isActive()) insert_timer_.start();
+    if (!batch_timer_.isActive()) batch_timer_.start();
 }
 
 void ItemListModel::flush() {
-    insert_timer_.stop();
+    batch_timer_.stop();
+    // Changed rows first: their view rows count the removed rows that still show.
+    repaint_changed();
     if (!removed_.empty()) {
         // The rows removed since the last batch leave in one layout change; selections and
         // other persistent indexes move with their rows.
@@ -133,10 +130,11 @@ void ItemListModel::flush() {
 
 void ItemListModel::row_changed(const store::ItemRecord& rec) {
     if (changed_.size() <= kMaxChangedRows) changed_.push_back(&rec);
-    if (!repaint_timer_.isActive()) repaint_timer_.start();
+    if (!batch_timer_.isActive()) batch_timer_.start();
 }
 
 void ItemListModel::repaint_changed() {
+    if (changed_.empty()) return;
     if (changed_.size() > kMaxChangedRows) {
         repaint_all();
         return;
@@ -173,7 +171,7 @@ void ItemListModel::row_removing(int row) {
     for (; it != removed_.end() && *it <= view_row; ++it) ++view_row;
     if (view_row < shown_) {
         removed_.insert(it, view_row);  // shown: it leaves with the next batch
-        if (!insert_timer_.isActive()) insert_timer_.start();
+        if (!batch_timer_.isActive()) batch_timer_.start();
     }
     if (known_ > 0) --known_;
 }
@@ -181,7 +179,7 @@ void ItemListModel::row_removing(int row) {
 void ItemListModel::row_removed(int /*row*/) {}
 
 void ItemListModel::cleared() {
-    insert_timer_.stop();
+    batch_timer_.stop();
     removed_.clear();
     changed_.clear();
     beginResetModel();

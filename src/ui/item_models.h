@@ -6,8 +6,8 @@
 // the shell's notices, in batches of at most ten a second: rows reported added are appended,
 // and rows whose records left (trimming, deletes) go in one layout change, their persistent
 // indexes (selections) moved; until then a removed row shows empty and its record is never
-// read. Changed rows are repainted at most about 30 times a second, each on its own so that a
-// view repaints only those on screen. The list and the search texts are borrowed for the model's
+// read. Changed rows are repainted with the same batch, each on its own so that a view
+// repaints only those on screen. The list and the search texts are borrowed for the model's
 // life.
 
 #include <QAbstractTableModel>
@@ -44,8 +44,8 @@ class ItemListModel : public QAbstractTableModel {
     void row_removing(int row);
     void row_removed(int row);
     void cleared();
-    // Applies every removal and shows every row reported so far, now (before a selection is
-    // read or set, and in tests).
+    // The batch, now: repaints the changed rows, applies every removal and shows every row
+    // reported so far (before a selection is read or set, when the window paints, in tests).
     void flush();
 
     // Column 0 of the links view: titles (false, the start) or file names (true).
@@ -66,8 +66,7 @@ class ItemListModel : public QAbstractTableModel {
     std::vector<int> removed_;  // view rows whose records left since the last batch, ascending
     bool file_names_ = false;
     std::vector<const store::ItemRecord*> changed_;  // rows to repaint; borrowed from the list
-    QTimer insert_timer_;
-    QTimer repaint_timer_;
+    QTimer batch_timer_;
 };
 
 }  // namespace tarnvelox::ui

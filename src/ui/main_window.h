@@ -135,8 +135,8 @@ class MainWindow : public QMainWindow, public platform::Shell, public app::RunWi
     void set_mail_lookup(std::unique_ptr<platform::MailLookup> lookup) {
         mail_lookup_ = std::move(lookup);
     }
-    // Counters and status-bar texts are painted at most ~30 times a second; paints what is
-    // waiting now (tests).
+    // Counters, status-bar texts and the views' batches of rows are painted at most ten times
+    // a second; paints what is waiting now (tests).
     void flush_display();
 
     // ---- Shell ----------------------------------------------------------------------------
@@ -193,6 +193,7 @@ class MainWindow : public QMainWindow, public platform::Shell, public app::RunWi
     void select_all(int which);
     void hand_to_browser(const std::string& url);
     void paint_counters();
+    void schedule_paint();
     // A line of the window's own in the status bar, at once (a line waiting to be painted
     // does not replace it).
     void show_status_text(const QString& text);

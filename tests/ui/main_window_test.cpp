@@ -461,6 +461,22 @@ TEST_F(MainWindowTest, TrimmingTheClickedRecordClearsTheDetailsPage) {
     EXPECT_EQ(w.links_model()->rowCount(), ctx.lists.links.size());
 }
 
+// A run's new rows and its status line reach the screen in the same paint, not each on a
+// timer of its own.
+TEST_F(MainWindowTest, NewRowsShowWithTheStatusLineThatFollowsThem) {
+    MainWindow& w = open();
+    app::Context& ctx = w.context();
+    store::RecordPtr rec = store::clear_record();
+    rec->url = "http://seed.example/new";
+    rec->kind = store::KIND_PAGE;
+    harvest::add_link_row(ctx.lists.links, w, ctx.settings.maxlist,
+                          ctx.lists.links.append(std::move(rec)));
+    w.show_slot_status(0, "Reading: 8192");
+    EXPECT_EQ(w.links_model()->rowCount(), 0);
+    ASSERT_TRUE(wait_until([&] { return w.status_text()->text() == "Reading: 8192"; }, 2000));
+    EXPECT_EQ(w.links_model()->rowCount(), 1);
+}
+
 TEST_F(MainWindowTest, OpenAndSendHandTheFocusedRowToTheBrowser) {
     seed({"http://seed.example/page.html"}, {"ann@seed.example"});
     MainWindow& w = open();
