@@ -81,8 +81,7 @@ exchange::ItemFilter FilterGroup::filter() const {
 
 // ---- Export ---------------------------------------------------------------------------------
 
-ExportDialog::ExportDialog(const exchange::ItemFilter& filter, QWidget* parent)
-    : QDialog(parent) {
+ExportDialog::ExportDialog(const exchange::ItemFilter& filter, QWidget* parent) : QDialog(parent) {
     setWindowTitle("Export");
     setAccessibleName(windowTitle());
     filter_ = new FilterGroup(filter, this);
@@ -114,8 +113,7 @@ ExportChoice ExportDialog::choice() const {
     return out;
 }
 
-std::optional<ExportChoice> run_export_dialog(QWidget* parent,
-                                              const exchange::ItemFilter& filter) {
+std::optional<ExportChoice> run_export_dialog(QWidget* parent, const exchange::ItemFilter& filter) {
     // Held by a guard: the nested event loop may close the parent, and the dialog with it.
     QPointer<ExportDialog> dialog = new ExportDialog(filter, parent);
     const int result = dialog->exec();

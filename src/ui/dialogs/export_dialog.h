@@ -36,8 +36,8 @@ class FilterGroup : public QGroupBox {
 
 // What "All" and "Selected Only" answer; Cancel answers nothing.
 struct ExportChoice {
-    bool selected_only = false;    // "Selected Only": the selected rows, else every stored item
-    exchange::ItemFilter filter;   // the project's filter texts as edited
+    bool selected_only = false;   // "Selected Only": the selected rows, else every stored item
+    exchange::ItemFilter filter;  // the project's filter texts as edited
 };
 
 class ExportDialog : public QDialog {

@@ -27,12 +27,14 @@ constexpr int kHelpWidthChars = 40;
 
 }  // namespace
 
-ImportDialog::ImportDialog(const exchange::ItemFilter& filter, QWidget* parent)
-    : QDialog(parent) {
+ImportDialog::ImportDialog(const exchange::ItemFilter& filter, QWidget* parent) : QDialog(parent) {
     setWindowTitle("Import");
     setAccessibleName(windowTitle());
 
-    auto* options = new QWidget(this);
+    // The tab bar first, so that Tab visits it before the page's controls.
+    tabs_ = new QTabWidget(this);
+    tabs_->setAccessibleName("Tabs");
+    auto* options = new QWidget(tabs_);
     options->setAccessibleName("Import Options");
     auto* merge_box = new QGroupBox("Merge Control", options);
     merge_box->setAccessibleName(merge_box->title());
@@ -72,8 +74,6 @@ ImportDialog::ImportDialog(const exchange::ItemFilter& filter, QWidget* parent)
     options_layout->addWidget(merge_box);
     options_layout->addWidget(filter_);
 
-    tabs_ = new QTabWidget(this);
-    tabs_->setAccessibleName("Tabs");
     tabs_->addTab(options, "Import Options");
 
     auto* buttons = new QDialogButtonBox(this);
@@ -107,8 +107,7 @@ ImportChoice ImportDialog::choice() const {
     return out;
 }
 
-std::optional<ImportChoice> run_import_dialog(QWidget* parent,
-                                              const exchange::ItemFilter& filter) {
+std::optional<ImportChoice> run_import_dialog(QWidget* parent, const exchange::ItemFilter& filter) {
     // Held by a guard: the nested event loop may close the parent, and the dialog with it.
     QPointer<ImportDialog> dialog = new ImportDialog(filter, parent);
     const int result = dialog->exec();

@@ -35,9 +35,7 @@ class ImportDialog : public QDialog {
     // Meaningful once the dialog was accepted.
     [[nodiscard]] ImportChoice choice() const;
 
-    QRadioButton* merge_button(int mode) const {
-        return merge_[static_cast<std::size_t>(mode)];
-    }
+    QRadioButton* merge_button(int mode) const { return merge_[static_cast<std::size_t>(mode)]; }
     QLabel* merge_help() const { return help_; }
     QTabWidget* tabs() const { return tabs_; }
     FilterGroup* filter_group() const { return filter_; }
