@@ -92,8 +92,12 @@ std::optional<FileDialogAnswer> QtDesktop::file_dialog(const FileDialogRequest& 
     if (path.isEmpty()) return std::nullopt;
     FileDialogAnswer answer;
     answer.path = std::string(QFile::encodeName(path).constData());
-    const qsizetype chosen = filters.indexOf(dialog.selectedNameFilter());
-    answer.type = chosen >= 0 ? int(chosen) + 1 : 1;
+    // The dialog names the chosen type by its whole filter or, details hidden, by its entry.
+    const QString chosen = dialog.selectedNameFilter().trimmed();
+    for (qsizetype i = 0; i < filters.size(); ++i) {
+        const QString entry = to_qstring(request.types[std::size_t(i)].entry).trimmed();
+        if (chosen == filters[i] || chosen == entry) answer.type = int(i) + 1;
+    }
     return answer;
 }
 
