@@ -323,12 +323,8 @@ class NoDesktop final : public platform::Desktop {
   public:
     void message_box(std::string_view, std::string_view, platform::MessageIcon) override {}
     bool confirm(std::string_view, std::string_view) override { return false; }
-    std::optional<std::string> open_file_dialog(std::string_view, std::string_view,
-                                                std::string_view) override {
-        return {};
-    }
-    std::optional<std::string> save_file_dialog(std::string_view, std::string_view,
-                                                std::string_view) override {
+    std::optional<platform::FileDialogAnswer> file_dialog(
+        const platform::FileDialogRequest&) override {
         return {};
     }
     bool set_clipboard_text(std::string_view) override { return true; }

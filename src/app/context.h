@@ -48,6 +48,8 @@ class Context {
     harvest::SearchTexts search;
     exchange::ItemFilter filter;
     ProjectValues values;
+    bool project_unreadable = false;
+    bool locked_out = false;
     search::Engines engines;
     net::SlotTable slots;
     net::Download download;

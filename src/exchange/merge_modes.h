@@ -7,6 +7,8 @@
 #include <array>
 #include <string_view>
 
+#include "platform/desktop.h"
+
 namespace tarnvelox::exchange {
 
 // Merge modes for imported addresses (imported links are always added when new).
@@ -35,10 +37,8 @@ inline constexpr int kImportBookmarks = 2;    // anchors stored as links
 inline constexpr int kImportProject = 3;      // another project's links and addresses files
 inline constexpr int kImportText = 4;         // any file, every line through the page scanner
 
-struct FileType {
-    std::string_view entry;    // the file-type list's text
-    std::string_view pattern;  // the names it shows, ";"-separated
-};
+// An entry of a file dialog's file-type list: its text and the names it shows.
+using FileType = platform::FileType;
 
 inline constexpr std::array<FileType, 4> kImportFileTypes = {{
     {" Netscape Address Book File (*.htm)", "*.htm;*.html"},

@@ -26,4 +26,9 @@ const std::string& StatusBoard::line(int slot) const {
 
 int StatusBoard::slots_in_use() const { return connections_in_use(packcount_); }
 
+void StatusBoard::clear() {
+    for (std::string& line : lines_) line.clear();
+    last_slot_message_.clear();
+}
+
 }  // namespace tarnvelox::harvest

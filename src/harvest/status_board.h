@@ -41,6 +41,9 @@ class StatusBoard {
     // a connection said last, which is why its fetch failed when a run fetched nothing.
     [[nodiscard]] const std::string& last_slot_message() const { return last_slot_message_; }
 
+    // Forgets every slot's last line and message (another project was opened).
+    void clear();
+
     // How many slots a line for -1 reaches: the connection count (1..20; 10 when out of range).
     [[nodiscard]] int slots_in_use() const;
 

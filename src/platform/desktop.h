@@ -21,6 +21,33 @@ enum class MessageIcon {
     Question,
 };
 
+// One entry of a file dialog's file-type list.
+struct FileType {
+    std::string_view entry;    // the text the list shows
+    std::string_view pattern;  // the file names it shows, ";"-separated ("*.htm;*.html")
+};
+
+// What a file dialog asks. The entries of `types` are borrowed for the call.
+struct FileDialogRequest {
+    enum class Mode {
+        Open,  // an "Open" button; with must_exist off a new name may be typed
+        Save,  // a "Save" button
+    };
+    Mode mode = Mode::Open;
+    std::string caption;
+    // The folder to start in, or a file in it to preselect; empty: the current folder.
+    std::string start;
+    std::vector<FileType> types;  // empty: every file
+    int selected_type = 1;        // the entry of `types` shown first, 1-based
+    bool overwrite_prompt = false;  // asks before an existing file is chosen (Save)
+    bool must_exist = false;        // only an existing file can be chosen
+};
+
+struct FileDialogAnswer {
+    std::string path;
+    int type = 1;  // the entry of the request's `types` chosen, 1-based (1 when it had none)
+};
+
 class Desktop {
   public:
     virtual ~Desktop() = default;
@@ -30,15 +57,10 @@ class Desktop {
     // A modal box with the question icon and the buttons Yes and No: true only for Yes.
     [[nodiscard]] virtual bool confirm(std::string_view caption, std::string_view question) = 0;
 
-    // The open or save file dialog, starting in `start` (a folder or file; empty: the current
-    // folder). `filter` is a list of "Description (*.ext *.ext2)" entries separated by ";;".
-    // The chosen path, or none when the person cancelled.
-    [[nodiscard]] virtual std::optional<std::string> open_file_dialog(std::string_view caption,
-                                                                      std::string_view start,
-                                                                      std::string_view filter) = 0;
-    [[nodiscard]] virtual std::optional<std::string> save_file_dialog(std::string_view caption,
-                                                                      std::string_view start,
-                                                                      std::string_view filter) = 0;
+    // The open or save file dialog of `request`. The chosen path and file type, or none when
+    // the person cancelled. The program's working folder is the same afterwards.
+    [[nodiscard]] virtual std::optional<FileDialogAnswer> file_dialog(
+        const FileDialogRequest& request) = 0;
 
     // Puts `text` on the clipboard as plain text: true when done.
     [[nodiscard]] virtual bool set_clipboard_text(std::string_view text) = 0;

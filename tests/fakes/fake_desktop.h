@@ -27,13 +27,10 @@ class FakeDesktop : public platform::Desktop {
         questions.emplace_back(std::string(caption), std::string(question));
         return answer_yes;
     }
-    std::optional<std::string> open_file_dialog(std::string_view, std::string_view,
-                                                std::string_view) override {
-        return next_open;
-    }
-    std::optional<std::string> save_file_dialog(std::string_view, std::string_view,
-                                                std::string_view) override {
-        return next_save;
+    std::optional<platform::FileDialogAnswer> file_dialog(
+        const platform::FileDialogRequest& request) override {
+        file_requests.push_back(request);
+        return next_file;
     }
     bool set_clipboard_text(std::string_view text) override {
         if (!clipboard_works) return false;
@@ -55,8 +52,8 @@ class FakeDesktop : public platform::Desktop {
     std::vector<Message> messages;
     std::vector<std::pair<std::string, std::string>> questions;  // caption, question
     bool answer_yes = true;
-    std::optional<std::string> next_open;
-    std::optional<std::string> next_save;
+    std::vector<platform::FileDialogRequest> file_requests;  // every file dialog asked for
+    std::optional<platform::FileDialogAnswer> next_file;      // what each one answers
     std::string clipboard;
     bool clipboard_works = true;
     int busy_depth = 0;

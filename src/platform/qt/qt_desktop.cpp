@@ -1,9 +1,14 @@
 #include "platform/qt/qt_desktop.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
@@ -48,22 +53,52 @@ bool QtDesktop::confirm(std::string_view caption, std::string_view question) {
     return box.exec() == QMessageBox::Yes;
 }
 
-std::optional<std::string> QtDesktop::open_file_dialog(std::string_view caption,
-                                                       std::string_view start,
-                                                       std::string_view filter) {
-    const QString path = QFileDialog::getOpenFileName(parent_, to_qstring(caption),
-                                                      to_qstring(start), to_qstring(filter));
+std::optional<FileDialogAnswer> QtDesktop::file_dialog(const FileDialogRequest& request) {
+    QFileDialog dialog(parent_, to_qstring(request.caption));
+    dialog.setAcceptMode(request.mode == FileDialogRequest::Mode::Save ? QFileDialog::AcceptSave
+                                                                       : QFileDialog::AcceptOpen);
+    dialog.setFileMode(request.must_exist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.overwrite_prompt);
+    // The list shows each entry's own text; the patterns Qt matches follow it in brackets,
+    // which this option keeps out of sight.
+    dialog.setOption(QFileDialog::HideNameFilterDetails, true);
+    QStringList filters;
+    for (const FileType& type : request.types) {
+        QString patterns = to_qstring(type.pattern);
+        patterns.replace(';', ' ');
+        filters << to_qstring(type.entry).trimmed() + " (" + patterns + ")";
+    }
+    if (!filters.isEmpty()) {
+        dialog.setNameFilters(filters);
+        const int preselected = std::clamp(request.selected_type, 1, int(filters.size()));
+        dialog.selectNameFilter(filters[preselected - 1]);
+    }
+    const QFileInfo start(to_qstring(request.start));
+    if (request.start.empty()) {
+        dialog.setDirectory(QDir::currentPath());
+    } else if (start.isDir()) {
+        dialog.setDirectory(start.absoluteFilePath());
+    } else {
+        dialog.setDirectory(start.absolutePath());
+        dialog.selectFile(start.fileName());
+    }
+    // The program's fixed file names are relative to the working folder: whatever the
+    // dialog does, that folder is the same afterwards.
+    const QString working_folder = QDir::currentPath();
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    if (QDir::currentPath() != working_folder) QDir::setCurrent(working_folder);
+    if (!accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    const QString path = dialog.selectedFiles().constFirst();
     if (path.isEmpty()) return std::nullopt;
-    return std::string(QFile::encodeName(path).constData());
-}
-
-std::optional<std::string> QtDesktop::save_file_dialog(std::string_view caption,
-                                                       std::string_view start,
-                                                       std::string_view filter) {
-    const QString path = QFileDialog::getSaveFileName(parent_, to_qstring(caption),
-                                                      to_qstring(start), to_qstring(filter));
-    if (path.isEmpty()) return std::nullopt;
-    return std::string(QFile::encodeName(path).constData());
+    FileDialogAnswer answer;
+    answer.path = std::string(QFile::encodeName(path).constData());
+    // The dialog names the chosen type by its whole filter or, details hidden, by its entry.
+    const QString chosen = dialog.selectedNameFilter().trimmed();
+    for (qsizetype i = 0; i < filters.size(); ++i) {
+        const QString entry = to_qstring(request.types[std::size_t(i)].entry).trimmed();
+        if (chosen == filters[i] || chosen == entry) answer.type = int(i) + 1;
+    }
+    return answer;
 }
 
 bool QtDesktop::set_clipboard_text(std::string_view text) {

@@ -17,10 +17,7 @@ class QtDesktop final : public Desktop {
 
     void message_box(std::string_view caption, std::string_view text, MessageIcon icon) override;
     bool confirm(std::string_view caption, std::string_view question) override;
-    std::optional<std::string> open_file_dialog(std::string_view caption, std::string_view start,
-                                                std::string_view filter) override;
-    std::optional<std::string> save_file_dialog(std::string_view caption, std::string_view start,
-                                                std::string_view filter) override;
+    std::optional<FileDialogAnswer> file_dialog(const FileDialogRequest& request) override;
     bool set_clipboard_text(std::string_view text) override;
     bool clipboard_has_text() override;
     void busy_cursor(bool busy) override;
