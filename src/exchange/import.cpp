@@ -364,8 +364,8 @@ void reload_lists(harvest::HarvestEnv& env) {
 
 std::string import_result_text(const ImportResult& result) {
     const harvest::ImportTally& t = result.tally;
-    std::string text = "Imported " + count_text(t.addresses, "address", "addresses") + " and " +
-                       count_text(t.links, "link", "links") + ": " +
+    std::string text = count_text(t.addresses, "address", "addresses") + " and " +
+                       count_text(t.links, "link", "links") + " imported, " +
                        base::number_text(t.duplicates) + " refused as duplicates, " +
                        base::number_text(t.filtered) + " filtered out";
     if (t.deleted > 0) text += ", " + count_text(t.deleted, "address", "addresses") + " deleted";

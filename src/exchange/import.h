@@ -80,7 +80,8 @@ struct ImportResult {
 void reload_lists(harvest::HarvestEnv& env);
 
 // What an import did, in one line for the status bar and the harvester's summary:
-// "Imported 3 addresses and 2 links: 1 refused as duplicates, 4 filtered out, 1 deleted".
+// "3 addresses and 2 links imported, 1 refused as duplicates, 4 filtered out, 1 address
+// deleted" (the deletions only when there were some).
 [[nodiscard]] std::string import_result_text(const ImportResult& result);
 
 }  // namespace tarnvelox::exchange

@@ -230,7 +230,7 @@ TEST_F(ImportTest, KeywordRulesAndTheFilterApplyAndAreCounted) {
     EXPECT_EQ(stored_urls(TreeFile::Addresses), Keys{"mailto:bob@b.org"});
     EXPECT_EQ(r.tally.filtered, 2);
     EXPECT_EQ(import_result_text(r),
-              "Imported 1 address and 1 link: 0 refused as duplicates, 2 filtered out");
+              "1 address and 1 link imported, 0 refused as duplicates, 2 filtered out");
 }
 
 TEST_F(ImportTest, RefusedImportsChangeNothing) {
