@@ -33,8 +33,8 @@ _tarnvelox_harvest() {
     esac
     if [[ "$cur" == -* ]]; then
         COMPREPLY=($(compgen -W "--project --new --force --refetch --scope --crawl-if --extract-if
-            --connections --timeout --proxy --no-proxy --robots --modern --export --import --merge --quiet --verbose
-            --help --version" -- "$cur"))
+            --connections --timeout --proxy --no-proxy --robots --modern --export --import
+            --merge --quiet --verbose --help --version" -- "$cur"))
     fi
 }
 complete -F _tarnvelox_harvest tarnvelox-harvest

@@ -809,7 +809,7 @@ int main(int argc, char** argv) {
                      store.links_path.c_str());
         return kExitFileError;
     }
-    if (const std::optional<int> imported = import_files(ctx, opt, stored, report)) return *imported;
+    if (const std::optional<int> done = import_files(ctx, opt, stored, report)) return *done;
     const Figures before = stored_figures(store);
     if (mode != harvest::kHarvest && before.links == 0) {
         store::close_store(store);

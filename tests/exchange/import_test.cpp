@@ -99,8 +99,9 @@ TEST_F(ImportTest, AnchorReadersTakeWhatExportAndHandsWrite) {
         SCOPED_TRACE(row.name);
         empty_project();
         EXPECT_EQ(import_text(row.line + "\n", row.type).outcome, ImportOutcome::Done);
-        const TreeFile file = row.type == kImportAddressBook ? TreeFile::Addresses : TreeFile::Links;
-        EXPECT_EQ(stored_urls(file), row.keys);
+        EXPECT_EQ(stored_urls(row.type == kImportAddressBook ? TreeFile::Addresses
+                                                             : TreeFile::Links),
+                  row.keys);
     }
 }
 
