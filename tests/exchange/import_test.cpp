@@ -139,6 +139,9 @@ TEST_F(ImportTest, MergeRulesDecideAgainstTheProjectAsTheImportFoundIt) {
         {kMergeDeleteDuplicates, {"mailto:new@b.org"}, {1, 0, 2, 0, 1}},
         {kMergeDeleteOnly, {}, {0, 0, 1, 0, 1}},
     };
+    ctx_.settings.project = dir_.file("test.tvp");
+    search_.starting_url = "http://saved.example/";
+    ASSERT_EQ(ctx_.save_current_project(), 1);
     search_.starting_url = "http://typed.example/";  // typed, not saved
     for (const Row& row : rows) {
         SCOPED_TRACE(row.merge);
