@@ -17,13 +17,24 @@ _tarnvelox_harvest() {
                 compopt -o nospace 2>/dev/null
             fi
             return ;;
+        --import)
+            if [[ "$cur" == *:* ]]; then
+                COMPREPLY=($(compgen -f -- "${cur#*:}"))
+                COMPREPLY=("${COMPREPLY[@]/#/${cur%%:*}:}")
+            else
+                COMPREPLY=($(compgen -S : -W "addressbook bookmarks project text" -- "$cur"))
+                compopt -o nospace 2>/dev/null
+            fi
+            return ;;
+        --merge)
+            COMPREPLY=($(compgen -W "skip delete delete-only" -- "$cur")); return ;;
         --crawl-if|--extract-if|--connections|--timeout|--proxy)
             return ;;
     esac
     if [[ "$cur" == -* ]]; then
         COMPREPLY=($(compgen -W "--project --new --force --refetch --scope --crawl-if --extract-if
-            --connections --timeout --proxy --no-proxy --robots --modern --export --quiet --verbose
-            --help --version" -- "$cur"))
+            --connections --timeout --proxy --no-proxy --robots --modern --export --import
+            --merge --quiet --verbose --help --version" -- "$cur"))
     fi
 }
 complete -F _tarnvelox_harvest tarnvelox-harvest

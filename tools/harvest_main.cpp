@@ -31,7 +31,9 @@
 #include "app/list_commands.h"
 #include "app/product.h"
 #include "base/out_of_memory.h"
+#include "base/file_io.h"
 #include "exchange/export.h"
+#include "exchange/import.h"
 #include "harvest/url_resolve.h"
 #include "net/politeness.h"
 #include "net/slot.h"
@@ -94,6 +96,16 @@ const char* const kUsage =
     "                 addresses-html, urls-html; written when the run ends. FILE - is\n"
     "                 standard output (the summary then goes to standard error); a FILE\n"
     "                 that cannot be written is found before the crawl\n"
+    "--import TYPE:FILE\n"
+    "                 add the items of FILE to the project before any crawl; TYPE:\n"
+    "                 addressbook or bookmarks (the anchors of an address book or bookmark\n"
+    "                 file), project (another project's .lin and .mai files), text (any\n"
+    "                 file, each line read as page text); may be repeated. Without a\n"
+    "                 STARTING_URL nothing is fetched. The project's filter texts apply; a\n"
+    "                 FILE that cannot be read ends the run (status 1) before any import\n"
+    "--merge M        an imported address the project holds already: skip (the default),\n"
+    "                 delete (deleted; new addresses are added), delete-only (deleted;\n"
+    "                 nothing is added)\n"
     "-q, --quiet      no progress line and no notes at the start\n"
     "-v, --verbose    every connection's status line on standard error\n"
     "\n"
@@ -124,6 +136,11 @@ struct Export {
     std::string path;
 };
 
+struct Import {
+    int type = 0;
+    std::string path;
+};
+
 struct Options {
     std::optional<std::string> project;
     std::optional<int32_t> scope;
@@ -139,6 +156,8 @@ struct Options {
     bool refetch = false;
     bool robots = false;  // obey robots.txt
     std::vector<Export> exports;
+    std::vector<Import> imports;
+    std::optional<int> merge_mode;
     bool quiet = false;
     bool verbose = false;
     bool modern = false;
@@ -173,6 +192,19 @@ int export_format(std::string_view name) {
     };
     for (const auto& [n, f] : kFormats) {
         if (n == name) return f;
+    }
+    return 0;
+}
+
+int import_type(std::string_view name) {
+    static const std::pair<std::string_view, int> kTypes[] = {
+        {"addressbook", exchange::kImportAddressBook},
+        {"bookmarks", exchange::kImportBookmarks},
+        {"project", exchange::kImportProject},
+        {"text", exchange::kImportText},
+    };
+    for (const auto& [n, t] : kTypes) {
+        if (n == name) return t;
     }
     return 0;
 }
@@ -271,6 +303,21 @@ Options parse_options(int argc, char** argv) {
                 o.export_to_stdout = true;
             }
             o.exports.push_back(std::move(e));
+        } else if (arg == "--import") {
+            const std::string s = value();
+            const auto colon = s.find(':');
+            if (colon == std::string::npos || colon + 1 >= s.size()) {
+                usage_error("--import takes TYPE:FILE");
+            }
+            Import i{import_type(std::string_view(s).substr(0, colon)), s.substr(colon + 1)};
+            if (i.type == 0) usage_error("unknown import type '" + s.substr(0, colon) + "'");
+            o.imports.push_back(std::move(i));
+        } else if (arg == "--merge") {
+            const std::string s = value();
+            if (s == "skip") o.merge_mode = exchange::kMergeAddUnique;
+            else if (s == "delete") o.merge_mode = exchange::kMergeDeleteDuplicates;
+            else if (s == "delete-only") o.merge_mode = exchange::kMergeDeleteOnly;
+            else usage_error("unknown merge rule '" + s + "'");
         } else if (arg == "--quiet" || arg == "-q") {
             o.quiet = true;
         } else if (arg == "--verbose" || arg == "-v") {
@@ -284,7 +331,10 @@ Options parse_options(int argc, char** argv) {
     }
     if (o.no_proxy && o.proxy_host) usage_error("--proxy and --no-proxy exclude each other");
     if (o.url && !harvest::normalise_starting_url(*o.url)) usage_error("the starting URL is empty");
-    if (o.new_project && !o.url) usage_error("--new needs a starting URL");
+    if (o.new_project && !o.url && o.imports.empty()) {
+        usage_error("--new needs a starting URL or an import");
+    }
+    if (o.merge_mode && o.imports.empty()) usage_error("--merge goes with --import");
     if (o.force && !o.new_project) usage_error("--force goes with --new");
     return o;
 }
@@ -652,6 +702,72 @@ int save_and_export(app::Context& ctx, const Options& opt, const StoredValues& s
     return status;
 }
 
+// Whether an import's file can be read: for another project, one of its two files.
+bool import_readable(const Import& i) {
+    const std::vector<std::string> files =
+        i.type == exchange::kImportProject
+            ? std::vector<std::string>{store::addresses_file_name(i.path),
+                                       store::links_file_name(i.path)}
+            : std::vector<std::string>{i.path};
+    for (const std::string& f : files) {
+        if (std::FILE* file = base::fopen_regular(f)) {
+            std::fclose(file);
+            return true;
+        }
+    }
+    return false;
+}
+
+// The imports asked for, in order, before any crawl; each says what it stored and refused. An
+// import file that cannot be read is found before the first import and ends the run. Without a
+// starting URL nothing is fetched: the project is saved, the exports are written, the summary
+// is told, and the exit status is the result. Otherwise none: the crawl follows.
+std::optional<int> import_files(app::Context& ctx, const Options& opt,
+                                const StoredValues& stored, std::FILE* report) {
+    if (opt.imports.empty()) return std::nullopt;
+    for (const Import& i : opt.imports) {
+        if (!import_readable(i)) {
+            std::fprintf(stderr, "tarnvelox-harvest: cannot read the import file '%s'\n",
+                         i.path.c_str());
+            store::close_store(ctx.store);
+            return kExitFileError;
+        }
+    }
+    exchange::ImportResult total;
+    for (const Import& i : opt.imports) {
+        const exchange::ImportRequest request{
+            i.path, i.type, opt.merge_mode.value_or(exchange::kMergeAddUnique),
+            ctx.settings.modern != 0};
+        const exchange::ImportResult r = exchange::import_file(ctx.harvest, request, ctx.filter);
+        if (r.outcome != exchange::ImportOutcome::Done || ctx.store.write_failing) {
+            std::fprintf(stderr, "tarnvelox-harvest: the import of '%s' failed\n",
+                         i.path.c_str());
+            (void)save_and_export(ctx, Options{}, stored, false);
+            store::close_store(ctx.store);
+            return kExitFileError;
+        }
+        if (r.lists_stale) exchange::reload_lists(ctx.harvest);
+        std::fprintf(report, "%s: %s\n", i.path.c_str(), exchange::import_result_text(r).c_str());
+        total.tally.addresses += r.tally.addresses;
+        total.tally.links += r.tally.links;
+        total.tally.duplicates += r.tally.duplicates;
+        total.tally.filtered += r.tally.filtered;
+        total.tally.deleted += r.tally.deleted;
+    }
+    if (opt.url) return std::nullopt;
+    const int status = save_and_export(ctx, opt, stored, false);
+    if (!store::open_store(ctx.store)) {
+        store::close_store(ctx.store);
+        return kExitFileError;
+    }
+    const Figures after = stored_figures(ctx.store);
+    store::close_store(ctx.store);
+    std::fprintf(report, "Import Complete: this run: %s; project %s: %s\n",
+                 exchange::import_result_text(total).c_str(), ctx.project_path().c_str(),
+                 project_figures(after).c_str());
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -693,6 +809,7 @@ int main(int argc, char** argv) {
                      store.links_path.c_str());
         return kExitFileError;
     }
+    if (const std::optional<int> done = import_files(ctx, opt, stored, report)) return *done;
     const Figures before = stored_figures(store);
     if (mode != harvest::kHarvest && before.links == 0) {
         store::close_store(store);

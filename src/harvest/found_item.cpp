@@ -4,6 +4,7 @@
 
 #include "base/text_util.h"
 #include "harvest/crawl_scope.h"
+#include "harvest/import_intake.h"
 #include "harvest/list_rows.h"
 #include "harvest/page_text.h"
 
@@ -73,6 +74,11 @@ bool joins_list(const HarvestEnv& env, const store::ItemList& list, int32_t foun
     if (env.maxlist == 0) return false;
     if (!env.run.import_in_progress) return true;
     return list.row_count + found_on_page <= env.maxlist;
+}
+
+// The running import's intake, or null outside an import.
+ImportIntake* import_intake(const HarvestEnv& env) {
+    return env.run.import_in_progress ? env.run.import_intake : nullptr;
 }
 
 }  // namespace
@@ -178,13 +184,26 @@ std::optional<std::string> found_item_key(HarvestEnv& env, const store::ItemReco
         }
     }
 
+    ImportIntake* intake = import_intake(env);
+    if (intake != nullptr && intake->admits) {
+        std::string_view text = url;
+        if (is_address && text.starts_with(kMailto)) text.remove_prefix(kMailto.size());
+        if (!intake->admits(text)) {
+            ++intake->tally.filtered;
+            return std::nullopt;
+        }
+    }
+
     // The store refuses a key it holds anyway; asking it first spares the title and the record
     // for the common case of a crawl, where most links found are known already. Merging an
     // import must see the duplicates itself.
     const bool merging =
         is_address && env.run.import_in_progress && env.run.merge_mode != kAddUniqueSkipDuplicates;
     const store::TreeFile file = is_address ? store::TreeFile::Addresses : store::TreeFile::Links;
-    if (!merging && env.store.file(file).stored(url)) return std::nullopt;
+    if (!merging && env.store.file(file).stored(url)) {
+        if (intake != nullptr) ++intake->tally.duplicates;
+        return std::nullopt;
+    }
     return url;
 }
 
@@ -223,6 +242,7 @@ int store_found_item(HarvestEnv& env, const store::ItemRecord* page, std::string
         const int32_t offset = store::tree_insert(env.store, store::TreeFile::Links, *rec);
         if (offset < 0) return 0;
         rec->file_offset = offset;
+        if (ImportIntake* intake = import_intake(env)) ++intake->tally.links;
         if (joins_list(env, env.lists.links, env.run.links_found_on_page)) {
             store::ItemRecord& listed = env.lists.links.append(std::move(rec));
             if (!env.run.import_in_progress) {
@@ -234,11 +254,25 @@ int store_found_item(HarvestEnv& env, const store::ItemRecord* page, std::string
         return 1;
     }
 
-    if (env.run.import_in_progress && env.run.merge_mode != kAddUniqueSkipDuplicates) {
+    ImportIntake* intake = import_intake(env);
+    const bool merging =
+        env.run.import_in_progress && env.run.merge_mode != kAddUniqueSkipDuplicates;
+    if (merging) {
+        // An address the import has stored or deleted already is met again in the same file:
+        // the project held it before the import only when the import deleted it, and either way
+        // there is nothing more to do.
+        if (intake != nullptr && intake->merged.contains(*rec->url)) {
+            ++intake->tally.duplicates;
+            return 0;
+        }
         const int32_t existing = store::tree_find(env.store, store::TreeFile::Addresses, *rec);
         if (existing >= 0) {
             // A failed delete has told the person ("Delete failed"); the import goes on.
-            (void)store::tree_delete(env.store, store::TreeFile::Addresses, existing);
+            if (store::tree_delete(env.store, store::TreeFile::Addresses, existing) != 0 &&
+                intake != nullptr) {
+                intake->merged.insert(*rec->url);
+                ++intake->tally.deleted;
+            }
             return 0;
         }
         if (env.run.merge_mode == kDeleteDuplicates) return 0;
@@ -246,6 +280,10 @@ int store_found_item(HarvestEnv& env, const store::ItemRecord* page, std::string
     const int32_t offset = store::tree_insert(env.store, store::TreeFile::Addresses, *rec);
     if (offset < 0) return 0;
     rec->file_offset = offset;
+    if (intake != nullptr) {
+        ++intake->tally.addresses;
+        if (merging) intake->merged.insert(*rec->url);
+    }
     if (joins_list(env, env.lists.addresses, env.run.addresses_found_on_page)) {
         store::ItemRecord& listed = env.lists.addresses.append(std::move(rec));
         if (!env.run.import_in_progress) {

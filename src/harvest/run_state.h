@@ -10,6 +10,8 @@
 
 namespace tarnvelox::harvest {
 
+struct ImportIntake;
+
 // Connection slots: the table has kMaxConnections; the setting "packcount=" chooses how many a
 // run uses, kDefaultConnections when it is not set or out of range.
 inline constexpr int kMaxConnections = 20;
@@ -32,6 +34,9 @@ struct RunState {
     int32_t engine_mode = kModeHarvest;
     bool import_in_progress = false;
     int32_t merge_mode = kAddUniqueSkipDuplicates;
+    // The running import's filter, merge memory and counts (import_intake.h); borrowed from
+    // the import for its duration, null otherwise.
+    ImportIntake* import_intake = nullptr;
     // Pages are read as today's browsers read them (the modern reader) instead of by the
     // classic scanner's rules. Set from the settings at every Start.
     bool modern_reader = false;

@@ -1356,3 +1356,44 @@ TEST_F(HarvestE2E, AKilledFirstRunLeavesItsStartingUrlAndScope) {
 }
 
 }  // namespace
+
+namespace {
+
+// An import without a starting URL fetches nothing: it stores the file's items, saves the
+// project and ends. A file that cannot be read is found before any import and exits 1.
+TEST_F(HarvestE2E, ImportWithoutAStartingUrlStoresTheFileAndFetchesNothing) {
+    ScriptedServer server;
+    server.route("/p.html", page("carl@example.com"));
+    server.start();
+    std::ofstream(dir_ / "in.txt") << "ann@example.com, bob@example.com\n<a href=\""
+                                   << server.base() << "/p.html\">p</a> ann@example.com\n";
+    const auto addresses_on_disk = [&] {
+        std::set<std::string> keys;
+        for (const auto& [key, record] : check_tree(mai_).records) keys.insert(key);
+        return keys;
+    };
+    Harvester h(dir_, {"--project", "proj.tvp", "--import", "text:in.txt", "--export",
+                       "addresses-txt:out.txt"});
+    RunResult r = h.wait(20s);
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_NE(r.out.find("2 addresses and 1 link imported, 1 refused as duplicates"),
+              std::string::npos)
+        << r.out;
+    const std::set<std::string> both{"mailto:ann@example.com", "mailto:bob@example.com"};
+    EXPECT_EQ(addresses_on_disk(), both);
+    EXPECT_EQ(read_lines(dir_ / "out.txt").size(), 2u);
+
+    Harvester refused(dir_, {"--project", "proj.tvp", "--import", "text:in.txt", "--merge",
+                             "delete-only", "--import", "bookmarks:missing.htm"});
+    r = refused.wait(20s);
+    server.stop();
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exit_code, 1) << r.out;
+    EXPECT_NE(r.out.find("cannot read the import file 'missing.htm'"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(addresses_on_disk(), both);
+    EXPECT_EQ(server.requests("/p.html"), 0);
+}
+
+}  // namespace
