@@ -21,6 +21,7 @@
 #include <memory>
 #include <string>
 
+#include "app/command_ids.h"
 #include "app/context.h"
 #include "app/run_control.h"
 #include "platform/desktop.h"
@@ -44,44 +45,7 @@ class HarvestPage;
 class ItemListModel;
 class SearchPage;
 
-// Command ids of the menus, context menus and buttons.
-namespace cmd {
-inline constexpr int kOpen = 1414;
-inline constexpr int kNew = 1415;
-inline constexpr int kSave = 1419;
-inline constexpr int kSaveAs = 1417;
-inline constexpr int kDeleteProject = 1416;
-inline constexpr int kExport = 159;
-inline constexpr int kImport = 158;
-inline constexpr int kVersionCheck = 154;
-inline constexpr int kQuit = 1424;
-inline constexpr int kClose = 2;
-inline constexpr int kCopy = 1402;
-inline constexpr int kPaste = 1403;
-inline constexpr int kDelete = 156;
-inline constexpr int kSelectAll = 176;
-inline constexpr int kStatus = 1404;
-inline constexpr int kPreferences = 1401;
-inline constexpr int kResetLinkStatus = 1440;
-inline constexpr int kDeleteLinks = 1410;
-inline constexpr int kClearProject = 149;
-inline constexpr int kAbout = 1423;
-inline constexpr int kFaq = 1412;
-inline constexpr int kHomePage = 1413;
-inline constexpr int kLinkOpen = 160;
-inline constexpr int kLinkOpenSource = 178;
-inline constexpr int kLinkCopy = 175;
-inline constexpr int kLinkDelete = 174;
-inline constexpr int kLinkSelectAll = 170;
-inline constexpr int kAddressSend = 167;
-inline constexpr int kAddressOpenSource = 179;
-inline constexpr int kAddressCopy = 172;
-inline constexpr int kAddressDelete = 173;
-inline constexpr int kAddressSelectAll = 171;
-inline constexpr int kLoadProject = 1101;
-inline constexpr int kStart = 1255;
-inline constexpr int kCancel = 1262;
-}  // namespace cmd
+namespace cmd = app::cmd;
 
 // The tabs, in order.
 enum Tab : int { kNameSearchTab = 0, kWebSearchTab = 1, kHarvestTab = 2, kDetailsTab = 3 };
