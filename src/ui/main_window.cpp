@@ -19,8 +19,8 @@
 
 #include "app/list_commands.h"
 #include "app/settings.h"
-#include "harvest/list_rows.h"
 #include "app/verify.h"
+#include "harvest/list_rows.h"
 #include "platform/qt/qt_mail_lookup.h"
 #include "platform/qt/qt_text.h"
 #include "search/engines.h"
@@ -48,17 +48,11 @@ constexpr int kSecondPartWidth = 60;  // the status bar's address count
 constexpr const char* kStartText = "St&art";
 constexpr const char* kStatusText = "St&atus";
 constexpr const char* kCancelText = "Cance&l";
-constexpr int kCloseRetryMs = 50;     // a close asked for inside a handler waits this long
+constexpr int kCloseRetryMs = 50;  // a close asked for inside a handler waits this long
 // The smallest window that keeps the tabs, the buttons and some rows of the links view usable.
 constexpr int kMinimumHeight = 540;
 // The URL column starts wide enough for a URL of this length.
 constexpr const char* kTypicalUrl = "http://www.example.org/documents/chapter-1/page.html";
-
-// Items that a running harvest disables, and enables again when it ends.
-constexpr int kRunningDisabled[] = {cmd::kOpen,        cmd::kNew,         cmd::kDeleteProject,
-                                    cmd::kExport,      cmd::kImport,      cmd::kVersionCheck,
-                                    cmd::kCopy,        cmd::kPaste,       cmd::kResetLinkStatus,
-                                    cmd::kDeleteLinks, cmd::kClearProject};
 
 QString spoken(const QString& text) {
     QString out = text;
@@ -164,14 +158,102 @@ void MainWindow::set_window_title() {
 
 // ---- Building the window --------------------------------------------------------------------
 
-QAction* MainWindow::add_command(QMenu* menu, int id, const QString& text,
-                                 const QKeySequence& shortcut) {
-    auto* act = new QAction(text, menu);
+// The command table: every menu item, context-menu item, button and posted command of the
+// window, in menu order. A command gets its handler by one row here and one function.
+std::vector<MainWindow::Command> MainWindow::command_table() {
+    constexpr bool kIdleOnly = true;  // disabled while a harvest runs
+    constexpr bool kAlways = false;
+    const QKeySequence none;
+    using M = MainWindow;
+    const auto separator = [](Menu menu) {
+        return Command{kSeparator, menu, "", {}, false, nullptr};
+    };
+    return {
+        {cmd::kOpen, Menu::File, "&Open", QKeySequence::Open, kIdleOnly, nullptr},
+        {cmd::kNew, Menu::File, "&New", QKeySequence::New, kIdleOnly, nullptr},
+        {cmd::kSave, Menu::File, "&Save", QKeySequence::Save, kAlways, &M::save_project},
+        {cmd::kSaveAs, Menu::File, "Save &As", QKeySequence::SaveAs, kAlways, nullptr},
+        separator(Menu::File),
+        {cmd::kDeleteProject, Menu::File, "&Delete", none, kIdleOnly, nullptr},
+        separator(Menu::File),
+        {cmd::kExport, Menu::File, "&Export", none, kIdleOnly, nullptr},
+        {cmd::kImport, Menu::File, "&Import", none, kIdleOnly, nullptr},
+        separator(Menu::File),
+        {cmd::kVersionCheck, Menu::File, "Online &Version Check", none, kIdleOnly, nullptr},
+        separator(Menu::File),
+        {cmd::kQuit, Menu::File, "&Quit", QKeySequence(Qt::ALT | Qt::Key_F4), kAlways, &M::quit},
+
+        {cmd::kCopy, Menu::Edit, "&Copy", QKeySequence::Copy, kIdleOnly, &M::copy_focused},
+        {cmd::kPaste, Menu::Edit, "&Paste", QKeySequence::Paste, kIdleOnly, &M::nothing_to_do},
+        {cmd::kDelete, Menu::Edit, "&Delete", QKeySequence::Delete, kAlways, &M::delete_focused},
+        separator(Menu::Edit),
+        {cmd::kSelectAll, Menu::Edit, "&Select All", none, kAlways, &M::nothing_to_do},
+
+        {cmd::kStatus, Menu::View, "&Status", none, kAlways, &M::open_status_dialog},
+
+        {cmd::kPreferences, Menu::Options, "&Preferences", none, kAlways, nullptr},
+        separator(Menu::Options),
+        {cmd::kResetLinkStatus, Menu::Options, "&Reset Link Status", none, kIdleOnly,
+         &M::reset_link_status},
+        {cmd::kDeleteLinks, Menu::Options, "&Delete Links", none, kIdleOnly, &M::delete_links},
+        separator(Menu::Options),
+        {cmd::kClearProject, Menu::Options, "Clear Project", none, kIdleOnly, &M::clear_project},
+
+        {cmd::kAbout, Menu::Help, "&About...", none, kAlways, &M::show_about},
+        separator(Menu::Help),
+        {cmd::kFaq, Menu::Help, "&FAQ", none, kAlways, nullptr},
+        separator(Menu::Help),
+        {cmd::kHomePage, Menu::Help, "&Home Page", none, kAlways, nullptr},
+
+        // The context menus act on the view they were opened over. Their items have no
+        // shortcuts of their own; the Edit menu's serve.
+        {cmd::kLinkOpen, Menu::LinksContext, "&Open", none, kAlways, &M::open_focused_url},
+        {cmd::kLinkOpenSource, Menu::LinksContext, "Open Sou&rce", none, kAlways,
+         &M::open_focused_source},
+        separator(Menu::LinksContext),
+        {cmd::kLinkCopy, Menu::LinksContext, "&Copy Link Location", none, kAlways,
+         &M::copy_focused},
+        {cmd::kLinkDelete, Menu::LinksContext, "&Delete", none, kAlways, &M::delete_focused},
+        separator(Menu::LinksContext),
+        {cmd::kLinkSelectAll, Menu::LinksContext, "&Select All", none, kAlways,
+         &M::select_all_links},
+
+        {cmd::kAddressSend, Menu::AddressesContext, "&Send", none, kAlways, &M::open_focused_url},
+        separator(Menu::AddressesContext),
+        {cmd::kAddressOpenSource, Menu::AddressesContext, "Open Sou&rce", none, kAlways,
+         &M::open_focused_source},
+        {cmd::kAddressCopy, Menu::AddressesContext, "&Copy", none, kAlways, &M::copy_focused},
+        {cmd::kAddressDelete, Menu::AddressesContext, "&Delete", none, kAlways, &M::delete_focused},
+        separator(Menu::AddressesContext),
+        {cmd::kAddressSelectAll, Menu::AddressesContext, "&Select All", none, kAlways,
+         &M::select_all_addresses},
+
+        // Buttons, keys and posted commands.
+        {cmd::kClose, Menu::None, "", none, kAlways, &M::quit},
+        {cmd::kStart, Menu::None, "", none, kAlways, &M::start_or_status},
+        {cmd::kCancel, Menu::None, "", none, kAlways, &M::cancel_harvest},
+        {cmd::kLoadProject, Menu::None, "", none, kAlways, &M::load_project},
+    };
+}
+
+const MainWindow::Command* MainWindow::command(int id) const {
+    for (const Command& c : commands_) {
+        if (c.id == id && id != kSeparator) return &c;
+    }
+    return nullptr;
+}
+
+QAction* MainWindow::add_command(QMenu* menu, const Command& c) {
+    const int id = c.id;
+    auto* act = new QAction(c.text, menu);
     act->setData(id);
     act->setObjectName(QString("command_%1").arg(id));
-    act->setShortcut(shortcut);
+    act->setShortcut(c.shortcut);
     act->setShortcutContext(Qt::WindowShortcut);
-    act->setToolTip(spoken(text));
+    act->setToolTip(spoken(c.text));
+    // An item whose command has no handler yet is shown disabled, never as one that does
+    // nothing.
+    act->setEnabled(c.handler != nullptr);
     menu->addAction(act);
     connect(act, &QAction::triggered, this, [this, id] { dispatch(id); });
     actions_.emplace(id, act);
@@ -179,67 +261,27 @@ QAction* MainWindow::add_command(QMenu* menu, int id, const QString& text,
 }
 
 void MainWindow::build_menus() {
+    commands_ = command_table();
     QMenuBar* bar = menuBar();
-    QMenu* file = bar->addMenu("&File");
-    add_command(file, cmd::kOpen, "&Open", QKeySequence::Open);
-    add_command(file, cmd::kNew, "&New", QKeySequence::New);
-    add_command(file, cmd::kSave, "&Save", QKeySequence::Save);
-    add_command(file, cmd::kSaveAs, "Save &As", QKeySequence::SaveAs);
-    file->addSeparator();
-    add_command(file, cmd::kDeleteProject, "&Delete");
-    file->addSeparator();
-    add_command(file, cmd::kExport, "&Export");
-    add_command(file, cmd::kImport, "&Import");
-    file->addSeparator();
-    add_command(file, cmd::kVersionCheck, "Online &Version Check");
-    file->addSeparator();
-    add_command(file, cmd::kQuit, "&Quit", QKeySequence(Qt::ALT | Qt::Key_F4));
-
-    QMenu* edit = bar->addMenu("&Edit");
-    add_command(edit, cmd::kCopy, "&Copy", QKeySequence::Copy);
-    add_command(edit, cmd::kPaste, "&Paste", QKeySequence::Paste);
-    add_command(edit, cmd::kDelete, "&Delete", QKeySequence::Delete);
-    edit->addSeparator();
-    // Edit "Select All" has no action of its own; Ctrl+A selects every row in a focused view.
-    add_command(edit, cmd::kSelectAll, "&Select All");
-
-    QMenu* view = bar->addMenu("&View");
-    add_command(view, cmd::kStatus, "&Status");
-
-    QMenu* options = bar->addMenu("&Options");
-    add_command(options, cmd::kPreferences, "&Preferences");
-    options->addSeparator();
-    add_command(options, cmd::kResetLinkStatus, "&Reset Link Status");
-    add_command(options, cmd::kDeleteLinks, "&Delete Links");
-    options->addSeparator();
-    add_command(options, cmd::kClearProject, "Clear Project");
-
-    QMenu* help = bar->addMenu("&Help");
-    add_command(help, cmd::kAbout, "&About...");
-    help->addSeparator();
-    add_command(help, cmd::kFaq, "&FAQ");
-    help->addSeparator();
-    add_command(help, cmd::kHomePage, "&Home Page");
-
-    // Context menus: they act on the view they were opened over.
+    std::map<Menu, QMenu*> menus;
+    menus[Menu::File] = bar->addMenu("&File");
+    menus[Menu::Edit] = bar->addMenu("&Edit");
+    menus[Menu::View] = bar->addMenu("&View");
+    menus[Menu::Options] = bar->addMenu("&Options");
+    menus[Menu::Help] = bar->addMenu("&Help");
     links_menu_ = new QMenu(this);
-    add_command(links_menu_, cmd::kLinkOpen, "&Open");
-    add_command(links_menu_, cmd::kLinkOpenSource, "Open Sou&rce");
-    links_menu_->addSeparator();
-    add_command(links_menu_, cmd::kLinkCopy, "&Copy Link Location");
-    add_command(links_menu_, cmd::kLinkDelete, "&Delete");
-    links_menu_->addSeparator();
-    add_command(links_menu_, cmd::kLinkSelectAll, "&Select All");
-
     addresses_menu_ = new QMenu(this);
-    add_command(addresses_menu_, cmd::kAddressSend, "&Send");
-    addresses_menu_->addSeparator();
-    add_command(addresses_menu_, cmd::kAddressOpenSource, "Open Sou&rce");
-    add_command(addresses_menu_, cmd::kAddressCopy, "&Copy");
-    add_command(addresses_menu_, cmd::kAddressDelete, "&Delete");
-    addresses_menu_->addSeparator();
-    add_command(addresses_menu_, cmd::kAddressSelectAll, "&Select All");
-    // The context menus' items have no shortcuts of their own; the Edit menu's serve.
+    menus[Menu::LinksContext] = links_menu_;
+    menus[Menu::AddressesContext] = addresses_menu_;
+    for (const Command& c : commands_) {
+        if (c.menu == Menu::None) continue;
+        QMenu* menu = menus.at(c.menu);
+        if (c.id == kSeparator) {
+            menu->addSeparator();
+        } else {
+            add_command(menu, c);
+        }
+    }
 }
 
 void MainWindow::build_status_bar() {
@@ -449,77 +491,43 @@ void MainWindow::dispatch(int id) {
         int& depth;
         ~Leave() { --depth; }
     } leave{dispatch_depth_};
-    switch (id) {
-        case cmd::kLoadProject:
-            load_project();
-            break;
-        case cmd::kSave:
-            // The person's own Save writes the project, also over one that could not be read.
-            commit_page(current_tab_);
-            if (ctx_.save_current_project() != 0) project_unreadable_ = false;
-            break;
-        case cmd::kQuit:
-        case cmd::kClose:
-            close();
-            break;
-        case cmd::kCopy:
-        case cmd::kLinkCopy:
-        case cmd::kAddressCopy:
-            copy_focused();
-            break;
-        case cmd::kDelete:
-        case cmd::kLinkDelete:
-        case cmd::kAddressDelete:
-            delete_selected(focused_view());
-            break;
-        case cmd::kLinkSelectAll:
-            select_all(1);
-            break;
-        case cmd::kAddressSelectAll:
-            select_all(2);
-            break;
-        case cmd::kLinkOpen:
-        case cmd::kAddressSend:
-            open_focused(false);
-            break;
-        case cmd::kLinkOpenSource:
-        case cmd::kAddressOpenSource:
-            open_focused(true);
-            break;
-        case cmd::kStatus:
-            open_status_dialog();
-            break;
-        case cmd::kResetLinkStatus:
-            if (!running_) run_->reset_link_status();
-            update_enabling();
-            break;
-        case cmd::kDeleteLinks:
-            current_item_ = nullptr;
-            (void)app::delete_links(ctx_, *this);
-            update_enabling();
-            break;
-        case cmd::kClearProject:
-            if (app::clear_project(ctx_, *this)) show_status_text({});
-            paint_counters();
-            update_enabling();
-            break;
-        case cmd::kAbout: {
-            AboutDialog about(ctx_.settings.version, this);
-            about.exec();
-            break;
-        }
-        case cmd::kStart:
-            start_or_status();
-            break;
-        case cmd::kCancel:
-            run_->cancel_harvest();
-            break;
-        default:
-            // Paste and Edit "Select All" have no action; the project, export, import,
-            // preferences, version check and vendor pages come with their own dialogs.
-            break;
-    }
+    const Command* c = command(id);
+    if (c != nullptr && c->handler != nullptr) (this->*(c->handler))();
 }
+
+void MainWindow::save_project() {
+    // The person's own Save writes the project, also over one that could not be read.
+    commit_page(current_tab_);
+    if (ctx_.save_current_project() != 0) project_unreadable_ = false;
+}
+
+void MainWindow::quit() { close(); }
+
+void MainWindow::delete_focused() { delete_selected(focused_view()); }
+
+void MainWindow::reset_link_status() {
+    if (!running_) run_->reset_link_status();
+    update_enabling();
+}
+
+void MainWindow::delete_links() {
+    current_item_ = nullptr;
+    (void)app::delete_links(ctx_, *this);
+    update_enabling();
+}
+
+void MainWindow::clear_project() {
+    if (app::clear_project(ctx_, *this)) show_status_text({});
+    paint_counters();
+    update_enabling();
+}
+
+void MainWindow::show_about() {
+    AboutDialog about(ctx_.settings.version, this);
+    about.exec();
+}
+
+void MainWindow::cancel_harvest() { run_->cancel_harvest(); }
 
 void MainWindow::start_or_status() {
     if (run_->running()) {
@@ -745,8 +753,7 @@ void MainWindow::show_slot_status(int slot, std::string_view text) {
 void MainWindow::report_error(std::string_view message) {
     if (signalled_) {
         saved_on_close_ = false;  // whatever failed on the way out makes the exit status say so
-        std::fprintf(stderr, "tarnvelox: %.*s\n", static_cast<int>(message.size()),
-                     message.data());
+        std::fprintf(stderr, "tarnvelox: %.*s\n", static_cast<int>(message.size()), message.data());
         return;
     }
     if (ctx_.run.harvest_running == 0 && pending_errors_.empty()) {
@@ -801,10 +808,8 @@ void MainWindow::paint_counters() {
     counters_pending_ = false;
     address_count_->setText(QString::number(ctx_.store.total_addresses));
     const app::StatusCounters c = run_->status_counters();
-    progress_->setText(QString("Visited %1  Pending %2  Bad %3")
-                           .arg(c.visited)
-                           .arg(c.pending)
-                           .arg(c.bad));
+    progress_->setText(
+        QString("Visited %1  Pending %2  Bad %3").arg(c.visited).arg(c.pending).arg(c.bad));
     if (status_dialog_ != nullptr) status_dialog_->show_counters(run_->status_counters());
 }
 
@@ -877,8 +882,9 @@ void MainWindow::enable_controls(bool running, bool views_enabled) {
 }
 
 void MainWindow::update_enabling() {
-    for (int id : kRunningDisabled) {
-        if (QAction* a = action(id)) a->setEnabled(!running_);
+    for (const Command& c : commands_) {
+        QAction* a = action(c.id);
+        if (a != nullptr) a->setEnabled(c.handler != nullptr && !(running_ && c.idle_only));
     }
     action(cmd::kPaste)->setEnabled(!running_ && paste_enabled_);
     // Reset Link Status and Delete Links need rows in the links view.
@@ -901,9 +907,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::apply_column_widths() {
-    default_columns_ = app::column_widths_text({links_view_->columnWidth(0),
-                                                links_view_->columnWidth(1),
-                                                addresses_view_->columnWidth(0)});
+    default_columns_ =
+        app::column_widths_text({links_view_->columnWidth(0), links_view_->columnWidth(1),
+                                 addresses_view_->columnWidth(0)});
     const std::vector<int> widths = app::read_column_widths(ctx_.settings.columns.value_or(""));
     if (widths.size() != 3) return;
     links_view_->setColumnWidth(0, widths[0]);
@@ -912,9 +918,9 @@ void MainWindow::apply_column_widths() {
 }
 
 void MainWindow::keep_column_widths() {
-    const std::string now = app::column_widths_text({links_view_->columnWidth(0),
-                                                     links_view_->columnWidth(1),
-                                                     addresses_view_->columnWidth(0)});
+    const std::string now =
+        app::column_widths_text({links_view_->columnWidth(0), links_view_->columnWidth(1),
+                                 addresses_view_->columnWidth(0)});
     // Untouched widths leave the file as it was.
     if (ctx_.settings.columns || now != default_columns_) ctx_.settings.columns = now;
 }

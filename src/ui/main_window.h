@@ -11,15 +11,14 @@
 // Commands carry the ids of the program's command table (QAction::data). One thread; every
 // handler may be entered from inside a modal dialog opened by another.
 
+#include <QKeySequence>
 #include <QMainWindow>
 #include <QPointer>
 #include <QTimer>
-
-#include <string>
-#include <vector>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/command_ids.h"
 #include "app/context.h"
@@ -67,7 +66,8 @@ class MainWindow : public QMainWindow, public platform::Shell, public app::RunWi
     void start_up();
     void post_load();
 
-    // Runs command `id` as if its menu item or button was used; unknown ids do nothing.
+    // Runs command `id` as if its menu item or button was used; ids without a handler do
+    // nothing.
     void dispatch(int id);
     // Closes the window (saving project and settings) as soon as no handler is running: for a
     // request from outside the window (the session ending).
@@ -130,9 +130,26 @@ class MainWindow : public QMainWindow, public platform::Shell, public app::RunWi
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // Where a command shows: a menu of the menu bar, a view's context menu, or nowhere (a
+    // button, a key or a posted command).
+    enum class Menu { None, File, Edit, View, Options, Help, LinksContext, AddressesContext };
+    using Handler = void (MainWindow::*)();
+    // One row of the command table. A row without a handler is a disabled item until its
+    // handler comes; a row with id kSeparator is a separator in its menu.
+    struct Command {
+        int id = 0;
+        Menu menu = Menu::None;
+        const char* text = "";
+        QKeySequence shortcut;
+        bool idle_only = false;  // disabled while a harvest runs
+        Handler handler = nullptr;
+    };
+    static constexpr int kSeparator = 0;
+    [[nodiscard]] static std::vector<Command> command_table();
+    [[nodiscard]] const Command* command(int id) const;
+
     void build_menus();
-    QAction* add_command(QMenu* menu, int id, const QString& text,
-                         const QKeySequence& shortcut = QKeySequence());
+    QAction* add_command(QMenu* menu, const Command& command);
     void build_views();
     void build_tabs();
     void build_status_bar();
@@ -140,7 +157,24 @@ class MainWindow : public QMainWindow, public platform::Shell, public app::RunWi
     void update_enabling();
     void set_window_title();
 
+    // Command handlers.
     void load_project();
+    void save_project();
+    void quit();
+    void delete_focused();
+    void select_all_links() { select_all(1); }
+    void select_all_addresses() { select_all(2); }
+    void open_focused_url() { open_focused(false); }
+    void open_focused_source() { open_focused(true); }
+    void reset_link_status();
+    void delete_links();
+    void clear_project();
+    void show_about();
+    void cancel_harvest();
+    // Paste and the Edit menu's Select All are enabled and do nothing: the views take nothing
+    // from the clipboard, and Ctrl+A in a view selects through the view itself.
+    void nothing_to_do() {}
+
     void exit_sequence();
     void start_or_status();
     void tab_changed(int index);
@@ -174,6 +208,7 @@ class MainWindow : public QMainWindow, public platform::Shell, public app::RunWi
     platform::qt::QtNetwork network_{ctx_.events()};
     app::HarvestRun* run_ = nullptr;
 
+    std::vector<Command> commands_;
     std::map<int, QAction*> actions_;
     QMenu* links_menu_ = nullptr;
     QMenu* addresses_menu_ = nullptr;
@@ -206,8 +241,8 @@ class MainWindow : public QMainWindow, public platform::Shell, public app::RunWi
     bool ignore_row_events_ = false;
     bool closing_ = false;
     bool project_unreadable_ = false;  // the project file could not be read: never saved over
-    bool locked_out_ = false;     // another program holds the project: nothing is written
-    bool signalled_ = false;      // closing on a signal: errors go to standard error
+    bool locked_out_ = false;          // another program holds the project: nothing is written
+    bool signalled_ = false;           // closing on a signal: errors go to standard error
     bool saved_on_close_ = true;
     int dispatch_depth_ = 0;  // commands being handled (a modal dialog nests them)
 
