@@ -18,21 +18,26 @@
 #include <vector>
 
 #include "app/list_commands.h"
+#include "app/product.h"
 #include "app/settings.h"
 #include "app/verify.h"
 #include "harvest/list_rows.h"
 #include "platform/qt/qt_mail_lookup.h"
 #include "platform/qt/qt_text.h"
 #include "search/engines.h"
-#include "ui/dialogs.h"
+#include "ui/dialogs/about_dialog.h"
+#include "ui/dialogs/loading_dialog.h"
 #include "ui/item_models.h"
 #include "ui/link_icons.h"
-#include "ui/tab_pages.h"
+#include "ui/pages/details_page.h"
+#include "ui/pages/harvest_page.h"
+#include "ui/pages/search_page.h"
 
 namespace tarnvelox::ui {
 
 namespace {
 
+using app::kProductName;
 using platform::qt::to_qstring;
 
 // The status line, the counters and the list views' batches: painted together, at most ten

@@ -28,7 +28,7 @@
 #include "platform/qt/qt_event_loop.h"
 #include "platform/qt/qt_network.h"
 #include "platform/shell.h"
-#include "ui/dialogs.h"
+#include "ui/dialogs/status_dialog.h"
 
 class QAction;
 class QLabel;

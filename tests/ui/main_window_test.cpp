@@ -46,9 +46,11 @@
 #include "store/store.h"
 #include "store/temp_dir.h"
 #include "store/tree_format.h"
-#include "ui/dialogs.h"
+#include "ui/dialogs/status_dialog.h"
 #include "ui/item_models.h"
-#include "ui/tab_pages.h"
+#include "ui/pages/details_page.h"
+#include "ui/pages/harvest_page.h"
+#include "ui/pages/search_page.h"
 
 namespace tarnvelox::ui {
 namespace {
