@@ -10,10 +10,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QTabWidget>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSocketNotifier>
+#include <QTabWidget>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>

@@ -40,15 +40,11 @@ namespace {
 using app::kProductName;
 using platform::qt::to_qstring;
 
-// The status line, the counters and the list views' batches: painted together, at most ten
-// times a second. A person reads no faster, and each paint is time the harvest waits for.
-constexpr int kPaintMs = 100;
 constexpr int kTabsHeight = 260;  // the tab control's height
 constexpr int kButtonWidth = 96;
 constexpr int kButtonHeight = 30;
-constexpr int kButtonInset = 12;      // Start and Cancel sit this far inside the left column
-constexpr int kGap = 5;               // between the left column and the addresses view
-constexpr int kSecondPartWidth = 60;  // the status bar's address count
+constexpr int kButtonInset = 12;  // Start and Cancel sit this far inside the left column
+constexpr int kGap = 5;           // between the left column and the addresses view
 // Start and Cancel: letters no field, tab or menu of the window takes.
 constexpr const char* kStartText = "St&art";
 constexpr const char* kStatusText = "St&atus";
@@ -56,8 +52,6 @@ constexpr const char* kCancelText = "Cance&l";
 constexpr int kCloseRetryMs = 50;  // a close asked for inside a handler waits this long
 // The smallest window that keeps the tabs, the buttons and some rows of the links view usable.
 constexpr int kMinimumHeight = 540;
-// The URL column starts wide enough for a URL of this length.
-constexpr const char* kTypicalUrl = "http://www.example.org/documents/chapter-1/page.html";
 
 QString spoken(const QString& text) {
     QString out = text;
@@ -69,19 +63,17 @@ QString spoken(const QString& text) {
 }  // namespace
 
 MainWindow::MainWindow(platform::Desktop& desktop, std::string settings_path)
-    : desktop_(desktop), settings_path_(std::move(settings_path)) {
+    : WindowShell(desktop), settings_path_(std::move(settings_path)) {
     setWindowTitle(kProductName);
     setAccessibleName(kProductName);
-    paint_timer_.setSingleShot(true);
-    paint_timer_.setInterval(kPaintMs);
-    connect(&paint_timer_, &QTimer::timeout, this, &MainWindow::flush_display);
-    build_menus();
-    build_status_bar();
     build_views();
+    build_menus();
+    build_status_bar(statusBar(), this);
     // Escape closes the window, as its close box does.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, [this] { dispatch(cmd::kClose); });
     run_ = &ctx_.attach(loop_, network_, *this);
+    attach(this, ctx_, *run_, *links_, *addresses_);
     mail_lookup_ = std::make_unique<platform::qt::QtMailLookup>();
     setMinimumSize(kLinksViewWidth, kMinimumHeight);
 }
@@ -89,8 +81,8 @@ MainWindow::MainWindow(platform::Desktop& desktop, std::string settings_path)
 MainWindow::~MainWindow() {
     // The views must not read the lists while the context goes.
     closing_ = true;
-    if (links_view_ != nullptr) links_view_->setModel(nullptr);
-    if (addresses_view_ != nullptr) addresses_view_->setModel(nullptr);
+    links_->detach();
+    addresses_->detach();
 }
 
 // ---- Start-up -------------------------------------------------------------------------------
@@ -145,12 +137,12 @@ void MainWindow::load_project() {
     refresh_status_counters();
     dialog.close();
     harvest::refill_views(ctx_.lists, *this, ctx_.settings.maxlist);
-    links_model_->flush();
-    addresses_model_->flush();
+    links_->model()->flush();
+    addresses_->model()->flush();
     ignore_row_events_ = false;
     update_enabling();
     if (loaded == app::Context::kLoadedWithoutProjectFile) {
-        status_text_->setText(to_qstring(app::kProjectFileMissingNote));
+        status_text()->setText(to_qstring(app::kProjectFileMissingNote));
     }
 }
 
@@ -274,10 +266,8 @@ void MainWindow::build_menus() {
     menus[Menu::View] = bar->addMenu("&View");
     menus[Menu::Options] = bar->addMenu("&Options");
     menus[Menu::Help] = bar->addMenu("&Help");
-    links_menu_ = new QMenu(this);
-    addresses_menu_ = new QMenu(this);
-    menus[Menu::LinksContext] = links_menu_;
-    menus[Menu::AddressesContext] = addresses_menu_;
+    menus[Menu::LinksContext] = links_->menu();
+    menus[Menu::AddressesContext] = addresses_->menu();
     for (const Command& c : commands_) {
         if (c.menu == Menu::None) continue;
         QMenu* menu = menus.at(c.menu);
@@ -289,27 +279,6 @@ void MainWindow::build_menus() {
     }
 }
 
-void MainWindow::build_status_bar() {
-    status_text_ = new QLabel(this);
-    status_text_->setTextFormat(Qt::PlainText);
-    status_text_->setMinimumWidth(1);
-    // A new line never changes the bar's layout: the part keeps its width, whatever the text.
-    status_text_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    // The run's figures, painted with the counters.
-    progress_ = new QLabel(this);
-    progress_->setTextFormat(Qt::PlainText);
-    progress_->setAccessibleName("Progress");
-    progress_->setToolTip("Pages visited, links pending and bad links");
-    address_count_ = new QLabel("0", this);
-    address_count_->setFixedWidth(kSecondPartWidth);
-    address_count_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    address_count_->setToolTip("Addresses");
-    statusBar()->addWidget(status_text_, 1);
-    statusBar()->addPermanentWidget(progress_);
-    statusBar()->addPermanentWidget(address_count_);
-    statusBar()->setSizeGripEnabled(true);
-}
-
 void MainWindow::build_views() {
     auto* area = new QWidget(this);
     setCentralWidget(area);
@@ -318,60 +287,17 @@ void MainWindow::build_views() {
     tabs_ = new QTabWidget(area);
     tabs_->setAccessibleName("Tabs");
 
-    auto setup = [this, area](QTableView*& view, ItemListModel*& model, const store::ItemList& list,
-                              ItemListModel::Kind kind, const char* name) {
-        view = new QTableView(area);
-        model = new ItemListModel(list, kind, ctx_.search, this);
-        view->setModel(model);
-        view->setAccessibleName(name);
-        view->setSelectionBehavior(QAbstractItemView::SelectRows);
-        view->setSelectionMode(QAbstractItemView::ExtendedSelection);
-        view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-        view->setShowGrid(false);
-        view->setWordWrap(false);
-        view->setIconSize(QSize(16, 16));
-        view->verticalHeader()->hide();
-        // Uniform rows: scrolling a long view measures nothing but the rows on screen.
-        view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-        view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
-        view->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-        view->horizontalHeader()->setHighlightSections(false);
-        view->horizontalHeader()->setStretchLastSection(true);
-        view->setContextMenuPolicy(Qt::CustomContextMenu);
-        // Tab and Shift+Tab leave the view instead of walking its cells.
-        view->setTabKeyNavigation(false);
-        view->installEventFilter(this);
-    };
-    setup(links_view_, links_model_, ctx_.lists.links, ItemListModel::Kind::Links, "Links");
-    setup(addresses_view_, addresses_model_, ctx_.lists.addresses, ItemListModel::Kind::Addresses,
-          "Addresses");
-    const int url_width = links_view_->fontMetrics().horizontalAdvance(kTypicalUrl) + 16;
-    links_view_->setColumnWidth(0, 200);
-    links_view_->setColumnWidth(1, url_width);
-    links_view_->setColumnWidth(2, 220);
-    addresses_view_->setColumnWidth(0, 220);
-    addresses_view_->setColumnWidth(1, 200);
-
+    links_ = new ListPane(ListKind::Links, ctx_.lists.links, ctx_.search, area, this);
+    addresses_ = new ListPane(ListKind::Addresses, ctx_.lists.addresses, ctx_.search, area, this);
+    for (ListPane* pane : {links_, addresses_}) {
+        connect(pane, &ListPane::row_event, this,
+                [this, pane](int row, bool double_click) { row_event(*pane, row, double_click); });
+    }
     // A click on any column header of the links view switches column 0 between titles and
     // file names.
-    links_view_->horizontalHeader()->setSectionsClickable(true);
-    connect(links_view_->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int) {
-        if (!ignore_row_events_) links_model_->toggle_file_names();
+    connect(links_, &ListPane::header_clicked, this, [this] {
+        if (!ignore_row_events_) links_->model()->toggle_file_names();
     });
-
-    for (bool links : {true, false}) {
-        QTableView* view = links ? links_view_ : addresses_view_;
-        connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-                [this, links](const QModelIndex& now, const QModelIndex&) {
-                    if (now.isValid()) row_event(links, now.row(), false);
-                });
-        connect(view, &QTableView::clicked, this,
-                [this, links](const QModelIndex& at) { row_event(links, at.row(), false); });
-        connect(view, &QTableView::doubleClicked, this,
-                [this, links](const QModelIndex& at) { row_event(links, at.row(), true); });
-        connect(view, &QWidget::customContextMenuRequested, this,
-                [this, links](const QPoint& at) { show_context_menu(links, at); });
-    }
 
     banner_ = new QLabel(QString("<b style='font-size:16pt; color:#1d4f91'>%1</b>"
                                  "<br><span style='color:#555'>e-mail and link harvester</span>")
@@ -405,7 +331,7 @@ void MainWindow::build_tabs() {
     tabs_->setCurrentIndex(current_tab_);
     connect(tabs_, &QTabWidget::currentChanged, this, &MainWindow::tab_changed);
     connect(details_page_, &DetailsPage::delete_requested, this,
-            [this] { delete_selected(current_item_list_); });
+            [this] { delete_selected(pane(current_item_list_)); });
     connect(details_page_, &DetailsPage::verify_requested, this, &MainWindow::verify_current);
     // Start is the window's default button: Enter in a field of a page starts.
     connect(harvest_page_, &HarvestPage::submitted, this, [this] { dispatch(cmd::kStart); });
@@ -436,30 +362,21 @@ void MainWindow::place_controls() {
     const int links_top = buttons_top + 2 * kButtonHeight + 12;
     banner_->setGeometry(kButtonInset, buttons_top, std::max(0, button_x - 2 * kButtonInset),
                          links_top - buttons_top - 4);
-    links_view_->setGeometry(0, links_top, left, std::max(0, height - links_top));
+    links_->view()->setGeometry(0, links_top, left, std::max(0, height - links_top));
     if (addresses) {
         const int top = tabs_->tabBar()->height() / 2;  // just below the tab control's top
-        addresses_view_->setGeometry(left + kGap, top, std::max(0, width - left - kGap),
-                                     std::max(0, height - top));
-        addresses_view_->show();
+        addresses_->view()->setGeometry(left + kGap, top, std::max(0, width - left - kGap),
+                                        std::max(0, height - top));
+        addresses_->view()->show();
     } else {
-        addresses_view_->setGeometry(left, 0, 0, 0);
-        addresses_view_->hide();
+        addresses_->view()->setGeometry(left, 0, 0, 0);
+        addresses_->view()->hide();
     }
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == centralWidget() && event->type() == QEvent::Resize && tabs_ != nullptr) {
         place_controls();
-    }
-    // The keyboard entering a view without a current row leaves it so: the view would make its
-    // first row current, which shows that row on the Details page as if it was clicked. The
-    // first arrow key takes the first row.
-    auto* view = qobject_cast<QTableView*>(watched);
-    if (event->type() == QEvent::FocusIn && view != nullptr &&
-        (view == links_view_ || view == addresses_view_) && !view->currentIndex().isValid()) {
-        view->viewport()->update();  // the focus frame
-        return true;
     }
     return QMainWindow::eventFilter(watched, event);
 }
@@ -468,8 +385,6 @@ QAction* MainWindow::action(int id) const {
     const auto it = actions_.find(id);
     return it == actions_.end() ? nullptr : it->second;
 }
-
-QMenu* MainWindow::context_menu(bool links) const { return links ? links_menu_ : addresses_menu_; }
 
 // ---- Commands -------------------------------------------------------------------------------
 
@@ -485,7 +400,7 @@ void MainWindow::request_close() {
 }
 
 void MainWindow::close_on_signal() {
-    signalled_ = true;
+    errors_to_stderr();
     request_close();
 }
 
@@ -508,7 +423,9 @@ void MainWindow::save_project() {
 
 void MainWindow::quit() { close(); }
 
-void MainWindow::delete_focused() { delete_selected(focused_view()); }
+void MainWindow::delete_focused() {
+    if (ListPane* focused = focused_pane()) delete_selected(*focused);
+}
 
 void MainWindow::reset_link_status() {
     if (!running_) run_->reset_link_status();
@@ -550,11 +467,6 @@ void MainWindow::start_or_status() {
     // fields and settings beside the links and addresses already stored.
     if (!project_unreadable_) (void)ctx_.save_current_project();
     (void)ctx_.save_settings(settings_path_);
-}
-
-void MainWindow::show_status_text(const QString& text) {
-    status_pending_ = false;
-    status_text_->setText(text);
 }
 
 void MainWindow::tab_changed(int index) {
@@ -602,21 +514,19 @@ void MainWindow::fill_page(int tab) {
     }
 }
 
-void MainWindow::row_event(bool links, int row, bool double_click) {
+void MainWindow::row_event(ListPane& list, int row, bool double_click) {
     if (ignore_row_events_) return;
-    ItemListModel* model = links ? links_model_ : addresses_model_;
-    QTableView* view = links ? links_view_ : addresses_view_;
     // The focused row decides, as the keyboard and the mouse leave it.
-    const QModelIndex focused = view->currentIndex();
-    const store::ItemRecord* rec = model->record(focused.isValid() ? focused.row() : row);
+    const QModelIndex focused = list.view()->currentIndex();
+    const store::ItemRecord* rec = list.model()->record(focused.isValid() ? focused.row() : row);
     if (rec == nullptr) return;
     current_item_ = rec;
-    if (!links) current_item_list_ = 2;
+    if (!list.is_links()) current_item_list_ = ListKind::Addresses;
     if (double_click && rec->url) {
         hand_to_browser(*rec->url);
         return;
     }
-    current_item_list_ = links ? 1 : 2;
+    current_item_list_ = list.kind();
     if (tabs_->currentIndex() != kDetailsTab) {
         tabs_->setCurrentIndex(kDetailsTab);  // fills the page with current_item_
     } else {
@@ -624,35 +534,24 @@ void MainWindow::row_event(bool links, int row, bool double_click) {
     }
 }
 
-void MainWindow::show_context_menu(bool links, const QPoint& at) {
-    QTableView* view = links ? links_view_ : addresses_view_;
-    if (!view->indexAt(at).isValid()) return;  // only over a row
-    view->setFocus(Qt::PopupFocusReason);
-    context_menu(links)->popup(view->viewport()->mapToGlobal(at));
-}
-
-int MainWindow::focused_view() const {
+ListPane* MainWindow::focused_pane() const {
     const QWidget* focus = QApplication::focusWidget();
-    if (focus == links_view_) return 1;
-    if (focus == addresses_view_) return 2;
-    return 0;
+    if (focus == links_->view()) return links_;
+    if (focus == addresses_->view()) return addresses_;
+    return nullptr;
 }
 
 void MainWindow::copy_focused() {
-    const int which = focused_view();
-    if (which == 0) return;
-    QTableView* view = which == 1 ? links_view_ : addresses_view_;
-    const store::ItemRecord* rec =
-        (which == 1 ? links_model_ : addresses_model_)->record(view->currentIndex().row());
+    const ListPane* focused = focused_pane();
+    if (focused == nullptr) return;
+    const store::ItemRecord* rec = focused->current_record();
     if (rec != nullptr && rec->url) (void)desktop_.set_clipboard_text(*rec->url);
 }
 
 void MainWindow::open_focused(bool source) {
-    const int which = focused_view();
-    if (which == 0) return;
-    QTableView* view = which == 1 ? links_view_ : addresses_view_;
-    const store::ItemRecord* rec =
-        (which == 1 ? links_model_ : addresses_model_)->record(view->currentIndex().row());
+    const ListPane* focused = focused_pane();
+    if (focused == nullptr) return;
+    const store::ItemRecord* rec = focused->current_record();
     if (rec == nullptr) return;
     const std::optional<std::string>& target = source ? rec->source : rec->url;
     if (target) hand_to_browser(*target);
@@ -662,36 +561,25 @@ void MainWindow::hand_to_browser(const std::string& url) {
     if (!desktop_.open_url(url)) report_error("Unable to open '" + url + "'");
 }
 
-void MainWindow::delete_selected(int which) {
-    if (which != 1 && which != 2) return;
-    QTableView* view = which == 1 ? links_view_ : addresses_view_;
-    ItemListModel* model = which == 1 ? links_model_ : addresses_model_;
-    model->flush();
-    std::vector<int32_t> rows;
-    for (const QModelIndex& index : view->selectionModel()->selectedRows()) {
-        rows.push_back(index.row());
-    }
+void MainWindow::delete_selected(ListPane& list) {
+    list.model()->flush();
+    std::vector<int32_t> rows = list.selected_rows();
     if (rows.empty()) return;
     current_item_ = nullptr;
     if (tabs_->currentIndex() == kDetailsTab) details_page_->show_record(nullptr);
     ignore_row_events_ = true;
-    (void)app::delete_selected_rows(
-        ctx_, which == 1 ? store::TreeFile::Links : store::TreeFile::Addresses, rows);
-    if (which == 1) {
+    (void)app::delete_selected_rows(ctx_, list.tree_file(), rows);
+    if (list.is_links()) {
         std::size_t held = 0;
-        const store::ItemList& list = ctx_.lists.links;
+        const store::ItemList& links = ctx_.lists.links;
         for (int32_t row : rows) {
-            if (row < list.size() && (list.at(row).status & store::STATUS_ACTIVE) != 0) ++held;
+            if (row < links.size() && (links.at(row).status & store::STATUS_ACTIVE) != 0) ++held;
         }
         if (held > 0) show_status_text(to_qstring(app::kept_rows_text(held)));
     }
-    model->flush();  // the rows that went leave the view before the selection is set
+    list.model()->flush();  // the rows that went leave the view before the selection is set
     // What could not go (a link a connection is fetching) stays selected.
-    view->clearSelection();
-    for (int32_t row : rows) {
-        view->selectionModel()->select(model->index(row, 0),
-                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    }
+    list.select_rows(rows);
     ignore_row_events_ = false;
     update_enabling();
 }
@@ -701,7 +589,7 @@ void MainWindow::delete_selected(int which) {
 void MainWindow::verify_current() {
     const store::ItemRecord* rec = current_item_;
     if (rec == nullptr || running_) return;
-    if (current_item_list_ == 1) {
+    if (current_item_list_ == ListKind::Links) {
         details_page_->show_note("Fetching the link again...");
         verifying_ = run_->verify_link(*rec) != 0;
         if (!verifying_) details_page_->show_note("The link cannot be fetched now.");
@@ -721,149 +609,35 @@ void MainWindow::verify_current() {
     });
 }
 
-void MainWindow::select_all(int which) {
-    if (which != 1 && which != 2) return;
-    QTableView* view = which == 1 ? links_view_ : addresses_view_;
-    (which == 1 ? links_model_ : addresses_model_)->flush();
+void MainWindow::select_all(ListPane& list) {
     ignore_row_events_ = true;
-    view->selectAll();
+    list.select_all();
     ignore_row_events_ = false;
-    view->setFocus(Qt::OtherFocusReason);
+    list.view()->setFocus(Qt::OtherFocusReason);
 }
 
-// ---- Status dialog --------------------------------------------------------------------------
+// ---- What only the window knows about the core's rows ---------------------------------------
 
-void MainWindow::open_status_dialog() {
-    if (status_dialog_ != nullptr) {
-        status_dialog_->raise();
-        return;
+void MainWindow::record_leaving(ListKind kind, int row) {
+    // `row` is the record's list position; the record is still alive here.
+    const store::ItemList& list = kind == ListKind::Links ? ctx_.lists.links : ctx_.lists.addresses;
+    if (current_item_ != nullptr && row >= 0 && row < list.size() &&
+        &list.at(row) == current_item_) {
+        forget_current_item();
     }
-    StatusDialog dialog(ctx_.status, run_->status_counters(), this);
-    status_dialog_ = &dialog;
-    dialog.exec();
-    status_dialog_ = nullptr;
 }
 
-// ---- Shell ----------------------------------------------------------------------------------
-
-void MainWindow::show_slot_status(int slot, std::string_view text) {
-    const QString shown = to_qstring(text);
-    if (status_dialog_ != nullptr)
-        status_dialog_->show_line(slot, shown, ctx_.status.slots_in_use());
-    pending_status_ = shown;
-    status_pending_ = true;
-    schedule_paint();
-}
-
-void MainWindow::report_error(std::string_view message) {
-    if (signalled_) {
-        saved_on_close_ = false;  // whatever failed on the way out makes the exit status say so
-        std::fprintf(stderr, "tarnvelox: %.*s\n", static_cast<int>(message.size()), message.data());
-        return;
-    }
-    if (ctx_.run.harvest_running == 0 && pending_errors_.empty()) {
-        desktop_.message_box("Error", message, platform::MessageIcon::Error);
-        return;
-    }
-    pending_errors_.emplace_back(message);
-    if (errors_scheduled_ || showing_errors_) return;
-    errors_scheduled_ = true;
-    QTimer::singleShot(0, this, &MainWindow::show_pending_errors);
-}
-
-void MainWindow::show_pending_errors() {
-    errors_scheduled_ = false;
-    // One at a time, in order; an error told while a box is open waits behind it.
-    showing_errors_ = true;
-    while (!pending_errors_.empty()) {
-        const std::string message = std::move(pending_errors_.front());
-        pending_errors_.erase(pending_errors_.begin());
-        if (signalled_) {
-            saved_on_close_ = false;
-            std::fprintf(stderr, "tarnvelox: %s\n", message.c_str());
-        } else {
-            desktop_.message_box("Error", message, platform::MessageIcon::Error);
-        }
-    }
-    showing_errors_ = false;
-}
-
-void MainWindow::refresh_status_counters() {
-    counters_pending_ = true;
-    schedule_paint();
-}
-
-void MainWindow::schedule_paint() {
-    if (!paint_timer_.isActive()) paint_timer_.start();
-}
-
-void MainWindow::flush_display() {
-    paint_timer_.stop();
-    // The views' batches go with the status bar: one paint of the window, not one for each.
-    links_model_->flush();
-    addresses_model_->flush();
-    if (status_pending_) {
-        status_text_->setText(pending_status_);
-        status_pending_ = false;
-    }
-    if (counters_pending_) paint_counters();
-}
-
-void MainWindow::paint_counters() {
-    counters_pending_ = false;
-    address_count_->setText(QString::number(ctx_.store.total_addresses));
-    const app::StatusCounters c = run_->status_counters();
-    progress_->setText(
-        QString("Visited %1  Pending %2  Bad %3").arg(c.visited).arg(c.pending).arg(c.bad));
-    if (status_dialog_ != nullptr) status_dialog_->show_counters(run_->status_counters());
-}
-
-// The models batch their rows on their own; the window's paint timer, started first, takes
-// their batches with the status bar's.
-void MainWindow::link_row_added(const store::ItemRecord&) {
-    schedule_paint();
-    links_model_->row_added();
-}
-void MainWindow::link_row_changed(const store::ItemRecord& rec) {
-    schedule_paint();
-    links_model_->row_changed(rec);
+void MainWindow::link_changed(const store::ItemRecord& rec) {
     if (&rec == current_item_ && tabs_ != nullptr && tabs_->currentIndex() == kDetailsTab) {
         details_page_->show_record(current_item_);
     }
 }
-void MainWindow::link_row_removing(int row) {
-    // `row` is the record's list position; the record is still alive here.
-    if (current_item_ != nullptr && row >= 0 && row < ctx_.lists.links.size() &&
-        &ctx_.lists.links.at(row) == current_item_) {
-        forget_current_item();
-    }
-    schedule_paint();
-    links_model_->row_removing(row);
-}
-void MainWindow::link_row_removed(int row) { links_model_->row_removed(row); }
-void MainWindow::address_row_added(const store::ItemRecord&) {
-    schedule_paint();
-    addresses_model_->row_added();
-}
-void MainWindow::address_row_removing(int row) {
-    if (current_item_ != nullptr && row >= 0 && row < ctx_.lists.addresses.size() &&
-        &ctx_.lists.addresses.at(row) == current_item_) {
-        forget_current_item();
-    }
-    schedule_paint();
-    addresses_model_->row_removing(row);
-}
+
+void MainWindow::records_cleared() { forget_current_item(); }
 
 void MainWindow::forget_current_item() {
     current_item_ = nullptr;
     if (details_page_ != nullptr) details_page_->show_record(nullptr);
-}
-void MainWindow::address_row_removed(int row) { addresses_model_->row_removed(row); }
-
-void MainWindow::views_cleared() {
-    forget_current_item();
-    links_model_->cleared();
-    addresses_model_->cleared();
 }
 
 // ---- RunWindow ------------------------------------------------------------------------------
@@ -875,8 +649,8 @@ void MainWindow::enable_controls(bool running, bool views_enabled) {
     start_->setText(running ? kStatusText : kStartText);
     start_->setAccessibleName(spoken(start_->text()));
     cancel_->setEnabled(running);
-    links_view_->setEnabled(views_enabled);
-    addresses_view_->setEnabled(views_enabled);
+    links_->view()->setEnabled(views_enabled);
+    addresses_->view()->setEnabled(views_enabled);
     if (details_page_ != nullptr) details_page_->set_running(running);
     if (!running && verifying_) {
         verifying_ = false;
@@ -898,12 +672,6 @@ void MainWindow::update_enabling() {
     action(cmd::kDeleteLinks)->setEnabled(!running_ && has_links);
 }
 
-void MainWindow::busy_cursor(bool busy) { desktop_.busy_cursor(busy); }
-
-bool MainWindow::confirm(std::string_view question) {
-    return desktop_.confirm("Confirm", question);
-}
-
 // ---- Exit -----------------------------------------------------------------------------------
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -913,19 +681,19 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::apply_column_widths() {
     default_columns_ =
-        app::column_widths_text({links_view_->columnWidth(0), links_view_->columnWidth(1),
-                                 addresses_view_->columnWidth(0)});
+        app::column_widths_text({links_->view()->columnWidth(0), links_->view()->columnWidth(1),
+                                 addresses_->view()->columnWidth(0)});
     const std::vector<int> widths = app::read_column_widths(ctx_.settings.columns.value_or(""));
     if (widths.size() != 3) return;
-    links_view_->setColumnWidth(0, widths[0]);
-    links_view_->setColumnWidth(1, widths[1]);
-    addresses_view_->setColumnWidth(0, widths[2]);
+    links_->view()->setColumnWidth(0, widths[0]);
+    links_->view()->setColumnWidth(1, widths[1]);
+    addresses_->view()->setColumnWidth(0, widths[2]);
 }
 
 void MainWindow::keep_column_widths() {
     const std::string now =
-        app::column_widths_text({links_view_->columnWidth(0), links_view_->columnWidth(1),
-                                 addresses_view_->columnWidth(0)});
+        app::column_widths_text({links_->view()->columnWidth(0), links_->view()->columnWidth(1),
+                                 addresses_->view()->columnWidth(0)});
     // Untouched widths leave the file as it was.
     if (ctx_.settings.columns || now != default_columns_) ctx_.settings.columns = now;
 }
@@ -937,14 +705,8 @@ void MainWindow::exit_sequence() {
     ++ctx_.run.stop_requested;
     run_->kill_harvest_timers();
     if (run_->running()) run_->stop_all();
-    if (signalled_) {
-        // Errors still waiting for their box are told where a signal's sender can see them.
-        for (const std::string& message : pending_errors_) {
-            saved_on_close_ = false;
-            std::fprintf(stderr, "tarnvelox: %s\n", message.c_str());
-        }
-        pending_errors_.clear();
-    }
+    // Errors still waiting for their box are told where a signal's sender can see them.
+    flush_errors_to_stderr();
     if (!locked_out_) {
         const bool project_saved = project_unreadable_ || ctx_.save_current_project() != 0;
         const bool settings_saved = ctx_.save_settings(settings_path_) != 0;
@@ -952,8 +714,8 @@ void MainWindow::exit_sequence() {
     }
     run_->engine().shutdown();
     // The views forget the lists before they are freed.
-    links_model_->cleared();
-    addresses_model_->cleared();
+    links_->model()->cleared();
+    addresses_->model()->cleared();
     ctx_.lists.links.clear();
     ctx_.lists.addresses.clear();
 }
