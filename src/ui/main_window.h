@@ -9,8 +9,9 @@
 // rule (the addresses view shows only while the window is wider than the links view's width
 // plus 50 pixels).
 //
-// Commands carry the ids of the program's command table (QAction::data). One thread; every
-// handler may be entered from inside a modal dialog opened by another.
+// Commands carry the ids of the program's command table (QAction::data); the table, dispatch
+// and the handlers are in main_window_commands.cpp. One thread; every handler may be entered
+// from inside a modal dialog opened by another.
 
 #include <QKeySequence>
 #include <QMainWindow>
