@@ -83,12 +83,11 @@ MainWindow::~MainWindow() {
 
 void MainWindow::start_up() {
     desktop_.busy_cursor(true);
-    ctx_.read_settings_file(settings_path_);
-    (void)search::load_engines(ctx_.engines, std::string(search::kEnginesFile), *this);
+    ctx_.start_up(settings_path_, app::Context::EnginesFile::Required);
+    // The title names the project, and the settings keep its name.
     if (!ctx_.settings.project || ctx_.settings.project->empty()) {
         ctx_.settings.project = std::string(app::kDefaultProjectFile);
     }
-    ctx_.search.crawl_scope = ctx_.settings.start2;
     desktop_.busy_cursor(false);
     build_tabs();
     setWindowIcon(program_icon());
@@ -108,7 +107,6 @@ void MainWindow::load_project() {
     // One writer per project: a project another window or harvester works on is left alone,
     // and this window closes without writing anything.
     if (ctx_.lock_current_project() == app::Context::ProjectLock::InUse) {
-        locked_out_ = true;
         saved_on_close_ = false;  // the exit status tells a script that nothing was done
         desktop_.message_box("Error", ctx_.project_in_use_message() + " This window closes.",
                              platform::MessageIcon::Error);
@@ -122,8 +120,7 @@ void MainWindow::load_project() {
     const int loaded = ctx_.load_current_project(&dialog);
     dialog.show_final(ctx_.store.total_links, ctx_.run.bad_links, ctx_.store.total_addresses);
     // A project file that cannot be read (the person was told) leaves the lists empty, and is
-    // not saved over on exit: its texts would be lost.
-    project_unreadable_ = loaded == 0;
+    // not saved over (ctx_.project_unreadable): its texts would be lost.
     // Damage is told now, not first at Start.
     if (loaded != 0) ctx_.check_loaded_project_files();
     set_window_title();
@@ -413,11 +410,7 @@ void MainWindow::exit_sequence() {
     if (run_->running()) run_->stop_all();
     // Errors still waiting for their box are told where a signal's sender can see them.
     flush_errors_to_stderr();
-    if (!locked_out_) {
-        const bool project_saved = project_unreadable_ || ctx_.save_current_project() != 0;
-        const bool settings_saved = ctx_.save_settings(settings_path_) != 0;
-        saved_on_close_ = saved_on_close_ && project_saved && settings_saved;
-    }
+    saved_on_close_ = ctx_.shut_down(settings_path_) && saved_on_close_;
     run_->engine().shutdown();
     // The views forget the lists before they are freed.
     links_->model()->cleared();

@@ -203,8 +203,6 @@ class MainWindow : public QMainWindow, public WindowShell {
     bool paste_enabled_ = true;
     bool ignore_row_events_ = false;
     bool closing_ = false;
-    bool project_unreadable_ = false;  // the project file could not be read: never saved over
-    bool locked_out_ = false;          // another program holds the project: nothing is written
     int dispatch_depth_ = 0;           // commands being handled (a modal dialog nests them)
 };
 

@@ -166,7 +166,7 @@ void MainWindow::dispatch(int id) {
 void MainWindow::save_project() {
     // The person's own Save writes the project, also over one that could not be read.
     commit_page(current_tab_);
-    if (ctx_.save_current_project() != 0) project_unreadable_ = false;
+    (void)ctx_.save_current_project();
 }
 
 void MainWindow::quit() { close(); }
@@ -213,7 +213,7 @@ void MainWindow::start_or_status() {
     if (run_->start_harvest(current_tab_) == 0) return;
     // Written at Start as well as at exit: a crash or kill mid-run then keeps the project's
     // fields and settings beside the links and addresses already stored.
-    if (!project_unreadable_) (void)ctx_.save_current_project();
+    if (!ctx_.project_unreadable) (void)ctx_.save_current_project();
     (void)ctx_.save_settings(settings_path_);
 }
 
