@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "base/file_io.h"
 
@@ -120,15 +121,15 @@ int Context::read_current_project(LoadProgress* progress) {
                    std::filesystem::file_size(file, ignored) > 0;
         };
         if (!holds_records(store.links_path) && !holds_records(store.addresses_path)) return 1;
-        exchange::ItemFilter everything;
-        (void)load_project(path, true, search, everything, values, engines.list, store, lists, run,
-                           settings.sort, settings.maxlist, progress);
+        // Every record is loaded: the filter is the import's, not the project's.
+        const exchange::ItemFilter kept = std::exchange(filter, exchange::ItemFilter{});
+        (void)load_project(*this, path, true, progress);
+        filter = kept;
         take_stored_figures(store::stored_counts(store.links_path),
                             store::stored_counts(store.addresses_path), store, run);
         return kLoadedWithoutProjectFile;
     }
-    if (load_project(path, false, search, filter, values, engines.list, store, lists, run,
-                     settings.sort, settings.maxlist, progress) == 0) {
+    if (load_project(*this, path, false, progress) == 0) {
         shell.report_error("The project file '" + path +
                            "' cannot be read: the lists stay empty and the file is left as it "
                            "is.");
