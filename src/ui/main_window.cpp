@@ -1,33 +1,23 @@
 #include "ui/main_window.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QHeaderView>
-#include <QItemSelectionModel>
 #include <QLabel>
-#include <QMenu>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <algorithm>
-#include <cstdio>
 #include <vector>
 
-#include "app/list_commands.h"
 #include "app/product.h"
 #include "app/settings.h"
-#include "app/verify.h"
 #include "harvest/list_rows.h"
 #include "platform/qt/qt_mail_lookup.h"
 #include "platform/qt/qt_text.h"
 #include "search/engines.h"
-#include "ui/dialogs/about_dialog.h"
 #include "ui/dialogs/loading_dialog.h"
-#include "ui/item_models.h"
 #include "ui/link_icons.h"
 #include "ui/pages/details_page.h"
 #include "ui/pages/harvest_page.h"

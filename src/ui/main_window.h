@@ -31,7 +31,6 @@
 #include "ui/window_shell.h"
 
 class QAction;
-class QLabel;
 class QMenu;
 class QPushButton;
 class QTabWidget;
@@ -41,7 +40,6 @@ namespace tarnvelox::ui {
 
 class DetailsPage;
 class HarvestPage;
-class ItemListModel;
 class SearchPage;
 
 namespace cmd = app::cmd;
@@ -95,6 +93,7 @@ class MainWindow : public QMainWindow, public WindowShell {
     void set_mail_lookup(std::unique_ptr<platform::MailLookup> lookup) {
         mail_lookup_ = std::move(lookup);
     }
+
     // ---- RunWindow (the rest is WindowShell's) ---------------------------------------------
     void enable_controls(bool running, bool views_enabled) override;
 
@@ -132,7 +131,7 @@ class MainWindow : public QMainWindow, public WindowShell {
     void update_enabling();
     void set_window_title();
 
-    // Command handlers.
+    // Command handlers (start_or_status and load_project too).
     void load_project();
     void save_project();
     void quit();
