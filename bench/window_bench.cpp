@@ -53,7 +53,7 @@
 #include "store/store.h"
 #include "ui/item_models.h"
 #include "ui/main_window.h"
-#include "ui/tab_pages.h"
+#include "ui/pages/harvest_page.h"
 
 namespace {
 

@@ -452,15 +452,10 @@ bool delete_project(const std::string& project_path) {
     return true;
 }
 
-// Settings, engines and the project, as the desktop program starts. False (after saying why)
-// when the project cannot be read.
+// The project, as the desktop program loads it. False (after saying why) when the project
+// cannot be read.
 bool load(app::Context& ctx, const ConsoleShell& shell, std::FILE* report, bool quiet) {
-    app::Settings& settings = ctx.settings;
-    if (file_exists(std::string(search::kEnginesFile))) {
-        (void)search::load_engines(ctx.engines, std::string(search::kEnginesFile), ctx.shell);
-    }
     const std::string project_path = ctx.project_path();
-    ctx.search.crawl_scope = settings.start2;
     const int errors_before = shell.errors;  // the settings and engines may have told some
     const int loaded = ctx.load_current_project(nullptr);
     if (loaded == 0) {
@@ -687,8 +682,7 @@ int save_and_export(app::Context& ctx, const Options& opt, const StoredValues& s
     int status = kExitOk;
     if (interrupted) status = g_signal.load() == SIGTERM ? kExitTerminated : kExitInterrupted;
     stored.restore(ctx);
-    if (ctx.save_current_project() == 0) status = kExitFileError;
-    if (ctx.save_settings(std::string(app::kSettingsFile)) == 0) status = kExitFileError;
+    if (!ctx.shut_down(std::string(app::kSettingsFile))) status = kExitFileError;
     const std::time_t t = std::time(nullptr);
     std::tm now_tm{};
     localtime_r(&t, &now_tm);
@@ -781,7 +775,8 @@ int main(int argc, char** argv) {
     // Notes and the summary stay off standard output when an export goes there.
     std::FILE* const report = opt.export_to_stdout ? stderr : stdout;
     if (!exports_writable(opt)) return kExitFileError;
-    ctx.read_settings_file(std::string(app::kSettingsFile));
+    // Settings and engines as the desktop program reads them; the harvester needs no engines.
+    ctx.start_up(std::string(app::kSettingsFile), app::Context::EnginesFile::Optional);
     // The project: the one given, else the one last used, else the default.
     if (opt.project) ctx.settings.project = *opt.project;
     const std::string project_path = ctx.project_path();

@@ -6,14 +6,13 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "base/file_io.h"
 
 namespace tarnvelox::app {
 
-Context::Context(platform::Shell& shell_in) : shell(shell_in) {
-    store.shell = &shell;
-}
+Context::Context(platform::Shell& shell_in) : shell(shell_in) { store.shell = &shell; }
 
 Context::~Context() {
     // The run's engine points into the slot table and lists; it goes first.
@@ -54,6 +53,7 @@ Context::ProjectLock Context::lock_current_project() {
         case base::FileLock::Result::Locked:
             return ProjectLock::Locked;
         case base::FileLock::Result::Busy:
+            locked_out = true;
             return ProjectLock::InUse;
         case base::FileLock::Result::Failed:
             break;
@@ -77,7 +77,31 @@ void Context::read_settings_file(const std::string& path) {
     (void)read_settings(settings, path);  // missing: the defaults
 }
 
+void Context::start_up(const std::string& settings_path, EnginesFile engines_file) {
+    read_settings_file(settings_path);
+    const std::string engines_path(search::kEnginesFile);
+    std::error_code ignored;
+    if (engines_file == EnginesFile::Required || std::filesystem::exists(engines_path, ignored)) {
+        (void)search::load_engines(engines, engines_path, shell);
+    }
+    search.crawl_scope = settings.start2;
+}
+
+bool Context::shut_down(const std::string& settings_path) {
+    if (locked_out) return true;  // nothing of a project another program holds is written
+    // Both are written even when the first fails: each keeps what it can.
+    const bool project_saved = project_unreadable || save_current_project() != 0;
+    const bool settings_saved = save_settings(settings_path) != 0;
+    return project_saved && settings_saved;
+}
+
 int Context::load_current_project(LoadProgress* progress) {
+    const int loaded = read_current_project(progress);
+    project_unreadable = loaded == 0;
+    return loaded;
+}
+
+int Context::read_current_project(LoadProgress* progress) {
     const std::string path = project_path();
     store::set_project_path(store, path);
     if (base::is_special_file(path)) {
@@ -97,15 +121,15 @@ int Context::load_current_project(LoadProgress* progress) {
                    std::filesystem::file_size(file, ignored) > 0;
         };
         if (!holds_records(store.links_path) && !holds_records(store.addresses_path)) return 1;
-        exchange::ItemFilter everything;
-        (void)load_project(path, true, search, everything, values, engines.list, store, lists,
-                           run, settings.sort, settings.maxlist, progress);
+        // Every record is loaded: the filter is the import's, not the project's.
+        const exchange::ItemFilter kept = std::exchange(filter, exchange::ItemFilter{});
+        (void)load_project(*this, path, true, progress);
+        filter = kept;
         take_stored_figures(store::stored_counts(store.links_path),
                             store::stored_counts(store.addresses_path), store, run);
         return kLoadedWithoutProjectFile;
     }
-    if (load_project(path, false, search, filter, values, engines.list, store, lists, run,
-                     settings.sort, settings.maxlist, progress) == 0) {
+    if (load_project(*this, path, false, progress) == 0) {
         shell.report_error("The project file '" + path +
                            "' cannot be read: the lists stay empty and the file is left as it "
                            "is.");
@@ -117,13 +141,12 @@ int Context::load_current_project(LoadProgress* progress) {
 bool Context::open_project_files() {
     if (!store::open_store(store)) {
         const int error = errno;
-        const std::string& failed = store.links.is_open() ? store.addresses_path
-                                                          : store.links_path;
+        const std::string& failed = store.links.is_open() ? store.addresses_path : store.links_path;
         const std::string why = base::is_special_file(failed)
                                     ? "it is not a regular file (a folder, a FIFO or a device)"
                                     : std::strerror(error);
-        shell.report_error("The project file '" + failed + "' cannot be opened or created (" +
-                           why + "): no harvest can start.");
+        shell.report_error("The project file '" + failed + "' cannot be opened or created (" + why +
+                           "): no harvest can start.");
         return false;
     }
     // Damage was told as the files opened; a Start tells it again, as the reason it refuses.
@@ -133,8 +156,8 @@ bool Context::open_project_files() {
 }
 
 void Context::check_loaded_project_files() {
-    const bool whole = lists.links.size() < settings.maxlist &&
-                       lists.addresses.size() < settings.maxlist;
+    const bool whole =
+        lists.links.size() < settings.maxlist && lists.addresses.size() < settings.maxlist;
     if (whole || base::is_special_file(store.links_path) ||
         base::is_special_file(store.addresses_path)) {
         (void)open_project_files();
@@ -142,7 +165,10 @@ void Context::check_loaded_project_files() {
 }
 
 int Context::save_current_project() {
-    return save_project(project_path(), search, filter, values, store, engines.list, shell);
+    const int saved =
+        save_project(project_path(), search, filter, values, store, engines.list, shell);
+    if (saved != 0) project_unreadable = false;
+    return saved;
 }
 
 int Context::save_settings(const std::string& path) {

@@ -48,8 +48,6 @@ class Context {
     harvest::SearchTexts search;
     exchange::ItemFilter filter;
     ProjectValues values;
-    bool project_unreadable = false;
-    bool locked_out = false;
     search::Engines engines;
     net::SlotTable slots;
     net::Download download;
@@ -58,6 +56,13 @@ class Context {
     // The harvest engine's and the fetch engine's view of the fields above.
     harvest::HarvestEnv harvest{store, lists, run, search, shell, settings.maxlist, status};
     net::NetEnv net{harvest, slots, download};
+
+    // The project file could not be read when it was loaded: the lists stay empty, and nothing
+    // saves over the file (its texts would be lost) until the person saves it on purpose.
+    bool project_unreadable = false;
+    // Another program holds the project (lock_current_project() said InUse): nothing of it is
+    // written, neither the project nor the settings.
+    bool locked_out = false;
 
     // Builds the harvest run over a platform binding. Once per context; the run lives as long
     // as the context.
@@ -73,7 +78,7 @@ class Context {
 
     // One writer per project: whoever changes a project's files holds its lock (the file
     // project_lock_name() beside it) from before the first change until it is done with them.
-    // Taken again for another project, it lets go of the one before.
+    // Taken again for another project, it lets go of the one before. InUse sets locked_out.
     enum class ProjectLock {
         Locked,    // held by this context now
         InUse,     // another program (a window or a harvester) holds it: touch nothing
@@ -87,12 +92,24 @@ class Context {
     // regular file there (a FIFO, a device) is not read, and the person is told.
     void read_settings_file(const std::string& path);
 
+    // Whether a missing engines file is told: the window needs the engines for its search
+    // pages, the harvester works without them.
+    enum class EnginesFile { Required, Optional };
+    // Start-up before a project loads, as every front end does it: the settings file at
+    // `settings_path`, the engine definitions (search::kEnginesFile), and the Harvest tab's
+    // crawl scope from the settings. What goes wrong is told through the shell.
+    void start_up(const std::string& settings_path, EnginesFile engines);
+    // The saving at exit: the project file, unless it could not be read or another program
+    // holds it, and the settings file at `settings_path`, unless locked out. True when what was
+    // due was written (a failure is told through the shell).
+    [[nodiscard]] bool shut_down(const std::string& settings_path);
+
     // Points the store at the project's files and loads the project (both lists, the counters,
     // the tab texts). 1, or 0 when the project file exists but cannot be read (the person is
     // told why). A project file that does not exist yet loads as an empty project, unless its
     // links or addresses file is there (a first run that ended before the project file was
     // written): their records are loaded then, and the result is kLoadedWithoutProjectFile,
-    // for the front end to say so (kProjectFileMissingNote).
+    // for the front end to say so (kProjectFileMissingNote). Sets project_unreadable.
     [[nodiscard]] int load_current_project(LoadProgress* progress);
     static constexpr int kLoadedWithoutProjectFile = 2;
     // Opens the project's links and addresses files for the next harvest, so that damage is
@@ -105,11 +122,15 @@ class Context {
     // project larger than the lists is checked at Start, as its files open.
     void check_loaded_project_files();
     // Saves the project file (the store's files are already written as items are stored).
+    // A project file written is readable again: clears project_unreadable.
     [[nodiscard]] int save_current_project();
     // Writes the settings file at `path`.
     [[nodiscard]] int save_settings(const std::string& path);
 
   private:
+    // load_current_project() without setting project_unreadable.
+    [[nodiscard]] int read_current_project(LoadProgress* progress);
+
     class EventRelay final : public platform::EventSink {
       public:
         void on_timer(int timer_id) override;

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <vector>
 
+#include "app/context.h"
 #include "base/file_io.h"
 #include "base/line_reader.h"
 #include "base/text_util.h"
@@ -277,14 +278,17 @@ void clear_project_state(store::ItemLists& lists, store::Store& store, harvest::
     run.visited_links = 0;
 }
 
-int load_project(const std::string& path, bool import_only, harvest::SearchTexts& search,
-                 exchange::ItemFilter& filter, ProjectValues& values, store::ItemList& engines,
-                 store::Store& store, store::ItemLists& lists, harvest::RunState& run,
-                 int32_t& sort_setting, int32_t maxlist, LoadProgress* progress) {
+int load_project(Context& ctx, const std::string& path, bool import_only,
+                 LoadProgress* progress) {
+    const exchange::ItemFilter& filter = ctx.filter;
+    store::Store& store = ctx.store;
+    store::ItemLists& lists = ctx.lists;
+    harvest::RunState& run = ctx.run;
+    const int32_t maxlist = ctx.settings.maxlist;
     if (!import_only) {
         clear_project_state(lists, store, run);
-        if (!read_project_file(
-                path, ProjectTargets{search, filter, values, engines, store, sort_setting})) {
+        if (!read_project_file(path, ProjectTargets{ctx.search, ctx.filter, ctx.values,
+                                                    ctx.engines.list, store, ctx.settings.sort})) {
             return 0;
         }
     }

@@ -39,6 +39,8 @@
 
 namespace tarnvelox::app {
 
+class Context;
+
 inline constexpr std::string_view kDefaultProjectFile = "default.tvp";
 inline constexpr std::string_view kWriteProjectFailedMessage = "Unable to write Project File";
 // Told when a project's links and addresses were loaded although its project file was missing.
@@ -101,7 +103,9 @@ public:
 // to 0: what an empty project holds. No connection slot may hold a record of the lists.
 void clear_project_state(store::ItemLists& lists, store::Store& store, harvest::RunState& run);
 
-// Loads the project at `path`.
+// Loads the project at `path` into `ctx`: its search texts, filter, project values, engine
+// ticks, store, lists and run counters, with the settings' sort value and display maximum
+// (maxlist below).
 //
 // With `import_only` false: both lists are emptied (no connection slot may hold a record of
 // them), store.total_links, run.bad_links and run.visited_links go to 0, and the project file
@@ -111,13 +115,13 @@ void clear_project_state(store::ItemLists& lists, store::Store& store, harvest::
 // trailing white space. The first key of URL=, CRAWL=, EXTRACT=, EMAIL=, NAME=, DOMAIN=,
 // INCLUDE=, EXCLUDE=, LAST_EXPORT=, LAST_IMPORT=, SORT=, START=, E_POS=, COUNT= that occurs
 // anywhere in the line (case-sensitive) decides it, and its value is the text after the line's
-// first "=". Texts replace the current value; SORT= sets `sort_setting`, START= the crawl scope,
+// first "=". Texts replace the current value; SORT= sets the settings' sort value, START= the crawl scope,
 // COUNT= store.total_addresses (read with base::read_int); E_POS= ticks the first engine with
 // that id, when there is one. Other lines and values the file does not mention change nothing.
 //
 // With `import_only` true the project file is not read and nothing is emptied or reset: the
-// companion records are added to the lists, each only when it passes `filter` (an address on
-// its title, a link on its url).
+// companion records are added to the lists, each only when it passes ctx.filter (an address
+// on its title, a link on its url).
 //
 // Then, in both cases: the store's links file is closed; the addresses file and then the links
 // file named after `path` (store::addresses_file_name, store::links_file_name) are read, when
@@ -135,11 +139,7 @@ void clear_project_state(store::ItemLists& lists, store::Store& store, harvest::
 // store.total_addresses the addresses file's records. An import makes store.total_addresses
 // the larger of its value and the address count. Returns 1. Showing the new counters and
 // refreshing the list views are the caller's job.
-[[nodiscard]] int load_project(const std::string& path, bool import_only,
-                               harvest::SearchTexts& search, exchange::ItemFilter& filter,
-                               ProjectValues& values, store::ItemList& engines,
-                               store::Store& store, store::ItemLists& lists,
-                               harvest::RunState& run, int32_t& sort_setting, int32_t maxlist,
+[[nodiscard]] int load_project(Context& ctx, const std::string& path, bool import_only,
                                LoadProgress* progress);
 
 // Sets the project's figures (links, unvisited links, visited links, addresses) to what its

@@ -387,14 +387,14 @@ void HarvestRun::on_command(int command_id) {
         case kPostedTickCommand:
             if (env_.run.harvest_running != 0) engine_->on_tick();
             break;
-        case kStartCommand:
+        case cmd::kStart:
             // While a harvest runs the Start button reads "Status".
             if (env_.run.harvest_running != 0) window_.open_status_dialog();
             break;
-        case kCancelCommand:
+        case cmd::kCancel:
             cancel_harvest();
             break;
-        case kResetLinkStatusCommand:
+        case cmd::kResetLinkStatus:
             if (env_.run.harvest_running == 0) reset_link_status();  // disabled while running
             break;
         default:

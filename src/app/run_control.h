@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/command_ids.h"
 #include "app/run_outcome.h"
 #include "app/settings.h"
 #include "harvest/frontier.h"
@@ -25,12 +26,6 @@
 #include "platform/event_loop.h"
 
 namespace tarnvelox::app {
-
-// Command ids run control answers to.
-inline constexpr int kStartCommand = 1255;        // Start (Status while running)
-inline constexpr int kCancelCommand = 1262;
-inline constexpr int kResetLinkStatusCommand = 1440;
-inline constexpr int kTransferEndedCommand = 1101;  // posted to the vendor dialogs by stop_all
 
 inline constexpr int kActivityWidth = 19;          // the activity marker's field
 inline constexpr char kActivityMarker = 127;

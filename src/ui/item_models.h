@@ -19,11 +19,14 @@
 
 namespace tarnvelox::ui {
 
+// The window's two lists: found links and found addresses.
+enum class ListKind { Links, Addresses };
+
 class ItemListModel : public QAbstractTableModel {
     Q_OBJECT
 
   public:
-    enum class Kind { Links, Addresses };
+    using Kind = ListKind;
 
     ItemListModel(const store::ItemList& list, Kind kind, const harvest::SearchTexts& search,
                   QObject* parent = nullptr);

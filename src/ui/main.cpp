@@ -10,10 +10,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QTabWidget>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSocketNotifier>
+#include <QTabWidget>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -21,12 +21,12 @@
 #include <string>
 
 #include "app/data_folder.h"
+#include "app/product.h"
 #include "app/settings.h"
 #include "base/out_of_memory.h"
 #include "platform/qt/qt_desktop.h"
-#include "ui/dialogs.h"
 #include "ui/main_window.h"
-#include "ui/tab_pages.h"
+#include "ui/pages/harvest_page.h"
 
 namespace {
 
@@ -64,8 +64,8 @@ int main(int argc, char** argv) {
     using namespace tarnvelox;
     base::install_out_of_memory_handler();
     QApplication app(argc, argv);
-    QApplication::setApplicationName(ui::kProductName);
-    QApplication::setApplicationVersion(ui::kProductVersion);
+    QApplication::setApplicationName(app::kProductName);
+    QApplication::setApplicationVersion(app::kProductVersion);
     QApplication::setDesktopFileName("tarnvelox");
 
     const std::string folder = app::data_folder(std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));

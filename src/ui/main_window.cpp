@@ -1,88 +1,63 @@
 #include "ui/main_window.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QHeaderView>
-#include <QItemSelectionModel>
 #include <QLabel>
-#include <QMenu>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <algorithm>
-#include <cstdio>
 #include <vector>
 
-#include "app/list_commands.h"
+#include "app/product.h"
 #include "app/settings.h"
 #include "harvest/list_rows.h"
-#include "app/verify.h"
 #include "platform/qt/qt_mail_lookup.h"
 #include "platform/qt/qt_text.h"
 #include "search/engines.h"
-#include "ui/dialogs.h"
-#include "ui/item_models.h"
+#include "ui/dialogs/loading_dialog.h"
 #include "ui/link_icons.h"
-#include "ui/tab_pages.h"
+#include "ui/pages/details_page.h"
+#include "ui/pages/harvest_page.h"
+#include "ui/pages/page_fields.h"
+#include "ui/pages/search_page.h"
 
 namespace tarnvelox::ui {
 
 namespace {
 
+using app::kProductName;
 using platform::qt::to_qstring;
 
-// The status line, the counters and the list views' batches: painted together, at most ten
-// times a second. A person reads no faster, and each paint is time the harvest waits for.
-constexpr int kPaintMs = 100;
 constexpr int kTabsHeight = 260;  // the tab control's height
 constexpr int kButtonWidth = 96;
 constexpr int kButtonHeight = 30;
-constexpr int kButtonInset = 12;      // Start and Cancel sit this far inside the left column
-constexpr int kGap = 5;               // between the left column and the addresses view
-constexpr int kSecondPartWidth = 60;  // the status bar's address count
+constexpr int kButtonInset = 12;  // Start and Cancel sit this far inside the left column
+constexpr int kGap = 5;           // between the left column and the addresses view
 // Start and Cancel: letters no field, tab or menu of the window takes.
 constexpr const char* kStartText = "St&art";
 constexpr const char* kStatusText = "St&atus";
 constexpr const char* kCancelText = "Cance&l";
-constexpr int kCloseRetryMs = 50;     // a close asked for inside a handler waits this long
+constexpr int kCloseRetryMs = 50;  // a close asked for inside a handler waits this long
 // The smallest window that keeps the tabs, the buttons and some rows of the links view usable.
 constexpr int kMinimumHeight = 540;
-// The URL column starts wide enough for a URL of this length.
-constexpr const char* kTypicalUrl = "http://www.example.org/documents/chapter-1/page.html";
-
-// Items that a running harvest disables, and enables again when it ends.
-constexpr int kRunningDisabled[] = {cmd::kOpen,        cmd::kNew,         cmd::kDeleteProject,
-                                    cmd::kExport,      cmd::kImport,      cmd::kVersionCheck,
-                                    cmd::kCopy,        cmd::kPaste,       cmd::kResetLinkStatus,
-                                    cmd::kDeleteLinks, cmd::kClearProject};
-
-QString spoken(const QString& text) {
-    QString out = text;
-    out.remove(QLatin1Char('&'));
-    const qsizetype tab = out.indexOf(QLatin1Char('\t'));
-    return tab >= 0 ? out.left(tab) : out;
-}
 
 }  // namespace
 
 MainWindow::MainWindow(platform::Desktop& desktop, std::string settings_path)
-    : desktop_(desktop), settings_path_(std::move(settings_path)) {
+    : WindowShell(desktop), settings_path_(std::move(settings_path)) {
     setWindowTitle(kProductName);
     setAccessibleName(kProductName);
-    paint_timer_.setSingleShot(true);
-    paint_timer_.setInterval(kPaintMs);
-    connect(&paint_timer_, &QTimer::timeout, this, &MainWindow::flush_display);
-    build_menus();
-    build_status_bar();
     build_views();
+    build_menus();
+    build_status_bar(statusBar(), this);
     // Escape closes the window, as its close box does.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, [this] { dispatch(cmd::kClose); });
     run_ = &ctx_.attach(loop_, network_, *this);
+    attach(this, ctx_, *run_, *links_, *addresses_);
     mail_lookup_ = std::make_unique<platform::qt::QtMailLookup>();
     setMinimumSize(kLinksViewWidth, kMinimumHeight);
 }
@@ -90,20 +65,19 @@ MainWindow::MainWindow(platform::Desktop& desktop, std::string settings_path)
 MainWindow::~MainWindow() {
     // The views must not read the lists while the context goes.
     closing_ = true;
-    if (links_view_ != nullptr) links_view_->setModel(nullptr);
-    if (addresses_view_ != nullptr) addresses_view_->setModel(nullptr);
+    links_->detach();
+    addresses_->detach();
 }
 
-// ---- Start-up -------------------------------------------------------------------------------
+// ---- Start-up -----------------------------------------------------------------------------------
 
 void MainWindow::start_up() {
     desktop_.busy_cursor(true);
-    ctx_.read_settings_file(settings_path_);
-    (void)search::load_engines(ctx_.engines, std::string(search::kEnginesFile), *this);
+    ctx_.start_up(settings_path_, app::Context::EnginesFile::Required);
+    // The title names the project, and the settings keep its name.
     if (!ctx_.settings.project || ctx_.settings.project->empty()) {
         ctx_.settings.project = std::string(app::kDefaultProjectFile);
     }
-    ctx_.search.crawl_scope = ctx_.settings.start2;
     desktop_.busy_cursor(false);
     build_tabs();
     setWindowIcon(program_icon());
@@ -123,7 +97,6 @@ void MainWindow::load_project() {
     // One writer per project: a project another window or harvester works on is left alone,
     // and this window closes without writing anything.
     if (ctx_.lock_current_project() == app::Context::ProjectLock::InUse) {
-        locked_out_ = true;
         saved_on_close_ = false;  // the exit status tells a script that nothing was done
         desktop_.message_box("Error", ctx_.project_in_use_message() + " This window closes.",
                              platform::MessageIcon::Error);
@@ -137,8 +110,7 @@ void MainWindow::load_project() {
     const int loaded = ctx_.load_current_project(&dialog);
     dialog.show_final(ctx_.store.total_links, ctx_.run.bad_links, ctx_.store.total_addresses);
     // A project file that cannot be read (the person was told) leaves the lists empty, and is
-    // not saved over on exit: its texts would be lost.
-    project_unreadable_ = loaded == 0;
+    // not saved over (ctx_.project_unreadable): its texts would be lost.
     // Damage is told now, not first at Start.
     if (loaded != 0) ctx_.check_loaded_project_files();
     set_window_title();
@@ -146,12 +118,12 @@ void MainWindow::load_project() {
     refresh_status_counters();
     dialog.close();
     harvest::refill_views(ctx_.lists, *this, ctx_.settings.maxlist);
-    links_model_->flush();
-    addresses_model_->flush();
+    links_->model()->flush();
+    addresses_->model()->flush();
     ignore_row_events_ = false;
     update_enabling();
     if (loaded == app::Context::kLoadedWithoutProjectFile) {
-        status_text_->setText(to_qstring(app::kProjectFileMissingNote));
+        status_text()->setText(to_qstring(app::kProjectFileMissingNote));
     }
 }
 
@@ -162,106 +134,7 @@ void MainWindow::set_window_title() {
     setAccessibleName(windowTitle());
 }
 
-// ---- Building the window --------------------------------------------------------------------
-
-QAction* MainWindow::add_command(QMenu* menu, int id, const QString& text,
-                                 const QKeySequence& shortcut) {
-    auto* act = new QAction(text, menu);
-    act->setData(id);
-    act->setObjectName(QString("command_%1").arg(id));
-    act->setShortcut(shortcut);
-    act->setShortcutContext(Qt::WindowShortcut);
-    act->setToolTip(spoken(text));
-    menu->addAction(act);
-    connect(act, &QAction::triggered, this, [this, id] { dispatch(id); });
-    actions_.emplace(id, act);
-    return act;
-}
-
-void MainWindow::build_menus() {
-    QMenuBar* bar = menuBar();
-    QMenu* file = bar->addMenu("&File");
-    add_command(file, cmd::kOpen, "&Open", QKeySequence::Open);
-    add_command(file, cmd::kNew, "&New", QKeySequence::New);
-    add_command(file, cmd::kSave, "&Save", QKeySequence::Save);
-    add_command(file, cmd::kSaveAs, "Save &As", QKeySequence::SaveAs);
-    file->addSeparator();
-    add_command(file, cmd::kDeleteProject, "&Delete");
-    file->addSeparator();
-    add_command(file, cmd::kExport, "&Export");
-    add_command(file, cmd::kImport, "&Import");
-    file->addSeparator();
-    add_command(file, cmd::kVersionCheck, "Online &Version Check");
-    file->addSeparator();
-    add_command(file, cmd::kQuit, "&Quit", QKeySequence(Qt::ALT | Qt::Key_F4));
-
-    QMenu* edit = bar->addMenu("&Edit");
-    add_command(edit, cmd::kCopy, "&Copy", QKeySequence::Copy);
-    add_command(edit, cmd::kPaste, "&Paste", QKeySequence::Paste);
-    add_command(edit, cmd::kDelete, "&Delete", QKeySequence::Delete);
-    edit->addSeparator();
-    // Edit "Select All" has no action of its own; Ctrl+A selects every row in a focused view.
-    add_command(edit, cmd::kSelectAll, "&Select All");
-
-    QMenu* view = bar->addMenu("&View");
-    add_command(view, cmd::kStatus, "&Status");
-
-    QMenu* options = bar->addMenu("&Options");
-    add_command(options, cmd::kPreferences, "&Preferences");
-    options->addSeparator();
-    add_command(options, cmd::kResetLinkStatus, "&Reset Link Status");
-    add_command(options, cmd::kDeleteLinks, "&Delete Links");
-    options->addSeparator();
-    add_command(options, cmd::kClearProject, "Clear Project");
-
-    QMenu* help = bar->addMenu("&Help");
-    add_command(help, cmd::kAbout, "&About...");
-    help->addSeparator();
-    add_command(help, cmd::kFaq, "&FAQ");
-    help->addSeparator();
-    add_command(help, cmd::kHomePage, "&Home Page");
-
-    // Context menus: they act on the view they were opened over.
-    links_menu_ = new QMenu(this);
-    add_command(links_menu_, cmd::kLinkOpen, "&Open");
-    add_command(links_menu_, cmd::kLinkOpenSource, "Open Sou&rce");
-    links_menu_->addSeparator();
-    add_command(links_menu_, cmd::kLinkCopy, "&Copy Link Location");
-    add_command(links_menu_, cmd::kLinkDelete, "&Delete");
-    links_menu_->addSeparator();
-    add_command(links_menu_, cmd::kLinkSelectAll, "&Select All");
-
-    addresses_menu_ = new QMenu(this);
-    add_command(addresses_menu_, cmd::kAddressSend, "&Send");
-    addresses_menu_->addSeparator();
-    add_command(addresses_menu_, cmd::kAddressOpenSource, "Open Sou&rce");
-    add_command(addresses_menu_, cmd::kAddressCopy, "&Copy");
-    add_command(addresses_menu_, cmd::kAddressDelete, "&Delete");
-    addresses_menu_->addSeparator();
-    add_command(addresses_menu_, cmd::kAddressSelectAll, "&Select All");
-    // The context menus' items have no shortcuts of their own; the Edit menu's serve.
-}
-
-void MainWindow::build_status_bar() {
-    status_text_ = new QLabel(this);
-    status_text_->setTextFormat(Qt::PlainText);
-    status_text_->setMinimumWidth(1);
-    // A new line never changes the bar's layout: the part keeps its width, whatever the text.
-    status_text_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    // The run's figures, painted with the counters.
-    progress_ = new QLabel(this);
-    progress_->setTextFormat(Qt::PlainText);
-    progress_->setAccessibleName("Progress");
-    progress_->setToolTip("Pages visited, links pending and bad links");
-    address_count_ = new QLabel("0", this);
-    address_count_->setFixedWidth(kSecondPartWidth);
-    address_count_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    address_count_->setToolTip("Addresses");
-    statusBar()->addWidget(status_text_, 1);
-    statusBar()->addPermanentWidget(progress_);
-    statusBar()->addPermanentWidget(address_count_);
-    statusBar()->setSizeGripEnabled(true);
-}
+// ---- Building the window ------------------------------------------------------------------------
 
 void MainWindow::build_views() {
     auto* area = new QWidget(this);
@@ -271,60 +144,17 @@ void MainWindow::build_views() {
     tabs_ = new QTabWidget(area);
     tabs_->setAccessibleName("Tabs");
 
-    auto setup = [this, area](QTableView*& view, ItemListModel*& model, const store::ItemList& list,
-                              ItemListModel::Kind kind, const char* name) {
-        view = new QTableView(area);
-        model = new ItemListModel(list, kind, ctx_.search, this);
-        view->setModel(model);
-        view->setAccessibleName(name);
-        view->setSelectionBehavior(QAbstractItemView::SelectRows);
-        view->setSelectionMode(QAbstractItemView::ExtendedSelection);
-        view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-        view->setShowGrid(false);
-        view->setWordWrap(false);
-        view->setIconSize(QSize(16, 16));
-        view->verticalHeader()->hide();
-        // Uniform rows: scrolling a long view measures nothing but the rows on screen.
-        view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-        view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
-        view->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-        view->horizontalHeader()->setHighlightSections(false);
-        view->horizontalHeader()->setStretchLastSection(true);
-        view->setContextMenuPolicy(Qt::CustomContextMenu);
-        // Tab and Shift+Tab leave the view instead of walking its cells.
-        view->setTabKeyNavigation(false);
-        view->installEventFilter(this);
-    };
-    setup(links_view_, links_model_, ctx_.lists.links, ItemListModel::Kind::Links, "Links");
-    setup(addresses_view_, addresses_model_, ctx_.lists.addresses, ItemListModel::Kind::Addresses,
-          "Addresses");
-    const int url_width = links_view_->fontMetrics().horizontalAdvance(kTypicalUrl) + 16;
-    links_view_->setColumnWidth(0, 200);
-    links_view_->setColumnWidth(1, url_width);
-    links_view_->setColumnWidth(2, 220);
-    addresses_view_->setColumnWidth(0, 220);
-    addresses_view_->setColumnWidth(1, 200);
-
+    links_ = new ListPane(ListKind::Links, ctx_.lists.links, ctx_.search, area, this);
+    addresses_ = new ListPane(ListKind::Addresses, ctx_.lists.addresses, ctx_.search, area, this);
+    for (ListPane* pane : {links_, addresses_}) {
+        connect(pane, &ListPane::row_event, this,
+                [this, pane](int row, bool double_click) { row_event(*pane, row, double_click); });
+    }
     // A click on any column header of the links view switches column 0 between titles and
     // file names.
-    links_view_->horizontalHeader()->setSectionsClickable(true);
-    connect(links_view_->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int) {
-        if (!ignore_row_events_) links_model_->toggle_file_names();
+    connect(links_, &ListPane::header_clicked, this, [this] {
+        if (!ignore_row_events_) links_->model()->toggle_file_names();
     });
-
-    for (bool links : {true, false}) {
-        QTableView* view = links ? links_view_ : addresses_view_;
-        connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-                [this, links](const QModelIndex& now, const QModelIndex&) {
-                    if (now.isValid()) row_event(links, now.row(), false);
-                });
-        connect(view, &QTableView::clicked, this,
-                [this, links](const QModelIndex& at) { row_event(links, at.row(), false); });
-        connect(view, &QTableView::doubleClicked, this,
-                [this, links](const QModelIndex& at) { row_event(links, at.row(), true); });
-        connect(view, &QWidget::customContextMenuRequested, this,
-                [this, links](const QPoint& at) { show_context_menu(links, at); });
-    }
 
     banner_ = new QLabel(QString("<b style='font-size:16pt; color:#1d4f91'>%1</b>"
                                  "<br><span style='color:#555'>e-mail and link harvester</span>")
@@ -358,7 +188,7 @@ void MainWindow::build_tabs() {
     tabs_->setCurrentIndex(current_tab_);
     connect(tabs_, &QTabWidget::currentChanged, this, &MainWindow::tab_changed);
     connect(details_page_, &DetailsPage::delete_requested, this,
-            [this] { delete_selected(current_item_list_); });
+            [this] { delete_selected(pane(current_item_list_)); });
     connect(details_page_, &DetailsPage::verify_requested, this, &MainWindow::verify_current);
     // Start is the window's default button: Enter in a field of a page starts.
     connect(harvest_page_, &HarvestPage::submitted, this, [this] { dispatch(cmd::kStart); });
@@ -389,15 +219,15 @@ void MainWindow::place_controls() {
     const int links_top = buttons_top + 2 * kButtonHeight + 12;
     banner_->setGeometry(kButtonInset, buttons_top, std::max(0, button_x - 2 * kButtonInset),
                          links_top - buttons_top - 4);
-    links_view_->setGeometry(0, links_top, left, std::max(0, height - links_top));
+    links_->view()->setGeometry(0, links_top, left, std::max(0, height - links_top));
     if (addresses) {
         const int top = tabs_->tabBar()->height() / 2;  // just below the tab control's top
-        addresses_view_->setGeometry(left + kGap, top, std::max(0, width - left - kGap),
-                                     std::max(0, height - top));
-        addresses_view_->show();
+        addresses_->view()->setGeometry(left + kGap, top, std::max(0, width - left - kGap),
+                                        std::max(0, height - top));
+        addresses_->view()->show();
     } else {
-        addresses_view_->setGeometry(left, 0, 0, 0);
-        addresses_view_->hide();
+        addresses_->view()->setGeometry(left, 0, 0, 0);
+        addresses_->view()->hide();
     }
 }
 
@@ -405,26 +235,10 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == centralWidget() && event->type() == QEvent::Resize && tabs_ != nullptr) {
         place_controls();
     }
-    // The keyboard entering a view without a current row leaves it so: the view would make its
-    // first row current, which shows that row on the Details page as if it was clicked. The
-    // first arrow key takes the first row.
-    auto* view = qobject_cast<QTableView*>(watched);
-    if (event->type() == QEvent::FocusIn && view != nullptr &&
-        (view == links_view_ || view == addresses_view_) && !view->currentIndex().isValid()) {
-        view->viewport()->update();  // the focus frame
-        return true;
-    }
     return QMainWindow::eventFilter(watched, event);
 }
 
-QAction* MainWindow::action(int id) const {
-    const auto it = actions_.find(id);
-    return it == actions_.end() ? nullptr : it->second;
-}
-
-QMenu* MainWindow::context_menu(bool links) const { return links ? links_menu_ : addresses_menu_; }
-
-// ---- Commands -------------------------------------------------------------------------------
+// ---- Closing, tabs and rows ---------------------------------------------------------------------
 
 void MainWindow::request_close() {
     // Closing frees the lists: never from inside a handler that is showing a dialog or loading
@@ -438,110 +252,8 @@ void MainWindow::request_close() {
 }
 
 void MainWindow::close_on_signal() {
-    signalled_ = true;
+    errors_to_stderr();
     request_close();
-}
-
-void MainWindow::dispatch(int id) {
-    if (closing_) return;
-    ++dispatch_depth_;
-    struct Leave {
-        int& depth;
-        ~Leave() { --depth; }
-    } leave{dispatch_depth_};
-    switch (id) {
-        case cmd::kLoadProject:
-            load_project();
-            break;
-        case cmd::kSave:
-            // The person's own Save writes the project, also over one that could not be read.
-            commit_page(current_tab_);
-            if (ctx_.save_current_project() != 0) project_unreadable_ = false;
-            break;
-        case cmd::kQuit:
-        case cmd::kClose:
-            close();
-            break;
-        case cmd::kCopy:
-        case cmd::kLinkCopy:
-        case cmd::kAddressCopy:
-            copy_focused();
-            break;
-        case cmd::kDelete:
-        case cmd::kLinkDelete:
-        case cmd::kAddressDelete:
-            delete_selected(focused_view());
-            break;
-        case cmd::kLinkSelectAll:
-            select_all(1);
-            break;
-        case cmd::kAddressSelectAll:
-            select_all(2);
-            break;
-        case cmd::kLinkOpen:
-        case cmd::kAddressSend:
-            open_focused(false);
-            break;
-        case cmd::kLinkOpenSource:
-        case cmd::kAddressOpenSource:
-            open_focused(true);
-            break;
-        case cmd::kStatus:
-            open_status_dialog();
-            break;
-        case cmd::kResetLinkStatus:
-            if (!running_) run_->reset_link_status();
-            update_enabling();
-            break;
-        case cmd::kDeleteLinks:
-            current_item_ = nullptr;
-            (void)app::delete_links(ctx_, *this);
-            update_enabling();
-            break;
-        case cmd::kClearProject:
-            if (app::clear_project(ctx_, *this)) show_status_text({});
-            paint_counters();
-            update_enabling();
-            break;
-        case cmd::kAbout: {
-            AboutDialog about(ctx_.settings.version, this);
-            about.exec();
-            break;
-        }
-        case cmd::kStart:
-            start_or_status();
-            break;
-        case cmd::kCancel:
-            run_->cancel_harvest();
-            break;
-        default:
-            // Paste and Edit "Select All" have no action; the project, export, import,
-            // preferences, version check and vendor pages come with their own dialogs.
-            break;
-    }
-}
-
-void MainWindow::start_or_status() {
-    if (run_->running()) {
-        open_status_dialog();
-        return;
-    }
-    commit_page(current_tab_);
-    const std::string missing = run_->missing_for_start(current_tab_);
-    if (!missing.empty()) {
-        show_status_text(to_qstring(missing));
-        return;
-    }
-    if (run_->start_harvest(current_tab_) == 0) return;
-    // Written at Start as well as at exit: a crash or kill mid-run then keeps the project's
-    // fields and settings beside the links and addresses already stored.
-    if (!project_unreadable_) (void)ctx_.save_current_project();
-    (void)ctx_.save_settings(settings_path_);
-}
-
-void MainWindow::show_status_text(const QString& text) {
-    status_pending_ = false;
-    status_text_->setText(text);
 }
 
 void MainWindow::tab_changed(int index) {
@@ -589,21 +301,19 @@ void MainWindow::fill_page(int tab) {
     }
 }
 
-void MainWindow::row_event(bool links, int row, bool double_click) {
+void MainWindow::row_event(ListPane& list, int row, bool double_click) {
     if (ignore_row_events_) return;
-    ItemListModel* model = links ? links_model_ : addresses_model_;
-    QTableView* view = links ? links_view_ : addresses_view_;
     // The focused row decides, as the keyboard and the mouse leave it.
-    const QModelIndex focused = view->currentIndex();
-    const store::ItemRecord* rec = model->record(focused.isValid() ? focused.row() : row);
+    const QModelIndex focused = list.view()->currentIndex();
+    const store::ItemRecord* rec = list.model()->record(focused.isValid() ? focused.row() : row);
     if (rec == nullptr) return;
     current_item_ = rec;
-    if (!links) current_item_list_ = 2;
+    if (!list.is_links()) current_item_list_ = ListKind::Addresses;
     if (double_click && rec->url) {
         hand_to_browser(*rec->url);
         return;
     }
-    current_item_list_ = links ? 1 : 2;
+    current_item_list_ = list.kind();
     if (tabs_->currentIndex() != kDetailsTab) {
         tabs_->setCurrentIndex(kDetailsTab);  // fills the page with current_item_
     } else {
@@ -611,252 +321,31 @@ void MainWindow::row_event(bool links, int row, bool double_click) {
     }
 }
 
-void MainWindow::show_context_menu(bool links, const QPoint& at) {
-    QTableView* view = links ? links_view_ : addresses_view_;
-    if (!view->indexAt(at).isValid()) return;  // only over a row
-    view->setFocus(Qt::PopupFocusReason);
-    context_menu(links)->popup(view->viewport()->mapToGlobal(at));
-}
+// ---- What only the window knows about the core's rows -------------------------------------------
 
-int MainWindow::focused_view() const {
-    const QWidget* focus = QApplication::focusWidget();
-    if (focus == links_view_) return 1;
-    if (focus == addresses_view_) return 2;
-    return 0;
-}
-
-void MainWindow::copy_focused() {
-    const int which = focused_view();
-    if (which == 0) return;
-    QTableView* view = which == 1 ? links_view_ : addresses_view_;
-    const store::ItemRecord* rec =
-        (which == 1 ? links_model_ : addresses_model_)->record(view->currentIndex().row());
-    if (rec != nullptr && rec->url) (void)desktop_.set_clipboard_text(*rec->url);
-}
-
-void MainWindow::open_focused(bool source) {
-    const int which = focused_view();
-    if (which == 0) return;
-    QTableView* view = which == 1 ? links_view_ : addresses_view_;
-    const store::ItemRecord* rec =
-        (which == 1 ? links_model_ : addresses_model_)->record(view->currentIndex().row());
-    if (rec == nullptr) return;
-    const std::optional<std::string>& target = source ? rec->source : rec->url;
-    if (target) hand_to_browser(*target);
-}
-
-void MainWindow::hand_to_browser(const std::string& url) {
-    if (!desktop_.open_url(url)) report_error("Unable to open '" + url + "'");
-}
-
-void MainWindow::delete_selected(int which) {
-    if (which != 1 && which != 2) return;
-    QTableView* view = which == 1 ? links_view_ : addresses_view_;
-    ItemListModel* model = which == 1 ? links_model_ : addresses_model_;
-    model->flush();
-    std::vector<int32_t> rows;
-    for (const QModelIndex& index : view->selectionModel()->selectedRows()) {
-        rows.push_back(index.row());
+void MainWindow::record_leaving(ListKind kind, int row) {
+    // `row` is the record's list position; the record is still alive here.
+    const store::ItemList& list = kind == ListKind::Links ? ctx_.lists.links : ctx_.lists.addresses;
+    if (current_item_ != nullptr && row >= 0 && row < list.size() &&
+        &list.at(row) == current_item_) {
+        forget_current_item();
     }
-    if (rows.empty()) return;
-    current_item_ = nullptr;
-    if (tabs_->currentIndex() == kDetailsTab) details_page_->show_record(nullptr);
-    ignore_row_events_ = true;
-    (void)app::delete_selected_rows(
-        ctx_, which == 1 ? store::TreeFile::Links : store::TreeFile::Addresses, rows);
-    if (which == 1) {
-        std::size_t held = 0;
-        const store::ItemList& list = ctx_.lists.links;
-        for (int32_t row : rows) {
-            if (row < list.size() && (list.at(row).status & store::STATUS_ACTIVE) != 0) ++held;
-        }
-        if (held > 0) show_status_text(to_qstring(app::kept_rows_text(held)));
-    }
-    model->flush();  // the rows that went leave the view before the selection is set
-    // What could not go (a link a connection is fetching) stays selected.
-    view->clearSelection();
-    for (int32_t row : rows) {
-        view->selectionModel()->select(model->index(row, 0),
-                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    }
-    ignore_row_events_ = false;
-    update_enabling();
 }
 
-// Verify: a link is fetched again now and shows its new state; for an address, the name
-// service is asked whether its domain takes mail. The answer is said on the Details page.
-void MainWindow::verify_current() {
-    const store::ItemRecord* rec = current_item_;
-    if (rec == nullptr || running_) return;
-    if (current_item_list_ == 1) {
-        details_page_->show_note("Fetching the link again...");
-        verifying_ = run_->verify_link(*rec) != 0;
-        if (!verifying_) details_page_->show_note("The link cannot be fetched now.");
-        return;
-    }
-    const std::optional<std::string> domain = app::mail_domain(rec->url.value_or(""));
-    if (!domain) {
-        details_page_->show_note("This address names no domain to ask about.");
-        return;
-    }
-    details_page_->show_note(to_qstring("Asking whether " + *domain + " takes mail..."));
-    mail_lookup_->ask(*domain, [this, rec, name = *domain](platform::MailAnswer answer,
-                                                           const std::string& detail) {
-        // The answer belongs to the record it was asked for, if that is still shown.
-        if (current_item_ != rec || details_page_ == nullptr) return;
-        details_page_->show_note(to_qstring(app::mail_answer_text(name, answer, detail)));
-    });
-}
-
-void MainWindow::select_all(int which) {
-    if (which != 1 && which != 2) return;
-    QTableView* view = which == 1 ? links_view_ : addresses_view_;
-    (which == 1 ? links_model_ : addresses_model_)->flush();
-    ignore_row_events_ = true;
-    view->selectAll();
-    ignore_row_events_ = false;
-    view->setFocus(Qt::OtherFocusReason);
-}
-
-// ---- Status dialog --------------------------------------------------------------------------
-
-void MainWindow::open_status_dialog() {
-    if (status_dialog_ != nullptr) {
-        status_dialog_->raise();
-        return;
-    }
-    StatusDialog dialog(ctx_.status, run_->status_counters(), this);
-    status_dialog_ = &dialog;
-    dialog.exec();
-    status_dialog_ = nullptr;
-}
-
-// ---- Shell ----------------------------------------------------------------------------------
-
-void MainWindow::show_slot_status(int slot, std::string_view text) {
-    const QString shown = to_qstring(text);
-    if (status_dialog_ != nullptr)
-        status_dialog_->show_line(slot, shown, ctx_.status.slots_in_use());
-    pending_status_ = shown;
-    status_pending_ = true;
-    schedule_paint();
-}
-
-void MainWindow::report_error(std::string_view message) {
-    if (signalled_) {
-        saved_on_close_ = false;  // whatever failed on the way out makes the exit status say so
-        std::fprintf(stderr, "tarnvelox: %.*s\n", static_cast<int>(message.size()),
-                     message.data());
-        return;
-    }
-    if (ctx_.run.harvest_running == 0 && pending_errors_.empty()) {
-        desktop_.message_box("Error", message, platform::MessageIcon::Error);
-        return;
-    }
-    pending_errors_.emplace_back(message);
-    if (errors_scheduled_ || showing_errors_) return;
-    errors_scheduled_ = true;
-    QTimer::singleShot(0, this, &MainWindow::show_pending_errors);
-}
-
-void MainWindow::show_pending_errors() {
-    errors_scheduled_ = false;
-    // One at a time, in order; an error told while a box is open waits behind it.
-    showing_errors_ = true;
-    while (!pending_errors_.empty()) {
-        const std::string message = std::move(pending_errors_.front());
-        pending_errors_.erase(pending_errors_.begin());
-        if (signalled_) {
-            saved_on_close_ = false;
-            std::fprintf(stderr, "tarnvelox: %s\n", message.c_str());
-        } else {
-            desktop_.message_box("Error", message, platform::MessageIcon::Error);
-        }
-    }
-    showing_errors_ = false;
-}
-
-void MainWindow::refresh_status_counters() {
-    counters_pending_ = true;
-    schedule_paint();
-}
-
-void MainWindow::schedule_paint() {
-    if (!paint_timer_.isActive()) paint_timer_.start();
-}
-
-void MainWindow::flush_display() {
-    paint_timer_.stop();
-    // The views' batches go with the status bar: one paint of the window, not one for each.
-    links_model_->flush();
-    addresses_model_->flush();
-    if (status_pending_) {
-        status_text_->setText(pending_status_);
-        status_pending_ = false;
-    }
-    if (counters_pending_) paint_counters();
-}
-
-void MainWindow::paint_counters() {
-    counters_pending_ = false;
-    address_count_->setText(QString::number(ctx_.store.total_addresses));
-    const app::StatusCounters c = run_->status_counters();
-    progress_->setText(QString("Visited %1  Pending %2  Bad %3")
-                           .arg(c.visited)
-                           .arg(c.pending)
-                           .arg(c.bad));
-    if (status_dialog_ != nullptr) status_dialog_->show_counters(run_->status_counters());
-}
-
-// The models batch their rows on their own; the window's paint timer, started first, takes
-// their batches with the status bar's.
-void MainWindow::link_row_added(const store::ItemRecord&) {
-    schedule_paint();
-    links_model_->row_added();
-}
-void MainWindow::link_row_changed(const store::ItemRecord& rec) {
-    schedule_paint();
-    links_model_->row_changed(rec);
+void MainWindow::link_changed(const store::ItemRecord& rec) {
     if (&rec == current_item_ && tabs_ != nullptr && tabs_->currentIndex() == kDetailsTab) {
         details_page_->show_record(current_item_);
     }
 }
-void MainWindow::link_row_removing(int row) {
-    // `row` is the record's list position; the record is still alive here.
-    if (current_item_ != nullptr && row >= 0 && row < ctx_.lists.links.size() &&
-        &ctx_.lists.links.at(row) == current_item_) {
-        forget_current_item();
-    }
-    schedule_paint();
-    links_model_->row_removing(row);
-}
-void MainWindow::link_row_removed(int row) { links_model_->row_removed(row); }
-void MainWindow::address_row_added(const store::ItemRecord&) {
-    schedule_paint();
-    addresses_model_->row_added();
-}
-void MainWindow::address_row_removing(int row) {
-    if (current_item_ != nullptr && row >= 0 && row < ctx_.lists.addresses.size() &&
-        &ctx_.lists.addresses.at(row) == current_item_) {
-        forget_current_item();
-    }
-    schedule_paint();
-    addresses_model_->row_removing(row);
-}
+
+void MainWindow::records_cleared() { forget_current_item(); }
 
 void MainWindow::forget_current_item() {
     current_item_ = nullptr;
     if (details_page_ != nullptr) details_page_->show_record(nullptr);
 }
-void MainWindow::address_row_removed(int row) { addresses_model_->row_removed(row); }
 
-void MainWindow::views_cleared() {
-    forget_current_item();
-    links_model_->cleared();
-    addresses_model_->cleared();
-}
-
-// ---- RunWindow ------------------------------------------------------------------------------
+// ---- RunWindow ----------------------------------------------------------------------------------
 
 void MainWindow::enable_controls(bool running, bool views_enabled) {
     if (!running && running_) paste_enabled_ = true;  // leaving a run enables Paste again
@@ -865,8 +354,8 @@ void MainWindow::enable_controls(bool running, bool views_enabled) {
     start_->setText(running ? kStatusText : kStartText);
     start_->setAccessibleName(spoken(start_->text()));
     cancel_->setEnabled(running);
-    links_view_->setEnabled(views_enabled);
-    addresses_view_->setEnabled(views_enabled);
+    links_->view()->setEnabled(views_enabled);
+    addresses_->view()->setEnabled(views_enabled);
     if (details_page_ != nullptr) details_page_->set_running(running);
     if (!running && verifying_) {
         verifying_ = false;
@@ -876,24 +365,7 @@ void MainWindow::enable_controls(bool running, bool views_enabled) {
     if (!running) flush_display();  // the final line and counters at once
 }
 
-void MainWindow::update_enabling() {
-    for (int id : kRunningDisabled) {
-        if (QAction* a = action(id)) a->setEnabled(!running_);
-    }
-    action(cmd::kPaste)->setEnabled(!running_ && paste_enabled_);
-    // Reset Link Status and Delete Links need rows in the links view.
-    const bool has_links = ctx_.lists.links.row_count > 0;
-    action(cmd::kResetLinkStatus)->setEnabled(!running_ && has_links);
-    action(cmd::kDeleteLinks)->setEnabled(!running_ && has_links);
-}
-
-void MainWindow::busy_cursor(bool busy) { desktop_.busy_cursor(busy); }
-
-bool MainWindow::confirm(std::string_view question) {
-    return desktop_.confirm("Confirm", question);
-}
-
-// ---- Exit -----------------------------------------------------------------------------------
+// ---- Exit ---------------------------------------------------------------------------------------
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     if (!closing_) exit_sequence();
@@ -901,20 +373,20 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::apply_column_widths() {
-    default_columns_ = app::column_widths_text({links_view_->columnWidth(0),
-                                                links_view_->columnWidth(1),
-                                                addresses_view_->columnWidth(0)});
+    default_columns_ =
+        app::column_widths_text({links_->view()->columnWidth(0), links_->view()->columnWidth(1),
+                                 addresses_->view()->columnWidth(0)});
     const std::vector<int> widths = app::read_column_widths(ctx_.settings.columns.value_or(""));
     if (widths.size() != 3) return;
-    links_view_->setColumnWidth(0, widths[0]);
-    links_view_->setColumnWidth(1, widths[1]);
-    addresses_view_->setColumnWidth(0, widths[2]);
+    links_->view()->setColumnWidth(0, widths[0]);
+    links_->view()->setColumnWidth(1, widths[1]);
+    addresses_->view()->setColumnWidth(0, widths[2]);
 }
 
 void MainWindow::keep_column_widths() {
-    const std::string now = app::column_widths_text({links_view_->columnWidth(0),
-                                                     links_view_->columnWidth(1),
-                                                     addresses_view_->columnWidth(0)});
+    const std::string now =
+        app::column_widths_text({links_->view()->columnWidth(0), links_->view()->columnWidth(1),
+                                 addresses_->view()->columnWidth(0)});
     // Untouched widths leave the file as it was.
     if (ctx_.settings.columns || now != default_columns_) ctx_.settings.columns = now;
 }
@@ -926,23 +398,13 @@ void MainWindow::exit_sequence() {
     ++ctx_.run.stop_requested;
     run_->kill_harvest_timers();
     if (run_->running()) run_->stop_all();
-    if (signalled_) {
-        // Errors still waiting for their box are told where a signal's sender can see them.
-        for (const std::string& message : pending_errors_) {
-            saved_on_close_ = false;
-            std::fprintf(stderr, "tarnvelox: %s\n", message.c_str());
-        }
-        pending_errors_.clear();
-    }
-    if (!locked_out_) {
-        const bool project_saved = project_unreadable_ || ctx_.save_current_project() != 0;
-        const bool settings_saved = ctx_.save_settings(settings_path_) != 0;
-        saved_on_close_ = saved_on_close_ && project_saved && settings_saved;
-    }
+    // Errors still waiting for their box are told where a signal's sender can see them.
+    flush_errors_to_stderr();
+    saved_on_close_ = ctx_.shut_down(settings_path_) && saved_on_close_;
     run_->engine().shutdown();
     // The views forget the lists before they are freed.
-    links_model_->cleared();
-    addresses_model_->cleared();
+    links_->model()->cleared();
+    addresses_->model()->cleared();
     ctx_.lists.links.clear();
     ctx_.lists.addresses.clear();
 }

@@ -2,11 +2,13 @@
 // project file is missing beside its links and addresses.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "app/context.h"
+#include "base/file_lock.h"
 #include "fakes/recording_shell.h"
 #include "store/temp_dir.h"
 
@@ -41,6 +43,40 @@ TEST_F(ProjectFilesTest, EmptyProjectSettingMeansTheDefaultProject) {
     }
     for (const char* file : {".tvp", ".lin", ".mai"}) EXPECT_FALSE(fs::exists(file)) << file;
     EXPECT_TRUE(shell_.errors.empty());
+}
+
+// The exit's saving: a project file that could not be read is never written over (its texts
+// would be lost), and a project another program holds gets neither its project file nor the
+// settings written. Either way the exit itself succeeds: nothing that was due failed.
+TEST_F(ProjectFilesTest, ShutDownLeavesAnUnreadableOrLockedProjectAlone) {
+    for (const bool locked : {false, true}) {
+        SCOPED_TRACE(locked ? "locked by another program" : "unreadable project file");
+        fs::remove_all("default.tvp");
+        fs::remove("tarnv.ini");
+        base::FileLock other;
+        Context ctx(shell_);
+        ctx.start_up("tarnv.ini", Context::EnginesFile::Optional);
+        if (locked) {
+            std::ofstream("default.tvp") << "URL=http://kept.example\n";
+            ASSERT_EQ(other.lock(project_lock_name("default.tvp")), base::FileLock::Result::Locked);
+            ASSERT_EQ(ctx.lock_current_project(), Context::ProjectLock::InUse);
+            EXPECT_TRUE(ctx.locked_out);
+        } else {
+            ASSERT_EQ(::mkfifo("default.tvp", 0600), 0);  // refused unread, replaced if saved
+            ASSERT_EQ(ctx.lock_current_project(), Context::ProjectLock::Locked);
+            ASSERT_EQ(ctx.load_current_project(nullptr), 0);
+            EXPECT_TRUE(ctx.project_unreadable);
+        }
+        EXPECT_TRUE(ctx.shut_down("tarnv.ini"));
+        if (locked) {
+            std::ifstream in("default.tvp");
+            std::string text((std::istreambuf_iterator<char>(in)), {});
+            EXPECT_EQ(text, "URL=http://kept.example\n");
+        } else {
+            EXPECT_TRUE(fs::is_fifo("default.tvp"));
+        }
+        EXPECT_EQ(fs::exists("tarnv.ini"), !locked);
+    }
 }
 
 // A first run that ended before its project file was written: its links and addresses are the

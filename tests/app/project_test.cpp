@@ -15,6 +15,7 @@
 #include <tuple>
 #include <vector>
 
+#include "app/context.h"
 #include "fakes/recording_shell.h"
 #include "store/temp_dir.h"
 
@@ -122,23 +123,25 @@ public:
     }
     int load(const std::string& path, bool import_only = false, int32_t maxlist = 2500,
              LoadProgress* progress = nullptr) {
-        return load_project(path, import_only, search, filter, values, engines, store, lists, run,
-                            sort, maxlist, progress);
+        ctx.settings.maxlist = maxlist;
+        return load_project(ctx, path, import_only, progress);
     }
     int save(const std::string& path) {
         return save_project(path, search, filter, values, store, engines, shell);
     }
 
     testing::TempDir dir;
-    harvest::SearchTexts search;
-    exchange::ItemFilter filter;
-    ProjectValues values;
-    store::ItemList engines;
-    store::Store store;
-    store::ItemLists lists;
-    harvest::RunState run;
-    int32_t sort = 1;
     testing::RecordingShell shell;
+    Context ctx{shell};
+    // The parts of the context a project is loaded into and saved from.
+    harvest::SearchTexts& search = ctx.search;
+    exchange::ItemFilter& filter = ctx.filter;
+    ProjectValues& values = ctx.values;
+    store::ItemList& engines = ctx.engines.list;
+    store::Store& store = ctx.store;
+    store::ItemLists& lists = ctx.lists;
+    harvest::RunState& run = ctx.run;
+    int32_t& sort = ctx.settings.sort;
 };
 
 TEST_F(ProjectTest, SavedFileHasExactBytesAndLoadsBackToTheSameBytes) {

@@ -359,7 +359,7 @@ TEST_P(CancelTest, CancelThenStartCompletesWithoutFetchingAFinishedLinkTwice) {
     }
     const std::map<std::string, int> before = completed_fetches();
 
-    control_.on_command(kCancelCommand);  // routed as the Cancel button's command
+    control_.on_command(cmd::kCancel);  // routed as the Cancel button's command
     EXPECT_FALSE(control_.running());
     EXPECT_EQ(last_status(-1), " Cancelled");
     for (int i = 0; i < settings_.packcount; ++i) EXPECT_EQ(control_.slot_line(i), " Cancelled");
@@ -414,7 +414,7 @@ TEST_F(RunControlTest, PendingIsTheFilesUnvisitedCountAfterAReopenAndInTheNextRu
     ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
     network_.run(control_, 400);
     ASSERT_TRUE(control_.running());
-    control_.on_command(kCancelCommand);
+    control_.on_command(cmd::kCancel);
     reopen();
     const int32_t unvisited = unvisited_on_disk();
     ASSERT_GT(unvisited, 0);
@@ -578,10 +578,10 @@ TEST_F(RunControlTest, EngineAndScannerLinesComeFormattedThroughRunControl) {
 }
 
 TEST_F(RunControlTest, StartWhileRunningOpensTheStatusDialogWithLiveCounters) {
-    control_.on_command(kStartCommand);  // idle: Start is not "Status"
+    control_.on_command(cmd::kStart);  // idle: Start is not "Status"
     EXPECT_EQ(window_.status_opened, 0);
     ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
-    control_.on_command(kStartCommand);
+    control_.on_command(cmd::kStart);
     EXPECT_EQ(window_.status_opened, 1);
 
     const int refreshes_before = shell_.counter_refreshes;
