@@ -205,6 +205,16 @@ TEST_F(ProjectCommandsTest, UnreadableProjectFileIsNeverSavedOver) {
     EXPECT_TRUE(still_a_fifo());
 }
 
+TEST_F(ProjectCommandsTest, DeleteTellsTheFilesItCouldNotDelete) {
+    // Something the program cannot remove has taken the addresses file's name.
+    std::filesystem::remove("test.mai");
+    std::filesystem::create_directories("test.mai/kept");
+    EXPECT_EQ(delete_project(ctx_, desktop_, nullptr).result, ProjectResult::Opened);
+    EXPECT_FALSE(exists("test.tvp"));
+    ASSERT_EQ(shell_.errors.size(), 1u);
+    EXPECT_NE(shell_.errors[0].find("'test.mai'"), std::string::npos) << shell_.errors[0];
+}
+
 TEST(ProjectNamesTest, FolderAndExtensionComeFromTheFileName) {
     struct Case {
         std::string path;
