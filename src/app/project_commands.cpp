@@ -82,6 +82,9 @@ void let_go_of_lists(Context& ctx) {
     ctx.shell.views_cleared();
     forget_slot_records(ctx);
     store::close_store(ctx.store);
+    // A write failure was told and concerns these files: the next project's files are judged
+    // on their own.
+    ctx.store.write_failing = false;
     clear_project_state(ctx.lists, ctx.store, ctx.run);
 }
 
