@@ -115,10 +115,7 @@ bool copy_companion(Context& ctx, const std::string& from, const std::string& to
 // can be copied. False (told through the shell) when a write failed.
 bool put_store_on_disk(Context& ctx) {
     store::Store& st = ctx.store;
-    bool written = store::commit(st);
-    // commit() has nothing to do without marks waiting; the new nodes may still be buffered.
-    if (st.links.is_open()) written = st.links.sync() && written;
-    if (st.addresses.is_open()) written = st.addresses.sync() && written;
+    const bool written = store::put_on_disk(st);
     if (store::writes_failing(st) || !written) {
         ctx.shell.report_error("The project's files could not be written completely, so they "
                                "are not copied. The project stays '" +

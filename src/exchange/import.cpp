@@ -347,6 +347,9 @@ ImportResult import_file(harvest::HarvestEnv& env, const ImportRequest& request,
         result.outcome = ImportOutcome::Unreadable;
         return result;
     }
+    // What was imported is on the disk for good before the import says it is done: the store
+    // keeps new nodes back until a commit, and no harvest runs to make one.
+    if (!store::put_on_disk(env.store)) result.outcome = ImportOutcome::StoreUnusable;
     env.shell.refresh_status_counters();
     return result;
 }

@@ -37,6 +37,7 @@ enum class ImportOutcome {
     HarvestRunning,  // nothing done: a harvest runs
     Unreadable,      // the file could not be opened ("Unable to open import file" was told)
     StoreUnusable,   // the project's files could not be opened ("Unable to open Project File(s)")
+                     // or what was imported could not be written (told by the store)
     UnknownType,     // the type or merge mode is out of range: nothing done
 };
 

@@ -249,6 +249,15 @@ bool commit(Store& store) {
     return marked;
 }
 
+bool put_on_disk(Store& store) {
+    bool written = commit(store);
+    written = store.addresses.sync() && written;
+    written = store.links.sync() && written;
+    check_writes(store, TreeFile::Addresses);
+    check_writes(store, TreeFile::Links);
+    return written && !store.write_failing;
+}
+
 int32_t forget_visits(Store& store) {
     int32_t changed = 0;
     int64_t position = 0;

@@ -103,6 +103,10 @@ struct StoredCounts {
 // kept back. Done every kMarksPerCommit lines, by the harvest every tenth of a second, and
 // before anything reads, deletes or closes. False when a write failed (told through the shell).
 bool commit(Store& store);
+// commit(), and every new node of both files on the disk even when no mark waits: what an
+// import or a copy of the files needs, with no harvest running to commit. False when a write
+// failed (told through the shell).
+bool put_on_disk(Store& store);
 // Tells a write failure either file recorded since it was last asked (once per harvest), and
 // whether the store can no longer write.
 [[nodiscard]] bool writes_failing(Store& store);

@@ -22,6 +22,7 @@
 
 #include "app/command_ids.h"
 #include "app/context.h"
+#include "app/project_commands.h"
 #include "app/run_control.h"
 #include "platform/desktop.h"
 #include "platform/mail_lookup.h"
@@ -145,6 +146,15 @@ class MainWindow : public QMainWindow, public WindowShell {
     void clear_project();
     void show_about();
     void cancel_harvest();
+    // The File menu's projects, export and import (main_window_files.cpp).
+    void open_project();
+    void new_project();
+    void switch_project(app::OpenKind kind);
+    void save_project_as();
+    void delete_project();
+    void show_project(const app::ProjectOutcome& outcome);
+    void export_items();
+    void import_items();
     // Paste and the Edit menu's Select All are enabled and do nothing: the views take nothing
     // from the clipboard, and Ctrl+A in a view selects through the view itself.
     void nothing_to_do() {}

@@ -34,15 +34,16 @@ std::vector<MainWindow::Command> MainWindow::command_table() {
         return Command{kSeparator, menu, "", {}, false, nullptr};
     };
     return {
-        {cmd::kOpen, Menu::File, "&Open", QKeySequence::Open, kIdleOnly, nullptr},
-        {cmd::kNew, Menu::File, "&New", QKeySequence::New, kIdleOnly, nullptr},
+        {cmd::kOpen, Menu::File, "&Open", QKeySequence::Open, kIdleOnly, &M::open_project},
+        {cmd::kNew, Menu::File, "&New", QKeySequence::New, kIdleOnly, &M::new_project},
         {cmd::kSave, Menu::File, "&Save", QKeySequence::Save, kAlways, &M::save_project},
-        {cmd::kSaveAs, Menu::File, "Save &As", QKeySequence::SaveAs, kAlways, nullptr},
+        {cmd::kSaveAs, Menu::File, "Save &As", QKeySequence::SaveAs, kAlways,
+         &M::save_project_as},
         separator(Menu::File),
-        {cmd::kDeleteProject, Menu::File, "&Delete", none, kIdleOnly, nullptr},
+        {cmd::kDeleteProject, Menu::File, "&Delete", none, kIdleOnly, &M::delete_project},
         separator(Menu::File),
-        {cmd::kExport, Menu::File, "&Export", none, kIdleOnly, nullptr},
-        {cmd::kImport, Menu::File, "&Import", none, kIdleOnly, nullptr},
+        {cmd::kExport, Menu::File, "&Export", none, kIdleOnly, &M::export_items},
+        {cmd::kImport, Menu::File, "&Import", none, kIdleOnly, &M::import_items},
         separator(Menu::File),
         {cmd::kVersionCheck, Menu::File, "Online &Version Check", none, kIdleOnly, nullptr},
         separator(Menu::File),

@@ -46,6 +46,8 @@
 #include "store/store.h"
 #include "store/temp_dir.h"
 #include "store/tree_format.h"
+#include "ui/dialogs/export_dialog.h"
+#include "ui/dialogs/import_dialog.h"
 #include "ui/dialogs/status_dialog.h"
 #include "ui/item_models.h"
 #include "ui/pages/details_page.h"
@@ -248,6 +250,7 @@ TEST_F(MainWindowTest, RunningDisablesTheTableItemsAndTheEndEnablesThemAgain) {
         EXPECT_FALSE(w.action(id)->isEnabled()) << id;
     }
     EXPECT_TRUE(w.action(cmd::kSave)->isEnabled());
+    EXPECT_TRUE(w.action(cmd::kSaveAs)->isEnabled());  // the rest of the run lands in the copy
     EXPECT_TRUE(w.action(cmd::kDelete)->isEnabled());
     EXPECT_FALSE(w.details_page()->delete_button()->isEnabled());
 
@@ -255,8 +258,8 @@ TEST_F(MainWindowTest, RunningDisablesTheTableItemsAndTheEndEnablesThemAgain) {
     ASSERT_TRUE(wait_until([&] { return idle(); }));
     EXPECT_EQ(w.start_button()->text(), "St&art");
     EXPECT_FALSE(w.cancel_button()->isEnabled());
-    // Open is left out here: until it has a handler it stays disabled (the test below).
-    for (int id : {cmd::kCopy, cmd::kPaste, cmd::kResetLinkStatus, cmd::kDeleteLinks,
+    for (int id : {cmd::kOpen, cmd::kNew, cmd::kDeleteProject, cmd::kExport, cmd::kImport,
+                   cmd::kCopy, cmd::kPaste, cmd::kResetLinkStatus, cmd::kDeleteLinks,
                    cmd::kClearProject}) {
         EXPECT_TRUE(w.action(id)->isEnabled()) << id;
     }
@@ -269,10 +272,7 @@ TEST_F(MainWindowTest, RunningDisablesTheTableItemsAndTheEndEnablesThemAgain) {
 TEST_F(MainWindowTest, ItemsWithoutAHandlerStayDisabledThroughARun) {
     seed({"http://seed.example/a.html"}, {}, store::STATUS_VISITED);
     MainWindow& w = open();
-    const int unhandled[] = {cmd::kOpen,          cmd::kNew,         cmd::kSaveAs,
-                             cmd::kDeleteProject, cmd::kExport,      cmd::kImport,
-                             cmd::kVersionCheck,  cmd::kPreferences, cmd::kFaq,
-                             cmd::kHomePage};
+    const int unhandled[] = {cmd::kVersionCheck, cmd::kPreferences, cmd::kFaq, cmd::kHomePage};
     const auto all_disabled = [&](const char* when) {
         SCOPED_TRACE(when);
         for (int id : unhandled) {
@@ -855,6 +855,159 @@ TEST_F(MainWindowTest, KilledMidHarvestTheWindowReopensWithListsFieldsAndCount) 
 }
 
 // SIGTERM while nothing can be saved: the program ends, tells why on standard error and exits
+
+// Once the modal dialog of type D is open, `act` answers it (bounded: a dialog that never
+// opens leaves the test to fail on what it expected).
+template <class D>
+void answer_dialog(std::function<void(D&)> act) {
+    QTimer::singleShot(0, [act] {
+        const auto open = [] { return qobject_cast<D*>(QApplication::activeModalWidget()); };
+        if (wait_until([&] { return open() != nullptr; }, 5000)) act(*open());
+    });
+}
+
+std::vector<std::string> lines_of(const std::string& path) {
+    std::vector<std::string> out;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+// The File menu end to end: a harvest into a new project, Save As, Open, Export, Delete and
+// Import back, with the files on the disk checked at each step.
+TEST_F(MainWindowTest, FileMenuCarriesAHarvestThroughSaveAsOpenExportDeleteAndImport) {
+    testing::ScriptedServer server;
+    server.route("/index.html",
+                 testing::page("<a href=\"/a.html\">A</a> ann@site.example bob@site.example"));
+    server.route("/a.html", testing::page("<a href=\"/index.html\">home</a> cy@site.example"));
+    server.start();
+    const fs::path here = fs::current_path();
+    MainWindow& w = open();
+
+    desktop_.next_file = platform::FileDialogAnswer{"site", 1};
+    w.dispatch(cmd::kNew);
+    EXPECT_EQ(w.windowTitle(), "Tarnvelox - [site.tvp]");
+    select_tab(kHarvestTab);
+    w.harvest_page()->url_field()->setText(QString::fromStdString(server.base() + "/index.html"));
+    w.harvest_page()->scope_button(harvest::kScopeServer)->setChecked(true);
+    w.start_button()->click();
+    ASSERT_TRUE(wait_until([&] { return idle(); }, 15000));
+    w.flush_display();
+    ASSERT_EQ(w.addresses_model()->rowCount(), 3);
+
+    // Save As copies the files byte for byte; the window then shows the copy.
+    desktop_.next_file = platform::FileDialogAnswer{"copy.tvp", 1};
+    w.dispatch(cmd::kSaveAs);
+    EXPECT_EQ(w.windowTitle(), "Tarnvelox - [copy.tvp]");
+    EXPECT_EQ(read_file("copy.mai"), read_file("site.mai"));
+    EXPECT_EQ(read_file("copy.lin"), read_file("site.lin"));
+    EXPECT_NE(read_file("copy.tvp").find("URL=" + server.base()), std::string::npos);
+    const platform::FileDialogRequest& save_as = desktop_.file_requests.back();
+    EXPECT_EQ(save_as.caption, "Save Project");
+    EXPECT_TRUE(save_as.overwrite_prompt);
+
+    // Open the original and then the copy: each shows its own items and fields.
+    desktop_.next_file = platform::FileDialogAnswer{"site.tvp", 1};
+    w.dispatch(cmd::kOpen);
+    EXPECT_EQ(w.windowTitle(), "Tarnvelox - [site.tvp]");
+    EXPECT_EQ(w.addresses_model()->rowCount(), 3);
+    desktop_.next_file = platform::FileDialogAnswer{"copy.tvp", 1};
+    w.dispatch(cmd::kOpen);
+    EXPECT_EQ(w.addresses_model()->rowCount(), 3);
+    EXPECT_EQ(w.harvest_page()->url_field()->text().toStdString(), server.base() + "/index.html");
+
+    // Export the addresses as an address book, leaving out one by the filter.
+    answer_dialog<ExportDialog>([](ExportDialog& d) {
+        d.filter_group()->field(FilterGroup::kMustNotContain)->setText("cy@*");
+        d.all_button()->click();
+    });
+    desktop_.next_file = platform::FileDialogAnswer{"out/book.htm", 3};
+    fs::create_directory("out");
+    w.dispatch(cmd::kExport);
+    const platform::FileDialogRequest& exported = desktop_.file_requests.back();
+    EXPECT_EQ(exported.caption, "Export");
+    EXPECT_EQ(exported.types.size(), 6u);
+    EXPECT_EQ(exported.selected_type, 1);
+    EXPECT_TRUE(exported.overwrite_prompt);
+    const std::string book = read_file("out/book.htm");
+    EXPECT_NE(book.find("<DT><A HREF=\"bob@site.example\">"), std::string::npos);
+    EXPECT_EQ(book.find("cy@site.example"), std::string::npos);
+    EXPECT_EQ(w.context().filter.must_not_contain, "cy@*");  // kept with the project
+    EXPECT_EQ(w.context().values.last_export, "out");
+
+    // Delete: the copy's files go, and the default project is the one open.
+    desktop_.answer_yes = true;
+    w.dispatch(cmd::kDeleteProject);
+    EXPECT_EQ(desktop_.questions.back().second, "Do you wish to delete the current Project?");
+    EXPECT_EQ(w.windowTitle(), "Tarnvelox - [default.tvp]");
+    for (const char* gone : {"copy.tvp", "copy.lin", "copy.mai"}) EXPECT_FALSE(fs::exists(gone));
+    EXPECT_EQ(w.addresses_model()->rowCount(), 0);
+
+    // Import the address book back into the default project.
+    answer_dialog<ImportDialog>([](ImportDialog& d) {
+        d.filter_group()->field(FilterGroup::kMustNotContain)->clear();
+        d.ok_button()->click();
+    });
+    desktop_.next_file = platform::FileDialogAnswer{"out/book.htm", 1};
+    w.dispatch(cmd::kImport);
+    const platform::FileDialogRequest& imported = desktop_.file_requests.back();
+    EXPECT_EQ(imported.caption, "Import");
+    EXPECT_EQ(imported.types.size(), 4u);
+    EXPECT_TRUE(imported.must_exist);
+    w.flush_display();
+    EXPECT_EQ(w.addresses_model()->rowCount(), 2);
+    EXPECT_EQ(w.address_count()->text(), "2");
+    EXPECT_EQ(w.context().values.last_import, "out");
+    EXPECT_NE(w.status_text()->text().indexOf("2 addresses"), -1)
+        << w.status_text()->text().toStdString();
+    const std::string mai = read_file("default.mai");
+    EXPECT_NE(mai.find("mailto:ann@site.example"), std::string::npos);
+    EXPECT_NE(mai.find("mailto:bob@site.example"), std::string::npos);
+    EXPECT_EQ(fs::current_path(), here);  // no dialog moved the working folder
+    EXPECT_EQ(messages_with("Unable"), 1);  // the test's folder has no engines file
+    server.stop();
+}
+
+// Cancelled dialogs change nothing; Selected Only writes the format's selected rows in row
+// order.
+TEST_F(MainWindowTest, CancelChangesNothingAndSelectedOnlyTakesTheRowsInOrder) {
+    seed({"http://seed.example/a.html", "http://seed.example/b.html",
+          "http://seed.example/c.html"},
+         {"ann@seed.example"});
+    MainWindow& w = open();
+    const std::string project = read_file("default.tvp");
+
+    desktop_.next_file.reset();
+    w.dispatch(cmd::kOpen);
+    w.dispatch(cmd::kNew);
+    w.flush_display();
+    EXPECT_EQ(w.links_model()->rowCount(), 3);
+    EXPECT_EQ(w.address_count()->text(), "1");
+    EXPECT_EQ(read_file("default.tvp"), project);  // nothing saved, nothing cleared
+    EXPECT_EQ(desktop_.file_requests.size(), 2u);
+
+    answer_dialog<ImportDialog>([](ImportDialog& d) { d.cancel_button()->click(); });
+    w.dispatch(cmd::kImport);
+    answer_dialog<ExportDialog>([](ExportDialog& d) { d.cancel_button()->click(); });
+    w.dispatch(cmd::kExport);
+    EXPECT_EQ(desktop_.file_requests.size(), 2u);  // no file asked for after a Cancel
+
+    w.links_view()->setFocus();
+    const auto select = [&](int row) {
+        w.links_view()->selectionModel()->select(
+            w.links_model()->index(row, 0),
+            QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    };
+    select(2);
+    select(0);
+    answer_dialog<ExportDialog>([](ExportDialog& d) { d.selected_button()->click(); });
+    desktop_.next_file = platform::FileDialogAnswer{"urls.txt", 2};
+    w.dispatch(cmd::kExport);
+    EXPECT_EQ(lines_of("urls.txt"), (std::vector<std::string>{"http://seed.example/a.html",
+                                                               "http://seed.example/c.html"}));
+}
+
+
 // non-zero, instead of waiting behind a box.
 TEST(WindowProcessTest, SigtermEndsTheWindowWhenSavingFails) {
     testing::TempDir home;
