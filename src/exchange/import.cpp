@@ -255,19 +255,10 @@ bool import_tree_file(harvest::HarvestEnv& env, const store::ItemRecord& source,
     return true;
 }
 
-// Puts every node the store still buffers on the disk: commit() alone does nothing while no
-// visited mark waits. A write that failed is told, and the store then counts as failing.
-void put_on_disk(store::Store& st) {
-    (void)store::commit(st);
-    if (st.links.is_open()) (void)st.links.sync();
-    if (st.addresses.is_open()) (void)st.addresses.sync();
-    (void)store::writes_failing(st);
-}
-
 bool import_project(harvest::HarvestEnv& env, const store::ItemRecord& source,
                     const std::string& path) {
     // The other project may be this one: what the store keeps back must be readable first.
-    put_on_disk(env.store);
+    (void)store::put_on_disk(env.store);
     const bool addresses = import_tree_file(env, source, store::addresses_file_name(path),
                                             store::KIND_ADDRESS);
     const bool links =
@@ -338,8 +329,6 @@ ImportResult import_file(harvest::HarvestEnv& env, const ImportRequest& request,
                    ? import_project(env, source, request.path)
                    : import_lines(env, source, request.path, request.type);
     }
-    // The import is done once its items are on the disk, as a harvest commits what it finds.
-    put_on_disk(env.store);
     result.tally = intake.tally;
     result.lists_stale = intake.tally.deleted > 0;
     if (!read) {
