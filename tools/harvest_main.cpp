@@ -20,10 +20,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -712,21 +714,44 @@ bool import_readable(const Import& i) {
     return false;
 }
 
-// The imports asked for, in order, before any crawl; each says what it stored and refused. An
-// import file that cannot be read is found before the first import and ends the run. Without a
-// starting URL nothing is fetched: the project is saved, the exports are written, the summary
-// is told, and the exit status is the result. Otherwise none: the crawl follows.
-std::optional<int> import_files(app::Context& ctx, const Options& opt,
-                                const StoredValues& stored, std::FILE* report) {
-    if (opt.imports.empty()) return std::nullopt;
+// Whether the projects at `a` and `b` keep their items in the same files.
+bool same_companions(const std::string& a, const std::string& b) {
+    std::error_code missing;
+    return store::companion_base(a) == store::companion_base(b) ||
+           std::filesystem::equivalent(store::links_file_name(a), store::links_file_name(b),
+                                       missing) ||
+           std::filesystem::equivalent(store::addresses_file_name(a),
+                                       store::addresses_file_name(b), missing);
+}
+
+// Every import's file can be read, found before anything changes (--new deletes the project
+// first). With --new, an import of the project's own files is refused: they would be gone.
+bool imports_readable(const Options& opt, const std::string& project_path) {
     for (const Import& i : opt.imports) {
+        if (opt.new_project && i.type == exchange::kImportProject &&
+            same_companions(i.path, project_path)) {
+            std::fprintf(stderr,
+                         "tarnvelox-harvest: --new deletes the project '%s' that the import of "
+                         "'%s' would read\n",
+                         project_path.c_str(), i.path.c_str());
+            return false;
+        }
         if (!import_readable(i)) {
             std::fprintf(stderr, "tarnvelox-harvest: cannot read the import file '%s'\n",
                          i.path.c_str());
-            store::close_store(ctx.store);
-            return kExitFileError;
+            return false;
         }
     }
+    return true;
+}
+
+// The imports asked for, in order, before any crawl (imports_readable() has passed); each says
+// what it stored and refused. Without a starting URL nothing is fetched: the project is saved,
+// the exports are written, the summary is told, and the exit status is the result. Otherwise
+// none: the crawl follows.
+std::optional<int> import_files(app::Context& ctx, const Options& opt,
+                                const StoredValues& stored, std::FILE* report) {
+    if (opt.imports.empty()) return std::nullopt;
     exchange::ImportResult total;
     for (const Import& i : opt.imports) {
         const exchange::ImportRequest request{
@@ -780,6 +805,7 @@ int main(int argc, char** argv) {
     // The project: the one given, else the one last used, else the default.
     if (opt.project) ctx.settings.project = *opt.project;
     const std::string project_path = ctx.project_path();
+    if (!imports_readable(opt, project_path)) return kExitFileError;
     if (opt.new_project && !may_start_afresh(project_path, opt.force)) return kExitFileError;
     // One writer per project: a window or another harvester working on it is left alone.
     if (ctx.lock_current_project() == app::Context::ProjectLock::InUse) {

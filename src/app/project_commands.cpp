@@ -82,6 +82,9 @@ void let_go_of_lists(Context& ctx) {
     ctx.shell.views_cleared();
     forget_slot_records(ctx);
     store::close_store(ctx.store);
+    // A write failure was told and concerns these files: the next project's files are judged
+    // on their own.
+    ctx.store.write_failing = false;
     clear_project_state(ctx.lists, ctx.store, ctx.run);
 }
 
@@ -241,11 +244,16 @@ ProjectOutcome delete_project(Context& ctx, platform::Desktop& desktop, LoadProg
     }
     const std::string current = ctx.project_path();
     let_go_of_lists(ctx);
+    // A file that stays is told: the person would otherwise take the project for gone.
+    std::string kept;
     for (const std::string& file :
          {current, store::links_file_name(current), store::addresses_file_name(current)}) {
-        std::error_code ignored;
-        fs::remove(file, ignored);
+        std::error_code error;
+        if (!fs::remove(file, error) && error) {
+            kept += (kept.empty() ? "'" : ", '") + file + "' (" + error.message() + ")";
+        }
     }
+    if (!kept.empty()) ctx.shell.report_error("Unable to delete " + kept + ".");
     return load_as_current(ctx, fallback, probe, progress);
 }
 

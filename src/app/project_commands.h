@@ -79,9 +79,9 @@ enum class OpenKind {
 
 // Delete. Not while a harvest runs, nor by a program locked out of the project. After a Yes to
 // kDeleteProjectQuestion the views and lists are emptied and the project file, its links file
-// and its addresses file are deleted; then "default.tvp" is opened as open_project() opens a
-// project (the store points at its files, its values and title come back). Refused (nothing
-// deleted) when another program holds "default.tvp".
+// and its addresses file are deleted (one that cannot be is told); then "default.tvp" is
+// opened as open_project() opens a project (the store points at its files, its values and
+// title come back). Refused (nothing deleted) when another program holds "default.tvp".
 [[nodiscard]] ProjectOutcome delete_project(Context& ctx, platform::Desktop& desktop,
                                             LoadProgress* progress);
 

@@ -258,7 +258,7 @@ bool import_tree_file(harvest::HarvestEnv& env, const store::ItemRecord& source,
 bool import_project(harvest::HarvestEnv& env, const store::ItemRecord& source,
                     const std::string& path) {
     // The other project may be this one: what the store keeps back must be readable first.
-    (void)store::commit(env.store);
+    (void)store::put_on_disk(env.store);
     const bool addresses = import_tree_file(env, source, store::addresses_file_name(path),
                                             store::KIND_ADDRESS);
     const bool links =

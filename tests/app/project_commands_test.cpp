@@ -205,6 +205,26 @@ TEST_F(ProjectCommandsTest, UnreadableProjectFileIsNeverSavedOver) {
     EXPECT_TRUE(still_a_fifo());
 }
 
+TEST_F(ProjectCommandsTest, AWriteFailureOfTheLastProjectDoesNotStopSaveAsOfTheNext) {
+    store_.write_failing = true;  // a harvest of test.tvp met a full disk
+    choose("other.tvp");
+    ASSERT_EQ(open_project(ctx_, desktop_, OpenKind::Open, nullptr).result,
+              ProjectResult::Opened);
+    choose("copy.tvp");
+    EXPECT_EQ(save_project_as(ctx_, desktop_).result, ProjectResult::SavedAs);
+    EXPECT_EQ(contents("copy.lin"), contents("other.lin"));
+}
+
+TEST_F(ProjectCommandsTest, DeleteTellsTheFilesItCouldNotDelete) {
+    // Something the program cannot remove has taken the addresses file's name.
+    std::filesystem::remove("test.mai");
+    std::filesystem::create_directories("test.mai/kept");
+    EXPECT_EQ(delete_project(ctx_, desktop_, nullptr).result, ProjectResult::Opened);
+    EXPECT_FALSE(exists("test.tvp"));
+    ASSERT_EQ(shell_.errors.size(), 1u);
+    EXPECT_NE(shell_.errors[0].find("'test.mai'"), std::string::npos) << shell_.errors[0];
+}
+
 TEST(ProjectNamesTest, FolderAndExtensionComeFromTheFileName) {
     struct Case {
         std::string path;

@@ -219,6 +219,20 @@ TEST_F(ImportTest, KeywordRulesAndTheFilterApplyAndAreCounted) {
               "1 address and 1 link imported, 0 refused as duplicates, 2 filtered out");
 }
 
+// What an import stored is on the disk when it returns: a crash then loses none of it, and an
+// import of the project's own files reads every one of its records.
+TEST_F(ImportTest, ImportedItemsAreOnTheDiskWhenTheImportEnds) {
+    ASSERT_EQ(import_text("jo@b.org <a href=\"http://www.b.org/j.html\">j</a>\n", kImportText)
+                  .tally.addresses,
+              1);
+    EXPECT_EQ(store::stored_counts(store_.addresses_path).records, 1);
+    EXPECT_EQ(store::stored_counts(store_.links_path).records, 1);
+
+    const ImportResult own = import(store_.links_path, kImportProject);
+    EXPECT_EQ(own.tally.duplicates, 2);
+    EXPECT_EQ(own.tally.addresses + own.tally.links, 0);
+}
+
 TEST_F(ImportTest, RefusedImportsChangeNothing) {
     run_.harvest_running = 1;
     EXPECT_EQ(import_text("jo@b.org\n", kImportText).outcome, ImportOutcome::HarvestRunning);

@@ -1394,6 +1394,18 @@ TEST_F(HarvestE2E, ImportWithoutAStartingUrlStoresTheFileAndFetchesNothing) {
         << r.out;
     EXPECT_EQ(addresses_on_disk(), both);
     EXPECT_EQ(server.requests("/p.html"), 0);
+
+    // Starting afresh deletes nothing when the imports cannot be done: a file that cannot be
+    // read, or the project's own files, which --new would delete before reading them.
+    for (const char* import : {"text:missing.txt", "project:proj.tvp"}) {
+        SCOPED_TRACE(import);
+        Harvester fresh(dir_, {"--project", "proj.tvp", "--new", "--force", "--import", import});
+        r = fresh.wait(20s);
+        ASSERT_TRUE(r.finished);
+        EXPECT_NE(r.exit_code, 0) << r.out;
+        EXPECT_TRUE(std::filesystem::exists(dir_ / "proj.tvp"));
+        EXPECT_EQ(addresses_on_disk(), both);
+    }
 }
 
 }  // namespace
