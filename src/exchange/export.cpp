@@ -158,7 +158,7 @@ exchange::ListKind export_list_kind(int format) {
 int export_items(int format, const std::string& path,
                  const std::vector<const store::ItemRecord*>* selected,
                  const exchange::ItemFilter& filter, store::Store& store, platform::Shell& shell,
-                 const std::tm& now) {
+                 const std::tm& now, const std::function<void()>& keep_alive) {
     if (format < kFormatTextAddresses || format > kFormatHtmlUrls) return 0;
     // The sequential read is also the crawl's: it continues where it was afterwards.
     const int64_t crawl_position = store.read_position;
@@ -207,8 +207,13 @@ int export_items(int format, const std::string& path,
 
     const exchange::ListKind list = export_list_kind(format);
     write_header(file, format, now);
+    int since_alive = 0;
     const auto write_if_passes = [&](const store::ItemRecord& rec) {
         if (exchange::passes_item_filter(rec, list, filter)) write_item(file, format, rec);
+        if (keep_alive && ++since_alive == kExportKeepAliveStep) {
+            since_alive = 0;
+            keep_alive();
+        }
     };
     if (selected != nullptr) {
         for (const store::ItemRecord* rec : *selected) {

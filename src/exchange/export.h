@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,8 @@ inline constexpr int kFormatHtmlUrls = 6;       // plain HTML list of links
 // characters) and grow up to six times by escaping, so the cap is reachable.
 inline constexpr std::size_t kMaxExportLine = 3094;
 
+inline constexpr int kExportKeepAliveStep = 4096;
+
 // The link text of an address-book line is cut to this many characters (before escaping).
 inline constexpr std::size_t kAddressBookTextWidth = 45;
 
@@ -63,9 +66,12 @@ inline constexpr std::string_view kExportWriteFailedMessage = "Unable to write t
 // Texts end at their first NUL byte; an absent text is written as empty. In the four HTML
 // formats the characters & < > " of item texts are written as entities. `now` is the local time
 // put into the "(Created ...)" lines of the HTML list headers, year as its last two digits.
+// `keep_alive` (when set) is called after every kExportKeepAliveStep items: a window repaints
+// there while a long export runs.
 [[nodiscard]] int export_items(int format, const std::string& path,
                                const std::vector<const store::ItemRecord*>* selected,
                                const exchange::ItemFilter& filter, store::Store& store,
-                               platform::Shell& shell, const std::tm& now);
+                               platform::Shell& shell, const std::tm& now,
+                               const std::function<void()>& keep_alive = {});
 
 }  // namespace tarnvelox::exchange

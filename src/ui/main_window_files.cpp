@@ -129,10 +129,12 @@ void MainWindow::export_items() {
     const std::time_t t = std::time(nullptr);
     std::tm now{};
     localtime_r(&t, &now);
+    // A long export keeps the window drawn; what a person does waits until it is done.
+    const auto keep_drawn = [] { QApplication::processEvents(QEventLoop::ExcludeUserInputEvents); };
     desktop_.busy_cursor(true);
     const int written = exchange::export_items(format, file->path,
                                                choice->selected_only ? &selected : nullptr,
-                                               ctx_.filter, ctx_.store, *this, now);
+                                               ctx_.filter, ctx_.store, *this, now, keep_drawn);
     desktop_.busy_cursor(false);
     ctx_.values.last_export = app::folder_of(file->path);
     if (written != 0) show_status_text("Exported to " + to_qstring(file->path));
