@@ -11,6 +11,7 @@
 #include "base/file_io.h"
 #include "base/text_util.h"
 #include "platform/shell.h"
+#include "store/link_file_reader.h"
 #include "store/store.h"
 
 namespace tarnvelox::exchange {
@@ -223,8 +224,15 @@ int export_items(int format, const std::string& path,
         const store::TreeFile which = list == exchange::ListKind::Addresses
                                           ? store::TreeFile::Addresses
                                           : store::TreeFile::Links;
-        store.read_position = 0;
-        while (store::RecordPtr rec = store::read_next_link(store, which)) write_if_passes(*rec);
+        // Read front to back from the disk (64 KiB at a time, not two reads a node), once all
+        // the store holds is there.
+        (void)store::put_on_disk(store);
+        store::LinkFileReader reader;
+        const std::string& stored = which == store::TreeFile::Addresses ? store.addresses_path
+                                                                        : store.links_path;
+        if (reader.open(stored, store::OverlongLine::ReadCut)) {
+            while (store::RecordPtr rec = reader.next()) write_if_passes(*rec);
+        }
     }
     write_footer(file, format);
     store.read_position = crawl_position;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "store/item_record.h"
+#include "store/node_walk.h"
 
 namespace tarnvelox::store {
 
@@ -20,14 +21,17 @@ public:
     LinkFileReader(const LinkFileReader&) = delete;
     LinkFileReader& operator=(const LinkFileReader&) = delete;
 
-    // False when the file cannot be opened for reading.
-    [[nodiscard]] bool open(const std::string& path);
+    // False when the file cannot be opened for reading. `overlong`: what a node whose line is
+    // longer than a record line may be gives.
+    [[nodiscard]] bool open(const std::string& path, OverlongLine overlong = OverlongLine::Skip);
     // The next record in file order with its file_offset set, or null at the end.
     [[nodiscard]] RecordPtr next();
 
 private:
     int fd_ = -1;
     int64_t position_ = 0;
+    OverlongLine overlong_ = OverlongLine::Skip;
+    ReadAhead ahead_;  // the file is read front to back, 64 KiB at a time
 };
 
 }  // namespace tarnvelox::store

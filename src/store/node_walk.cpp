@@ -1,6 +1,7 @@
 #include "store/node_walk.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -36,13 +37,32 @@ int64_t past_zero_headers(int fd, int64_t position) {
 
 }  // namespace
 
+std::size_t ReadAhead::read(int fd, int64_t offset, void* out, std::size_t size) {
+    const bool held = offset >= start_ &&
+                      offset + static_cast<int64_t>(size) <= start_ + static_cast<int64_t>(size_);
+    if (!held) {
+        if (size >= kWindow) return base::read_some(fd, offset, out, size);
+        bytes_.resize(kWindow);
+        start_ = offset;
+        size_ = base::read_some(fd, offset, bytes_.data(), kWindow);
+    }
+    const std::size_t from = static_cast<std::size_t>(offset - start_);
+    const std::size_t got = std::min(size, size_ - std::min(size_, from));
+    if (got > 0) std::memcpy(out, bytes_.data() + from, got);
+    return got;
+}
+
 RecordPtr next_node_record(int fd, int64_t& position, int32_t& node_offset,
-                           OverlongLine overlong) {
+                           OverlongLine overlong, ReadAhead* ahead) {
+    const auto read = [&](int64_t offset, void* out, std::size_t size) {
+        return ahead != nullptr ? ahead->read(fd, offset, out, size)
+                                : base::read_some(fd, offset, out, size);
+    };
     std::string line;
     while (fd >= 0 && position >= 0 && position <= std::numeric_limits<int32_t>::max()) {
         node_offset = static_cast<int32_t>(position);
         unsigned char bytes[kNodeHeaderSize];
-        if (base::read_some(fd, position, bytes, sizeof bytes) != sizeof bytes) return nullptr;
+        if (read(position, bytes, sizeof bytes) != sizeof bytes) return nullptr;
         const NodeHeader header = decode_header(bytes);
         if (header.length < 0) return nullptr;  // the chain cannot be followed any further
         if (header == NodeHeader{0, 0, 0, 0}) {
@@ -54,7 +74,7 @@ RecordPtr next_node_record(int fd, int64_t& position, int32_t& node_offset,
         if (header.parent < 0) continue;
         if (header.length > kMaxLineRead && overlong == OverlongLine::Skip) continue;
         line.resize(static_cast<std::size_t>(std::min(header.length, kMaxLineRead)));
-        line.resize(base::read_some(fd, at + kNodeHeaderSize, line.data(), line.size()));
+        line.resize(read(at + kNodeHeaderSize, line.data(), line.size()));
         RecordPtr rec = parse_record_line(line);
         if (!rec) continue;
         rec->file_offset = static_cast<int32_t>(at);

@@ -1,13 +1,16 @@
 #include "store/store.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
 
 #include "fakes/recording_shell.h"
 #include "store/link_file_reader.h"
+#include "store/node_walk.h"
 #include "store/reference_tree.h"
 #include "store/temp_dir.h"
 #include "store/tree_test_util.h"
@@ -303,6 +306,49 @@ TEST(LinkFileReaderTest, ReadsWithoutChangingAndPassesOverOverlongLines) {
     EXPECT_EQ(urls, (std::vector<std::string>{"http://a/", "http://c/"}));
     EXPECT_EQ(testing::read_file_bytes(path), longer);
     EXPECT_FALSE(reader.open(dir.file("missing.lin")));
+}
+
+// The reader takes the file in windows of 64 KiB: nodes that straddle a window's end, a deleted
+// node and a long run of zeros between nodes read as one unbuffered walk reads them.
+TEST(LinkFileReaderTest, ReadsNodesAcrossItsWindowsAsAWalkWithoutOne) {
+    tarnvelox::testing::TempDir dir;
+    const std::string path = dir.file("w.lin");
+    {
+        LinkTreeFile file;
+        ASSERT_TRUE(file.open(path));
+        for (int i = 0; i < 3000; ++i) {
+            const std::string pad(static_cast<std::size_t>(i * 13 % 200), 'p');
+            const int32_t at = file.insert(testing::link("http://h/" + pad + std::to_string(i)));
+            ASSERT_GE(at, 0);
+            if (i % 97 == 0) {
+                ASSERT_EQ(file.remove(at), LinkTreeFile::DeleteResult::Deleted);
+            }
+        }
+    }
+    std::string bytes = testing::read_file_bytes(path);
+    bytes += std::string(200'000, '\0');  // zeros a torn write may leave
+    testing::write_file_bytes(path, bytes);
+    const auto walk = [&](bool windows) {
+        std::vector<std::string> urls;
+        const int fd = ::open(path.c_str(), O_RDONLY);
+        int64_t position = 0;
+        int32_t node = 0;
+        ReadAhead ahead;
+        while (RecordPtr rec = next_node_record(fd, position, node, OverlongLine::Skip,
+                                                windows ? &ahead : nullptr)) {
+            urls.push_back(*rec->url + " " + std::to_string(rec->file_offset));
+        }
+        ::close(fd);
+        return urls;
+    };
+    const std::vector<std::string> plain = walk(false);
+    EXPECT_EQ(plain.size(), 3000u - 31u);
+    EXPECT_EQ(walk(true), plain);
+    LinkFileReader reader;
+    ASSERT_TRUE(reader.open(path));
+    std::size_t read = 0;
+    while (reader.next()) ++read;
+    EXPECT_EQ(read, plain.size());
 }
 
 }  // namespace
