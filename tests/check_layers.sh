@@ -2,6 +2,7 @@
 # Each folder of the core includes only its own headers and those of the layers below it, and
 # no core folder includes Qt:
 #   platform <- base <- store <- harvest <- net, search, exchange <- app <- ui
+#   platform <- base <- browser <- app
 set -u
 SRC="$1/src"
 declare -A ALLOWED=(
@@ -11,7 +12,8 @@ declare -A ALLOWED=(
     [net]="net harvest store base platform"
     [search]="search store base platform"
     [exchange]="exchange harvest store base platform"
-    [app]="app net search exchange harvest store base platform"
+    [browser]="browser base platform"
+    [app]="app net search exchange browser harvest store base platform"
 )
 failures=0
 for layer in "${!ALLOWED[@]}"; do

@@ -13,6 +13,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/project.h"
 #include "app/run_control.h"
@@ -56,6 +57,9 @@ class Context {
     // The harvest engine's and the fetch engine's view of the fields above.
     harvest::HarvestEnv harvest{store, lists, run, search, shell, settings.maxlist, status};
     net::NetEnv net{harvest, slots, download};
+    // The browser programs found on this desktop at start-up (browser::detect_browser), for
+    // the Preferences' list; empty until a front end that hands pages to a browser looks.
+    std::vector<std::string> browsers;
 
     // The project file could not be read when it was loaded: the lists stay empty, and nothing
     // saves over the file (its texts would be lost) until the person saves it on purpose.

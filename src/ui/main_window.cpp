@@ -74,6 +74,8 @@ MainWindow::~MainWindow() {
 void MainWindow::start_up() {
     desktop_.busy_cursor(true);
     ctx_.start_up(settings_path_, app::Context::EnginesFile::Required);
+    ctx_.browsers = browser::detect_browser(ctx_.settings.browser.value_or(std::string()),
+                                            browser::BrowserEnvironment::from_process());
     // The title names the project, and the settings keep its name.
     if (!ctx_.settings.project || ctx_.settings.project->empty()) {
         ctx_.settings.project = std::string(app::kDefaultProjectFile);

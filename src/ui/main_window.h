@@ -24,6 +24,7 @@
 #include "app/context.h"
 #include "app/project_commands.h"
 #include "app/run_control.h"
+#include "browser/browser.h"
 #include "platform/desktop.h"
 #include "platform/mail_lookup.h"
 #include "platform/qt/qt_event_loop.h"
@@ -175,6 +176,7 @@ class MainWindow : public QMainWindow, public WindowShell {
     void open_focused(bool source);
     void delete_selected(ListPane& list);
     void select_all(ListPane& list);
+    // The window's one way to a browser: a link, a source, an address to mail, a saved page.
     void hand_to_browser(const std::string& url);
     void forget_current_item();
     void verify_current();
@@ -187,6 +189,7 @@ class MainWindow : public QMainWindow, public WindowShell {
     platform::qt::QtEventLoop loop_{ctx_.events()};
     platform::qt::QtNetwork network_{ctx_.events()};
     app::HarvestRun* run_ = nullptr;
+    browser::Handoff handoff_{desktop_};
 
     std::vector<Command> commands_;
     std::map<int, QAction*> actions_;

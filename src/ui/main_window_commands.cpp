@@ -242,7 +242,8 @@ void MainWindow::open_focused(bool source) {
 }
 
 void MainWindow::hand_to_browser(const std::string& url) {
-    if (!desktop_.open_url(url)) report_error("Unable to open '" + url + "'");
+    (void)handoff_.open_in_browser(url, ctx_.settings.browser.value_or(std::string()),
+                                   ctx_.settings.newwin);
 }
 
 void MainWindow::delete_selected(ListPane& list) {

@@ -1,5 +1,5 @@
 // The Qt file dialog under the offscreen platform: the file-type list, the type chosen and the
-// working folder.
+// working folder. A browser program started for a hand-off, with the arguments it gets.
 
 #include "platform/qt/qt_desktop.h"
 
@@ -9,9 +9,15 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QTimer>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
+#include <thread>
 
+#include "browser/browser.h"
 #include "store/temp_dir.h"
 
 namespace tarnvelox::platform::qt {
@@ -66,6 +72,41 @@ TEST(QtDesktopTest, FileDialogShowsTheTypesAndAnswersThePositionChosen) {
 
     when_dialog_opens([](QFileDialog& dialog) { dialog.reject(); });
     EXPECT_FALSE(desktop.file_dialog(request).has_value());
+}
+
+// The text of the file at `path` once it is there, or empty after a few seconds.
+std::string wait_for_file(const std::string& path) {
+    for (int tries = 0; tries < 500 && !std::filesystem::exists(path); ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::ostringstream text;
+    text << std::ifstream(path).rdbuf();
+    return text.str();
+}
+
+TEST(QtDesktopTest, TheBrowserProgramGetsTheUrlAsItIsWithoutAShell) {
+    tarnvelox::testing::TempDir dir;
+    // A browser of the Firefox family that writes its arguments, one a line, beside itself.
+    const std::string program = dir.file("firefox");
+    std::ofstream(program) << "#!/bin/sh\n"
+                              "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.tmp\"\n"
+                              "mv \"$0.tmp\" \"$0.args\"\n";
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    std::ofstream(dir.file("page.htm")) << "<p>";
+    QtDesktop desktop(nullptr);
+    browser::Handoff handoff(desktop, dir.path());
+    const std::string url = "http://127.0.0.1/a b;touch " + dir.file("shell") + "&$(id)";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {url, "--new-window\n" + url + "\n"},
+        {"page.htm", "--new-window\nfile://" + dir.path() + "/page.htm\n"},
+    };
+    for (const auto& [target, expected] : cases) {
+        SCOPED_TRACE(target);
+        std::filesystem::remove(program + ".args");
+        EXPECT_EQ(handoff.open_in_browser(target, program, 3), 1);
+        EXPECT_EQ(wait_for_file(program + ".args"), expected);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("shell")));
 }
 
 }  // namespace

@@ -527,6 +527,16 @@ TEST_F(MainWindowTest, OpenAndSendHandTheFocusedRowToTheBrowser) {
     w.links_view()->doubleClicked(row);
     EXPECT_EQ(desktop_.opened_urls, std::vector<std::string>{"http://seed.example/page.html"});
     EXPECT_EQ(w.tabs()->currentIndex(), kHarvestTab);
+    // A chosen browser is started itself, in a new window when the settings ask for one.
+    w.context().settings.browser = "/usr/bin/firefox";
+    w.context().settings.newwin = 3;
+    desktop_.opened_urls.clear();
+    w.links_view()->doubleClicked(row);
+    EXPECT_TRUE(desktop_.opened_urls.empty());
+    using Started = std::pair<std::string, std::vector<std::string>>;
+    EXPECT_EQ(desktop_.started,
+              (std::vector<Started>{
+                  {"/usr/bin/firefox", {"--new-window", "http://seed.example/page.html"}}}));
 }
 
 TEST_F(MainWindowTest, AProjectThatCannotBeReadIsToldAndNeverSavedOver) {
