@@ -322,6 +322,8 @@ void HarvestRun::apply_settings() {
     engine_->set_request_options(request_options(settings));
     const int in_use = engine_->set_packcount(settings.packcount);
     harvest::RunState& run = env_.run;
+    store::ItemList& links = env_.lists.links;
+    int64_t first_given_back = -1;
     for (int i = in_use; i < net::kMaxSlots; ++i) {
         net::Slot& s = net_.slots.slots[static_cast<std::size_t>(i)];
         store::ItemRecord* rec = s.item.item;
@@ -330,11 +332,23 @@ void HarvestRun::apply_settings() {
             !engine_->slot_fetches_robots(i) && run.visited_links > 0) {
             --run.visited_links;
         }
+        if (rec != nullptr && links.contains(*rec) && rec->file_offset > 0 &&
+            (first_given_back < 0 || rec->file_offset < first_given_back)) {
+            first_given_back = rec->file_offset;
+        }
         engine_->drop_slot(i);
         release_slot(i, true);
         set_slot_status(i, "");
     }
-    env_.lists.links.status_changed();
+    // The links file still holds the given-back links unvisited; the walk goes back to the
+    // first of them so that the remaining slots fetch them in this run. Links it passes again
+    // that a slot holds or that wait for their site are visited in the list and skipped. Without
+    // a list (display maximum 0) nothing tells those apart, and the links wait for a later run.
+    if (run.harvest_running != 0 && env_.maxlist != 0 && first_given_back > 0 &&
+        first_given_back < env_.store.read_position) {
+        env_.store.read_position = first_given_back;
+    }
+    links.status_changed();
     update_status_counters();
 }
 

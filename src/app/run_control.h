@@ -120,7 +120,8 @@ public:
     // proxy, its port and the cache flag act at once (fetches under way keep the options they
     // began with), the tick's period at the next Start. Every slot at or past the connection
     // count is closed as a Cancel closes it, its line blanked, and its link given back: not
-    // visited in memory, still unvisited in the links file, fetched by a later run.
+    // visited in memory, still unvisited in the links file, and fetched again by the slots
+    // that remain.
     void apply_settings();
     void stop_all() override;
     void open_single_page() override {}
