@@ -417,7 +417,9 @@ TEST_F(RunControlTest, SlotsDroppedByALowerCountGiveTheirLinksBackAndTheRunCompl
         ASSERT_NE(slots_.slots[static_cast<std::size_t>(i)].item.item, nullptr) << i;
     }
     std::vector<ItemRecord*> dropped;
-    for (int i = 3; i < 10; ++i) dropped.push_back(slots_.slots[static_cast<std::size_t>(i)].item.item);
+    for (int i = 3; i < 10; ++i) {
+        dropped.push_back(slots_.slots[static_cast<std::size_t>(i)].item.item);
+    }
 
     settings_.packcount = 3;
     control_.apply_settings();

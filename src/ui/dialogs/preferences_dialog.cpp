@@ -104,7 +104,8 @@ PreferencesDialog::PreferencesDialog(const app::Preferences& prefs,
         report_layout->addWidget(button);
     }
     (prefs.new_window ? new_window_ : existing_window_)->setChecked(true);
-    display_map_ = add_check(report_layout, "Display &MAP on completion", prefs.display_map, report);
+    display_map_ =
+        add_check(report_layout, "Display &MAP on completion", prefs.display_map, report);
     disable_caching_ =
         add_check(report_layout, "&Disable Caching Proxies", prefs.disable_caching, report);
 
@@ -116,7 +117,8 @@ PreferencesDialog::PreferencesDialog(const app::Preferences& prefs,
     auto* results_layout = new QVBoxLayout(results);
     results_layout->addLayout(results_form);
     robots_ = add_check(results_layout, "Obey &robots.txt", prefs.robots, results);
-    modern_ = add_check(results_layout, "Read pages as today's bro&wsers do", prefs.modern, results);
+    modern_ =
+        add_check(results_layout, "Read pages as today's bro&wsers do", prefs.modern, results);
 
     auto* buttons = new QDialogButtonBox(this);
     ok_ = buttons->addButton("OK", QDialogButtonBox::AcceptRole);
