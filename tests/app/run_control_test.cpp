@@ -463,6 +463,32 @@ TEST_F(RunControlTest, SlotsDroppedByALowerCountGiveTheirLinksBackAndTheRunCompl
 
 }
 
+// A proxy named while the starting page is being looked up: that fetch goes on as it began,
+// straight to the site; the pages found on it go through the proxy.
+TEST_F(RunControlTest, AProxyNamedDuringARunServesTheFetchesStartedAfterIt) {
+    network_.resolve("proxy.example", "10.0.0.9");
+    network_.serve("10.0.0.9", {kSitePage});
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    network_.run(control_, 1);  // the first tick: slot 0 looks the site up
+    ASSERT_EQ(slots_.slots[0].state, net::SlotState::LookingUp);
+    settings_.proxy = "proxy.example";
+    settings_.port = 3128;
+    control_.apply_settings();
+    run_all();
+
+    EXPECT_EQ(last_status(-1), " Hunt Complete");
+    ASSERT_EQ(network_.sockets.size(), kSitePaths.size());
+    EXPECT_EQ(network_.sockets[0].address, "10.0.0.1");
+    EXPECT_EQ(network_.sockets[0].port, 80);
+    EXPECT_EQ(network_.requests[0].target, "/index.html");
+    for (std::size_t i = 1; i < network_.sockets.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(network_.sockets[i].address, "10.0.0.9");
+        EXPECT_EQ(network_.sockets[i].port, 3128);
+        EXPECT_EQ(network_.requests[i].target.rfind("http://site.example/", 0), 0u);
+    }
+}
+
 // ---- a reopened project ---------------------------------------------------------------------
 
 TEST_F(RunControlTest, AVisitedLinkOfAReopenedProjectIsDeletedFromTheFile) {
