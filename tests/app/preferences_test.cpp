@@ -42,35 +42,17 @@ TEST(PreferencesTest, OkReadsTheNumberFieldsAndKeepsThemInRange) {
     }
 }
 
-TEST(PreferencesTest, OkStoresTextsAndFlagsAndReopeningShowsThemAgain) {
+TEST(PreferencesTest, OkKeepsOnlyTheTwoWindowBitsAndEmptyTextsAsSet) {
     Settings settings;
-    settings.newwin = 2 | 4;  // a bit OK does not keep
-    settings.browser = std::nullopt;
+    settings.newwin = kDisplayMapBit | 4;  // a bit nothing uses
     Preferences prefs = preferences_of(settings);
-    EXPECT_FALSE(prefs.new_window);
     EXPECT_TRUE(prefs.display_map);
-    EXPECT_EQ(prefs.proxy, "");
-
     prefs.new_window = true;
-    prefs.display_map = false;
-    prefs.disable_caching = true;
-    prefs.robots = true;
-    prefs.modern = true;
     apply_preferences(prefs, settings);
-    EXPECT_EQ(settings.newwin, kNewWindowBit);
-    EXPECT_EQ(settings.cache, 1);
-    EXPECT_EQ(settings.robots, 1);
-    EXPECT_EQ(settings.modern, 1);
+    EXPECT_EQ(settings.newwin, kNewWindowBit | kDisplayMapBit);
     // Empty texts become set, empty texts: written back as "browser=" and "proxy=".
     EXPECT_EQ(settings.browser, std::optional<std::string>(""));
     EXPECT_EQ(settings.proxy, std::optional<std::string>(""));
-
-    prefs.display_map = true;
-    prefs.new_window = false;
-    prefs.browser = "/usr/bin/firefox";
-    prefs.proxy = "cache.example";
-    apply_preferences(prefs, settings);
-    EXPECT_EQ(settings.newwin, kDisplayMapBit);
     EXPECT_EQ(preferences_of(settings), prefs);
 }
 
