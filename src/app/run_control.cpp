@@ -48,6 +48,14 @@ int32_t harvest_period(int32_t timeout) {
     return std::min(timeout, kMaxTimeout);
 }
 
+net::RequestOptions request_options(const Settings& settings) {
+    net::RequestOptions options;
+    options.proxy = settings.proxy.value_or("");
+    options.port = settings.port;
+    options.cache = settings.cache;
+    return options;
+}
+
 }  // namespace
 
 // Verify's one link: served to the first slot that asks, and nothing else to any slot.
@@ -86,11 +94,7 @@ bool HarvestRun::running() const { return env_.run.harvest_running != 0; }
 
 void HarvestRun::configure_engine() {
     const Settings& settings = ctx_.settings;
-    net::RequestOptions options;
-    options.proxy = settings.proxy.value_or("");
-    options.port = settings.port;
-    options.cache = settings.cache;
-    engine_->configure(std::move(options), env_.search.person_name.value_or(std::string()),
+    engine_->configure(request_options(settings), env_.search.person_name.value_or(std::string()),
                        settings.packcount, harvest_period(settings.timeout));
     engine_->set_robots(settings.robots != 0);
 }
@@ -265,22 +269,12 @@ void HarvestRun::stop_all() {
     run.harvest_running = 0;
     kill_harvest_timers();
 
-    store::ItemList& links = env_.lists.links;
     for (int i = 0; i < net::kMaxSlots; ++i) {
-        net::Slot& s = net_.slots.slots[static_cast<std::size_t>(i)];
-        store::ItemRecord* rec = s.item.item;
-        if (rec == nullptr) continue;
+        if (net_.slots.slots[static_cast<std::size_t>(i)].item.item == nullptr) continue;
         net::close_slot(net_, i);
-        // The slot lets go of its record, so no slot keeps one that another may take next.
-        // A fetch cut short by a stop request is offered again: the links file still holds
-        // the record unvisited, and in memory it loses the visited mark too.
-        rec->status &= ~store::STATUS_ACTIVE;
-        if (run.stop_requested != 0) rec->status &= ~store::STATUS_VISITED;
-        if (links.contains(*rec)) env_.shell.link_row_changed(*rec);
-        s.item.item = nullptr;
-        s.item.owned.reset();
+        release_slot(i, run.stop_requested != 0);
     }
-    links.status_changed();
+    env_.lists.links.status_changed();
     engine_->release_held();
 
     net_.download.close();
@@ -307,6 +301,55 @@ void HarvestRun::stop_all() {
     window_.post_transfer_ended();
     run.engine_mode = harvest::kModeHarvest;
     window_.busy_cursor(false);
+}
+
+void HarvestRun::release_slot(int slot, bool cut_short) {
+    net::Slot& s = net_.slots.slots[static_cast<std::size_t>(slot)];
+    store::ItemRecord* rec = s.item.item;
+    if (rec == nullptr) return;
+    // The slot lets go of its record, so no slot keeps one that another may take next.
+    // A fetch cut short is offered again: the links file still holds the record unvisited,
+    // and in memory it loses the visited mark too.
+    rec->status &= ~store::STATUS_ACTIVE;
+    if (cut_short) rec->status &= ~store::STATUS_VISITED;
+    if (env_.lists.links.contains(*rec)) env_.shell.link_row_changed(*rec);
+    s.item.item = nullptr;
+    s.item.owned.reset();
+}
+
+void HarvestRun::apply_settings() {
+    const Settings& settings = ctx_.settings;
+    engine_->set_request_options(request_options(settings));
+    const int in_use = engine_->set_packcount(settings.packcount);
+    harvest::RunState& run = env_.run;
+    store::ItemList& links = env_.lists.links;
+    int64_t first_given_back = -1;
+    for (int i = in_use; i < net::kMaxSlots; ++i) {
+        net::Slot& s = net_.slots.slots[static_cast<std::size_t>(i)];
+        store::ItemRecord* rec = s.item.item;
+        // A page handed out and not fetched is not counted as visited (a robots.txt never was).
+        if (rec != nullptr && (rec->status & store::STATUS_VISITED) != 0 &&
+            !engine_->slot_fetches_robots(i) && run.visited_links > 0) {
+            --run.visited_links;
+        }
+        if (rec != nullptr && links.contains(*rec) && rec->file_offset > 0 &&
+            (first_given_back < 0 || rec->file_offset < first_given_back)) {
+            first_given_back = rec->file_offset;
+        }
+        engine_->drop_slot(i);
+        release_slot(i, true);
+        set_slot_status(i, "");
+    }
+    // The links file still holds the given-back links unvisited; the walk goes back to the
+    // first of them so that the remaining slots fetch them in this run. Links it passes again
+    // that a slot holds or that wait for their site are visited in the list and skipped. Without
+    // a list (display maximum 0) nothing tells those apart, and the links wait for a later run.
+    if (run.harvest_running != 0 && env_.maxlist != 0 && first_given_back > 0 &&
+        first_given_back < env_.store.read_position) {
+        env_.store.read_position = first_given_back;
+    }
+    links.status_changed();
+    update_status_counters();
 }
 
 void HarvestRun::kill_harvest_timers() {

@@ -116,6 +116,13 @@ public:
     [[nodiscard]] bool verifying() const { return verify_ != nullptr; }
     [[nodiscard]] const std::string& verify_text() const { return verify_text_; }
     void cancel_harvest();
+    // The settings changed in the Preferences, maybe during a run: the connection count, the
+    // proxy, its port and the cache flag act at once (fetches under way keep the options they
+    // began with), the tick's period at the next Start. Every slot at or past the connection
+    // count is closed as a Cancel closes it, its line blanked, and its link given back: not
+    // visited in memory, still unvisited in the links file, and fetched again by the slots
+    // that remain.
+    void apply_settings();
     void stop_all() override;
     void open_single_page() override {}
     void reset_link_status();
@@ -144,6 +151,9 @@ public:
 
 private:
     void configure_engine();
+    // Slot `slot` lets go of its record, its fetch closed. `cut_short`: the fetch did not end,
+    // so the record is offered again (its visited mark in memory goes too).
+    void release_slot(int slot, bool cut_short);
     // Opens the project's files: false (after telling the person) when they cannot be opened
     // or one of them is damaged and can store nothing new.
     [[nodiscard]] bool store_can_store();

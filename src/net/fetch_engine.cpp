@@ -70,6 +70,19 @@ void FetchEngine::configure(RequestOptions options, std::string person_name, int
     dead_hosts_.clear();
 }
 
+int FetchEngine::set_packcount(int32_t packcount) {
+    packcount_ = harvest::connections_in_use(packcount);
+    return packcount_;
+}
+
+void FetchEngine::drop_slot(int slot) {
+    if (slot < 0 || slot >= kMaxSlots) return;
+    if (env_.politeness != nullptr) politeness_.drop_slot(slot);
+    starved_[static_cast<std::size_t>(slot)] = false;
+    close_slot(env_, slot);
+    slot_at(slot).free_response();
+}
+
 void FetchEngine::set_robots(bool obey) {
     politeness_.reset(tick_ms_, options_, person_name_);
     env_.politeness = obey ? &politeness_ : nullptr;
@@ -206,6 +219,7 @@ void FetchEngine::drive_idle(int slot) {
     }
     s.fetch_ticks = 0;
     starved_[static_cast<std::size_t>(slot)] = false;
+    slot_options_[static_cast<std::size_t>(slot)] = options_;
     if (has_socket(s)) network_.close(s.socket);
     s.socket = 0;
     if (host_known_dead(s.item.item)) {  // fails before a socket is made for it
@@ -227,9 +241,10 @@ void FetchEngine::start_lookup(int slot) {
     store::ItemRecord* item = s.item.item;
     if (item == nullptr || !item->url || item->url->empty()) return;  // waits for its abort
     if (item->title && item->title->size() > kMaxTitle) item->title->resize(kMaxTitle);
-    const std::string host = connect_host(store::url_text(item), options_);
-    s.tls = uses_tls(store::url_text(item), options_);
-    status(slot, (options_.proxy.empty() ? "Contacting " : "Contacting Proxy -> ") + host);
+    const RequestOptions& options = options_of(slot);
+    const std::string host = connect_host(store::url_text(item), options);
+    s.tls = uses_tls(store::url_text(item), options);
+    status(slot, (options.proxy.empty() ? "Contacting " : "Contacting Proxy -> ") + host);
     if (digits_and_dots(host)) {
         s.address = host.substr(0, kMaxAddressText);
         enter_state(s, SlotState::Connecting);
@@ -253,8 +268,8 @@ void FetchEngine::connect(int slot) {
         post_drive(slot);
         return;
     }
-    const int port = connect_port(url, options_);
-    const std::string host = s.tls ? connect_host(url, options_) : std::string();
+    const int port = connect_port(url, options_of(slot));
+    const std::string host = s.tls ? connect_host(url, options_of(slot)) : std::string();
     const int result = network_.connect(s.socket, address, port, s.tls, host);
     if (result == 0 || result == platform::kWouldBlock) return;
     if (result == platform::kTlsFailed) {
@@ -286,7 +301,7 @@ void FetchEngine::send_request(int slot) {
         enter_state(s, SlotState::Idle);
         return;
     }
-    Expansion expanded = expand_request_url(*item, person_name_, options_);
+    Expansion expanded = expand_request_url(*item, person_name_, options_of(slot));
     if (expanded.error != ExpandError::None) {
         status(slot, expand_error_text(expanded.error));
         fail_item(env_, slot);
@@ -294,7 +309,7 @@ void FetchEngine::send_request(int slot) {
         return;
     }
     item->url = std::move(expanded.url);
-    const std::string request = build_request(*item, options_);
+    const std::string request = build_request(*item, options_of(slot));
     status(slot, "Requesting Object Header");
     int error = 0;
     const int sent = network_.send(s.socket, request, error);
@@ -446,7 +461,7 @@ void FetchEngine::on_lookup_done(int event_id, int error, std::string_view addre
     // A look-up whose fetch was already given up (abort tick, stop) finds the slot elsewhere.
     if (s.state != SlotState::LookingUp) return;
     if (error != 0) {
-        const std::string host = connect_host(store::url_text(s.item.item), options_);
+        const std::string host = connect_host(store::url_text(s.item.item), options_of(slot));
         const int64_t ticks = std::max<int64_t>(kDeadHostMs / std::max<int32_t>(tick_ms_, 1), 1);
         dead_hosts_[host] = ticks_ + ticks;
         host_not_found(slot);

@@ -95,6 +95,15 @@ public:
     void configure(RequestOptions options, std::string person_name, int32_t packcount,
                    int32_t timeout_ms);
 
+    // Changes made while a run goes on (the Preferences). New request options reach the
+    // fetches that begin after the call; a fetch under way keeps the options it began with.
+    void set_request_options(RequestOptions options) { options_ = std::move(options); }
+    // A new connection count (out-of-range values give the default 10); the number of slots in
+    // use afterwards. Slots added by a higher count take links from the next tick on. Slots at
+    // or past a lower count answer no later event and are not driven again: the caller closes
+    // each with drop_slot and gives back the record it held.
+    int set_packcount(int32_t packcount);
+
     // "Obey robots.txt" for the run about to start: on, every site's robots.txt is read before
     // its pages and its rules and waits are kept (politeness.h); off, links go as they come.
     // Forgets the sites of an earlier run. Only while no slot is busy, after configure().
@@ -114,6 +123,12 @@ public:
     void on_connect_done(int socket, int error);
     void on_data_ready(int socket, int error);
     void on_tick();
+    // Closes slot `slot` for good in this run: politeness forgets its fetch, its socket is
+    // closed and it becomes idle with its response freed. Its record stays in the slot.
+    void drop_slot(int slot);
+    // Whether slot `slot` is fetching a robots.txt (a request that is no link of the project).
+    [[nodiscard]] bool slot_fetches_robots(int slot) const { return fetching_robots(slot); }
+
     // A posted command: true when it was one of the engine's (and it has been handled).
     bool on_command(int command_id);
 
@@ -155,12 +170,18 @@ private:
     void after_response(int slot);
     [[nodiscard]] int slot_of_socket(int socket) const;
     [[nodiscard]] Slot& slot_at(int slot) { return env_.slots.slots[static_cast<std::size_t>(slot)]; }
+    [[nodiscard]] const RequestOptions& options_of(int slot) const {
+        return slot_options_[static_cast<std::size_t>(slot)];
+    }
 
     NetEnv& env_;
     harvest::FrontierState& frontier_;
     platform::EventLoop& loop_;
     platform::Network& network_;
     RequestOptions options_;
+    // The options each slot's fetch began with: taken from options_ when the slot gets its
+    // link, so that a change in the middle of a fetch cannot send its request elsewhere.
+    std::array<RequestOptions, kMaxSlots> slot_options_{};
     std::string person_name_;
     int packcount_;
     int32_t tick_ms_ = 4000;  // the harvest tick's period

@@ -121,6 +121,10 @@ public:
     // True once after a site's robots.txt came in: idle slots may find work now.
     [[nodiscard]] bool take_wake() { return std::exchange(wake_, false); }
 
+    // `slot` leaves the run (a lower connection count): its fetch ends without an answer, as
+    // a fetch that failed does, so its site's share is freed and a robots.txt is asked again.
+    void drop_slot(int slot) { release(slot); }
+
     // The run stops: every held link goes back as stored (not visited), the slots' fetches are
     // forgotten.
     void release_all();

@@ -146,6 +146,7 @@ class MainWindow : public QMainWindow, public WindowShell {
     void delete_links();
     void clear_project();
     void show_about();
+    void edit_preferences();
     void cancel_harvest();
     // The File menu's projects, export and import (main_window_files.cpp).
     void open_project();

@@ -12,6 +12,7 @@
 #include "platform/qt/qt_text.h"
 #include "store/tree_format.h"
 #include "ui/dialogs/about_dialog.h"
+#include "ui/dialogs/preferences_dialog.h"
 #include "ui/main_window.h"
 #include "ui/pages/details_page.h"
 #include "ui/pages/page_fields.h"
@@ -57,7 +58,7 @@ std::vector<MainWindow::Command> MainWindow::command_table() {
 
         {cmd::kStatus, Menu::View, "&Status", none, kAlways, &M::open_status_dialog},
 
-        {cmd::kPreferences, Menu::Options, "&Preferences", none, kAlways, nullptr},
+        {cmd::kPreferences, Menu::Options, "&Preferences", none, kAlways, &M::edit_preferences},
         separator(Menu::Options),
         {cmd::kResetLinkStatus, Menu::Options, "&Reset Link Status", none, kIdleOnly,
          &M::reset_link_status},
@@ -196,6 +197,20 @@ void MainWindow::clear_project() {
 void MainWindow::show_about() {
     AboutDialog about(ctx_.settings.version, this);
     about.exec();
+}
+
+// Also while a harvest runs: what OK changes acts at once (the tick's period at the next
+// Start), and the settings file is written, so a crash later keeps the change.
+void MainWindow::edit_preferences() {
+    std::vector<std::string> browsers;
+    if (ctx_.settings.browser) browsers.push_back(*ctx_.settings.browser);
+    const std::optional<app::Preferences> edited =
+        run_preferences_dialog(this, app::preferences_of(ctx_.settings), browsers);
+    if (!edited || closing_) return;
+    app::apply_preferences(*edited, ctx_.settings);
+    run_->apply_settings();
+    run_->enable_controls(running_);  // a list maximum of 0 disables the views
+    (void)ctx_.save_settings(settings_path_);
 }
 
 void MainWindow::cancel_harvest() { run_->cancel_harvest(); }

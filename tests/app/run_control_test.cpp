@@ -388,6 +388,107 @@ TEST_P(CancelTest, CancelThenStartCompletesWithoutFetchingAFinishedLinkTwice) {
     }
 }
 
+// ---- a lower connection count during a run ------------------------------------------------
+
+// Twelve pages that come only as the test lets their bytes through, fetched by ten slots; then
+// the count goes down to three while every slot waits for its page.
+TEST_F(RunControlTest, SlotsDroppedByALowerCountGiveTheirLinksBackAndTheRunCompletes) {
+    std::string index = "HTTP/1.0 200 OK\r\n\r\n<html><body>";
+    std::vector<std::string> targets{"/index.html"};
+    for (int i = 0; i < 12; ++i) {
+        targets.push_back("/p" + std::to_string(i) + ".html");
+        index += "<a href=\"" + targets.back() + "\">p</a> ";
+    }
+    ScriptedNetwork::Server slow{"HTTP/1.0 200 OK\r\n\r\n<html>a page</html>"};
+    slow.trickle = true;
+    slow.by_target["/index.html"] = {index};
+    network_.serve("10.0.0.1", slow);
+    settings_.packcount = 10;
+    const auto release_all = [&] {
+        for (const auto& sock : network_.sockets) {
+            if (!sock.closed) network_.release(sock.id, 1 << 16);
+        }
+        run_all();
+    };
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    run_all();
+    release_all();  // the index, with the links of the twelve pages
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_NE(slots_.slots[static_cast<std::size_t>(i)].item.item, nullptr) << i;
+    }
+    std::vector<ItemRecord*> dropped;
+    for (int i = 3; i < 10; ++i) {
+        dropped.push_back(slots_.slots[static_cast<std::size_t>(i)].item.item);
+    }
+
+    settings_.packcount = 3;
+    control_.apply_settings();
+
+    for (int i = 3; i < net::kMaxSlots; ++i) {
+        SCOPED_TRACE(i);
+        const net::Slot& s = slots_.slots[static_cast<std::size_t>(i)];
+        EXPECT_EQ(s.state, net::SlotState::Idle);
+        EXPECT_EQ(s.item.item, nullptr);
+        if (i < 10) {
+            EXPECT_EQ(control_.slot_line(i), " ");
+        }
+    }
+    for (ItemRecord* r : dropped) {
+        EXPECT_EQ(r->status & (store::STATUS_VISITED | store::STATUS_ACTIVE), 0) << *r->url;
+    }
+    EXPECT_EQ(network_.open_count(), 3u);
+    // No connection holds a dropped link: its row can be deleted during the run.
+    const std::string deleted = *dropped.back()->url;
+    std::vector<int32_t> rows{lists_.links.index_of(*dropped.back())};
+    // Deleting opens the store again, which restarts the walk of the links file; it goes on
+    // from where the run left it, so that only the drop itself can offer the links again.
+    const int64_t walked_to = store_.read_position;
+    EXPECT_EQ(delete_selected_rows(ctx_, TreeFile::Links, rows), 1);
+    store_.read_position = walked_to;
+    dropped.pop_back();
+
+    for (int round = 0; round < 20 && control_.running(); ++round) release_all();
+    EXPECT_FALSE(control_.running());
+    EXPECT_EQ(last_status(-1), " Hunt Complete");
+    EXPECT_LE(network_.max_open, 10u);
+    // A dropped page was asked for once and its answer cut off; the remaining slots fetch it
+    // again, whole, and nothing else twice.
+    std::map<std::string, int> once;
+    for (const auto& t : targets) once[t] = 1;
+    once.erase(deleted.substr(deleted.rfind('/')));
+    EXPECT_EQ(completed_fetches(), once);
+    for (const auto& rec : stored(TreeFile::Links)) {
+        EXPECT_NE(rec->status & store::STATUS_VISITED, 0) << *rec->url;
+    }
+
+}
+
+// A proxy named while the starting page is being looked up: that fetch goes on as it began,
+// straight to the site; the pages found on it go through the proxy.
+TEST_F(RunControlTest, AProxyNamedDuringARunServesTheFetchesStartedAfterIt) {
+    network_.resolve("proxy.example", "10.0.0.9");
+    network_.serve("10.0.0.9", {kSitePage});
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    network_.run(control_, 1);  // the first tick: slot 0 looks the site up
+    ASSERT_EQ(slots_.slots[0].state, net::SlotState::LookingUp);
+    settings_.proxy = "proxy.example";
+    settings_.port = 3128;
+    control_.apply_settings();
+    run_all();
+
+    EXPECT_EQ(last_status(-1), " Hunt Complete");
+    ASSERT_EQ(network_.sockets.size(), kSitePaths.size());
+    EXPECT_EQ(network_.sockets[0].address, "10.0.0.1");
+    EXPECT_EQ(network_.sockets[0].port, 80);
+    EXPECT_EQ(network_.requests[0].target, "/index.html");
+    for (std::size_t i = 1; i < network_.sockets.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(network_.sockets[i].address, "10.0.0.9");
+        EXPECT_EQ(network_.sockets[i].port, 3128);
+        EXPECT_EQ(network_.requests[i].target.rfind("http://site.example/", 0), 0u);
+    }
+}
+
 // ---- a reopened project ---------------------------------------------------------------------
 
 TEST_F(RunControlTest, AVisitedLinkOfAReopenedProjectIsDeletedFromTheFile) {

@@ -1,6 +1,6 @@
-// Shows one of the Export and Import dialogs at its default size for a look or a screenshot:
-// `dialog_preview export` or `dialog_preview import [merge mode 0-2]`. Not a test; it closes
-// by itself after a few seconds.
+// Shows one of the Export, Import and Preferences dialogs at its default size for a look or a
+// screenshot: `dialog_preview export`, `dialog_preview import [merge mode 0-2]` or
+// `dialog_preview preferences`. Not a test; it closes by itself after a few seconds.
 
 #include <QApplication>
 #include <QRadioButton>
@@ -8,9 +8,11 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ui/dialogs/export_dialog.h"
 #include "ui/dialogs/import_dialog.h"
+#include "ui/dialogs/preferences_dialog.h"
 
 namespace {
 
@@ -24,7 +26,12 @@ int main(int argc, char** argv) {
     const tarnvelox::exchange::ItemFilter filter{"au,nz,com", "webmaster@*", ""};
     const bool import = argc > 1 && std::strcmp(argv[1], "import") == 0;
     std::unique_ptr<QDialog> dialog;
-    if (import) {
+    if (argc > 1 && std::strcmp(argv[1], "preferences") == 0) {
+        // The settings' defaults: no proxy, so the port shows disabled.
+        dialog = std::make_unique<tarnvelox::ui::PreferencesDialog>(
+            tarnvelox::app::preferences_of(tarnvelox::app::Settings{}),
+            std::vector<std::string>{"/usr/bin/firefox", "/usr/bin/chromium"}, nullptr);
+    } else if (import) {
         auto import_dialog = std::make_unique<tarnvelox::ui::ImportDialog>(filter, nullptr);
         for (int mode = 0; argc > 2 && mode < 3; ++mode) {
             if (argv[2] == std::to_string(mode))
