@@ -202,7 +202,8 @@ void MainWindow::show_about() {
 // Also while a harvest runs: what OK changes acts at once (the tick's period at the next
 // Start), and the settings file is written, so a crash later keeps the change.
 void MainWindow::edit_preferences() {
-    std::vector<std::string> browsers;
+    // The browsers found at start-up, and the one set now (the dialog drops repeats).
+    std::vector<std::string> browsers = ctx_.browsers;
     if (ctx_.settings.browser) browsers.push_back(*ctx_.settings.browser);
     const std::optional<app::Preferences> edited =
         run_preferences_dialog(this, app::preferences_of(ctx_.settings), browsers);
