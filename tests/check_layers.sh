@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Each folder of the core includes only its own headers and those of the layers below it, and
 # no core folder includes Qt:
-#   platform <- base <- store <- harvest <- net, search, exchange <- app <- ui
+#   platform <- base <- store <- harvest <- net, exchange <- search <- app <- ui
 set -u
 SRC="$1/src"
 declare -A ALLOWED=(
@@ -9,7 +9,7 @@ declare -A ALLOWED=(
     [store]="store base platform"
     [harvest]="harvest store base platform"
     [net]="net harvest store base platform"
-    [search]="search store base platform"
+    [search]="search net harvest store base platform"
     [exchange]="exchange harvest store base platform"
     [app]="app net search exchange harvest store base platform"
 )
