@@ -118,25 +118,18 @@ TEST(PageTextTest, ResultPagesAreKnownByTheRequestPrefixOfALoadedEngine) {
     const std::vector<std::string> prefixes = {"https://Search.example.com/web",
                                                "http://127.0.0.1:8080/find", "http://bare.example"};
     const Row rows[] = {
-        {"https://search.example.com/web?q=jo", true},   // host in any letter case
-        {"HTTPS://SEARCH.EXAMPLE.COM/web/2", true},      // scheme too
+        {"HTTPS://SEARCH.EXAMPLE.COM/web?q=jo", true},   // scheme and host in any letter case
         {"https://search.example.com/Web?q=jo", false},  // the path is exact
-        {"https://search.example.com/about.html", false},
-        {"http://search.example.com/web?q=jo", false},   // another scheme
-        {"http://127.0.0.1:8080/find?p=2", true},
         {"http://127.0.0.1:8080/site/page.html", false},  // the engine's host, not its path
         {"http://127.0.0.1:8081/find?p=2", false},        // another port
         {"http://bare.example?q=1", true},
-        {"http://bare.example", true},
         {"http://bare.example.org/x.html", false},  // a prefix of the host only
         {"http://www.lycos.com/x.html", true},      // the old names still count
-        {"", false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.url);
         EXPECT_EQ(is_search_engine_url(row.url, prefixes), row.expected);
     }
-    EXPECT_FALSE(is_search_engine_url("https://search.example.com/web?q=jo", {}));
 }
 
 TEST(PageTextTest, LinearSearchAgreesWithTheDirectSearch) {
