@@ -28,13 +28,13 @@ _tarnvelox_harvest() {
             return ;;
         --merge)
             COMPREPLY=($(compgen -W "skip delete delete-only" -- "$cur")); return ;;
-        --crawl-if|--extract-if|--connections|--timeout|--proxy)
+        --crawl-if|--extract-if|--connections|--timeout|--proxy|--web-search|--name-search|--engines)
             return ;;
     esac
     if [[ "$cur" == -* ]]; then
         COMPREPLY=($(compgen -W "--project --new --force --refetch --scope --crawl-if --extract-if
             --connections --timeout --proxy --no-proxy --robots --modern --export --import
-            --merge --quiet --verbose --help --version" -- "$cur"))
+            --merge --web-search --name-search --engines --quiet --verbose --help --version" -- "$cur"))
     fi
 }
 complete -F _tarnvelox_harvest tarnvelox-harvest

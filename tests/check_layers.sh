@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Each folder of the core includes only its own headers and those of the layers below it, and
 # no core folder includes Qt:
-#   platform <- base <- store <- harvest <- net, search, exchange <- app <- ui
+#   platform <- base <- store <- harvest <- net, exchange <- search <- app <- ui
 #   platform <- base <- browser <- app
 set -u
 SRC="$1/src"
@@ -10,7 +10,7 @@ declare -A ALLOWED=(
     [store]="store base platform"
     [harvest]="harvest store base platform"
     [net]="net harvest store base platform"
-    [search]="search store base platform"
+    [search]="search net harvest store base platform"
     [exchange]="exchange harvest store base platform"
     [browser]="browser base platform"
     [app]="app net search exchange browser harvest store base platform"

@@ -39,6 +39,7 @@
 #include "harvest/url_resolve.h"
 #include "net/politeness.h"
 #include "net/slot.h"
+#include "search/engines.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -64,12 +65,22 @@ constexpr std::size_t kMaxLeftSitesTold = 5;
 
 const char* const kUsage =
     "usage: tarnvelox-harvest [OPTION]... [--] [STARTING_URL]\n"
+    "       tarnvelox-harvest [OPTION]... --web-search ADDRESSES | --name-search NAME\n"
     "       tarnvelox-harvest --help | --version\n"
     "Harvests the links and e-mail addresses of a site into a project in the current folder:\n"
     "from STARTING_URL, or, without one, by continuing the project's unvisited links (from\n"
-    "its starting URL, in the same scope).\n"
+    "its starting URL, in the same scope). A search asks the engines of engines.dat instead.\n"
     "Options take their value as --opt VALUE or --opt=VALUE; -- ends the options.\n"
     "\n"
+    "--web-search ADDRESSES\n"
+    "                 ask the web search engines for pages that mention ADDRESSES, follow\n"
+    "                 their results and take the addresses found there\n"
+    "--name-search NAME\n"
+    "                 ask the directories for NAME (filling $FIRST, $SURNAME and $NAME of\n"
+    "                 their requests) and take the addresses of their answers\n"
+    "--engines ID,... the engines a search asks, by their ID= in engines.dat (default: every\n"
+    "                 engine of the search's kind). A search leaves the project's unvisited\n"
+    "                 links for a later crawl, and asks no query it asked before\n"
     "--project FILE   the project to use (default: the last one used here, else default.tvp)\n"
     "--new            start the project afresh; refused when its files exist, unless --force\n"
     "                 is given too (which deletes them first)\n"
@@ -116,7 +127,7 @@ const char* const kUsage =
     "shown when it starts. HTTPS certificates are checked against the system's trust store\n"
     "(SSL_CERT_FILE and SSL_CERT_DIR are honoured).\n"
     "Files in the current folder: tarnv.ini (settings), the project (default.tvp) with its\n"
-    "links (.lin) and addresses (.mai), engines.dat when present, page.htm. Use one folder\n"
+    "links (.lin) and addresses (.mai), engines.dat (searches), page.htm. Use one folder\n"
     "per site.\n"
     "One program at a time works on a project: while one holds its lock (default.lock), a\n"
     "second one leaves it alone.\n"
@@ -165,6 +176,11 @@ struct Options {
     bool modern = false;
     bool export_to_stdout = false;  // an export goes to standard output ("-")
     std::optional<std::string> url;
+    std::optional<std::string> web_search;   // the addresses a web search looks for
+    std::optional<std::string> name_search;  // the person a name search looks up
+    std::vector<uint32_t> engines;           // --engines: the IDs asked (empty: every one)
+
+    [[nodiscard]] bool searching() const { return web_search || name_search; }
 };
 
 [[noreturn]] void usage_error(const std::string& why) {
@@ -320,6 +336,21 @@ Options parse_options(int argc, char** argv) {
             else if (s == "delete") o.merge_mode = exchange::kMergeDeleteDuplicates;
             else if (s == "delete-only") o.merge_mode = exchange::kMergeDeleteOnly;
             else usage_error("unknown merge rule '" + s + "'");
+        } else if (arg == "--web-search" || arg == "--name-search") {
+            std::string text = value();
+            if (text.empty()) usage_error(arg + " needs a text to search for");
+            (arg == "--web-search" ? o.web_search : o.name_search) = std::move(text);
+        } else if (arg == "--engines") {
+            const std::string s = value();
+            std::size_t from = 0;
+            while (from <= s.size()) {
+                const std::size_t comma = std::min(s.find(',', from), s.size());
+                const std::optional<int32_t> id =
+                    parse_int(std::string_view(s).substr(from, comma - from), 0, 999999999);
+                if (!id) usage_error("--engines takes engine IDs separated by commas");
+                o.engines.push_back(static_cast<uint32_t>(*id));
+                from = comma + 1;
+            }
         } else if (arg == "--quiet" || arg == "-q") {
             o.quiet = true;
         } else if (arg == "--verbose" || arg == "-v") {
@@ -333,8 +364,13 @@ Options parse_options(int argc, char** argv) {
     }
     if (o.no_proxy && o.proxy_host) usage_error("--proxy and --no-proxy exclude each other");
     if (o.url && !harvest::normalise_starting_url(*o.url)) usage_error("the starting URL is empty");
-    if (o.new_project && !o.url && o.imports.empty()) {
-        usage_error("--new needs a starting URL or an import");
+    if (o.web_search && o.name_search) usage_error("one search at a time");
+    if (o.searching() && o.url) usage_error("a search takes no starting URL");
+    if (!o.engines.empty() && !o.searching()) {
+        usage_error("--engines goes with --web-search or --name-search");
+    }
+    if (o.new_project && !o.url && !o.searching() && o.imports.empty()) {
+        usage_error("--new needs a starting URL, a search or an import");
     }
     if (o.merge_mode && o.imports.empty()) usage_error("--merge goes with --import");
     if (o.force && !o.new_project) usage_error("--force goes with --new");
@@ -491,13 +527,22 @@ struct StoredValues {
     std::optional<std::string> crawl_keywords;
     std::optional<std::string> extract_keywords;
     int32_t robots = 0;
+    std::optional<std::string> sought_addresses;
+    std::optional<std::string> person_name;
+    std::vector<int32_t> ticks;  // `selected` of every engines record, in list order
 
     explicit StoredValues(const app::Context& ctx)
         : packcount(ctx.settings.packcount), timeout(ctx.settings.timeout),
           proxy(ctx.settings.proxy), port(ctx.settings.port), start(ctx.settings.start),
           modern(ctx.settings.modern), start2(ctx.settings.start2),
           crawl_scope(ctx.search.crawl_scope), crawl_keywords(ctx.search.crawl_keywords),
-          extract_keywords(ctx.search.extract_keywords), robots(ctx.settings.robots) {}
+          extract_keywords(ctx.search.extract_keywords), robots(ctx.settings.robots),
+          sought_addresses(ctx.search.sought_addresses), person_name(ctx.search.person_name) {
+        for (const store::ItemRecord* r = ctx.engines.list.head(); r != nullptr;
+             r = r->next.get()) {
+            ticks.push_back(r->selected);
+        }
+    }
 
     void restore(app::Context& ctx) const {
         ctx.settings.packcount = packcount;
@@ -511,18 +556,62 @@ struct StoredValues {
         ctx.search.crawl_keywords = crawl_keywords;
         ctx.search.extract_keywords = extract_keywords;
         ctx.settings.robots = robots;
+        ctx.search.sought_addresses = sought_addresses;
+        ctx.search.person_name = person_name;
+        std::size_t i = 0;
+        for (store::ItemRecord* r = ctx.engines.list.head(); r != nullptr && i < ticks.size();
+             r = r->next.get()) {
+            r->selected = ticks[i++];
+        }
     }
 };
 
-// The options stand for the Harvest tab's fields and the Preferences. Returns the tab the run
-// starts from: Harvest with a starting URL (the one given, else the project's, so a continued
-// crawl keeps its scope), else Details (continue whatever the project holds).
+// Ticks the engines a search asks, as the search tabs do: those of `ids`, else every engine of
+// `kind` (KIND_SEARCH_ENGINE or KIND_DIRECTORY); every other engine is unticked. What is
+// wrong with the request (engines.dat lists nothing it could ask), or empty.
+std::string tick_engines(search::Engines& engines, uint32_t kind,
+                         const std::vector<uint32_t>& ids) {
+    const char* const what = kind == store::KIND_DIRECTORY ? "directory" : "web search engine";
+    const auto asked = [&](const store::ItemRecord& r) {
+        return (r.kind & kind) != 0 && r.url &&
+               (ids.empty() || std::find(ids.begin(), ids.end(), r.engine_id) != ids.end());
+    };
+    bool any = false;
+    for (store::ItemRecord* r = engines.list.head(); r != nullptr; r = r->next.get()) {
+        r->selected = asked(*r) ? 1 : 0;
+        any = any || r->selected != 0;
+    }
+    for (const uint32_t id : ids) {
+        bool found = false;
+        for (const store::ItemRecord* r = engines.list.head(); r != nullptr; r = r->next.get()) {
+            found = found || (r->engine_id == id && asked(*r));
+        }
+        if (!found) {
+            return std::string(search::kEnginesFile) + " here lists no " + what + " with ID=" +
+                   std::to_string(id);
+        }
+    }
+    if (!any) return std::string(search::kEnginesFile) + " here lists no " + what;
+    return {};
+}
+
+// The options stand for the fields of a tab and the Preferences. Returns the tab the run
+// starts from: Web Search or Name Search for a search; Harvest with a starting URL (the one
+// given, else the project's, so a continued crawl keeps its scope), else Details (continue
+// whatever the project holds).
 int32_t apply_options(app::Context& ctx, const Options& opt) {
     harvest::SearchTexts& search = ctx.search;
     app::Settings& settings = ctx.settings;
     if (opt.url) search.starting_url = harvest::normalise_starting_url(*opt.url);
     const bool has_url = search.starting_url && !search.starting_url->empty();
-    const int32_t mode = has_url ? harvest::kHarvest : harvest::kDetails;
+    int32_t mode = has_url ? harvest::kHarvest : harvest::kDetails;
+    if (opt.web_search) {
+        search.sought_addresses = *opt.web_search;
+        mode = harvest::kWebSearch;
+    } else if (opt.name_search) {
+        search.person_name = *opt.name_search;
+        mode = harvest::kNameSearch;
+    }
     if (opt.scope) search.crawl_scope = *opt.scope;
     if (opt.crawl_if) search.crawl_keywords = *opt.crawl_if;
     if (opt.extract_if) search.extract_keywords = *opt.extract_if;
@@ -773,7 +862,7 @@ std::optional<int> import_files(app::Context& ctx, const Options& opt,
         total.tally.filtered += r.tally.filtered;
         total.tally.deleted += r.tally.deleted;
     }
-    if (opt.url) return std::nullopt;
+    if (opt.url || opt.searching()) return std::nullopt;
     const int status = save_and_export(ctx, opt, stored, false);
     if (!store::open_store(ctx.store)) {
         store::close_store(ctx.store);
@@ -816,6 +905,16 @@ int main(int argc, char** argv) {
     if (!load(ctx, shell, report, opt.quiet)) return kExitFileError;
     const StoredValues stored(ctx);
     const int32_t mode = apply_options(ctx, opt);
+    if (opt.searching()) {
+        const std::string wrong =
+            tick_engines(ctx.engines,
+                         opt.web_search ? store::KIND_SEARCH_ENGINE : store::KIND_DIRECTORY,
+                         opt.engines);
+        if (!wrong.empty()) {
+            std::fprintf(stderr, "tarnvelox-harvest: %s\n", wrong.c_str());
+            return kExitUsage;
+        }
+    }
 
     // Refuse before anything changes when the project's files cannot be created here or cannot
     // take what a harvest finds (damage): the run would be refused after the changes.
@@ -832,7 +931,7 @@ int main(int argc, char** argv) {
     }
     if (const std::optional<int> done = import_files(ctx, opt, stored, report)) return *done;
     const Figures before = stored_figures(store);
-    if (mode != harvest::kHarvest && before.links == 0) {
+    if (mode == harvest::kDetails && before.links == 0) {
         store::close_store(store);
         usage_error("the project " + project_path + " holds nothing to continue: give a starting URL");
     }
@@ -926,6 +1025,13 @@ int main(int argc, char** argv) {
         }
     }
     if (left_links > 0 && o.handed_out == 0) return kExitNothingFetched;
+    if (opt.searching() && o.handed_out == 0) {
+        std::fprintf(stderr,
+                     "tarnvelox-harvest: nothing to fetch: every query of this search was asked "
+                     "before (%s holds its answers)\n",
+                     project_path.c_str());
+        return kExitNothingFetched;
+    }
     if (o.handed_out > 0 && fetched == 0) {
         std::fprintf(stderr, "tarnvelox-harvest: %s\n",
                      app::nothing_fetched_text(o.reason).c_str());

@@ -1,11 +1,15 @@
 #include "app/run_control.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 #include "app/context.h"
 #include "app/verify.h"
+#include "browser/browser.h"
 #include "harvest/crawl_scope.h"
 #include "harvest/list_rows.h"
+#include "search/query_seeding.h"
 #include "store/item_list.h"
 #include "store/store.h"
 
@@ -56,7 +60,39 @@ net::RequestOptions request_options(const Settings& settings) {
     return options;
 }
 
+// Whether the engines list holds a record a search of `kind` (KIND_SEARCH_ENGINE or
+// KIND_DIRECTORY) can ask; with `ticked`, one that is ticked.
+bool has_engine(const store::ItemList& engines, uint32_t kind, bool ticked) {
+    for (const store::ItemRecord* r = engines.head(); r != nullptr; r = r->next.get()) {
+        if ((r->kind & kind) != 0 && r->url && (!ticked || r->selected != 0)) return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+// The page of a ">>": slot 0 takes it when the run asks for it (and again after a redirect,
+// which is then read as the page), and no slot gets anything else while it is fetched.
+class SinglePageRequest final : public harvest::SpecialRequests {
+public:
+    SinglePageRequest(const store::ItemRecord& engine, harvest::RunState& run) : run_(run) {
+        rec_.title = engine.title;
+        rec_.url = engine.url;
+    }
+    Result serve(int slot, harvest::SlotItem& slot_item) override {
+        if (slot != 0 || run_.engine_mode != harvest::kModeSinglePagePending) {
+            return Result::HoldBack;
+        }
+        run_.engine_mode = harvest::kModeSinglePage;
+        slot_item.owned.reset();
+        slot_item.item = &rec_;
+        return Result::Given;
+    }
+
+private:
+    harvest::RunState& run_;
+    store::ItemRecord rec_;
+};
 
 // Verify's one link: served to the first slot that asks, and nothing else to any slot.
 class VerifyRequest final : public harvest::SpecialRequests {
@@ -147,14 +183,41 @@ int HarvestRun::start_harvest(int32_t visible_tab) {
 
 std::string HarvestRun::missing_for_start(int32_t visible_tab) {
     const harvest::SearchTexts& search = env_.search;
+    const store::ItemList& engines = ctx_.engines.list;
+    // A search fetches its own queries only, never the links an earlier harvest left.
+    if (visible_tab == harvest::kNameSearch) {
+        if (!search.person_name || search.person_name->empty()) {
+            return "Nothing to fetch: type the person's Name, then press Start.";
+        }
+        if (!has_engine(engines, store::KIND_DIRECTORY, false)) {
+            return "Nothing to fetch: engines.dat lists no directory to search.";
+        }
+        if (!has_engine(engines, store::KIND_DIRECTORY, true)) {
+            return "Nothing to fetch: tick a directory to search, then press Start.";
+        }
+        return {};
+    }
+    if (visible_tab == harvest::kWebSearch) {
+        if (!search.sought_addresses || search.sought_addresses->empty()) {
+            return "Nothing to fetch: type the addresses to search for in Email:, then press "
+                   "Start.";
+        }
+        if (!has_engine(engines, store::KIND_SEARCH_ENGINE, false)) {
+            return "Nothing to fetch: engines.dat lists no search engine to use.";
+        }
+        if (!has_engine(engines, store::KIND_SEARCH_ENGINE, true)) {
+            return "Nothing to fetch: tick a search engine to use, then press Start.";
+        }
+        return {};
+    }
     const bool has_url = search.starting_url.has_value() && !search.starting_url->empty();
     const bool has_crawl_words =
         search.crawl_keywords.has_value() && !search.crawl_keywords->empty();
     if (visible_tab == harvest::kHarvest && has_url) return {};
-    const bool queries = visible_tab == harvest::kNameSearch ||
-                         visible_tab == harvest::kWebSearch ||
-                         (visible_tab == harvest::kHarvest && has_crawl_words);
-    if (queries && seeder_ != nullptr) return {};
+    if (visible_tab == harvest::kHarvest && has_crawl_words &&
+        has_engine(engines, store::KIND_SEARCH_ENGINE, false)) {
+        return {};
+    }
     // Links left from an earlier run are fetched by any Start. Files that cannot be opened
     // are Start's to tell about. They stay open, as Start wants them: opened twice, a damaged
     // file would be told twice.
@@ -192,6 +255,30 @@ int HarvestRun::verify_link(const store::ItemRecord& rec) {
     return started;
 }
 
+int HarvestRun::fetch_single_page(const store::ItemRecord& engine, int32_t visible_tab) {
+    if (running() || !engine.url) return 0;
+    single_page_ = std::make_unique<SinglePageRequest>(engine, env_.run);
+    // A page left by an earlier fetch is not shown for one that saves nothing.
+    std::error_code ignored;
+    std::filesystem::remove(net::in_folder(net_, net::kSinglePageFile), ignored);
+    env_.run.engine_mode = harvest::kModeSinglePagePending;
+    engine_->set_special_requests(single_page_.get());
+    const int started = start_harvest(visible_tab);
+    if (started == 0) {
+        env_.run.engine_mode = harvest::kModeHarvest;
+        engine_->set_special_requests(nullptr);
+    }
+    return started;
+}
+
+void HarvestRun::open_single_page() {
+    std::error_code error;
+    const std::filesystem::path page =
+        std::filesystem::absolute(net::in_folder(net_, net::kSinglePageFile), error);
+    if (error || !std::filesystem::is_regular_file(page, error)) return;  // nothing was saved
+    window_.open_page(browser::file_url(page.lexically_normal().string()));
+}
+
 bool HarvestRun::store_can_store() {
     store::Store& st = env_.store;
     st.write_failing = false;
@@ -227,6 +314,11 @@ void HarvestRun::seed() {
     harvest::parse_keyword_list(search.extract_list, search.extract_keywords);
     env_.lists.addresses.find_tail();
 
+    search.engine_prefixes = search::search_engine_prefixes(ctx_.engines.list);
+    env_.run.total_bytes = 0;
+    // The page of a ">>" is fetched alone: nothing is queued for it.
+    if (env_.run.engine_mode == harvest::kModeSinglePagePending) return;
+
     const int32_t mode = env_.run.search_mode;
     const bool has_url = search.starting_url.has_value() && !search.starting_url->empty();
     if (mode == harvest::kHarvest && has_url) {
@@ -245,11 +337,14 @@ void HarvestRun::seed() {
 
     const bool has_crawl_words =
         search.crawl_keywords.has_value() && !search.crawl_keywords->empty();
-    const bool queries = mode == harvest::kNameSearch || mode == harvest::kWebSearch ||
-                         (mode == harvest::kHarvest && has_crawl_words && !has_url);
-    if (queries && seeder_ != nullptr) seeder_->queue_queries(env_);
-
-    env_.run.total_bytes = 0;
+    const bool search_tab = mode == harvest::kNameSearch || mode == harvest::kWebSearch;
+    // What the links file holds now was left by earlier runs; a search run leaves it alone.
+    if (search_tab) ctx_.frontier.first_offset = st.links.end_offset();
+    if (search_tab || (mode == harvest::kHarvest && has_crawl_words && !has_url)) {
+        const search::SeededQueries seeded =
+            search::seed_search_queries(st, ctx_.engines.list, search, mode);
+        if (search_tab) ctx_.frontier.waiting.assign(seeded.waiting.begin(), seeded.waiting.end());
+    }
 }
 
 // ---- Stopping -------------------------------------------------------------------------------
@@ -280,6 +375,8 @@ void HarvestRun::stop_all() {
     net_.download.close();
     net_.download.url.clear();
 
+    // The page of a ">>" is fetched once; the request itself lives on to the next ">>".
+    if (single_page_ != nullptr) engine_->set_special_requests(nullptr);
     if (verify_ != nullptr) {
         // The one link's new state is the run's last line.
         engine_->set_special_requests(nullptr);
@@ -290,6 +387,7 @@ void HarvestRun::stop_all() {
         set_slot_status(-1, verify_text_);
         // Kept until the next run: the engine that called this may still hold the request.
         verified_ = std::move(verify_);
+
     } else if (outcome_.completed && outcome_.nothing_fetched()) {
         // A run that fetched nothing ends with the reason on every line, so the last line a
         // person sees says why.

@@ -63,6 +63,8 @@ public:
     // stored line of every slot (StatusBoard::line) in a disabled control and the counters
     // (HarvestRun::status_counters); new lines and counters reach it through the Shell.
     virtual void open_status_dialog() = 0;
+    // Hands `url` (an absolute "file://" URL of a page the run saved) to the browser.
+    virtual void open_page(const std::string& url) = 0;
 };
 
 // No window: nothing is shown, and every confirmation is answered No.
@@ -75,16 +77,11 @@ public:
     void show_activity(std::string_view) override {}
     void post_transfer_ended() override {}
     void open_status_dialog() override {}
-};
-
-// Turns the ticked search engines into pending links (seeding step for the search tabs).
-class QuerySeeder {
-public:
-    virtual ~QuerySeeder() = default;
-    virtual void queue_queries(harvest::HarvestEnv& env) = 0;
+    void open_page(const std::string&) override {}
 };
 
 class Context;
+class SinglePageRequest;
 class VerifyRequest;
 
 class HarvestRun : public platform::EventSink, public net::RunHooks {
@@ -98,15 +95,25 @@ public:
     HarvestRun(const HarvestRun&) = delete;
     HarvestRun& operator=(const HarvestRun&) = delete;
 
-    void set_query_seeder(QuerySeeder* seeder) { seeder_ = seeder; }
     [[nodiscard]] net::FetchEngine& engine() { return *engine_; }
 
     // Start with `visible_tab` (a SearchMode) showing; the tab's fields are already in
     // SearchTexts. 1 when the run started, 0 when it was already running or sockets failed.
+    // A run started from a search tab fetches the queries it seeds and what they find, and
+    // leaves the links an earlier harvest left unvisited for the next one.
     [[nodiscard]] int start_harvest(int32_t visible_tab);
     // What a person must give before Start on `visible_tab` has anything to fetch: empty when
-    // the tab's fields seed a link or query, or the project holds links not yet visited.
+    // it has. A search tab needs its text and a ticked engine of its kind; the other tabs need
+    // a starting URL, crawl keywords to query the web search engines with, or links of the
+    // project not yet visited.
     [[nodiscard]] std::string missing_for_start(int32_t visible_tab);
+    // The ">>" of an engine row: fetches the request URL of `engine` (a record of the engines
+    // list) alone, saves the answer as the data folder's page.htm and, once every connection
+    // is idle, hands that file to the browser (RunWindow::open_page). The name placeholders
+    // are filled with the person's name, "$QUERY" is not. Nothing is seeded. `visible_tab` is
+    // the tab the run counts as started from. 1 when the fetch started; 0 when a harvest runs
+    // or it could not start.
+    [[nodiscard]] int fetch_single_page(const store::ItemRecord& engine, int32_t visible_tab);
     // Verify for a link: fetches `rec` (a record of the links list) again now, alone, and
     // stores its new state; the run ends with a line saying that state (verify_text). 1 when
     // the fetch started; 0 when a harvest runs or the files cannot take it.
@@ -124,7 +131,7 @@ public:
     // that remain.
     void apply_settings();
     void stop_all() override;
-    void open_single_page() override {}
+    void open_single_page() override;
     void reset_link_status();
     // `message` on slot `slot`'s status line (0..19) or on every slot in use (-1), through the
     // context's StatusBoard.
@@ -170,7 +177,6 @@ private:
     net::NetEnv& net_;
     platform::EventLoop& loop_;
     RunWindow& window_;
-    QuerySeeder* seeder_ = nullptr;
     std::unique_ptr<net::FetchEngine> engine_;
     bool harvest_timer_ = false;
     bool activity_timer_ = false;
@@ -182,6 +188,9 @@ private:
     std::unique_ptr<VerifyRequest> verify_;  // the link a Verify fetches, during that run
     std::unique_ptr<VerifyRequest> verified_;  // the last one, after its run
     std::string verify_text_;
+    // The page a ">>" fetches, from its Start until the next; the engine may hold it past
+    // the run's end.
+    std::unique_ptr<SinglePageRequest> single_page_;
 };
 
 }  // namespace tarnvelox::app

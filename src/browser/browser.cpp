@@ -227,7 +227,18 @@ bool is_hex_free(char c) {
            c == '-' || c == '.' || c == '_' || c == '~' || c == '/';
 }
 
-// "file://" and `path` with every byte but the unreserved ones and "/" percent-encoded.
+std::string current_folder() {
+    std::string folder(4096, '\0');
+    while (::getcwd(folder.data(), folder.size()) == nullptr) {
+        if (errno != ERANGE) return {};
+        folder.resize(folder.size() * 2);
+    }
+    folder.resize(folder.find('\0'));
+    return folder;
+}
+
+}  // namespace
+
 std::string file_url(std::string_view path) {
     static constexpr std::string_view kHex = "0123456789ABCDEF";
     std::string url = "file://";
@@ -243,18 +254,6 @@ std::string file_url(std::string_view path) {
     }
     return url;
 }
-
-std::string current_folder() {
-    std::string folder(4096, '\0');
-    while (::getcwd(folder.data(), folder.size()) == nullptr) {
-        if (errno != ERANGE) return {};
-        folder.resize(folder.size() * 2);
-    }
-    folder.resize(folder.find('\0'));
-    return folder;
-}
-
-}  // namespace
 
 BrowserEnvironment BrowserEnvironment::from_process() {
     BrowserEnvironment env;

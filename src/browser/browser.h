@@ -46,6 +46,10 @@ inline constexpr int kDefaultBrowserWaitMs = 3000;
 [[nodiscard]] std::optional<std::string> handoff_url(std::string_view target,
                                                      const std::string& folder);
 
+// "file://" and the absolute `path` with every byte but the unreserved ones and "/"
+// percent-encoded, so a blank or "#" in a folder name stays part of the path.
+[[nodiscard]] std::string file_url(std::string_view path);
+
 // Whether `program` (a path or a name) takes "--new-window": the Firefox and Chromium
 // families.
 [[nodiscard]] bool takes_new_window_option(std::string_view program);

@@ -1,5 +1,7 @@
 #include "harvest/frontier.h"
 
+#include <algorithm>
+
 #include "base/text_util.h"
 #include "harvest/list_rows.h"
 
@@ -50,6 +52,8 @@ bool take(HarvestEnv& env, const store::PendingLink& link, store::RecordPtr pars
 void reset_frontier(FrontierState& state) {
     state.postponed_position = 0;
     state.last_host.reset();
+    state.first_offset = 0;
+    state.waiting.clear();
 }
 
 int next_link_for_slot(HarvestEnv& env, FrontierState& state, int slot, SlotItem& slot_item,
@@ -68,10 +72,18 @@ int next_link_for_slot(HarvestEnv& env, FrontierState& state, int slot, SlotItem
     if (!env.store.links.is_open() && !store::open_store(env.store)) return 0;
     LinkTreeFile& links = env.store.links;
 
+    while (!state.waiting.empty()) {
+        const int32_t offset = state.waiting.front();
+        state.waiting.pop_front();
+        store::RecordPtr parsed = links.read_at(offset);
+        if (!parsed || (parsed->status & store::STATUS_VISITED) != 0) continue;
+        const store::PendingLink link{offset, env.store.read_position, LinkTreeFile::kUnknownHost};
+        if (take(env, link, std::move(parsed), slot_item)) return 1;
+    }
     // Every pass over a node either takes it, skips it for good (visited in the list) or puts
     // it off once; the loop ends.
     for (;;) {
-        const int64_t position = env.store.read_position;
+        const int64_t position = std::max(env.store.read_position, state.first_offset);
         const bool normal_pass = state.postponed_position != kSecondPass;
         std::optional<store::PendingLink> link;
         if (normal_pass) {

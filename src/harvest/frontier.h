@@ -11,6 +11,7 @@
 // order and every side effect are those of the node-by-node walk.
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 
@@ -31,6 +32,12 @@ struct FrontierState {
     // kSecondPass: the read restarted at that node after reaching the end of the file.
     int64_t postponed_position = 0;
     std::optional<std::string> last_host;  // host of the last link handed out in a normal pass
+    // A search run fetches its own queries and what they find, and leaves the links an earlier
+    // harvest left pending for the next one: nodes before `first_offset` (the end of the links
+    // file when the run was seeded) are not handed out, save the `waiting` queries, which go
+    // first. 0 and none: every node.
+    int64_t first_offset = 0;
+    std::deque<int32_t> waiting;
 };
 inline constexpr int64_t kSecondPass = -1;
 

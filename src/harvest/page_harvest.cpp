@@ -16,8 +16,8 @@ using base::kNotFound;
 bool PageHarvest::begin() {
     const SearchTexts& search = env_.search;
     if (env_.run.search_mode == kWebSearch) {
-        const bool engine_page =
-            page_ != nullptr && page_->url && is_search_engine_url(*page_->url);
+        const bool engine_page = page_ != nullptr && page_->url &&
+                                 is_search_engine_url(*page_->url, search.engine_prefixes);
         crawl_ok_ = engine_page;
         extract_ok_ = !engine_page;
         if (!engine_page && page_ != nullptr &&
@@ -52,7 +52,7 @@ std::optional<PageHarvest::Link> PageHarvest::accept_link(std::string& url, Rule
         return std::nullopt;
     }
     if (env_.run.search_mode == kWebSearch && kind == store::KIND_PAGE &&
-        is_search_engine_url(url) && web_search_drops(url)) {
+        is_search_engine_url(url, env_.search.engine_prefixes) && web_search_drops(url)) {
         return std::nullopt;
     }
     const bool wanted =

@@ -358,10 +358,34 @@ uint32_t classify_link(std::string_view url, bool follow_directories) {
     return last_segment.find('.') == kNoPosition ? store::KIND_PAGE : 0;
 }
 
-bool is_search_engine_url(std::string_view url) {
+namespace {
+
+// Whether `url` begins with the engine prefix `prefix`: its scheme and authority compared in
+// any letter case, the path exactly.
+bool under_prefix(std::string_view url, std::string_view prefix) {
+    if (prefix.empty() || url.size() < prefix.size()) return false;
+    const std::size_t separator = prefix.find("//");
+    const std::size_t authority_end =
+        separator == kNoPosition ? prefix.size()
+                                 : std::min(prefix.find('/', separator + 2), prefix.size());
+    if (find_nocase(url.substr(0, authority_end), prefix.substr(0, authority_end)) != 0 ||
+        url.substr(authority_end, prefix.size() - authority_end) !=
+            prefix.substr(authority_end)) {
+        return false;
+    }
+    if (authority_end < prefix.size() || url.size() == prefix.size()) return true;
+    return std::string_view("/?#").find(url[prefix.size()]) != kNoPosition;
+}
+
+}  // namespace
+
+bool is_search_engine_url(std::string_view url, const std::vector<std::string>& engine_prefixes) {
     url = c_text(url);
     for (std::string_view engine : {"altavista", "hotbot", "infoseek", "lycos"}) {
         if (find_nocase(url, engine) != kNoPosition) return true;
+    }
+    for (const std::string& prefix : engine_prefixes) {
+        if (under_prefix(url, prefix)) return true;
     }
     return false;
 }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarnvelox::harvest {
 
@@ -63,8 +64,13 @@ private:
 // to directories (a path ending in "/") are pages only with `follow_directories`.
 [[nodiscard]] uint32_t classify_link(std::string_view url, bool follow_directories = false);
 
-// True for the URLs of the web search engines whose result pages are followed.
-[[nodiscard]] bool is_search_engine_url(std::string_view url);
+// True for the URLs of the web search engines whose result pages are followed: a URL naming
+// one of four engines of old (any letter case), or one that begins with an entry of
+// `engine_prefixes` (request templates cut at their first "?" or "$"), its scheme and host in
+// any letter case. A prefix that ends inside the host and port must be followed by "/", "?",
+// "#" or the end of the URL: "http://engine" is no prefix of "http://engine.example/".
+[[nodiscard]] bool is_search_engine_url(std::string_view url,
+                                        const std::vector<std::string>& engine_prefixes);
 
 // True when one of the comma-separated (optionally double-quoted) entries of `sought` occurs in
 // `page`, ignoring case. An empty entry never matches; entries are cut to kWorkBuffer

@@ -29,6 +29,9 @@ struct SearchTexts {
     std::optional<std::string> scope_base;        // derived at every harvest run start
     KeywordList crawl_list;                       // parsed at every harvest run start
     KeywordList extract_list;
+    // Request URL prefixes of the loaded web search engines, taken at every harvest run start:
+    // pages under them are result pages (is_search_engine_url).
+    std::vector<std::string> engine_prefixes;
 };
 
 }  // namespace tarnvelox::harvest

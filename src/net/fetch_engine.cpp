@@ -308,8 +308,11 @@ void FetchEngine::send_request(int slot) {
         post_drive(slot);
         return;
     }
-    item->url = std::move(expanded.url);
-    const std::string request = build_request(*item, options_of(slot));
+    // The link keeps the URL it is stored under, so that its line in the links file can take
+    // the visited mark; only the request carries the filled-in placeholders.
+    store::ItemRecord filled;
+    filled.url = std::move(expanded.url);
+    const std::string request = build_request(filled, options_of(slot));
     status(slot, "Requesting Object Header");
     int error = 0;
     const int sent = network_.send(s.socket, request, error);

@@ -55,6 +55,15 @@ void commit_engine_ticks(const EngineRows& rows, const std::array<bool, kEngineR
     }
 }
 
+int engine_row_count(const store::ItemList& engines, EnginePage page) {
+    int rows = 0;
+    for (store::ItemRecord* rec = skip_foreign(engines.head(), page); rec != nullptr;
+         rec = skip_foreign(after_group(rec), page)) {
+        ++rows;
+    }
+    return rows;
+}
+
 store::ItemRecord* engine_row_start(const store::ItemList& engines, int skip, EnginePage page) {
     store::ItemRecord* rec = skip_foreign(engines.head(), page);
     for (int i = 0; i < skip && rec != nullptr; ++i) rec = skip_foreign(after_group(rec), page);

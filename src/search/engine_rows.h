@@ -40,6 +40,9 @@ using EngineRows = std::array<EngineRow, kEngineRows>;
 // record of the same group.
 void commit_engine_ticks(const EngineRows& rows, const std::array<bool, kEngineRows>& ticks);
 
+// How many rows the page's list has (the scroll range counts rows, not engine lines).
+[[nodiscard]] int engine_row_count(const store::ItemList& engines, EnginePage page);
+
 // The first record of the row `skip` rows below the top of the page's list (null when the list
 // has fewer rows).
 [[nodiscard]] store::ItemRecord* engine_row_start(const store::ItemList& engines, int skip,

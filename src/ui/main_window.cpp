@@ -175,10 +175,8 @@ void MainWindow::build_views() {
 }
 
 void MainWindow::build_tabs() {
-    const int directories = ctx_.engines.directory_count;
-    const int engines = ctx_.engines.engine_count;
-    name_page_ = new SearchPage(search::EnginePage::NameSearch, ctx_.engines.list, directories);
-    web_page_ = new SearchPage(search::EnginePage::WebSearch, ctx_.engines.list, engines);
+    name_page_ = new SearchPage(search::EnginePage::NameSearch, ctx_.engines.list);
+    web_page_ = new SearchPage(search::EnginePage::WebSearch, ctx_.engines.list);
     harvest_page_ = new HarvestPage;
     details_page_ = new DetailsPage;
     // Ctrl+Tab and Ctrl+Page Down move between the tabs.
@@ -196,6 +194,12 @@ void MainWindow::build_tabs() {
     connect(harvest_page_, &HarvestPage::submitted, this, [this] { dispatch(cmd::kStart); });
     connect(name_page_, &SearchPage::submitted, this, [this] { dispatch(cmd::kStart); });
     connect(web_page_, &SearchPage::submitted, this, [this] { dispatch(cmd::kStart); });
+    for (SearchPage* page : {name_page_, web_page_}) {
+        connect(page, &SearchPage::page_requested, this,
+                [this, page](const store::ItemRecord* engine) {
+                    if (engine != nullptr) fetch_engine_page(*page, *engine);
+                });
+    }
     fill_page(current_tab_);
     place_controls();
 }
@@ -323,6 +327,14 @@ void MainWindow::row_event(ListPane& list, int row, bool double_click) {
     }
 }
 
+void MainWindow::fetch_engine_page(SearchPage& page, const store::ItemRecord& engine) {
+    if (running_) return;  // the buttons are disabled while a harvest runs
+    // The name on the page fills the request's name placeholders.
+    page.commit(ctx_.search);
+    if (run_->fetch_single_page(engine, current_tab_) == 0) return;
+    (void)ctx_.save_settings(settings_path_);
+}
+
 // ---- What only the window knows about the core's rows -------------------------------------------
 
 void MainWindow::record_leaving(ListKind kind, int row) {
@@ -359,6 +371,9 @@ void MainWindow::enable_controls(bool running, bool views_enabled) {
     links_->view()->setEnabled(views_enabled);
     addresses_->view()->setEnabled(views_enabled);
     if (details_page_ != nullptr) details_page_->set_running(running);
+    for (SearchPage* page : {name_page_, web_page_}) {
+        if (page != nullptr) page->set_running(running);
+    }
     if (!running && verifying_) {
         verifying_ = false;
         if (current_item_ != nullptr) details_page_->show_note(to_qstring(run_->verify_text()));

@@ -98,6 +98,7 @@ class MainWindow : public QMainWindow, public WindowShell {
 
     // ---- RunWindow (the rest is WindowShell's) ---------------------------------------------
     void enable_controls(bool running, bool views_enabled) override;
+    void open_page(const std::string& url) override { hand_to_browser(url); }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -167,6 +168,8 @@ class MainWindow : public QMainWindow, public WindowShell {
     void commit_page(int tab);
     void fill_page(int tab);
     void row_event(ListPane& list, int row, bool double_click);
+    // The ">>" of an engine row: its request fetched alone and shown in the browser.
+    void fetch_engine_page(SearchPage& page, const store::ItemRecord& engine);
 
     [[nodiscard]] ListPane& pane(ListKind kind) const {
         return kind == ListKind::Links ? *links_ : *addresses_;

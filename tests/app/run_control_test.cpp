@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <utility>
@@ -39,6 +41,7 @@ public:
     void post_transfer_ended() override { ++transfers_ended; }
     void busy_cursor(bool busy) override { busy_calls.push_back(busy); }
     void open_status_dialog() override { ++status_opened; }
+    void open_page(const std::string& url) override { opened_pages.push_back(url); }
 
     std::vector<std::pair<bool, bool>> states;
     std::vector<std::string> questions;
@@ -48,6 +51,7 @@ public:
     int transfers_ended = 0;
     int status_opened = 0;
     std::vector<bool> busy_calls;
+    std::vector<std::string> opened_pages;
 };
 
 // A small site: every page links to the same four pages and names one address.
@@ -94,6 +98,28 @@ protected:
         return nullptr;
     }
     void run_all() { network_.run(control_); }
+    // A ticked engine of the engines list (a web search engine unless `kind` says otherwise).
+    ItemRecord& add_engine(const std::string& url,
+                           uint32_t kind = store::KIND_PAGE | store::KIND_SEARCH_ENGINE) {
+        store::RecordPtr rec = store::clear_record();
+        rec->title = "Engine";
+        rec->url = url;
+        rec->kind = kind;
+        rec->engine_id = 1;
+        rec->selected = 1;
+        return ctx_.engines.list.append(std::move(rec));
+    }
+    // Stores unvisited links, as an earlier harvest that was cut short leaves them.
+    void store_pending(const std::vector<std::string>& urls) {
+        ASSERT_TRUE(store::open_store(store_));
+        for (const std::string& url : urls) {
+            ItemRecord rec;
+            rec.url = url;
+            rec.kind = store::KIND_PAGE;
+            ASSERT_GE(store::tree_insert(store_, TreeFile::Links, rec), 0);
+        }
+        store::close_store(store_);
+    }
     // Saves the project and opens it again, as quitting and starting the program does.
     void reopen() {
         settings_.project = dir_.file("test.tvp");  // the fixture's project
@@ -305,6 +331,15 @@ TEST_F(RunControlTest, StartWithNothingToFetchSaysWhatIsMissing) {
     ASSERT_GE(store::tree_insert(store_, TreeFile::Links, rec), 0);
     store::close_store(store_);
     EXPECT_EQ(control_.missing_for_start(harvest::kDetails), "");
+    // A search fetches its own queries only: the pending link does not make up for a missing
+    // name or an unticked engine.
+    store::ItemRecord& engine = add_engine("http://engine.example/find?q=$QUERY");
+    EXPECT_NE(control_.missing_for_start(harvest::kNameSearch).find("Name"), std::string::npos);
+    search_.sought_addresses = "jo@x.org";
+    engine.selected = 0;
+    EXPECT_NE(control_.missing_for_start(harvest::kWebSearch).find("tick"), std::string::npos);
+    engine.selected = 1;
+    EXPECT_EQ(control_.missing_for_start(harvest::kWebSearch), "");
 }
 
 TEST_F(RunControlTest, StartWhileRunningIsRefused) {
@@ -335,6 +370,70 @@ TEST_F(RunControlTest, EachStartReadsPagesTheWayTheSettingSays) {
         run_all();
         EXPECT_EQ(network_.sockets.size() - sockets, row.fetches);
     }
+}
+
+// ---- searches and the single page -----------------------------------------------------------
+
+TEST_F(RunControlTest, ASearchFetchesItsQueriesAndResultsAndLeavesEarlierLinksPending) {
+    network_.resolve("engine.example", "10.0.0.2");
+    network_.resolve("results.example", "10.0.0.3");
+    const std::string query = "/find?q=jo%40x.org";
+    ScriptedNetwork::Server engine;
+    engine.by_target[query] = {"HTTP/1.0 200 OK\r\n\r\n<a href=\"http://results.example/r.html\">"
+                               "r</a> <a href=\"/find/help.html\">help</a>"};
+    network_.serve("10.0.0.2", engine);
+    network_.serve("10.0.0.3", {"HTTP/1.0 200 OK\r\n\r\nWrite to hit@results.example. "
+                                "<a href=\"http://results.example/deeper.html\">on</a>"});
+    add_engine("http://engine.example/find?q=$QUERY");
+    // An earlier harvest left two links; an earlier search stored its query and was cancelled.
+    store_pending({"http://site.example/a.html", "http://site.example/b.html",
+                   "http://engine.example" + query});
+    search_.sought_addresses = "jo@x.org";
+
+    ASSERT_EQ(control_.start_harvest(harvest::kWebSearch), 1);
+    run_all();
+
+    EXPECT_EQ(last_status(-1), " Hunt Complete");
+    // The query is asked again and its result followed; the engine's own pages and the
+    // result's links are not.
+    EXPECT_EQ(completed_fetches(), (std::map<std::string, int>{{query, 1}, {"/r.html", 1}}));
+    EXPECT_EQ(unvisited_on_disk(), 2);  // a.html and b.html wait for the next harvest
+    EXPECT_EQ(stored_urls(TreeFile::Addresses),
+              (std::vector<std::string>{"mailto:hit@results.example"}));
+}
+
+TEST_F(RunControlTest, TheSinglePageIsFetchedAloneSavedAndHandedToTheBrowser) {
+    network_.resolve("engine.example", "10.0.0.2");
+    const std::string target = "/dir?who=Jo+Smith";
+    ScriptedNetwork::Server engine;
+    // A redirect is not followed: the same request is made again and its answer is the page.
+    engine.by_target[target] = {"HTTP/1.0 302 Found\r\nLocation: /elsewhere.html\r\n\r\n<p>moved"};
+    network_.serve("10.0.0.2", engine);
+    store_pending({"http://site.example/a.html"});
+    const ItemRecord& dir =
+        add_engine("http://engine.example/dir?who=$NAME", store::KIND_PAGE | store::KIND_DIRECTORY);
+    search_.person_name = "Jo Smith";
+    search_.starting_url.reset();
+
+    ASSERT_EQ(control_.fetch_single_page(dir, harvest::kNameSearch), 1);
+    EXPECT_EQ(run_.engine_mode, harvest::kModeSinglePagePending);
+    run_all();
+
+    EXPECT_FALSE(control_.running());
+    EXPECT_EQ(run_.engine_mode, harvest::kModeHarvest);
+    ASSERT_EQ(network_.requests.size(), 2u);
+    for (const auto& s : network_.sockets) EXPECT_EQ(s.sent.rfind("GET " + target + " ", 0), 0u);
+    EXPECT_EQ(unvisited_on_disk(), 1);  // no other slot took the waiting link
+    const std::string page = dir_.file("page.htm");
+    std::ifstream saved(page);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), "<p>moved");
+    EXPECT_EQ(window_.opened_pages, (std::vector<std::string>{"file://" + page}));
+
+    // A page that fails to come opens nothing, not the page of the last fetch.
+    network_.serve("10.0.0.2", {"HTTP/1.0 404 Not Found\r\n\r\n"});
+    ASSERT_EQ(control_.fetch_single_page(dir, harvest::kNameSearch), 1);
+    run_all();
+    EXPECT_EQ(window_.opened_pages.size(), 1u);
 }
 
 // ---- Cancel and Start again ---------------------------------------------------------------

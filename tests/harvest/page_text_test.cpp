@@ -5,6 +5,7 @@
 #include <chrono>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "base/text_util.h"
 #include "exchange/list_filter.h"
@@ -106,6 +107,28 @@ TEST(PageTextTest, PageMentionsOneOfTheSoughtEntries) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.sought);
         EXPECT_EQ(page_mentions_address(page, row.sought), row.expected);
+    }
+}
+
+TEST(PageTextTest, ResultPagesAreKnownByTheRequestPrefixOfALoadedEngine) {
+    struct Row {
+        std::string url;
+        bool expected;
+    };
+    const std::vector<std::string> prefixes = {"https://Search.example.com/web",
+                                               "http://127.0.0.1:8080/find", "http://bare.example"};
+    const Row rows[] = {
+        {"HTTPS://SEARCH.EXAMPLE.COM/web?q=jo", true},   // scheme and host in any letter case
+        {"https://search.example.com/Web?q=jo", false},  // the path is exact
+        {"http://127.0.0.1:8080/site/page.html", false},  // the engine's host, not its path
+        {"http://127.0.0.1:8081/find?p=2", false},        // another port
+        {"http://bare.example?q=1", true},
+        {"http://bare.example.org/x.html", false},  // a prefix of the host only
+        {"http://www.lycos.com/x.html", true},      // the old names still count
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.url);
+        EXPECT_EQ(is_search_engine_url(row.url, prefixes), row.expected);
     }
 }
 

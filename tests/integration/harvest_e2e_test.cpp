@@ -1409,3 +1409,55 @@ TEST_F(HarvestE2E, ImportWithoutAStartingUrlStoresTheFileAndFetchesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// A Web Search and a Name Search against fake engines of the test's own engines.dat. The
+// engine and the sites it finds share the loopback host, on other paths: a result page is known
+// by the engine's request path, so the pages it leads to are read for addresses, not followed.
+TEST_F(HarvestE2E, WebAndNameSearchAskTheEnginesOfTheFolder) {
+    ScriptedServer server;
+    const std::string b = server.base();
+    server.route("/find?q=jo%40x.org", page("<a href=\"/site/one.html\">one</a> "
+                                            "<a href=\"" + b + "/site/two.html\">two</a> "
+                                            "<a href=\"/find/about.html\">about</a>"));
+    server.route("/site/one.html", page("jo@x.org and one@site.example <a href=\"/site/deep.html\">"
+                                        "deeper</a>"));
+    server.route("/site/two.html", page("two@site.example"));
+    server.route("/people/Smith?first=Jo", page("jo.smith@people.example "
+                                                "<a href=\"/site/deep.html\">deeper</a>"));
+    server.start();
+    std::ofstream(dir_ / "engines.dat")
+        << "NAME=Finder\nREQ=" << b << "/find?q=$QUERY\nID=1\nTYP=S\n"
+        << "NAME=Other\nREQ=" << b << "/other?q=$QUERY\nID=2\nTYP=S\n"
+        << "NAME=People\nREQ=" << b << "/people/$SURNAME?first=$FIRST\nID=3\nTYP=D\n";
+
+    Harvester web(dir_, args({"--timeout", "200", "--web-search", "jo@x.org", "--engines", "1"}));
+    RunResult r = web.wait(30s);
+    ASSERT_TRUE(r.finished) << r.out;
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_EQ(server.requests("/other?q=jo%40x.org"), 0);  // not among --engines
+    EXPECT_EQ(server.requests("/find/about.html"), 0);     // the engine's own page
+    EXPECT_EQ(server.requests("/site/deep.html"), 0);      // a result's links are not followed
+    EXPECT_EQ(read_lines(dir_ / "addresses.txt"),
+              (std::set<std::string>{"jo@x.org", "one@site.example", "two@site.example"}));
+
+    // Asked again, the search has nothing new to fetch.
+    Harvester again(dir_, args({"--timeout", "200", "--web-search", "jo@x.org", "--engines", "1"}),
+                    0, "again");
+    r = again.wait(30s);
+    ASSERT_TRUE(r.finished) << r.out;
+    EXPECT_EQ(r.exit_code, 3) << r.out;
+    EXPECT_EQ(server.requests("/find?q=jo%40x.org"), 1);
+
+    Harvester names(dir_, args({"--timeout", "200", "--name-search", "Jo Smith"}), 0, "names");
+    r = names.wait(30s);
+    ASSERT_TRUE(r.finished) << r.out;
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_EQ(server.requests("/people/Smith?first=Jo"), 1);
+    EXPECT_EQ(server.requests("/site/deep.html"), 0);  // a name search keeps no links
+    EXPECT_TRUE(read_lines(dir_ / "addresses.txt").count("jo.smith@people.example"));
+    server.stop();
+}
+
+}  // namespace

@@ -18,6 +18,7 @@
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
@@ -454,6 +455,44 @@ TEST_F(MainWindowTest, EnterInAFieldStartsTheHarvest) {
     EXPECT_FALSE(idle());
     w.dispatch(cmd::kCancel);
     EXPECT_TRUE(idle());
+    server.stop();
+}
+
+// The window opens on Name Search. Start there with the name empty says what is missing and
+// fetches nothing; a name search fetches its directory only and leaves the links an earlier
+// harvest left unvisited; its ">>" buttons are disabled while it runs.
+TEST_F(MainWindowTest, StartOnASearchTabNeverTakesTheHarvestsPendingLinks) {
+    testing::ScriptedServer server;
+    testing::Route people = testing::page("jo.smith@people.example");
+    people.delay = std::chrono::milliseconds(300);  // the run is still going when looked at
+    server.route("/people?n=Jo+Smith", people);
+    server.route("/a.html", testing::page("a@site.example"));
+    server.start();
+    std::ofstream("engines.dat") << "NAME=People\nREQ=" << server.base()
+                                 << "/people?n=$NAME\nID=1\nTYP=D\n";
+    seed({server.base() + "/a.html", server.base() + "/b.html"}, {});
+
+    MainWindow& w = open();
+    auto* page = qobject_cast<SearchPage*>(w.tabs()->widget(kNameSearchTab));
+    ASSERT_NE(page, nullptr);
+    ASSERT_EQ(w.tabs()->currentIndex(), kNameSearchTab);
+    page->text_field()->setFocus();
+    QTest::keyClick(page->text_field(), Qt::Key_Return);
+    EXPECT_TRUE(idle());
+    EXPECT_NE(w.status_text()->text().indexOf("Name"), -1) << w.status_text()->text().toStdString();
+
+    page->text_field()->setText("Jo Smith");
+    page->tick(0)->setChecked(true);
+    EXPECT_TRUE(page->page_button(0)->isEnabled());
+    w.start_button()->click();
+    ASSERT_FALSE(idle());
+    EXPECT_FALSE(page->page_button(0)->isEnabled());
+    ASSERT_TRUE(wait_until([&] { return idle(); }, 15000));
+    EXPECT_TRUE(page->page_button(0)->isEnabled());
+    EXPECT_EQ(server.requests("/people?n=Jo+Smith"), 1);
+    EXPECT_EQ(server.requests("/a.html") + server.requests("/b.html"), 0);
+    w.addresses_model()->flush();
+    EXPECT_EQ(w.addresses_model()->rowCount(), 1);
     server.stop();
 }
 

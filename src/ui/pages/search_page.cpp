@@ -22,8 +22,7 @@ using platform::qt::to_qstring;
 
 }  // namespace
 
-SearchPage::SearchPage(search::EnginePage page, store::ItemList& engines, int engine_rows_total,
-                       QWidget* parent)
+SearchPage::SearchPage(search::EnginePage page, store::ItemList& engines, QWidget* parent)
     : QWidget(parent), page_(page), engines_(engines) {
     const bool names = page == search::EnginePage::NameSearch;
     setAccessibleName(names ? "Name Search" : "Web Search");
@@ -37,6 +36,9 @@ SearchPage::SearchPage(search::EnginePage page, store::ItemList& engines, int en
         auto* more = new QPushButton(">>", this);
         more->setFixedWidth(more->fontMetrics().horizontalAdvance(">>") + 24);
         more->setAccessibleName(">>");
+        connect(more, &QPushButton::clicked, this, [this, i] {
+            Q_EMIT page_requested(rows_[static_cast<std::size_t>(i)].record);
+        });
         rows->addWidget(tick, i, 0);
         rows->addWidget(more, i, 1);
         ticks_[static_cast<std::size_t>(i)] = tick;
@@ -45,7 +47,8 @@ SearchPage::SearchPage(search::EnginePage page, store::ItemList& engines, int en
     rows->setColumnStretch(0, 1);
     scroll_ = new QScrollBar(Qt::Vertical, this);
     scroll_->setAccessibleName(names ? "Directories" : "Search engines");
-    scroll_->setRange(0, std::max(0, engine_rows_total - search::kEngineRows));
+    const int rows_total = search::engine_row_count(engines, page);
+    scroll_->setRange(0, std::max(0, rows_total - search::kEngineRows));
     scroll_->setPageStep(search::kEngineRows);
     rows->addWidget(scroll_, 0, 2, search::kEngineRows, 1);
     connect(scroll_, &QScrollBar::valueChanged, this, &SearchPage::scrolled);
@@ -65,14 +68,22 @@ void SearchPage::show_rows() {
     for (int i = 0; i < search::kEngineRows; ++i) {
         const search::EngineRow& row = rows_[static_cast<std::size_t>(i)];
         QCheckBox* tick = ticks_[static_cast<std::size_t>(i)];
-        // An "&" in an engine's name is shown, never taken as a mnemonic.
-        tick->setText(to_qstring(row.text).replace('&', QStringLiteral("&&")));
+        // The row text has every "&" doubled already: shown, never taken as a mnemonic.
+        tick->setText(to_qstring(row.text));
         tick->setAccessibleName(row.record != nullptr && row.record->title
                                     ? to_qstring(*row.record->title)
                                     : QString());
         tick->setChecked(row.ticked);
         tick->setEnabled(row.tickable);
-        more_[static_cast<std::size_t>(i)]->setEnabled(row.record != nullptr);
+        more_[static_cast<std::size_t>(i)]->setEnabled(row.record != nullptr && !running_);
+    }
+}
+
+void SearchPage::set_running(bool running) {
+    running_ = running;
+    for (int i = 0; i < search::kEngineRows; ++i) {
+        more_[static_cast<std::size_t>(i)]->setEnabled(
+            rows_[static_cast<std::size_t>(i)].record != nullptr && !running);
     }
 }
 

@@ -25,16 +25,21 @@ class SearchPage : public QWidget {
     Q_OBJECT
 
   public:
-    SearchPage(search::EnginePage page, store::ItemList& engines, int engine_rows_total,
-               QWidget* parent = nullptr);
+    SearchPage(search::EnginePage page, store::ItemList& engines, QWidget* parent = nullptr);
     void fill(const harvest::SearchTexts& search);
     void commit(harvest::SearchTexts& search);
+    // The ">>" buttons are disabled while a harvest runs: a press would end it.
+    void set_running(bool running);
 
     QLineEdit* text_field() const { return text_; }
     QCheckBox* tick(int row) const { return ticks_[static_cast<std::size_t>(row)]; }
+    QPushButton* page_button(int row) const { return more_[static_cast<std::size_t>(row)]; }
+    QScrollBar* scroll_bar() const { return scroll_; }
 
   Q_SIGNALS:
     void submitted();
+    // ">>" of a row: the engine record it shows (borrowed from the engines list).
+    void page_requested(const store::ItemRecord* engine);
 
   private:
     void show_rows();
@@ -49,6 +54,7 @@ class SearchPage : public QWidget {
     QScrollBar* scroll_;
     search::EngineRows rows_;
     int first_row_ = 0;
+    bool running_ = false;
 };
 
 }  // namespace tarnvelox::ui
