@@ -244,6 +244,49 @@ std::string file_url(std::string_view path) {
     return url;
 }
 
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    const char lower = base::to_lower(c);
+    if (lower >= 'a' && lower <= 'f') return lower - 'a' + 10;
+    return -1;
+}
+
+// The local path a "file:" URL names: past "//" and an empty or "localhost" host, without its
+// query and fragment, percent escapes decoded. Empty when it names no absolute path of this
+// machine (another host, a relative path, an escaped NUL that would cut the path short).
+std::string file_url_path(std::string_view url) {
+    std::string_view rest = url.substr(url.find(':') + 1);
+    rest = rest.substr(0, rest.find_first_of("?#"));
+    if (rest.starts_with("//")) {
+        rest.remove_prefix(2);
+        const std::size_t slash = rest.find('/');
+        if (slash == std::string_view::npos) return {};
+        const std::string_view host = rest.substr(0, slash);
+        if (!host.empty() && !base::equal_nocase(host, "localhost")) return {};
+        rest.remove_prefix(slash);
+    }
+    if (rest.empty() || rest.front() != '/') return {};
+    std::string path;
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        const int high = rest[i] == '%' && i + 2 < rest.size() ? hex_value(rest[i + 1]) : -1;
+        const int low = high >= 0 ? hex_value(rest[i + 2]) : -1;
+        if (low >= 0) {
+            if (high == 0 && low == 0) return {};
+            path += static_cast<char>(high * 16 + low);
+            i += 2;
+        } else {
+            if (rest[i] == '\0') return {};
+            path += rest[i];
+        }
+    }
+    return path;
+}
+
+bool is_regular_file(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 std::string current_folder() {
     std::string folder(4096, '\0');
     while (::getcwd(folder.data(), folder.size()) == nullptr) {
@@ -295,7 +338,11 @@ std::optional<std::string> handoff_url(std::string_view target, const std::strin
     if (colon != std::string_view::npos) {
         const std::string_view scheme = target.substr(0, colon);
         for (const std::string_view safe : kSafeSchemes) {
-            if (base::equal_nocase(scheme, safe)) return std::string(target);
+            if (!base::equal_nocase(scheme, safe)) continue;
+            // A folder, a device or a file of another host would go to whatever the desktop
+            // opens them with: only a file that is there is shown.
+            if (safe == "file" && !is_regular_file(file_url_path(target))) return std::nullopt;
+            return std::string(target);
         }
         return std::nullopt;
     }
@@ -303,11 +350,7 @@ std::optional<std::string> handoff_url(std::string_view target, const std::strin
         return std::nullopt;
     }
     const std::string path = folder + "/" + std::string(target);
-    struct stat info {};
-    if (folder.empty() || folder.front() != '/' || ::stat(path.c_str(), &info) != 0 ||
-        !S_ISREG(info.st_mode)) {
-        return std::nullopt;
-    }
+    if (folder.empty() || folder.front() != '/' || !is_regular_file(path)) return std::nullopt;
     return file_url(path);
 }
 

@@ -39,10 +39,11 @@ struct BrowserEnvironment {
 // xdg-settings asks the desktop (a D-Bus call, a settings tool): some desktops take a second.
 inline constexpr int kDefaultBrowserWaitMs = 3000;
 
-// The URL `target` is handed over as, or none when it must not be: an http, https, mailto or
-// file URL as it is (scheme in any case); a target without ":" names a file of `folder` (an
-// absolute path) and becomes the file:// URL of its path, only when that is a regular file and
-// the name has no "/". Everything else (other schemes, empty, an argument-like "-...") is none.
+// The URL `target` is handed over as, or none when it must not be: an http, https or mailto
+// URL as it is (scheme in any case), a file URL as it is when it names a regular file of this
+// machine; a target without ":" names a file of `folder` (an absolute path) and becomes the
+// file:// URL of its path, only when that is a regular file and the name has no "/".
+// Everything else (other schemes, empty, an argument-like "-...") is none.
 [[nodiscard]] std::optional<std::string> handoff_url(std::string_view target,
                                                      const std::string& folder);
 
