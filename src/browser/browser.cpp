@@ -40,6 +40,9 @@ constexpr std::array<std::string_view, 4> kSafeSchemes = {"http", "https", "mail
 
 // xdg-settings answers one line; more is not an entry's name.
 constexpr std::size_t kMaxAnswer = 4096;
+// How often a program that closed its output is looked at until it ends: it usually ends at
+// once, and a few looks cost nothing against the wait.
+constexpr long kExitPollMs = 10;
 // A .desktop entry larger than this is not one.
 constexpr std::size_t kMaxEntrySize = 1 << 20;
 
@@ -87,7 +90,8 @@ long long now_ms() {
 }
 
 // Runs `program` with `arguments` (no shell) and gives its standard output, read until it
-// closes or `wait_ms` have passed (the program is killed then); none when it cannot start.
+// closes or `wait_ms` have passed; a program (with whatever it started) still running then is
+// killed. None when it cannot start.
 std::optional<std::string> output_of(const std::string& program,
                                      const std::vector<std::string>& arguments, int wait_ms) {
     int pipe_fds[2];
@@ -102,9 +106,15 @@ std::optional<std::string> output_of(const std::string& program,
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
+    // A group of its own, so that whatever it started can be killed with it.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
     pid_t pid = 0;
     const int spawned =
-        ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+        ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipe_fds[1]);
     if (spawned != 0) {
@@ -131,9 +141,19 @@ std::optional<std::string> output_of(const std::string& program,
         }
     }
     ::close(pipe_fds[0]);
-    if (!finished) ::kill(pid, SIGKILL);
+    // A program that closed its output need not have ended: it has what is left of the wait.
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    bool ended = false;
+    while (finished && !ended && now_ms() < deadline) {
+        const pid_t got = ::waitpid(pid, &status, WNOHANG);
+        ended = got == pid || (got < 0 && errno != EINTR);
+        const timespec pause{0, kExitPollMs * 1000000L};
+        if (!ended) ::nanosleep(&pause, nullptr);
+    }
+    if (!ended) {
+        ::kill(-pid, SIGKILL);
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
     }
     return out;
 }

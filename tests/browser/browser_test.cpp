@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <utility>
@@ -83,6 +84,23 @@ TEST(BrowserTest, DetectionListsEachSourceOnceInOrder) {
         }
         EXPECT_EQ(detect_browser(c.configured, env), expected);
     }
+}
+
+TEST(BrowserTest, AnXdgSettingsThatKeepsRunningIsNotWaitedFor) {
+    TempDir dir;
+    const std::string bin = dir.file("bin");
+    ::mkdir(bin.c_str(), 0755);
+    write(bin + "/webby", "", true);
+    // It answers, closes its output and goes on: waited for, it would leave "ran-on" behind.
+    write(bin + "/xdg-settings",
+          "#!/bin/sh\necho webby.desktop\nexec >&-\nsleep 5\ntouch \"$0.ran-on\"\n", true);
+    ::mkdir(dir.file("applications").c_str(), 0755);
+    write(dir.file("applications/webby.desktop"), "[Desktop Entry]\nExec=webby %u\n", false);
+    BrowserEnvironment env;
+    env.path = bin;
+    env.data_dirs = dir.path();
+    EXPECT_EQ(detect_browser("", env), std::vector<std::string>{bin + "/webby"});
+    EXPECT_FALSE(std::filesystem::exists(bin + "/xdg-settings.ran-on"));
 }
 
 TEST(BrowserTest, OnlyWebMailAndExistingDataFilesAreHandedOver) {
