@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 #include <fstream>
 
@@ -166,9 +167,9 @@ std::string trim(std::string_view text) {
     return std::string(text.substr(begin, end - begin));
 }
 
-// The program of an Exec= line: its first word (double quotes kept together), past an "env"
+// The words of an Exec= line (double quotes kept together) from its program on, past an "env"
 // and its VAR=value words.
-std::string exec_program(std::string_view exec) {
+std::vector<std::string> exec_words(std::string_view exec) {
     std::vector<std::string> words;
     std::string word;
     bool quoted = false;
@@ -195,7 +196,26 @@ std::string exec_program(std::string_view exec) {
         ++first;
         while (first < words.size() && words[first].find('=') != std::string::npos) ++first;
     }
-    return first < words.size() ? words[first] : std::string();
+    words.erase(words.begin(), words.begin() + static_cast<std::ptrdiff_t>(first));
+    return words;
+}
+
+// The program of an Exec= line or a $BROWSER entry, or empty.
+std::string exec_program(std::string_view exec) {
+    std::vector<std::string> words = exec_words(exec);
+    return words.empty() ? std::string() : std::move(words.front());
+}
+
+// The program of an entry's Exec= line when it is the browser itself: only options and field
+// codes ("%u") follow it. A launcher told what to start ("flatpak run org.example.Browser",
+// "kfmclient openURL") would be started with the URL alone, which shows nothing.
+std::string browser_of_exec(std::string_view exec) {
+    const std::vector<std::string> words = exec_words(exec);
+    for (std::size_t i = 1; i < words.size(); ++i) {
+        const bool field_code = words[i].size() == 2 && words[i][0] == '%';
+        if (!field_code && !words[i].starts_with('-')) return {};
+    }
+    return words.empty() ? std::string() : words.front();
 }
 
 // The Exec= program of the [Desktop Entry] group of the entry file at `file`, or empty.
@@ -213,7 +233,7 @@ std::string entry_program(const std::string& file) {
         } else if (in_entry && text.starts_with("Exec")) {
             const std::size_t eq = text.find('=');
             if (eq != std::string::npos && trim(std::string_view(text).substr(4, eq - 4)).empty()) {
-                return exec_program(trim(std::string_view(text).substr(eq + 1)));
+                return browser_of_exec(trim(std::string_view(text).substr(eq + 1)));
             }
         }
     }

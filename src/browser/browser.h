@@ -30,9 +30,10 @@ struct BrowserEnvironment {
 // The browser programs of this desktop, each once, in this order: `configured` (browser=) when
 // not empty, as it is; the programs of $BROWSER; the desktop's default web browser (the Exec
 // program of the entry `xdg-settings get default-web-browser` names, found in the applications
-// folders of the data folders); the usual browsers. Programs named without a "/" are the files
-// found for them on PATH; a program that is not there (or not executable) is left out. A
-// hanging xdg-settings is given up after kDefaultBrowserWaitMs.
+// folders of the data folders, unless it is a launcher told what to start); the usual
+// browsers. Programs named without a "/" are the files found for them on PATH; a program that
+// is not there (or not executable) is left out. A hanging xdg-settings is given up after
+// kDefaultBrowserWaitMs.
 [[nodiscard]] std::vector<std::string> detect_browser(const std::string& configured,
                                                       const BrowserEnvironment& env);
 

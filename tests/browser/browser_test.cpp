@@ -48,6 +48,9 @@ TEST(BrowserTest, DetectionListsEachSourceOnceInOrder) {
          {"bin/webby", "bin/firefox"}},
         {"the same program through every source once", "", {"firefox"}, "firefox",
          "firefox.desktop", "Exec=firefox %u", {"bin/firefox"}},
+        {"a launcher told what to start is not the browser", "", {"flatpak"}, "",
+         "org.example.Webby.desktop", "Exec=flatpak run --branch=stable org.example.Webby %u",
+         {}},
         {"a default path of its own is not an entry", "", {"webby"}, "", "../../bin/webby", "",
          {}},
     };
