@@ -64,6 +64,11 @@ std::vector<std::string> split(std::string_view text, char separator) {
     return parts;
 }
 
+bool is_regular_file(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 bool is_executable_file(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
@@ -257,7 +262,10 @@ std::string default_browser(const BrowserEnvironment& env) {
     for (const std::string& folder : folders) {
         if (folder.empty()) continue;
         const std::string file = folder + "/applications/" + entry;
-        if (::access(file.c_str(), R_OK) == 0) return entry_program(file);
+        // Only a file: a fifo of that name would hold the start-up for as long as it is open.
+        if (is_regular_file(file) && ::access(file.c_str(), R_OK) == 0) {
+            return entry_program(file);
+        }
     }
     return {};
 }
@@ -320,11 +328,6 @@ std::string file_url_path(std::string_view url) {
         }
     }
     return path;
-}
-
-bool is_regular_file(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 std::string current_folder() {

@@ -89,7 +89,7 @@ TEST(BrowserTest, DetectionListsEachSourceOnceInOrder) {
     }
 }
 
-TEST(BrowserTest, AnXdgSettingsThatKeepsRunningIsNotWaitedFor) {
+TEST(BrowserTest, TheDefaultEntryIsFoundWithoutWaitingOnAnything) {
     TempDir dir;
     const std::string bin = dir.file("bin");
     ::mkdir(bin.c_str(), 0755);
@@ -99,8 +99,13 @@ TEST(BrowserTest, AnXdgSettingsThatKeepsRunningIsNotWaitedFor) {
           "#!/bin/sh\necho webby.desktop\nexec >&-\nsleep 5\ntouch \"$0.ran-on\"\n", true);
     ::mkdir(dir.file("applications").c_str(), 0755);
     write(dir.file("applications/webby.desktop"), "[Desktop Entry]\nExec=webby %u\n", false);
+    // The first applications folder has a folder of the entry's name: not the entry.
+    ::mkdir(dir.file("home").c_str(), 0755);
+    ::mkdir(dir.file("home/applications").c_str(), 0755);
+    ::mkdir(dir.file("home/applications/webby.desktop").c_str(), 0755);
     BrowserEnvironment env;
     env.path = bin;
+    env.data_home = dir.file("home");
     env.data_dirs = dir.path();
     EXPECT_EQ(detect_browser("", env), std::vector<std::string>{bin + "/webby"});
     EXPECT_FALSE(std::filesystem::exists(bin + "/xdg-settings.ran-on"));
