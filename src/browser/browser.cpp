@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 #include <fstream>
 
@@ -40,6 +41,9 @@ constexpr std::array<std::string_view, 4> kSafeSchemes = {"http", "https", "mail
 
 // xdg-settings answers one line; more is not an entry's name.
 constexpr std::size_t kMaxAnswer = 4096;
+// How often a program that closed its output is looked at until it ends: it usually ends at
+// once, and a few looks cost nothing against the wait.
+constexpr long kExitPollMs = 10;
 // A .desktop entry larger than this is not one.
 constexpr std::size_t kMaxEntrySize = 1 << 20;
 
@@ -58,6 +62,11 @@ std::vector<std::string> split(std::string_view text, char separator) {
         start = end + 1;
     }
     return parts;
+}
+
+bool is_regular_file(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 bool is_executable_file(const std::string& path) {
@@ -87,7 +96,8 @@ long long now_ms() {
 }
 
 // Runs `program` with `arguments` (no shell) and gives its standard output, read until it
-// closes or `wait_ms` have passed (the program is killed then); none when it cannot start.
+// closes or `wait_ms` have passed; a program (with whatever it started) still running then is
+// killed. None when it cannot start.
 std::optional<std::string> output_of(const std::string& program,
                                      const std::vector<std::string>& arguments, int wait_ms) {
     int pipe_fds[2];
@@ -102,9 +112,15 @@ std::optional<std::string> output_of(const std::string& program,
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
+    // A group of its own, so that whatever it started can be killed with it.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
     pid_t pid = 0;
     const int spawned =
-        ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+        ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipe_fds[1]);
     if (spawned != 0) {
@@ -131,9 +147,19 @@ std::optional<std::string> output_of(const std::string& program,
         }
     }
     ::close(pipe_fds[0]);
-    if (!finished) ::kill(pid, SIGKILL);
+    // A program that closed its output need not have ended: it has what is left of the wait.
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    bool ended = false;
+    while (finished && !ended && now_ms() < deadline) {
+        const pid_t got = ::waitpid(pid, &status, WNOHANG);
+        ended = got == pid || (got < 0 && errno != EINTR);
+        const timespec pause{0, kExitPollMs * 1000000L};
+        if (!ended) ::nanosleep(&pause, nullptr);
+    }
+    if (!ended) {
+        ::kill(-pid, SIGKILL);
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
     }
     return out;
 }
@@ -146,9 +172,9 @@ std::string trim(std::string_view text) {
     return std::string(text.substr(begin, end - begin));
 }
 
-// The program of an Exec= line: its first word (double quotes kept together), past an "env"
+// The words of an Exec= line (double quotes kept together) from its program on, past an "env"
 // and its VAR=value words.
-std::string exec_program(std::string_view exec) {
+std::vector<std::string> exec_words(std::string_view exec) {
     std::vector<std::string> words;
     std::string word;
     bool quoted = false;
@@ -175,7 +201,26 @@ std::string exec_program(std::string_view exec) {
         ++first;
         while (first < words.size() && words[first].find('=') != std::string::npos) ++first;
     }
-    return first < words.size() ? words[first] : std::string();
+    words.erase(words.begin(), words.begin() + static_cast<std::ptrdiff_t>(first));
+    return words;
+}
+
+// The program of an Exec= line or a $BROWSER entry, or empty.
+std::string exec_program(std::string_view exec) {
+    std::vector<std::string> words = exec_words(exec);
+    return words.empty() ? std::string() : std::move(words.front());
+}
+
+// The program of an entry's Exec= line when it is the browser itself: only options and field
+// codes ("%u") follow it. A launcher told what to start ("flatpak run org.example.Browser",
+// "kfmclient openURL") would be started with the URL alone, which shows nothing.
+std::string browser_of_exec(std::string_view exec) {
+    const std::vector<std::string> words = exec_words(exec);
+    for (std::size_t i = 1; i < words.size(); ++i) {
+        const bool field_code = words[i].size() == 2 && words[i][0] == '%';
+        if (!field_code && !words[i].starts_with('-')) return {};
+    }
+    return words.empty() ? std::string() : words.front();
 }
 
 // The Exec= program of the [Desktop Entry] group of the entry file at `file`, or empty.
@@ -193,7 +238,7 @@ std::string entry_program(const std::string& file) {
         } else if (in_entry && text.starts_with("Exec")) {
             const std::size_t eq = text.find('=');
             if (eq != std::string::npos && trim(std::string_view(text).substr(4, eq - 4)).empty()) {
-                return exec_program(trim(std::string_view(text).substr(eq + 1)));
+                return browser_of_exec(trim(std::string_view(text).substr(eq + 1)));
             }
         }
     }
@@ -217,7 +262,10 @@ std::string default_browser(const BrowserEnvironment& env) {
     for (const std::string& folder : folders) {
         if (folder.empty()) continue;
         const std::string file = folder + "/applications/" + entry;
-        if (::access(file.c_str(), R_OK) == 0) return entry_program(file);
+        // Only a file: a fifo of that name would hold the start-up for as long as it is open.
+        if (is_regular_file(file) && ::access(file.c_str(), R_OK) == 0) {
+            return entry_program(file);
+        }
     }
     return {};
 }
@@ -254,6 +302,48 @@ std::string file_url(std::string_view path) {
     }
     return url;
 }
+
+namespace {
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    const char lower = base::to_lower(c);
+    if (lower >= 'a' && lower <= 'f') return lower - 'a' + 10;
+    return -1;
+}
+
+// The local path a "file:" URL names: past "//" and an empty or "localhost" host, without its
+// query and fragment, percent escapes decoded. Empty when it names no absolute path of this
+// machine (another host, a relative path, an escaped NUL that would cut the path short).
+std::string file_url_path(std::string_view url) {
+    std::string_view rest = url.substr(url.find(':') + 1);
+    rest = rest.substr(0, rest.find_first_of("?#"));
+    if (rest.starts_with("//")) {
+        rest.remove_prefix(2);
+        const std::size_t slash = rest.find('/');
+        if (slash == std::string_view::npos) return {};
+        const std::string_view host = rest.substr(0, slash);
+        if (!host.empty() && !base::equal_nocase(host, "localhost")) return {};
+        rest.remove_prefix(slash);
+    }
+    if (rest.empty() || rest.front() != '/') return {};
+    std::string path;
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        const int high = rest[i] == '%' && i + 2 < rest.size() ? hex_value(rest[i + 1]) : -1;
+        const int low = high >= 0 ? hex_value(rest[i + 2]) : -1;
+        if (low >= 0) {
+            if (high == 0 && low == 0) return {};
+            path += static_cast<char>(high * 16 + low);
+            i += 2;
+        } else {
+            if (rest[i] == '\0') return {};
+            path += rest[i];
+        }
+    }
+    return path;
+}
+
+}  // namespace
 
 BrowserEnvironment BrowserEnvironment::from_process() {
     BrowserEnvironment env;
@@ -294,7 +384,11 @@ std::optional<std::string> handoff_url(std::string_view target, const std::strin
     if (colon != std::string_view::npos) {
         const std::string_view scheme = target.substr(0, colon);
         for (const std::string_view safe : kSafeSchemes) {
-            if (base::equal_nocase(scheme, safe)) return std::string(target);
+            if (!base::equal_nocase(scheme, safe)) continue;
+            // A folder, a device or a file of another host would go to whatever the desktop
+            // opens them with: only a file that is there is shown.
+            if (safe == "file" && !is_regular_file(file_url_path(target))) return std::nullopt;
+            return std::string(target);
         }
         return std::nullopt;
     }
@@ -302,11 +396,7 @@ std::optional<std::string> handoff_url(std::string_view target, const std::strin
         return std::nullopt;
     }
     const std::string path = folder + "/" + std::string(target);
-    struct stat info {};
-    if (folder.empty() || folder.front() != '/' || ::stat(path.c_str(), &info) != 0 ||
-        !S_ISREG(info.st_mode)) {
-        return std::nullopt;
-    }
+    if (folder.empty() || folder.front() != '/' || !is_regular_file(path)) return std::nullopt;
     return file_url(path);
 }
 

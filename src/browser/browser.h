@@ -30,19 +30,21 @@ struct BrowserEnvironment {
 // The browser programs of this desktop, each once, in this order: `configured` (browser=) when
 // not empty, as it is; the programs of $BROWSER; the desktop's default web browser (the Exec
 // program of the entry `xdg-settings get default-web-browser` names, found in the applications
-// folders of the data folders); the usual browsers. Programs named without a "/" are the files
-// found for them on PATH; a program that is not there (or not executable) is left out. A
-// hanging xdg-settings is given up after kDefaultBrowserWaitMs.
+// folders of the data folders, unless it is a launcher told what to start); the usual
+// browsers. Programs named without a "/" are the files found for them on PATH; a program that
+// is not there (or not executable) is left out. A hanging xdg-settings is given up after
+// kDefaultBrowserWaitMs.
 [[nodiscard]] std::vector<std::string> detect_browser(const std::string& configured,
                                                       const BrowserEnvironment& env);
 
 // xdg-settings asks the desktop (a D-Bus call, a settings tool): some desktops take a second.
 inline constexpr int kDefaultBrowserWaitMs = 3000;
 
-// The URL `target` is handed over as, or none when it must not be: an http, https, mailto or
-// file URL as it is (scheme in any case); a target without ":" names a file of `folder` (an
-// absolute path) and becomes the file:// URL of its path, only when that is a regular file and
-// the name has no "/". Everything else (other schemes, empty, an argument-like "-...") is none.
+// The URL `target` is handed over as, or none when it must not be: an http, https or mailto
+// URL as it is (scheme in any case), a file URL as it is when it names a regular file of this
+// machine; a target without ":" names a file of `folder` (an absolute path) and becomes the
+// file:// URL of its path, only when that is a regular file and the name has no "/".
+// Everything else (other schemes, empty, an argument-like "-...") is none.
 [[nodiscard]] std::optional<std::string> handoff_url(std::string_view target,
                                                      const std::string& folder);
 

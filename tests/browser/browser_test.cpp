@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <utility>
@@ -47,6 +48,9 @@ TEST(BrowserTest, DetectionListsEachSourceOnceInOrder) {
          {"bin/webby", "bin/firefox"}},
         {"the same program through every source once", "", {"firefox"}, "firefox",
          "firefox.desktop", "Exec=firefox %u", {"bin/firefox"}},
+        {"a launcher told what to start is not the browser", "", {"flatpak"}, "",
+         "org.example.Webby.desktop", "Exec=flatpak run --branch=stable org.example.Webby %u",
+         {}},
         {"a default path of its own is not an entry", "", {"webby"}, "", "../../bin/webby", "",
          {}},
     };
@@ -85,6 +89,28 @@ TEST(BrowserTest, DetectionListsEachSourceOnceInOrder) {
     }
 }
 
+TEST(BrowserTest, TheDefaultEntryIsFoundWithoutWaitingOnAnything) {
+    TempDir dir;
+    const std::string bin = dir.file("bin");
+    ::mkdir(bin.c_str(), 0755);
+    write(bin + "/webby", "", true);
+    // It answers, closes its output and goes on: waited for, it would leave "ran-on" behind.
+    write(bin + "/xdg-settings",
+          "#!/bin/sh\necho webby.desktop\nexec >&-\nsleep 5\ntouch \"$0.ran-on\"\n", true);
+    ::mkdir(dir.file("applications").c_str(), 0755);
+    write(dir.file("applications/webby.desktop"), "[Desktop Entry]\nExec=webby %u\n", false);
+    // The first applications folder has a folder of the entry's name: not the entry.
+    ::mkdir(dir.file("home").c_str(), 0755);
+    ::mkdir(dir.file("home/applications").c_str(), 0755);
+    ::mkdir(dir.file("home/applications/webby.desktop").c_str(), 0755);
+    BrowserEnvironment env;
+    env.path = bin;
+    env.data_home = dir.file("home");
+    env.data_dirs = dir.path();
+    EXPECT_EQ(detect_browser("", env), std::vector<std::string>{bin + "/webby"});
+    EXPECT_FALSE(std::filesystem::exists(bin + "/xdg-settings.ran-on"));
+}
+
 TEST(BrowserTest, OnlyWebMailAndExistingDataFilesAreHandedOver) {
     TempDir dir;
     write(dir.file("page.htm"), "<p>", false);
@@ -96,6 +122,14 @@ TEST(BrowserTest, OnlyWebMailAndExistingDataFilesAreHandedOver) {
         {"HTTPS://example.org/", "HTTPS://example.org/"},
         {"mailto:ann@example.org", "mailto:ann@example.org"},
         {"file:///etc/hosts", "file:///etc/hosts"},
+        {"FILE://localhost" + dir.path() + "/my%20page%231.htm#top",
+         "FILE://localhost" + dir.path() + "/my%20page%231.htm#top"},
+        // A file URL of anything but a file that is there: a folder opens a file manager.
+        {"file://" + dir.path() + "/folder", ""},
+        {"file://" + dir.path() + "/missing.htm", ""},
+        {"file://host.example" + dir.path() + "/page.htm", ""},
+        {"file:page.htm", ""},
+        {"file:///dev/null", ""},
         {long_url, long_url},
         {"page.htm", "file://" + dir.path() + "/page.htm"},
         {"my page#1.htm", "file://" + dir.path() + "/my%20page%231.htm"},
