@@ -22,6 +22,7 @@
 
 #include "app/command_ids.h"
 #include "app/context.h"
+#include "app/product.h"
 #include "app/project_commands.h"
 #include "app/run_control.h"
 #include "browser/browser.h"
@@ -51,6 +52,11 @@ enum Tab : int { kNameSearchTab = 0, kWebSearchTab = 1, kHarvestTab = 2, kDetail
 
 inline constexpr int kLinksViewWidth = 640;  // the left column's width at its narrowest
 inline constexpr int kAddressesMargin = 50;  // the addresses view needs this much more room
+
+// The address a vendor page opens at: its own when one was set when building, else the
+// file:// URL of its installed document (beside the program, in the install folders, or in
+// the source tree for a program run from the build folder); empty when none is there.
+[[nodiscard]] std::string vendor_page_url(const app::VendorPage& page);
 
 class MainWindow : public QMainWindow, public WindowShell {
     Q_OBJECT
@@ -147,6 +153,9 @@ class MainWindow : public QMainWindow, public WindowShell {
     void delete_links();
     void clear_project();
     void show_about();
+    void open_faq() { open_vendor_page(app::kFaqPage); }
+    void open_home_page() { open_vendor_page(app::kHomePage); }
+    void open_vendor_page(const app::VendorPage& page);
     void edit_preferences();
     void cancel_harvest();
     // The File menu's projects, export and import (main_window_files.cpp).

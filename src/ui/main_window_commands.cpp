@@ -1,10 +1,12 @@
 #include <QAction>
 #include <QApplication>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <map>
+#include <string_view>
 #include <vector>
 
 #include "app/list_commands.h"
@@ -68,9 +70,9 @@ std::vector<MainWindow::Command> MainWindow::command_table() {
 
         {cmd::kAbout, Menu::Help, "&About...", none, kAlways, &M::show_about},
         separator(Menu::Help),
-        {cmd::kFaq, Menu::Help, "&FAQ", none, kAlways, nullptr},
+        {cmd::kFaq, Menu::Help, "&FAQ", none, kAlways, &M::open_faq},
         separator(Menu::Help),
-        {cmd::kHomePage, Menu::Help, "&Home Page", none, kAlways, nullptr},
+        {cmd::kHomePage, Menu::Help, "&Home Page", none, kAlways, &M::open_home_page},
 
         // The context menus act on the view they were opened over. Their items have no
         // shortcuts of their own; the Edit menu's serve.
@@ -260,6 +262,31 @@ void MainWindow::open_focused(bool source) {
 void MainWindow::hand_to_browser(const std::string& url) {
     (void)handoff_.open_in_browser(url, ctx_.settings.browser.value_or(std::string()),
                                    ctx_.settings.newwin);
+}
+
+std::string vendor_page_url(const app::VendorPage& page) {
+    if (*page.url != '\0') return page.url;
+    const bool manual = std::string_view(page.document) == app::kManualDocument;
+    const QString name = QString::fromUtf8(page.document);
+    const QString installed_beside =
+        QCoreApplication::applicationDirPath() +
+        (manual ? "/../share/man/man1/" : "/../share/doc/tarnvelox/") + name;
+    const QString candidates[] = {
+        installed_beside,
+        QString(manual ? TARNVELOX_MAN1_DIR : TARNVELOX_DOC_DIR) + "/" + name,
+        QString(TARNVELOX_SOURCE_DIR) + (manual ? "/docs/" : "/") + name,
+    };
+    for (const QString& path : candidates) {
+        if (QFileInfo(path).isFile()) {
+            return browser::file_url(QFileInfo(path).canonicalFilePath().toStdString());
+        }
+    }
+    return {};
+}
+
+void MainWindow::open_vendor_page(const app::VendorPage& page) {
+    const std::string url = vendor_page_url(page);
+    if (!url.empty()) hand_to_browser(url);
 }
 
 void MainWindow::delete_selected(ListPane& list) {

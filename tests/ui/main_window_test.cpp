@@ -273,7 +273,7 @@ TEST_F(MainWindowTest, RunningDisablesTheTableItemsAndTheEndEnablesThemAgain) {
 TEST_F(MainWindowTest, ItemsWithoutAHandlerStayDisabledThroughARun) {
     seed({"http://seed.example/a.html"}, {}, store::STATUS_VISITED);
     MainWindow& w = open();
-    const int unhandled[] = {cmd::kVersionCheck, cmd::kFaq, cmd::kHomePage};
+    const int unhandled[] = {cmd::kVersionCheck};
     const auto all_disabled = [&](const char* when) {
         SCOPED_TRACE(when);
         for (int id : unhandled) {
@@ -577,6 +577,20 @@ TEST_F(MainWindowTest, OpenAndSendHandTheFocusedRowToTheBrowser) {
     EXPECT_EQ(desktop_.started,
               (std::vector<Started>{
                   {"/usr/bin/firefox", {"--new-window", "http://seed.example/page.html"}}}));
+}
+
+TEST_F(MainWindowTest, FaqAndHomePageShowInstalledDocumentsNeverTheVendorsHost) {
+    MainWindow& w = open();
+    for (int id : {cmd::kFaq, cmd::kHomePage}) {
+        SCOPED_TRACE(id);
+        ASSERT_TRUE(w.action(id)->isEnabled());
+        desktop_.opened_urls.clear();
+        w.action(id)->trigger();
+        ASSERT_EQ(desktop_.opened_urls.size(), 1u);
+        const std::string& url = desktop_.opened_urls.front();
+        EXPECT_EQ(url.rfind("file:///", 0), 0u) << url;
+        EXPECT_EQ(url.find(".example"), std::string::npos) << url;
+    }
 }
 
 TEST_F(MainWindowTest, AProjectThatCannotBeReadIsToldAndNeverSavedOver) {
