@@ -21,8 +21,8 @@ TEST(VersionCheckDialogTest, CheckingDisablesOkAndUpgradeAndRunsTheMarqueeInTheL
     VersionCheckDialog d(nullptr);
     EXPECT_EQ(d.your_version()->text(), "Tarnvelox v1.00");
     EXPECT_EQ(d.your_build()->text(), "Build: 005");
-    for (QPushButton* b : {d.upgrade_button(), d.history_button(), d.ok_button(),
-                           d.cancel_button()}) {
+    for (QPushButton* b :
+         {d.upgrade_button(), d.history_button(), d.ok_button(), d.cancel_button()}) {
         EXPECT_EQ(b->accessibleName(), b->text());
     }
     d.show_checking();
@@ -108,8 +108,8 @@ TEST(UpgradeWizardTest, PagesFollowNextAndBackWithTheirButtonsEnabledAsTheyAllow
     WizardRecorder rec;
     UpgradeWizard w(rec.hooks(), nullptr);
     EXPECT_EQ(w.windowTitle(), "Tarnvelox Upgrade Wizard");
-    for (QPushButton* b : {w.back_button(), w.cancel_button(), w.next_button(),
-                           w.download_button()}) {
+    for (QPushButton* b :
+         {w.back_button(), w.cancel_button(), w.next_button(), w.download_button()}) {
         EXPECT_EQ(b->accessibleName(), QString(b->text()).remove('&'));
     }
     const struct {
@@ -201,8 +201,8 @@ TEST(UpgradeWizardTest, CancelStopsARunningTransferOnlyAndEndsTheWizard) {
         w.cancel_button()->click();
         EXPECT_EQ(w.page(), 0);
         EXPECT_FALSE(w.isVisible());
-        EXPECT_EQ(rec.calls, during_transfer ? std::vector<std::string>{"stop"}
-                                             : std::vector<std::string>{});
+        EXPECT_EQ(rec.calls,
+                  during_transfer ? std::vector<std::string>{"stop"} : std::vector<std::string>{});
     }
 }
 

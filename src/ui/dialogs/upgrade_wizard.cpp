@@ -42,7 +42,7 @@ const char* const kPageTexts[kWizardPages][3] = {
     {"Tarnvelox will now download the installation file.", "Click NEXT to begin the transfer.",
      ""},
     {"Downloading Setup File. Please wait.........", "", ""},
-    {"Tarnvelox  has finished downloading the setup file. It is saved as %1",
+    {"Tarnvelox  has finished downloading the setup file. It is saved as:\n%1",
      "Install it from there; after it completes, you will need to re-start the program.",
      "Click NEXT to open its folder."},
     {"Tarnvelox was not able to complete the upgrade.",

@@ -27,8 +27,8 @@ struct UpgradeWizardHooks {
 };
 
 inline constexpr int kWizardPages = 6;
-inline constexpr int kDownloadPage = 4;  // the page that shows the transfer
-inline constexpr int kWizardFinished = 8;  // the page number once the wizard has ended well
+inline constexpr int kDownloadPage = 4;     // the page that shows the transfer
+inline constexpr int kWizardFinished = 8;   // the page number once the wizard has ended well
 inline constexpr int kProgressBlocks = 35;  // the progress text's full length
 
 class UpgradeWizard : public QDialog {
