@@ -430,8 +430,13 @@ void HarvestRun::apply_settings() {
             !engine_->slot_fetches_robots(i) && run.visited_links > 0) {
             --run.visited_links;
         }
-        if (rec != nullptr && links.contains(*rec) && rec->file_offset > 0 &&
-            (first_given_back < 0 || rec->file_offset < first_given_back)) {
+        if (rec != nullptr && links.contains(*rec) &&
+            rec->file_offset < ctx_.frontier.first_offset) {
+            // A query a search asks again lies before the links its walk reaches: it waits
+            // with the other queries instead.
+            ctx_.frontier.waiting.push_back(rec->file_offset);
+        } else if (rec != nullptr && links.contains(*rec) && rec->file_offset > 0 &&
+                   (first_given_back < 0 || rec->file_offset < first_given_back)) {
             first_given_back = rec->file_offset;
         }
         engine_->drop_slot(i);

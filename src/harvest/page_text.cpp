@@ -361,20 +361,27 @@ uint32_t classify_link(std::string_view url, bool follow_directories) {
 namespace {
 
 // Whether `url` begins with the engine prefix `prefix`: its scheme and authority compared in
-// any letter case, the path exactly.
+// any letter case, the path exactly. A prefix without a path beyond "/" names the host alone,
+// which an engine may share with the sites it finds: then only the root itself and its query
+// or fragment count.
 bool under_prefix(std::string_view url, std::string_view prefix) {
-    if (prefix.empty() || url.size() < prefix.size()) return false;
+    if (prefix.empty() || url.size() < prefix.size() - (prefix.ends_with('/') ? 1 : 0)) {
+        return false;
+    }
     const std::size_t separator = prefix.find("//");
     const std::size_t authority_end =
         separator == kNoPosition ? prefix.size()
                                  : std::min(prefix.find('/', separator + 2), prefix.size());
-    if (find_nocase(url.substr(0, authority_end), prefix.substr(0, authority_end)) != 0 ||
-        url.substr(authority_end, prefix.size() - authority_end) !=
-            prefix.substr(authority_end)) {
+    if (find_nocase(url.substr(0, authority_end), prefix.substr(0, authority_end)) != 0) {
         return false;
     }
-    if (authority_end < prefix.size() || url.size() == prefix.size()) return true;
-    return std::string_view("/?#").find(url[prefix.size()]) != kNoPosition;
+    const std::string_view path = prefix.substr(authority_end);
+    if (path.empty() || path == "/") {
+        std::size_t at = authority_end;
+        if (at < url.size() && url[at] == '/') ++at;
+        return at == url.size() || url[at] == '?' || url[at] == '#';
+    }
+    return url.substr(authority_end, path.size()) == path;
 }
 
 }  // namespace

@@ -67,8 +67,9 @@ private:
 // True for the URLs of the web search engines whose result pages are followed: a URL naming
 // one of four engines of old (any letter case), or one that begins with an entry of
 // `engine_prefixes` (request templates cut at their first "?" or "$"), its scheme and host in
-// any letter case. A prefix that ends inside the host and port must be followed by "/", "?",
-// "#" or the end of the URL: "http://engine" is no prefix of "http://engine.example/".
+// any letter case. A prefix whose path is empty or "/" names the host alone: it takes only
+// the root, with or without a query or fragment ("http://engine" is no prefix of
+// "http://engine.example/", nor "http://engine/" of "http://engine/page.html").
 [[nodiscard]] bool is_search_engine_url(std::string_view url,
                                         const std::vector<std::string>& engine_prefixes);
 

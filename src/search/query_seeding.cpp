@@ -1,5 +1,7 @@
 #include "search/query_seeding.h"
 
+#include <algorithm>
+
 #include "net/request.h"
 
 namespace tarnvelox::search {
@@ -43,6 +45,8 @@ SeededQueries seed_search_queries(store::Store& st, const store::ItemList& engin
     // Too long to encode: no query URL could carry it.
     if (!net::encode_form_value(query)) return seeded;
 
+    // Only a query stored before this call waits: one stored by it lies where the run walks.
+    const int64_t stored_before = st.links.end_offset();
     for (const store::ItemRecord* rec = engines.head(); rec != nullptr; rec = rec->next.get()) {
         if (!rec->url || !queried(*rec, search_mode)) continue;
         store::RecordPtr copy = store::copy_record(*rec);
@@ -56,7 +60,12 @@ SeededQueries seed_search_queries(store::Store& st, const store::ItemList& engin
             continue;
         }
         const int32_t offset = st.links.find(*copy->url);
-        if (offset < 0) continue;  // refused: told by the store when it matters
+        // Refused (told by the store when it matters), or asked by an engine before this one.
+        if (offset < 0 || offset >= stored_before ||
+            std::find(seeded.waiting.begin(), seeded.waiting.end(), offset) !=
+                seeded.waiting.end()) {
+            continue;
+        }
         const store::RecordPtr stored = st.links.read_at(offset);
         if (stored && (stored->status & store::STATUS_VISITED) == 0) {
             seeded.waiting.push_back(offset);

@@ -19,8 +19,9 @@ namespace tarnvelox::search {
 // What seeding did with the queries of one Start.
 struct SeededQueries {
     int32_t queued = 0;  // queries new to the links file
-    // Queries the links file held already and has not visited yet (node offsets, in engines
-    // order): a search cut short before fetched none of them, so this one asks them again.
+    // Queries the links file held before the call and has not visited yet (node offsets, in
+    // engines order, each once): a search cut short before fetched none of them, so this one
+    // asks them again.
     std::vector<int32_t> waiting;
 };
 

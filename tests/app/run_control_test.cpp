@@ -562,6 +562,44 @@ TEST_F(RunControlTest, SlotsDroppedByALowerCountGiveTheirLinksBackAndTheRunCompl
 
 }
 
+// A search asks again the queries an earlier one stored and never fetched; those sit before
+// the links the run walks, so a dropped slot's query must be handed out again some other way.
+TEST_F(RunControlTest, ADroppedSlotsEarlierQueryIsStillAskedInTheSameSearch) {
+    network_.resolve("engine.example", "10.0.0.2");
+    ScriptedNetwork::Server engine{"HTTP/1.0 200 OK\r\n\r\n<html>no results</html>"};
+    engine.trickle = true;
+    network_.serve("10.0.0.2", engine);
+    std::vector<std::string> queries;
+    for (int i = 0; i < 3; ++i) {
+        const std::string path = "/find" + std::to_string(i);
+        add_engine("http://engine.example" + path + "?q=$QUERY");
+        queries.push_back(path + "?q=jo%40x.org");
+    }
+    store_pending({"http://engine.example" + queries[0], "http://engine.example" + queries[1],
+                   "http://engine.example" + queries[2]});
+    search_.sought_addresses = "jo@x.org";
+    ASSERT_EQ(control_.start_harvest(harvest::kWebSearch), 1);
+    run_all();
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_NE(slots_.slots[static_cast<std::size_t>(i)].item.item, nullptr) << i;
+    }
+
+    settings_.packcount = 1;
+    control_.apply_settings();
+    for (int round = 0; round < 10 && control_.running(); ++round) {
+        for (const auto& sock : network_.sockets) {
+            if (!sock.closed) network_.release(sock.id, 1 << 16);
+        }
+        run_all();
+    }
+
+    EXPECT_EQ(last_status(-1), " Hunt Complete");
+    std::map<std::string, int> once;
+    for (const auto& q : queries) once[q] = 1;
+    EXPECT_EQ(completed_fetches(), once);
+    EXPECT_EQ(unvisited_on_disk(), 0);
+}
+
 // A proxy named while the starting page is being looked up: that fetch goes on as it began,
 // straight to the site; the pages found on it go through the proxy.
 TEST_F(RunControlTest, AProxyNamedDuringARunServesTheFetchesStartedAfterIt) {

@@ -116,7 +116,8 @@ TEST(PageTextTest, ResultPagesAreKnownByTheRequestPrefixOfALoadedEngine) {
         bool expected;
     };
     const std::vector<std::string> prefixes = {"https://Search.example.com/web",
-                                               "http://127.0.0.1:8080/find", "http://bare.example"};
+                                               "http://127.0.0.1:8080/find", "http://bare.example",
+                                               "http://127.0.0.2:8080/"};
     const Row rows[] = {
         {"HTTPS://SEARCH.EXAMPLE.COM/web?q=jo", true},   // scheme and host in any letter case
         {"https://search.example.com/Web?q=jo", false},  // the path is exact
@@ -125,6 +126,11 @@ TEST(PageTextTest, ResultPagesAreKnownByTheRequestPrefixOfALoadedEngine) {
         {"http://bare.example?q=1", true},
         {"http://bare.example.org/x.html", false},  // a prefix of the host only
         {"http://www.lycos.com/x.html", true},      // the old names still count
+        // A template at the root names the host alone: only the root's queries are results.
+        {"http://bare.example/x.html", false},
+        {"http://127.0.0.2:8080/r.html", false},
+        {"http://127.0.0.2:8080/?q=jo", true},
+        {"http://127.0.0.2:8080?q=jo", true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.url);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "store/temp_dir.h"
+#include "store/tree_format.h"
 
 namespace tarnvelox::search {
 namespace {
@@ -77,6 +78,34 @@ TEST(QuerySeedingTest, EachModeQueuesItsEnginesWithTheEncodedQuery) {
         EXPECT_EQ(urls, c.queued);
         store::close_store(st);
     }
+}
+
+// Two engines that ask the same URL make one query: the run hands out each waiting query and
+// walks the new ones, so the one just stored must not wait as well, nor wait twice later.
+TEST(QuerySeedingTest, ASharedQueryWaitsOnceAndOnlyWhenStoredBefore) {
+    store::ItemList engines;
+    for (uint32_t group : {1u, 2u}) {
+        store::RecordPtr rec = store::clear_record();
+        rec->url = "http://a.example/s?q=$QUERY";
+        rec->kind = kS;
+        rec->engine_id = group;
+        rec->selected = 1;
+        engines.append(std::move(rec));
+    }
+    testing::TempDir dir;
+    store::Store st;
+    store::set_project_path(st, dir.file("q.tvp"));
+    ASSERT_TRUE(store::open_store(st));
+    harvest::SearchTexts texts;
+    texts.sought_addresses = "jo@x.org";
+
+    const SeededQueries first = seed_search_queries(st, engines, texts, harvest::kWebSearch);
+    EXPECT_EQ(first.queued, 1);
+    EXPECT_TRUE(first.waiting.empty());
+    const SeededQueries again = seed_search_queries(st, engines, texts, harvest::kWebSearch);
+    EXPECT_EQ(again.queued, 0);
+    EXPECT_EQ(again.waiting, (std::vector<int32_t>{store::kRootOffset}));
+    store::close_store(st);
 }
 
 }  // namespace
