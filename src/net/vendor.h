@@ -7,10 +7,21 @@
 #include <cstdint>
 #include <string_view>
 
+#include "base/text_util.h"
+
 namespace tarnvelox::net {
 
 inline constexpr std::string_view kVendorDomain = "tarnvelox.example";
 inline constexpr std::string_view kUpdateHost = "update.tarnvelox.example";
+
+// Whether `host` is the vendor's domain or a host under it (any letter case). Such a name can
+// never resolve: the fetch engine fails it at once instead of asking the resolver.
+[[nodiscard]] constexpr bool in_vendor_domain(std::string_view host) {
+    if (host.size() < kVendorDomain.size()) return false;
+    const std::string_view tail = host.substr(host.size() - kVendorDomain.size());
+    return base::equal_nocase(tail, kVendorDomain) &&
+           (host.size() == kVendorDomain.size() || host[host.size() - tail.size() - 1] == '.');
+}
 
 // The vendor's side of a response: answers and files of the update service. The update module
 // implements it (update::VendorService); without a handler nothing happens with them.
