@@ -90,7 +90,7 @@ bool save_vendor_file(NetEnv& env, const store::ItemRecord& item, std::string_vi
     const std::optional<std::string_view> body = body_of(response);
     const std::string_view url = store::url_text(item);
     if (response.empty() || !body) return false;
-    if (base::trimmed(download_file_name(url)) != kIndexFileName) {
+    if (!base::equal_nocase(base::trimmed(download_file_name(url)), kIndexFileName)) {
         env.harvest.shell.report_error("Unable to write upgrade file");
         return false;
     }
