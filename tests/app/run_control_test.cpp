@@ -964,5 +964,20 @@ TEST_F(VendorRunTest, TheSetupFileIsDownloadedIntoDownloadsAndNamedForDeletion) 
     EXPECT_EQ(env_.run.engine_mode, harvest::kModeHarvest);
 }
 
+// Without a setup URL the upgrade mode fetches the index file, which is saved under its own
+// name, read, and its announced level taken over.
+TEST_F(VendorRunTest, TheIndexDownloadIsSavedReadAndItsLevelTakenOver) {
+    serve(std::string(update::kIndexUrl), "HTTP/1.0 200 OK\r\n\r\n%%*01\nnews\n|\n");
+    ctx_.vendor.answers_received = 1;  // the check of this run is done
+    settings_.upgradenew = 4;
+    ASSERT_EQ(control_.start_vendor_download(""), 1);
+    run_all();
+    EXPECT_EQ(vendor_requests(), 1);
+    EXPECT_EQ(settings_.upgrade, 4);
+    EXPECT_EQ(ctx_.vendor.index_sections[1], "news\n");
+    EXPECT_TRUE(std::filesystem::exists(dir_.file("tarnv.idx")));
+    EXPECT_FALSE(settings_.delete_file.has_value());
+}
+
 }  // namespace
 }  // namespace tarnvelox::app
