@@ -3,6 +3,7 @@
 # no core folder includes Qt:
 #   platform <- base <- store <- harvest <- net, exchange <- search <- app <- ui
 #   platform <- base <- browser <- app
+#   net <- update <- app
 set -u
 SRC="$1/src"
 declare -A ALLOWED=(
@@ -13,7 +14,8 @@ declare -A ALLOWED=(
     [search]="search net harvest store base platform"
     [exchange]="exchange harvest store base platform"
     [browser]="browser base platform"
-    [app]="app net search exchange browser harvest store base platform"
+    [update]="update net harvest store base platform"
+    [app]="app update net search exchange browser harvest store base platform"
 )
 failures=0
 for layer in "${!ALLOWED[@]}"; do

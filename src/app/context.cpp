@@ -9,10 +9,14 @@
 #include <utility>
 
 #include "base/file_io.h"
+#include "update/vendor_index.h"
 
 namespace tarnvelox::app {
 
-Context::Context(platform::Shell& shell_in) : shell(shell_in) { store.shell = &shell; }
+Context::Context(platform::Shell& shell_in) : shell(shell_in) {
+    store.shell = &shell;
+    net.vendor = &vendor_service;
+}
 
 Context::~Context() {
     // The run's engine points into the slot table and lists; it goes first.
@@ -85,6 +89,8 @@ void Context::start_up(const std::string& settings_path, EnginesFile engines_fil
         (void)search::load_engines(engines, engines_path, shell);
     }
     search.crawl_scope = settings.start2;
+    // The update host's index as the last download left it; none is no error.
+    (void)update::read_vendor_index(net::in_folder(net, net::kIndexFileName), vendor);
 }
 
 bool Context::shut_down(const std::string& settings_path) {

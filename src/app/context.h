@@ -30,6 +30,8 @@
 #include "search/engines.h"
 #include "store/item_list.h"
 #include "store/store.h"
+#include "update/vendor_service.h"
+#include "update/vendor_state.h"
 
 namespace tarnvelox::app {
 
@@ -57,6 +59,12 @@ class Context {
     // The harvest engine's and the fetch engine's view of the fields above.
     harvest::HarvestEnv harvest{store, lists, run, search, shell, settings.maxlist, status};
     net::NetEnv net{harvest, slots, download};
+    // What the update host last said in this run, and the handler of its answers and files
+    // (net.vendor points at it); the window sets its view to show boxes and progress.
+    update::VendorState vendor;
+    update::VendorService vendor_service{
+        vendor, {settings.lastwarn, settings.upgrade, settings.upgradenew, settings.news},
+        net.folder};
     // The browser programs found on this desktop at start-up (browser::detect_browser), for
     // the Preferences' list; empty until a front end that hands pages to a browser looks.
     std::vector<std::string> browsers;
@@ -100,8 +108,9 @@ class Context {
     // pages, the harvester works without them.
     enum class EnginesFile { Required, Optional };
     // Start-up before a project loads, as every front end does it: the settings file at
-    // `settings_path`, the engine definitions (search::kEnginesFile), and the Harvest tab's
-    // crawl scope from the settings. What goes wrong is told through the shell.
+    // `settings_path`, the engine definitions (search::kEnginesFile), the Harvest tab's
+    // crawl scope from the settings, and the update host's index file when there is one.
+    // What goes wrong is told through the shell.
     void start_up(const std::string& settings_path, EnginesFile engines);
     // The saving at exit: the project file, unless it could not be read or another program
     // holds it, and the settings file at `settings_path`, unless locked out. True when what was

@@ -122,7 +122,8 @@ HarvestRun::HarvestRun(Context& ctx, platform::EventLoop& loop, platform::Networ
       window_(window),
       engine_(std::make_unique<net::FetchEngine>(ctx.net, ctx.frontier, loop, network,
                                                  net::RequestOptions{}, std::string(),
-                                                 ctx.settings.packcount, *this)) {}
+                                                 ctx.settings.packcount, *this)),
+      vendor_(std::make_unique<update::VendorRequests>(ctx.run, ctx.vendor, ctx.download)) {}
 
 HarvestRun::~HarvestRun() = default;
 
@@ -161,6 +162,12 @@ int HarvestRun::start_harvest(int32_t visible_tab) {
         return 0;
     }
     run_start_ = RunStart{run.visited_links, run.bad_links, visited_in_file(env_.store)};
+    // A harvest of the window asks the update host first, once per program run; a verify
+    // or a single page never does.
+    if (vendor_checks_ && run.engine_mode == harvest::kModeHarvest && verify_ == nullptr) {
+        engine_->set_special_requests(vendor_.get());
+        vendor_set_ = true;
+    }
     verify_text_.clear();
     marked_unreached_ = 0;
 
@@ -178,6 +185,54 @@ int HarvestRun::start_harvest(int32_t visible_tab) {
     loop_.start_timer(platform::kActivityTimer, platform::kActivityPeriodMs);
     activity_timer_ = true;
     loop_.post_command(kPostedTickCommand);
+    return 1;
+}
+
+// ---- The update host -----------------------------------------------------------------------
+
+int HarvestRun::start_vendor_transfer(int32_t mode, int32_t period_ms) {
+    harvest::RunState& run = env_.run;
+    if (run.harvest_running != 0) return 0;
+    configure_engine();
+    if (engine_->start_sockets() == 0) return 0;
+    // A Cancel of the last harvest must not hold the transfer back: nothing else clears it
+    // before the next Start.
+    run.stop_requested = 0;
+    run.engine_mode = mode;
+    ctx_.vendor.check_counter = 0;
+    ctx_.vendor.upgrade_counter = 0;
+    run.harvest_running = 1;
+    engine_->set_special_requests(vendor_.get());
+    vendor_set_ = true;
+    enable_controls(true);
+    loop_.start_timer(platform::kHarvestTimer, period_ms);
+    harvest_timer_ = true;
+    loop_.start_timer(platform::kActivityTimer, platform::kActivityPeriodMs);
+    activity_timer_ = true;
+    loop_.post_command(kPostedTickCommand);
+    return 1;
+}
+
+int HarvestRun::start_version_check() {
+    return start_vendor_transfer(harvest::kModeVersionCheck,
+                                 harvest_period(ctx_.settings.timeout));
+}
+
+int HarvestRun::start_vendor_download(const std::string& setup_url) {
+    if (running()) return 0;
+    if (!setup_url.empty()) {
+        // Only over TLS: the file is a program the person is about to run.
+        if (!net::is_https_url(setup_url)) return 0;
+        if (!net::is_plain_file_name(net::download_file_name(setup_url))) return 0;
+    }
+    net_.download.close();
+    net_.download.url = setup_url;
+    net_.download.expected = 0;
+    if (start_vendor_transfer(harvest::kModeUpgrade, kMaxTimeout) == 0) {
+        net_.download.url.clear();
+        env_.run.engine_mode = harvest::kModeHarvest;
+        return 0;
+    }
     return 1;
 }
 
@@ -372,8 +427,18 @@ void HarvestRun::stop_all() {
     env_.lists.links.status_changed();
     engine_->release_held();
 
+    // The setup file downloaded is deleted at the next start; the name is known once the file
+    // exists (a name taken already gets a number).
+    if (run.engine_mode == harvest::kModeUpgrade && !net_.download.name.empty()) {
+        ctx_.settings.delete_file = net_.download.name;
+    }
     net_.download.close();
     net_.download.url.clear();
+    net_.download.name.clear();
+    if (vendor_set_) {
+        engine_->set_special_requests(nullptr);
+        vendor_set_ = false;
+    }
 
     // The page of a ">>" is fetched once; the request itself lives on to the next ">>".
     if (single_page_ != nullptr) engine_->set_special_requests(nullptr);

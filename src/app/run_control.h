@@ -24,6 +24,7 @@
 #include "net/fetch_engine.h"
 #include "net/response.h"
 #include "platform/event_loop.h"
+#include "update/vendor_requests.h"
 
 namespace tarnvelox::app {
 
@@ -123,6 +124,22 @@ public:
     [[nodiscard]] bool verifying() const { return verify_ != nullptr; }
     [[nodiscard]] const std::string& verify_text() const { return verify_text_; }
     void cancel_harvest();
+
+    // ---- The update host (the window's runs only) ---------------------------------------
+    // Whether a harvest asks the update host for the version check before its first link,
+    // once per program run. Off by default: the headless harvester never asks it.
+    void set_vendor_checks(bool on) { vendor_checks_ = on; }
+    // The version-check dialog's check: engine mode 1, the counters reset, the harvest tick
+    // and the activity marquee running, slot 0 driven. A Cancel of an earlier harvest does
+    // not hold it back. 1 when the transfer started (the results come with
+    // post_transfer_ended), 0 when a run is going on or the sockets cannot start (the
+    // "Connect Error" box is the caller's).
+    [[nodiscard]] int start_version_check();
+    // The upgrade wizard's download of `setup_url` (an https URL) into the data folder's
+    // downloads/, or with an empty URL the index file: engine mode 2. The setting delete=
+    // becomes the file's name. 1 when the transfer started, 0 when a run is going on, the
+    // URL is refused or the sockets cannot start.
+    [[nodiscard]] int start_vendor_download(const std::string& setup_url);
     // The settings changed in the Preferences, maybe during a run: the connection count, the
     // proxy, its port and the cache flag act at once (fetches under way keep the options they
     // began with), the tick's period at the next Start. Every slot at or past the connection
@@ -158,6 +175,8 @@ public:
 
 private:
     void configure_engine();
+    // Starts a transfer with the update host alone in engine mode `mode`.
+    [[nodiscard]] int start_vendor_transfer(int32_t mode, int32_t period_ms);
     // Slot `slot` lets go of its record, its fetch closed. `cut_short`: the fetch did not end,
     // so the record is offered again (its visited mark in memory goes too).
     void release_slot(int slot, bool cut_short);
@@ -191,6 +210,10 @@ private:
     // The page a ">>" fetches, from its Start until the next; the engine may hold it past
     // the run's end.
     std::unique_ptr<SinglePageRequest> single_page_;
+    // The requests to the update host, set on the engine for runs that may ask it.
+    std::unique_ptr<update::VendorRequests> vendor_;
+    bool vendor_checks_ = false;
+    bool vendor_set_ = false;  // the engine serves vendor_ in this run
 };
 
 }  // namespace tarnvelox::app

@@ -13,6 +13,7 @@
 #include "base/file_io.h"
 #include "base/line_reader.h"
 #include "base/text_util.h"
+#include "net/download.h"
 
 namespace tarnvelox::app {
 
@@ -84,19 +85,21 @@ const std::array<const Field*, kFieldCount>& read_order() {
     return order;
 }
 
-// Deletes the file named by a "delete=" line. Only files: a directory of the same name (which a
-// stray or damaged line might name) is left alone. Every error is ignored.
-void delete_named_file(const std::string& name) {
-    if (name.empty()) return;
+// Deletes the file named by a "delete=" line: a downloaded setup file, so only a plain name in
+// the downloads folder beside the settings file. A path (absolute, or reaching out with "..")
+// names a file the program never downloaded and is left alone, and so is a directory. Every
+// error is ignored.
+void delete_named_file(const std::string& name, const std::filesystem::path& downloads) {
+    if (!net::is_plain_file_name(name)) return;
     std::error_code ignored;
-    const std::filesystem::path target(name);
+    const std::filesystem::path target = downloads / name;
     const std::filesystem::file_status status = std::filesystem::symlink_status(target, ignored);
     if (!std::filesystem::exists(status) || std::filesystem::is_directory(status)) return;
     std::filesystem::remove(target, ignored);
 }
 
 // Applies one line of the file: at most kMaxSettingsLine characters without its line feed.
-void apply_line(Settings& settings, std::string& line) {
+void apply_line(Settings& settings, std::string& line, const std::filesystem::path& downloads) {
     line.resize(base::c_text(line).size());
     base::trim_right(line);
     for (const Field* f : read_order()) {
@@ -113,7 +116,7 @@ void apply_line(Settings& settings, std::string& line) {
                 settings.*field.text = value;
                 break;
             case Kind::Delete:
-                delete_named_file(value);
+                delete_named_file(value, downloads);
                 break;
         }
         return;
@@ -127,13 +130,15 @@ std::string file_name_of(const std::string& path) {
 }  // namespace
 
 bool read_settings(Settings& settings, const std::string& path) {
+    const std::filesystem::path downloads =
+        std::filesystem::path(path).parent_path() / std::string(net::kDownloadsFolder);
     std::FILE* file = base::fopen_regular(path);  // a FIFO or device is not read
     if (file == nullptr) {
         settings.packcount = harvest::kDefaultConnections;
         return false;
     }
     base::for_each_line(file, kMaxSettingsLine,
-                         [&](std::string& line) { apply_line(settings, line); });
+                         [&](std::string& line) { apply_line(settings, line, downloads); });
     std::fclose(file);
     return true;
 }

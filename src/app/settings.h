@@ -78,8 +78,9 @@ struct Settings {
 // key, in the reading order, that occurs anywhere in the line decides the setting, and the value
 // is the text after the line's first "=". Text settings take the value as it is (empty stays
 // empty); numbers are read with base::read_int (out-of-range values clamp to 32 bits, no other
-// range check). A non-empty "delete=" value names a file that is deleted at once (errors
-// ignored; directories are left alone). Lines without a known key are ignored; of two lines with
+// range check). A "delete=" value that is a plain file name names a file in the downloads
+// folder beside `path` that is deleted at once (errors ignored; directories and any other
+// value are left alone). Lines without a known key are ignored; of two lines with
 // the same key the later wins; keys not in the file keep the value `settings` had.
 // A file that cannot be opened sets packcount to 10, changes nothing else and returns false.
 [[nodiscard]] bool read_settings(Settings& settings, const std::string& path);

@@ -1,10 +1,12 @@
 #include "net/download.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 
@@ -18,6 +20,43 @@ std::string_view download_file_name(std::string_view url) {
     const std::size_t slash = url.rfind('/');
     return slash == std::string_view::npos ? url : url.substr(slash + 1);
 }
+
+bool is_plain_file_name(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
+}
+
+bool is_https_url(std::string_view url) {
+    constexpr std::string_view kScheme = "https://";
+    return url.size() >= kScheme.size() &&
+           base::equal_nocase(url.substr(0, kScheme.size()), kScheme);
+}
+
+std::string downloads_folder(const NetEnv& env) { return in_folder(env, kDownloadsFolder); }
+
+namespace {
+
+// `name` with `number` before its extension: "setup.tar.gz", 2 gives "setup-2.tar.gz".
+std::string numbered_name(const std::string& name, int number) {
+    const std::size_t dot = name.find('.', 1);
+    const std::size_t at = dot == std::string::npos ? name.size() : dot;
+    return name.substr(0, at) + "-" + std::to_string(number) + name.substr(at);
+}
+
+// Creates a new file for `name` in `folder`; never opens one that exists. The name used goes
+// to `used`. -1 when none could be created.
+int create_new_file(const std::string& folder, const std::string& name, std::string& used) {
+    ::mkdir(folder.c_str(), 0755);  // an existing folder is fine; a failure shows at open
+    for (int number = 1; number <= kMaxNumberedNames + 1; ++number) {
+        used = number == 1 ? name : numbered_name(name, number);
+        const std::string path = folder + "/" + used;
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+}  // namespace
 
 void Download::close() {
     if (fd >= 0) ::close(fd);
@@ -37,10 +76,12 @@ void start_download(NetEnv& env, int slot) {
     const std::string_view text = s.response_text();
     const std::size_t end = text.find(kHeaderEnd);
     if (end == std::string_view::npos) return;
-    // The same name complete_response hands to the wizard.
+    // The file's name comes from the URL, which comes from the vendor's answer: it is kept
+    // to a plain name in a folder of its own and never replaces a file.
     const std::string name(download_file_name(d.url));
-    if (!name.empty() && name != "." && name != "..") {
-        d.fd = ::open(in_folder(env, name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    d.name.clear();
+    if (is_https_url(d.url) && is_plain_file_name(name)) {
+        d.fd = create_new_file(downloads_folder(env), name, d.name);
     }
     if (!d.open()) {
         ++env.harvest.run.stop_requested;

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "net/http_text.h"
+#include "net/vendor.h"
 #include "store/item_record.h"
 #include "store/store.h"
 
@@ -222,7 +223,10 @@ void FetchEngine::drive_idle(int slot) {
     slot_options_[static_cast<std::size_t>(slot)] = options_;
     if (has_socket(s)) network_.close(s.socket);
     s.socket = 0;
-    if (host_known_dead(s.item.item)) {  // fails before a socket is made for it
+    // Both fail before a socket is made for them; the vendor's reserved domain never resolves,
+    // so asking the resolver would only send its name out and wait.
+    if (host_known_dead(s.item.item) ||
+        in_vendor_domain(connect_host(store::url_text(s.item.item), options_of(slot)))) {
         host_not_found(slot);
         return;
     }

@@ -84,20 +84,17 @@ std::optional<std::string> redirect_target(std::string_view response,
     return base.substr(0, host_start) + host_part;
 }
 
-// Saves the body of a vendor download under the last segment of its url. True when saved.
+// Saves the body of the vendor's index file under its fixed name. Only a URL naming that
+// file is saved: whatever else a URL ends in never chooses a file to write. True when saved.
 bool save_vendor_file(NetEnv& env, const store::ItemRecord& item, std::string_view response) {
     const std::optional<std::string_view> body = body_of(response);
     const std::string_view url = store::url_text(item);
-    const std::size_t slash = url.rfind('/');
-    if (response.empty() || !body || slash == std::string_view::npos) return false;
-    const std::string name(base::trimmed(url.substr(slash + 1)));
-    const std::string path = in_folder(env, name);
-    std::error_code ignored;
-    if (name.empty() || name == "." || name == "..") {
+    if (response.empty() || !body) return false;
+    if (!base::equal_nocase(base::trimmed(download_file_name(url)), kIndexFileName)) {
         env.harvest.shell.report_error("Unable to write upgrade file");
         return false;
     }
-    std::filesystem::remove(path, ignored);
+    const std::string path = in_folder(env, kIndexFileName);
     if (!base::write_file(path, *body)) {
         env.harvest.shell.report_error("Unable to write upgrade file");
         return false;
@@ -115,10 +112,11 @@ int fail_item(NetEnv& env, int slot) {
     store::ItemRecord* item = s.item.item;
     if (item == nullptr) return 0;
     item->status |= store::STATUS_BAD;
+    // The update host is no link of the person's: its failures are not theirs to count.
+    if (is_vendor(*item)) return 0;
     ++env.harvest.run.bad_links;
     // A write that fails is told by the store; the item's state stays right in memory.
     if (stored_link(env, *item)) (void)store::rewrite_line(env.harvest.store, *item);
-    if (is_vendor(*item)) return 0;
     env.harvest.shell.refresh_status_counters();
     return 1;
 }
@@ -267,9 +265,10 @@ int complete_response(NetEnv& env, int slot) {
     if (fail_refused(env, slot, status)) return 0;
     if (env.download.open()) {
         env.download.close();
-        const std::string name(download_file_name(env.download.url));
+        const std::string path =
+            (std::filesystem::path(downloads_folder(env)) / env.download.name).string();
         env.download.url.clear();
-        if (env.vendor != nullptr) env.vendor->download_finished(name);
+        if (env.vendor != nullptr) env.vendor->download_finished(path);
     } else if (is_vendor(*item)) {
         if (!take_vendor_response(env, slot, text)) return 0;
     } else {

@@ -885,5 +885,137 @@ TEST_F(RunControlTest, StopKillsBothTimersAndTellsTheVendorDialogs) {
     EXPECT_EQ(seeded[0]->status, 0);
 }
 
+// ---- the update host -------------------------------------------------------------------------
+
+// Boxes the update host's answers ask for, and the setup download's end.
+class RecordingVendorView : public update::VendorView {
+public:
+    void show_vendor_message(const update::VendorMessage& message) override {
+        messages.push_back(message.text);
+    }
+    void download_finished(const std::string& path) override { finished.push_back(path); }
+    std::vector<std::string> messages;
+    std::vector<std::string> finished;
+};
+
+class VendorRunTest : public RunControlTest {
+protected:
+    VendorRunTest() {
+        // The update host is reached through the proxy, which needs no look-up of it.
+        network_.resolve("proxy.example", "10.0.0.9");
+        proxy_.reply = kSitePage;
+        settings_.proxy = "proxy.example";
+        settings_.port = 3128;
+        ctx_.vendor_service.set_view(&view_);
+    }
+    void serve(const std::string& target, const std::string& reply) {
+        proxy_.by_target[target] = {reply};
+        network_.serve("10.0.0.9", proxy_);
+    }
+    int vendor_requests() const {
+        return static_cast<int>(std::count_if(
+            network_.requests.begin(), network_.requests.end(),
+            [](const auto& r) { return r.target.find("tarnvelox.example") != std::string::npos; }));
+    }
+    ScriptedNetwork::Server proxy_;
+    RecordingVendorView view_;
+    const std::string check_url_{update::kCheckUrl};
+};
+
+// A newer upgrade level announced in the middle of a harvest is noted; the harvest goes on to
+// its end, and a later harvest of the same program run asks no more.
+TEST_F(VendorRunTest, TheWindowsFirstHarvestAsksOnceAndFetchesEveryPage) {
+    serve(check_url_, "HTTP/1.0 200 OK\r\n\r\n#VER1=101;Newer\n#UPGRADE=9\n#MESSAGE=hi\n");
+    control_.set_vendor_checks(true);
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    run_all();
+    ASSERT_FALSE(network_.requests.empty());
+    EXPECT_EQ(network_.requests[0].target, check_url_);
+    for (const std::string& path : kSitePaths) {
+        EXPECT_EQ(network_.requests_for("http://site.example" + path), 1) << path;
+    }
+    EXPECT_EQ(last_status(-1), " Hunt Complete");
+    EXPECT_EQ(ctx_.vendor.latest_version, 101);
+    EXPECT_EQ(settings_.upgradenew, 9);
+    EXPECT_EQ(view_.messages, (std::vector<std::string>{"Newer", "hi"}));
+    EXPECT_EQ(control_.status_counters().bad, 0);
+
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    run_all();
+    EXPECT_EQ(vendor_requests(), 1);
+}
+
+// The headless harvester never turns the checks on: no request goes to the update host.
+TEST_F(VendorRunTest, AHarvestWithoutVendorChecksAsksNothingOfTheUpdateHost) {
+    serve(check_url_, "HTTP/1.0 200 OK\r\n\r\n#MESSAGE=hi\n");
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    run_all();
+    EXPECT_EQ(last_status(-1), " Hunt Complete");
+    EXPECT_EQ(vendor_requests(), 0);
+    EXPECT_TRUE(view_.messages.empty());
+}
+
+// Without a proxy the update host cannot be reached: it is not looked up, and its failure is
+// no bad link of the person's.
+TEST_F(RunControlTest, AnUnreachableUpdateHostCountsNoBadLink) {
+    control_.set_vendor_checks(true);
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    run_all();
+    EXPECT_EQ(last_status(-1), " Hunt Complete");
+    for (const auto& [id, host] : network_.lookups) EXPECT_EQ(host, "site.example");
+    EXPECT_EQ(control_.status_counters().bad, 0);
+    EXPECT_EQ(ctx_.vendor.check_counter, 1);
+}
+
+// A Cancel leaves the stop request raised until the next Start; the dialog's check must not
+// wait for that Start.
+TEST_F(VendorRunTest, TheDialogsCheckRunsAfterACancel) {
+    serve(check_url_, "HTTP/1.0 200 OK\r\n\r\n#BUILD=7;https://dl.tarnvelox.example/s.run\n");
+    ASSERT_EQ(control_.start_harvest(harvest::kHarvest), 1);
+    control_.on_command(cmd::kCancel);
+    ASSERT_EQ(control_.start_version_check(), 1);
+    EXPECT_EQ(env_.run.engine_mode, harvest::kModeVersionCheck);
+    run_all();
+    EXPECT_EQ(network_.requests_for(check_url_), 1);
+    EXPECT_EQ(ctx_.vendor.answers_received, 1);
+    EXPECT_EQ(ctx_.vendor.setup_url, "https://dl.tarnvelox.example/s.run");
+    EXPECT_FALSE(control_.running());
+    EXPECT_EQ(env_.run.engine_mode, harvest::kModeHarvest);
+    EXPECT_GE(window_.transfers_ended, 2);
+}
+
+TEST_F(VendorRunTest, TheSetupFileIsDownloadedIntoDownloadsAndNamedForDeletion) {
+    const std::string url = "https://dl.tarnvelox.example/files/tarnv.ini";
+    serve(url, "HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nbody");
+    std::ofstream(dir_.file("tarnv.ini")) << "keep";
+    EXPECT_EQ(control_.start_vendor_download("http://dl.tarnvelox.example/files/s.run"), 0);
+    ASSERT_EQ(control_.start_vendor_download(url), 1);
+    run_all();
+    EXPECT_EQ(network_.requests_for(url), 1);
+    const std::string saved = dir_.file("downloads/tarnv.ini");
+    EXPECT_EQ(view_.finished, std::vector<std::string>{saved});
+    std::ifstream in(saved);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "body");
+    std::ifstream kept(dir_.file("tarnv.ini"));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep");
+    EXPECT_EQ(settings_.delete_file, "tarnv.ini");
+    EXPECT_EQ(env_.run.engine_mode, harvest::kModeHarvest);
+}
+
+// Without a setup URL the upgrade mode fetches the index file, which is saved under its own
+// name, read, and its announced level taken over.
+TEST_F(VendorRunTest, TheIndexDownloadIsSavedReadAndItsLevelTakenOver) {
+    serve(std::string(update::kIndexUrl), "HTTP/1.0 200 OK\r\n\r\n%%*01\nnews\n|\n");
+    ctx_.vendor.answers_received = 1;  // the check of this run is done
+    settings_.upgradenew = 4;
+    ASSERT_EQ(control_.start_vendor_download(""), 1);
+    run_all();
+    EXPECT_EQ(vendor_requests(), 1);
+    EXPECT_EQ(settings_.upgrade, 4);
+    EXPECT_EQ(ctx_.vendor.index_sections[1], "news\n");
+    EXPECT_TRUE(std::filesystem::exists(dir_.file("tarnv.idx")));
+    EXPECT_FALSE(settings_.delete_file.has_value());
+}
+
 }  // namespace
 }  // namespace tarnvelox::app

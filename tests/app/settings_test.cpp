@@ -233,17 +233,25 @@ TEST(SettingsTest, ColumnsKeyGoesLastOnlyWhenSetAndReadsAsWidths) {
     EXPECT_EQ(column_widths_text({200, 340, 220}), "200,340,220");
 }
 
-TEST(SettingsTest, DeleteLineRemovesTheNamedFileOnly) {
+// "delete=" names a downloaded setup file: a plain name in downloads/ beside the settings. A
+// path reaching anywhere else (the settings themselves, an absolute path) deletes nothing.
+TEST(SettingsTest, DeleteLineRemovesOnlyADownloadedFile) {
     TempDir dir;
-    const std::string victim = dir.file("setup.exe");
-    const std::string folder = dir.file("folder");
+    const std::string downloads = dir.file("downloads");
+    std::filesystem::create_directory(downloads);
+    const std::string victim = downloads + "/setup.exe";
+    const std::string elsewhere = dir.file("setup.exe");
+    const std::string folder = downloads + "/folder";
     put_file(victim, "x");
+    put_file(elsewhere, "x");
     std::filesystem::create_directory(folder);
-    put_file(dir.file("tarnv.ini"), "delete=" + victim + " \r\ndelete=" + folder +
-                                        "\ndelete=" + dir.file("missing") + "\ndelete=\n");
+    put_file(dir.file("tarnv.ini"), "delete=setup.exe \r\ndelete=folder\ndelete=missing\n"
+                                    "delete=../tarnv.ini\ndelete=" + elsewhere + "\ndelete=\n");
     Settings settings;
     ASSERT_TRUE(read_settings(settings, dir.file("tarnv.ini")));
     EXPECT_FALSE(std::filesystem::exists(victim));
+    EXPECT_TRUE(std::filesystem::exists(elsewhere));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("tarnv.ini")));
     EXPECT_TRUE(std::filesystem::is_directory(folder));
     EXPECT_EQ(settings, Settings{});
 }

@@ -514,6 +514,25 @@ TEST_F(HarvestE2E, StoredValuesThatNarrowTheRunAreTold) {
     EXPECT_TRUE(read_lines(dir_ / "tarnv.ini").count("proxy=127.0.0.1"));
 }
 
+// The harvester never asks the update host: a proxy that records every request sees the
+// site's pages only.
+TEST_F(HarvestE2E, AHarvestThroughAProxyAsksNothingOfTheUpdateHost) {
+    ScriptedServer proxy;
+    const std::string b = proxy.base();
+    // The server reads the path of a proxy request's absolute URL as its route.
+    proxy.route("/", page("<a href=\"/a.html\">a</a> ann@site.example.com"));
+    proxy.route("/a.html", page("bob@site.example.com"));
+    proxy.start();
+    const std::string via = "127.0.0.1:" + std::to_string(proxy.port());
+    Harvester h(dir_, args({"--timeout", "200", "--proxy", via, b + "/"}));
+    const RunResult r = h.wait(30s);
+    proxy.stop();
+    ASSERT_TRUE(r.finished) << r.out;
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    const std::map<std::string, int> seen = proxy.requested();
+    EXPECT_EQ(seen, (std::map<std::string, int>{{"/", 1}, {"/a.html", 1}})) << r.out;
+}
+
 // A run without a URL continues from the project's starting URL in the project's scope: a
 // crawl limited to a folder stays there when it is continued.
 TEST_F(HarvestE2E, AContinuedCrawlKeepsItsScope) {

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -732,27 +734,30 @@ TEST_P(FetchEngineTest, SlotsWithoutLinksStartAsSoonAsAPageBringsSome) {
 // The vendor's setup file, handed out before any link as the update service does.
 class DownloadRequest : public harvest::SpecialRequests {
 public:
-    explicit DownloadRequest(std::string url) : url_(std::move(url)) {}
+    explicit DownloadRequest(std::string url,
+                             uint32_t kind = store::KIND_VENDOR | store::KIND_DOWNLOAD)
+        : url_(std::move(url)), kind_(kind) {}
     Result serve(int, harvest::SlotItem& slot_item) override {
         if (given_) return Result::None;
         given_ = true;
         slot_item.owned = std::make_unique<ItemRecord>();
         slot_item.owned->url = url_;
         slot_item.owned->title = "Velox HQ";
-        slot_item.owned->kind = store::KIND_VENDOR | store::KIND_DOWNLOAD;
+        slot_item.owned->kind = kind_;
         slot_item.item = slot_item.owned.get();
         return Result::Given;
     }
 
 private:
     std::string url_;
+    uint32_t kind_;
     bool given_ = false;
 };
 
 class DownloadTest : public FetchEngineTest {
 protected:
     DownloadTest() {
-        download_.url = "http://127.0.0.1/files/setup.exe";
+        download_.url = "https://127.0.0.1/files/setup.exe";
         watch_ = nullptr;  // the received count is of body bytes once the file is open
     }
     void start_download() {
@@ -761,11 +766,15 @@ protected:
         run_.engine_mode = harvest::kModeUpgrade;
         start(2);
     }
-    std::string written() const {
-        std::ifstream in(std::string(dir_.path()) + "/setup.exe", std::ios::binary);
+    std::string downloaded(const std::string& name) const {
+        return std::string(dir_.path()) + "/downloads/" + name;
+    }
+    static std::string read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
-    DownloadRequest request_{"http://127.0.0.1/files/setup.exe"};
+    std::string written() const { return read(downloaded("setup.exe")); }
+    DownloadRequest request_{"https://127.0.0.1/files/setup.exe"};
 };
 
 // Whole answers, pieces that split the header, and pieces that end in the body.
@@ -783,7 +792,7 @@ TEST_P(DownloadTest, BodyGoesToTheFileWithoutThePageLimit) {
 
     EXPECT_EQ(vendor_.started, std::vector<int32_t>{static_cast<int32_t>(body.size())});
     EXPECT_EQ(vendor_.last_written, static_cast<int32_t>(body.size()));
-    EXPECT_EQ(vendor_.finished, std::vector<std::string>{"setup.exe"});
+    EXPECT_EQ(vendor_.finished, std::vector<std::string>{downloaded("setup.exe")});
     EXPECT_EQ(written(), body);
     EXPECT_FALSE(download_.open());
     EXPECT_TRUE(download_.url.empty());
@@ -791,11 +800,16 @@ TEST_P(DownloadTest, BodyGoesToTheFileWithoutThePageLimit) {
 }
 
 TEST_P(DownloadTest, FailedWriteStopsTheTransferAndReportsNoFinishedFile) {
-    if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full here";
-    // Every write to the file fails as on a full disk.
-    std::filesystem::create_symlink("/dev/full", std::string(dir_.path()) + "/setup.exe");
+    // The file may not grow past 1000 bytes: the write fails as on a full disk.
+    struct rlimit old_limit {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    const struct rlimit small_limit {1000, old_limit.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small_limit), 0);
     network_.serve("127.0.0.1", {"HTTP/1.0 200 OK\r\n\r\n" + std::string(5000, 'z')});
     start_download();
+    (void)::setrlimit(RLIMIT_FSIZE, &old_limit);
+    std::signal(SIGXFSZ, old_handler);
     EXPECT_EQ(run_.stop_requested, 1);
     EXPECT_FALSE(download_.open());
     EXPECT_TRUE(vendor_.finished.empty());
@@ -805,12 +819,12 @@ TEST_P(DownloadTest, FailedWriteStopsTheTransferAndReportsNoFinishedFile) {
 // A setup file of a few bytes is a document like any other (its status line is in the buffer
 // even though the received count is of the body only).
 TEST_P(DownloadTest, FileIsNamedAsTheWizardIsTold) {
-    download_.url = "http://127.0.0.1/files/setup 2.exe ";
-    request_ = DownloadRequest("http://127.0.0.1/files/setup 2.exe ");
+    download_.url = "https://127.0.0.1/files/setup 2.exe ";
+    request_ = DownloadRequest("https://127.0.0.1/files/setup 2.exe ");
     network_.serve("127.0.0.1", {"HTTP/1.0 200 OK\r\nContent-Length: junk\r\n\r\nbody"});
     start_download();
-    ASSERT_EQ(vendor_.finished, std::vector<std::string>{"setup 2.exe "});
-    EXPECT_TRUE(std::filesystem::exists(std::string(dir_.path()) + "/setup 2.exe "));
+    ASSERT_EQ(vendor_.finished, std::vector<std::string>{downloaded("setup 2.exe ")});
+    EXPECT_EQ(read(downloaded("setup 2.exe ")), "body");
     EXPECT_EQ(vendor_.started, std::vector<int32_t>{0});  // an unreadable length counts as none
 }
 
@@ -821,6 +835,52 @@ TEST_P(DownloadTest, UncreatableFileRaisesTheStopRequest) {
     EXPECT_EQ(run_.stop_requested, 1);
     EXPECT_FALSE(download_.open());
     EXPECT_EQ(shell_.errors, std::vector<std::string>{"Unable to write upgrade file"});
+}
+
+// The URL comes from the vendor's answer: whatever it ends in, the data folder's own files stay
+// as they are, and no file is ever replaced.
+TEST_P(DownloadTest, DownloadNeverReplacesAFile) {
+    const std::string settings = std::string(dir_.path()) + "/tarnv.ini";
+    std::ofstream(settings) << "keep";
+    std::filesystem::create_directory(std::string(dir_.path()) + "/downloads");
+    std::ofstream(downloaded("tarnv.ini")) << "earlier";
+    download_.url = "https://127.0.0.1/files/tarnv.ini";
+    request_ = DownloadRequest(download_.url);
+    network_.serve("127.0.0.1", {"HTTP/1.0 200 OK\r\n\r\nnew"});
+    start_download();
+    ASSERT_EQ(vendor_.finished, std::vector<std::string>{downloaded("tarnv-2.ini")});
+    EXPECT_EQ(read(downloaded("tarnv-2.ini")), "new");
+    EXPECT_EQ(read(downloaded("tarnv.ini")), "earlier");
+    EXPECT_EQ(read(settings), "keep");
+}
+
+TEST_P(DownloadTest, RefusedUrlsWriteNoFile) {
+    for (const std::string url : {"http://127.0.0.1/files/setup.exe", "https://127.0.0.1/files/..",
+                                  "https://127.0.0.1/files/"}) {
+        SCOPED_TRACE(url);
+        download_.url = url;
+        request_ = DownloadRequest(url);
+        run_.stop_requested = 0;
+        network_.serve("127.0.0.1", {"HTTP/1.0 200 OK\r\n\r\nnew"});
+        start_download();
+        EXPECT_EQ(run_.stop_requested, 1);
+        EXPECT_TRUE(vendor_.finished.empty());
+    }
+    EXPECT_FALSE(std::filesystem::exists(std::string(dir_.path()) + "/downloads/setup.exe"));
+}
+
+// The vendor's domain is reserved and never resolves: no name query goes out for it, and its
+// failure is no bad link of the person's.
+TEST_P(FetchEngineTest, VendorHostFailsWithoutLookUpOrBadLink) {
+    DownloadRequest check("http://update.TARNVELOX.example/cgi-bin/msw/getfile?filename=tv",
+                          store::KIND_VENDOR);
+    make(1);
+    engine_->set_special_requests(&check);
+    start(1);
+    ticks(3);
+    EXPECT_TRUE(network_.lookups.empty());
+    EXPECT_TRUE(saw("Host Not Found", 0));
+    EXPECT_EQ(run_.bad_links, 0);
 }
 
 TEST(FetchEngineIds, LookupIdsMapBackToTheirSlots) {

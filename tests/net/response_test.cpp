@@ -243,7 +243,7 @@ TEST_F(ResponseTest, VendorFilesAndAnswersGoToTheVendor) {
     ItemRecord& index = fetch(host + "/files/TARNV.IDX",
                               store::KIND_VENDOR | store::KIND_DOWNLOAD);
     EXPECT_EQ(answer("HTTP/1.0 200 OK\r\n\r\nVER=2\n"), 1);
-    EXPECT_EQ(file("TARNV.IDX"), "VER=2\n");
+    EXPECT_EQ(file("tarnv.idx"), "VER=2\n");
     EXPECT_EQ(vendor_.indexes, 1);
     EXPECT_EQ(run_.bad_links, 0);
     EXPECT_EQ(index.status & store::STATUS_BAD, 0);
@@ -253,6 +253,13 @@ TEST_F(ResponseTest, VendorFilesAndAnswersGoToTheVendor) {
     EXPECT_EQ(answer(reply), 0);
     EXPECT_EQ(vendor_.answers, std::vector<std::string>{reply});
     EXPECT_EQ(slots_.slots[0].state, SlotState::Idle);
+
+    // Any other name a download URL ends in chooses no file to write.
+    std::ofstream(dir_.file("tarnv.ini")) << "keep";
+    fetch(host + "/files/tarnv.ini", store::KIND_VENDOR | store::KIND_DOWNLOAD);
+    (void)answer("HTTP/1.0 200 OK\r\n\r\nVER=3\n");
+    EXPECT_EQ(file("tarnv.ini"), "keep");
+    EXPECT_EQ(vendor_.indexes, 1);
 
     // A vendor answer never yields links, not even a redirect target.
     fetch(host + "/cgi-bin/check?v=2", store::KIND_VENDOR);
