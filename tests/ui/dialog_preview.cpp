@@ -38,7 +38,11 @@ int main(int argc, char** argv) {
         if (option == "checking") {
             version->show_activity("      >>>>>>>>");
         } else {
-            version->show_results({101, 7, "https://dl.tarnvelox.example/tarnv-1.01.tar.gz"});
+            tarnvelox::update::VendorState values;
+            values.latest_version = 101;
+            values.latest_build = 7;
+            values.setup_url = "https://dl.tarnvelox.example/tarnv-1.01.tar.gz";
+            version->show_results(values);
         }
         dialog = std::move(version);
     } else if (which == "wizard") {

@@ -17,6 +17,14 @@
 namespace tarnvelox::ui {
 namespace {
 
+update::VendorState vendor_values(int32_t version, int32_t build, const std::string& url) {
+    update::VendorState state;
+    state.latest_version = version;
+    state.latest_build = build;
+    state.setup_url = url;
+    return state;
+}
+
 TEST(VersionCheckDialogTest, CheckingDisablesOkAndUpgradeAndRunsTheMarqueeInTheLatestFields) {
     VersionCheckDialog d(nullptr);
     EXPECT_EQ(d.your_version()->text(), "Tarnvelox v1.00");
@@ -34,7 +42,7 @@ TEST(VersionCheckDialogTest, CheckingDisablesOkAndUpgradeAndRunsTheMarqueeInTheL
     EXPECT_EQ(d.latest_version()->text(), "  >>>  ");
     EXPECT_EQ(d.latest_build()->text(), "  >>>  ");
 
-    d.show_results({101, 7, "https://dl.example/setup.tar.gz"});
+    d.show_results(vendor_values(101, 7, "https://dl.example/setup.tar.gz"));
     EXPECT_EQ(d.windowTitle(), "Tarnvelox - Online Version Check");
     EXPECT_TRUE(d.ok_button()->isEnabled());
     EXPECT_EQ(d.latest_version()->text(), "Tarnvelox v1.01");
@@ -47,19 +55,19 @@ TEST(VersionCheckDialogTest, CheckingDisablesOkAndUpgradeAndRunsTheMarqueeInTheL
 TEST(VersionCheckDialogTest, UpgradeIsOfferedOnlyWithASetupUrlAndANewerLevel) {
     const std::string url = "https://dl.example/setup.tar.gz";
     const struct {
-        VersionCheckValues values;
+        update::VendorState values;
         bool offered;
         const char* version;
         const char* build;
     } rows[] = {
-        {{0, 0, ""}, false, "", ""},
-        {{100, 5, url}, false, "", "Build: 005"},
-        {{100, 6, url}, true, "", "Build: 006"},
-        {{100, 7, url}, true, "", "Build: 007"},
-        {{101, 0, ""}, false, "Tarnvelox v1.01", ""},
-        {{101, 0, url}, true, "Tarnvelox v1.01", ""},
-        {{99, 9, url}, false, "", "Build: 009"},
-        {{210, 12, url}, true, "Tarnvelox v2.10", "Build: 012"},
+        {vendor_values(0, 0, std::string()), false, "", ""},
+        {vendor_values(100, 5, url), false, "", "Build: 005"},
+        {vendor_values(100, 6, url), true, "", "Build: 006"},
+        {vendor_values(100, 7, url), true, "", "Build: 007"},
+        {vendor_values(101, 0, std::string()), false, "Tarnvelox v1.01", ""},
+        {vendor_values(101, 0, url), true, "Tarnvelox v1.01", ""},
+        {vendor_values(99, 9, url), false, "", "Build: 009"},
+        {vendor_values(210, 12, url), true, "Tarnvelox v2.10", "Build: 012"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::to_string(row.values.latest_version) + " build " +
@@ -78,7 +86,7 @@ TEST(VersionCheckDialogTest, UpgradeClosesTheDialogAndAsksForTheWizard) {
     QSignalSpy upgrade(&d, &VersionCheckDialog::upgrade_requested);
     QSignalSpy history(&d, &VersionCheckDialog::history_requested);
     d.show();
-    d.show_results({101, 1, "https://dl.example/setup.tar.gz"});
+    d.show_results(vendor_values(101, 1, "https://dl.example/setup.tar.gz"));
     d.history_button()->click();
     EXPECT_EQ(history.count(), 1);
     EXPECT_TRUE(d.isVisible());

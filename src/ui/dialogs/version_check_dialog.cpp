@@ -5,7 +5,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <cstdio>
 
 #include "app/product.h"
 
@@ -13,10 +12,6 @@ namespace tarnvelox::ui {
 
 namespace {
 
-// Versions are written as whole hundredths: 100 is this copy's 1.00.
-constexpr int32_t kOwnVersion = 100;
-// This copy's build: a version equal to ours is an upgrade only with a later build.
-constexpr int32_t kOwnBuild = 5;
 // The two latest-version fields are wide enough for the marquee's text.
 constexpr int kFieldWidth = 180;
 
@@ -38,26 +33,6 @@ QPushButton* add_button(QHBoxLayout* row, const QString& text, QWidget* parent) 
 }
 
 }  // namespace
-
-std::string latest_version_text(int32_t version) {
-    if (version <= kOwnVersion) return {};
-    // The first digit, a ".", then the rest: 101 gives 1.01.
-    const std::string digits = std::to_string(version);
-    return std::string(app::kProductName) + " v" + digits.substr(0, 1) + "." + digits.substr(1);
-}
-
-std::string latest_build_text(int32_t build) {
-    if (build == 0) return {};
-    char text[32];
-    std::snprintf(text, sizeof text, "Build: %03i", static_cast<int>(build));
-    return text;
-}
-
-bool upgrade_offered(const VersionCheckValues& values) {
-    if (values.setup_url.empty()) return false;
-    return values.latest_version > kOwnVersion ||
-           (values.latest_version == kOwnVersion && values.latest_build > kOwnBuild);
-}
 
 VersionCheckDialog::VersionCheckDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(kVersionCheckCaption);
@@ -110,12 +85,12 @@ void VersionCheckDialog::show_activity(const QString& text) {
     latest_build_->setText(text);
 }
 
-void VersionCheckDialog::show_results(const VersionCheckValues& values) {
+void VersionCheckDialog::show_results(const update::VendorState& values) {
     checking_ = false;
-    latest_version_->setText(QString::fromStdString(latest_version_text(values.latest_version)));
-    latest_build_->setText(QString::fromStdString(latest_build_text(values.latest_build)));
+    latest_version_->setText(QString::fromStdString(update::latest_version_text(values)));
+    latest_build_->setText(QString::fromStdString(update::latest_build_text(values)));
     setWindowTitle(kVersionCheckCaption);
-    upgrade_->setEnabled(upgrade_offered(values));
+    upgrade_->setEnabled(update::upgrade_available(values));
     ok_->setEnabled(true);
 }
 

@@ -9,25 +9,12 @@
 #include <cstdint>
 #include <string>
 
+#include "update/vendor_state.h"
+
 class QLabel;
 class QPushButton;
 
 namespace tarnvelox::ui {
-
-// What the dialog shows of the vendor's answer.
-struct VersionCheckValues {
-    int32_t latest_version = 0;  // 101 for 1.01; 0 when none was announced
-    int32_t latest_build = 0;    // 0 when none was announced
-    std::string setup_url;       // the setup file of the latest version; empty: none
-};
-
-// The latest version as shown: "Tarnvelox v1.01" for 101, empty unless above 100.
-[[nodiscard]] std::string latest_version_text(int32_t version);
-// The latest build as shown: "Build: 007" for 7, empty for 0.
-[[nodiscard]] std::string latest_build_text(int32_t build);
-// Whether an upgrade is offered: a setup URL and a version above 100, or 100 with a build
-// above this copy's 5.
-[[nodiscard]] bool upgrade_offered(const VersionCheckValues& values);
 
 class VersionCheckDialog : public QDialog {
     Q_OBJECT
@@ -41,7 +28,7 @@ class VersionCheckDialog : public QDialog {
     // One step of the marquee that runs while the check does, in both latest-version fields.
     void show_activity(const QString& text);
     // The check has ended (or its answer was already known): the results and the caption.
-    void show_results(const VersionCheckValues& values);
+    void show_results(const update::VendorState& values);
     [[nodiscard]] bool checking() const { return checking_; }
 
     QLabel* your_version() const { return your_version_; }
