@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include "base/text_util.h"
@@ -400,6 +401,19 @@ std::optional<std::string> handoff_url(std::string_view target, const std::strin
     return file_url(path);
 }
 
+std::optional<std::string> folder_handoff_url(const std::string& path, const std::string& folder) {
+    if (path.empty() || folder.empty() || folder.front() != '/') return std::nullopt;
+    std::error_code error;
+    const std::filesystem::path inner = std::filesystem::canonical(path, error);
+    if (error || !std::filesystem::is_directory(inner, error) || error) return std::nullopt;
+    const std::filesystem::path outer = std::filesystem::canonical(folder, error);
+    if (error) return std::nullopt;
+    // Strictly below: the relative path neither climbs out nor stays where it is.
+    const std::filesystem::path below = inner.lexically_relative(outer);
+    if (below.empty() || below == "." || *below.begin() == "..") return std::nullopt;
+    return file_url(inner.string());
+}
+
 bool takes_new_window_option(std::string_view program) {
     const std::size_t slash = program.rfind('/');
     const std::string_view name =
@@ -415,10 +429,18 @@ Handoff::Handoff(platform::Desktop& desktop, std::string folder)
 
 int Handoff::open_in_browser(std::string_view target, const std::string& browser,
                              int32_t newwin) {
-    if (busy_) return 0;
-    const std::optional<std::string> url =
-        handoff_url(target, folder_.empty() ? current_folder() : folder_);
-    if (!url) return 0;
+    return hand_over(handoff_url(target, folder_.empty() ? current_folder() : folder_), browser,
+                     newwin);
+}
+
+int Handoff::open_folder(const std::string& path, const std::string& browser, int32_t newwin) {
+    return hand_over(folder_handoff_url(path, folder_.empty() ? current_folder() : folder_),
+                     browser, newwin);
+}
+
+int Handoff::hand_over(const std::optional<std::string>& url, const std::string& browser,
+                       int32_t newwin) {
+    if (busy_ || !url) return 0;
     busy_ = true;
     bool handed = false;
     if (browser.empty()) {

@@ -48,6 +48,12 @@ inline constexpr int kDefaultBrowserWaitMs = 3000;
 [[nodiscard]] std::optional<std::string> handoff_url(std::string_view target,
                                                      const std::string& folder);
 
+// The file:// URL of `path` when it is a folder that is there inside `folder` (an absolute
+// path; the two compared once links are resolved), none otherwise: `folder` itself, a folder
+// outside it, a file, a missing path. The window shows where a download went this way.
+[[nodiscard]] std::optional<std::string> folder_handoff_url(const std::string& path,
+                                                            const std::string& folder);
+
 // "file://" and the absolute `path` with every byte but the unreserved ones and "/"
 // percent-encoded, so a blank or "#" in a folder name stays part of the path.
 [[nodiscard]] std::string file_url(std::string_view path);
@@ -76,8 +82,14 @@ class Handoff {
     // the browser could not be started.
     [[nodiscard]] int open_in_browser(std::string_view target, const std::string& browser,
                                       int32_t newwin);
+    // As open_in_browser, for a folder of the hand-off's folder (see folder_handoff_url).
+    [[nodiscard]] int open_folder(const std::string& path, const std::string& browser,
+                                  int32_t newwin);
 
   private:
+    int hand_over(const std::optional<std::string>& url, const std::string& browser,
+                  int32_t newwin);
+
     platform::Desktop& desktop_;
     std::string folder_;
     bool busy_ = false;

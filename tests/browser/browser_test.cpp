@@ -147,6 +147,32 @@ TEST(BrowserTest, OnlyWebMailAndExistingDataFilesAreHandedOver) {
     }
 }
 
+TEST(BrowserTest, OnlyFoldersInsideTheDataFolderAreHandedOverAsFolders) {
+    TempDir dir;
+    ::mkdir(dir.file("downloads").c_str(), 0755);
+    ::mkdir(dir.file("my dir#1").c_str(), 0755);
+    write(dir.file("downloads/setup.tar.gz"), "x", false);
+    ::symlink("/tmp", dir.file("out").c_str());
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {dir.file("downloads"), "file://" + dir.path() + "/downloads"},
+        {dir.file("downloads/"), "file://" + dir.path() + "/downloads"},
+        {dir.file("my dir#1"), "file://" + dir.path() + "/my%20dir%231"},
+        {dir.file("downloads/setup.tar.gz"), ""},  // a file is never opened this way
+        {dir.path(), ""},
+        {dir.file("downloads/.."), ""},
+        {dir.file("downloads/../.."), ""},
+        {dir.file("out"), ""},  // a link leading out of the folder
+        {dir.file("missing"), ""},
+        {"downloads", ""},
+        {"", ""},
+    };
+    for (const auto& [path, expected] : cases) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(folder_handoff_url(path, dir.path()).value_or(""), expected);
+    }
+    EXPECT_EQ(folder_handoff_url(dir.file("downloads"), "").value_or(""), "");
+}
+
 TEST(BrowserTest, TheBrowserGetsTheUrlAsOneArgumentAfterItsNewWindowOption) {
     struct Case {
         std::string browser;
