@@ -58,6 +58,13 @@ MainWindow::MainWindow(platform::Desktop& desktop, std::string settings_path)
     connect(escape, &QShortcut::activated, this, [this] { dispatch(cmd::kClose); });
     run_ = &ctx_.attach(loop_, network_, *this);
     attach(this, ctx_, *run_, *links_, *addresses_);
+    vendor_ = std::make_unique<VendorDialogs>(
+        this, ctx_, *run_, desktop_,
+        VendorActions{[this](const app::VendorPage& page) { open_vendor_page(page); },
+                      [this](const std::string& folder) { return open_downloads_folder(folder); }});
+    ctx_.vendor_service.set_view(vendor_.get());
+    // The window's first harvest of a program run asks the update host for its news.
+    run_->set_vendor_checks(true);
     mail_lookup_ = std::make_unique<platform::qt::QtMailLookup>();
     setMinimumSize(kLinksViewWidth, kMinimumHeight);
 }
@@ -65,6 +72,7 @@ MainWindow::MainWindow(platform::Desktop& desktop, std::string settings_path)
 MainWindow::~MainWindow() {
     // The views must not read the lists while the context goes.
     closing_ = true;
+    ctx_.vendor_service.set_view(nullptr);
     links_->detach();
     addresses_->detach();
 }

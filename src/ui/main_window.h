@@ -31,6 +31,7 @@
 #include "platform/qt/qt_event_loop.h"
 #include "platform/qt/qt_network.h"
 #include "ui/list_pane.h"
+#include "ui/vendor_view.h"
 #include "ui/window_shell.h"
 
 class QAction;
@@ -105,6 +106,10 @@ class MainWindow : public QMainWindow, public WindowShell {
     // ---- RunWindow (the rest is WindowShell's) ---------------------------------------------
     void enable_controls(bool running, bool views_enabled) override;
     void open_page(const std::string& url) override { hand_to_browser(url); }
+    bool version_dialog_open() override { return vendor_->dialog_open(); }
+    void show_activity(std::string_view text) override { vendor_->show_activity(text); }
+    void post_transfer_ended() override { vendor_->transfer_ended(); }
+    [[nodiscard]] VendorDialogs& vendor_dialogs() { return *vendor_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -156,6 +161,10 @@ class MainWindow : public QMainWindow, public WindowShell {
     void open_faq() { open_vendor_page(app::kFaqPage); }
     void open_home_page() { open_vendor_page(app::kHomePage); }
     void open_vendor_page(const app::VendorPage& page);
+    void open_version_check() { vendor_->open_version_check(); }
+    // The downloads folder of the data folder, handed to the browser; any other folder is
+    // refused. False when it could not be shown.
+    bool open_downloads_folder(const std::string& folder);
     void edit_preferences();
     void cancel_harvest();
     // The File menu's projects, export and import (main_window_files.cpp).
@@ -203,6 +212,7 @@ class MainWindow : public QMainWindow, public WindowShell {
     platform::qt::QtNetwork network_{ctx_.events()};
     app::HarvestRun* run_ = nullptr;
     browser::Handoff handoff_{desktop_};
+    std::unique_ptr<VendorDialogs> vendor_;
 
     std::vector<Command> commands_;
     std::map<int, QAction*> actions_;

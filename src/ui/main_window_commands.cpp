@@ -5,12 +5,14 @@
 #include <QMenuBar>
 #include <QTabWidget>
 #include <QTableView>
+#include <filesystem>
 #include <map>
 #include <string_view>
 #include <vector>
 
 #include "app/list_commands.h"
 #include "app/verify.h"
+#include "net/download.h"
 #include "platform/qt/qt_text.h"
 #include "store/tree_format.h"
 #include "ui/dialogs/about_dialog.h"
@@ -48,7 +50,8 @@ std::vector<MainWindow::Command> MainWindow::command_table() {
         {cmd::kExport, Menu::File, "&Export", none, kIdleOnly, &M::export_items},
         {cmd::kImport, Menu::File, "&Import", none, kIdleOnly, &M::import_items},
         separator(Menu::File),
-        {cmd::kVersionCheck, Menu::File, "Online &Version Check", none, kIdleOnly, nullptr},
+        {cmd::kVersionCheck, Menu::File, "Online &Version Check", none, kIdleOnly,
+         &M::open_version_check},
         separator(Menu::File),
         {cmd::kQuit, Menu::File, "&Quit", QKeySequence(Qt::ALT | Qt::Key_F4), kAlways, &M::quit},
 
@@ -287,6 +290,16 @@ std::string vendor_page_url(const app::VendorPage& page) {
 void MainWindow::open_vendor_page(const app::VendorPage& page) {
     const std::string url = vendor_page_url(page);
     if (!url.empty()) hand_to_browser(url);
+}
+
+bool MainWindow::open_downloads_folder(const std::string& folder) {
+    // Only the folder the setup file was saved in, never the file: nothing downloaded is run.
+    const std::filesystem::path downloads(net::downloads_folder(ctx_.net));
+    if (std::filesystem::path(folder).lexically_normal() != downloads.lexically_normal()) {
+        return false;
+    }
+    return handoff_.open_folder(folder, ctx_.settings.browser.value_or(std::string()),
+                                ctx_.settings.newwin) != 0;
 }
 
 void MainWindow::delete_selected(ListPane& list) {
