@@ -50,6 +50,8 @@
 #include "ui/dialogs/export_dialog.h"
 #include "ui/dialogs/import_dialog.h"
 #include "ui/dialogs/status_dialog.h"
+#include "ui/dialogs/upgrade_wizard.h"
+#include "ui/dialogs/version_check_dialog.h"
 #include "ui/item_models.h"
 #include "ui/pages/details_page.h"
 #include "ui/pages/harvest_page.h"
@@ -1066,6 +1068,80 @@ TEST_F(MainWindowTest, CancelChangesNothingAndSelectedOnlyTakesTheRowsInOrder) {
 
 
 // non-zero, instead of waiting behind a box.
+// The update host is reached through the proxy setting: a server of the test's own on
+// 127.0.0.1 answers for it.
+void use_proxy(MainWindow& w, int port) {
+    w.context().settings.proxy = "127.0.0.1";
+    w.context().settings.port = port;
+}
+
+// The dialog checks once per program run; the wizard downloads the setup file into
+// downloads/ and shows that folder, never starting the file.
+TEST_F(MainWindowTest, VersionCheckShowsTheAnswerOnceAndTheSetupFileIsNeverStarted) {
+    const std::string check_path = "/cgi-bin/msw/getfile?filename=tv";
+    const std::string setup_url = "https://dl.tarnvelox.example/files/setup.run";
+    testing::ScriptedServer server;
+    testing::Route answer;
+    answer.body = "#VER1=101\n#BUILD=7;" + setup_url + "\n";
+    server.route(check_path, answer);
+    testing::Route setup;
+    setup.body = "#!/bin/sh\necho never run\n";
+    server.route(setup_url, setup);
+    server.start();
+    MainWindow& w = open();
+    use_proxy(w, server.port());
+    desktop_.messages.clear();
+
+    w.action(cmd::kVersionCheck)->trigger();
+    VersionCheckDialog* d = w.vendor_dialogs().dialog();
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->windowTitle(), kConnectingCaption);
+    EXPECT_FALSE(d->ok_button()->isEnabled());
+    ASSERT_TRUE(wait_until([&] { return !d->checking() && idle(); }));
+    EXPECT_EQ(d->windowTitle(), kVersionCheckCaption);
+    EXPECT_EQ(d->latest_version()->text(), "Tarnvelox v1.01");
+    EXPECT_EQ(d->latest_build()->text(), "Build: 007");
+    EXPECT_TRUE(d->upgrade_button()->isEnabled());
+    d->ok_button()->click();
+
+    // A second opening shows what the first one brought, without asking again.
+    w.action(cmd::kVersionCheck)->trigger();
+    EXPECT_FALSE(d->checking());
+    EXPECT_EQ(d->latest_version()->text(), "Tarnvelox v1.01");
+    EXPECT_EQ(server.requests(check_path), 1);
+
+    d->upgrade_button()->click();
+    UpgradeWizard* wizard = w.vendor_dialogs().wizard();
+    ASSERT_NE(wizard, nullptr);
+    while (wizard->page() < kDownloadPage) wizard->next_button()->click();
+    ASSERT_TRUE(wait_until([&] { return wizard->page() == 5 && idle(); }));
+    const fs::path downloads = fs::path(dir_.path()) / "downloads";
+    EXPECT_TRUE(fs::is_regular_file(downloads / "setup.run"));
+    desktop_.opened_urls.clear();
+    wizard->next_button()->click();
+    EXPECT_EQ(desktop_.opened_urls,
+              std::vector<std::string>{"file://" + fs::canonical(downloads).string()});
+    EXPECT_TRUE(desktop_.started.empty());
+    EXPECT_TRUE(desktop_.messages.empty());
+    server.stop();
+}
+
+// A check that reaches nothing says so in the Connect Error box, once the event loop is back.
+TEST_F(MainWindowTest, AVersionCheckThatReachesNothingShowsTheConnectError) {
+    MainWindow& w = open();
+    use_proxy(w, refused_port());
+    desktop_.messages.clear();
+    w.action(cmd::kVersionCheck)->trigger();
+    VersionCheckDialog* d = w.vendor_dialogs().dialog();
+    ASSERT_NE(d, nullptr);
+    ASSERT_TRUE(wait_until([&] { return !desktop_.messages.empty(); }));
+    EXPECT_FALSE(d->checking());
+    EXPECT_EQ(desktop_.messages.front().caption, "Connect Error");
+    EXPECT_NE(desktop_.messages.front().text.find("unable to connect"), std::string::npos);
+    EXPECT_EQ(d->latest_version()->text(), "");
+    EXPECT_FALSE(d->upgrade_button()->isEnabled());
+}
+
 TEST(WindowProcessTest, SigtermEndsTheWindowWhenSavingFails) {
     testing::TempDir home;
     const std::string folder = home.path() + "/tarnvelox";
