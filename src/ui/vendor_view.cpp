@@ -52,7 +52,12 @@ bool VendorDialogs::dialog_open() const {
 }
 
 void VendorDialogs::show_activity(std::string_view text) {
-    if (dialog_open()) dialog_->show_activity(QString::fromUtf8(text.data(), text.size()));
+    if (!dialog_open()) return;
+    // The run marks the marquee's place with DEL, which today's fonts draw as an empty box:
+    // a full block shows it as meant.
+    QString shown = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    shown.replace(QChar(0x7f), QChar(0x2588));
+    dialog_->show_activity(shown);
 }
 
 void VendorDialogs::transfer_ended() {
