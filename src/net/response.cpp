@@ -268,7 +268,17 @@ int complete_response(NetEnv& env, int slot) {
         const std::string path =
             (std::filesystem::path(downloads_folder(env)) / env.download.name).string();
         env.download.url.clear();
-        if (env.vendor != nullptr) env.vendor->download_finished(path);
+        const int32_t expected = env.download.expected;
+        if (expected > 0 && s.received < expected) {
+            // The connection ended early: what arrived is no setup file, and is not kept.
+            std::error_code ignored;
+            std::filesystem::remove(path, ignored);
+            h.shell.report_error("The upgrade file arrived incomplete (" +
+                                 std::to_string(s.received) + " of " + std::to_string(expected) +
+                                 " bytes); nothing was kept. Please try again.");
+        } else if (env.vendor != nullptr) {
+            env.vendor->download_finished(path);
+        }
     } else if (is_vendor(*item)) {
         if (!take_vendor_response(env, slot, text)) return 0;
     } else {

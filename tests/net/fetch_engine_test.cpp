@@ -816,6 +816,20 @@ TEST_P(DownloadTest, FailedWriteStopsTheTransferAndReportsNoFinishedFile) {
     EXPECT_EQ(shell_.errors, std::vector<std::string>{"Unable to write upgrade file"});
 }
 
+// A transfer that ends short of its length is no setup file: the wizard never hears of a
+// finished download.
+TEST_P(DownloadTest, ABodyShortOfItsLengthIsNoFinishedFile) {
+    network_.serve("127.0.0.1", {"HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" +
+                                 std::string(1200, 'z')});
+    start_download();
+    EXPECT_TRUE(vendor_.finished.empty());
+    EXPECT_FALSE(download_.open());
+    EXPECT_FALSE(std::filesystem::exists(downloaded("setup.exe")));
+    EXPECT_EQ(shell_.errors, std::vector<std::string>{"The upgrade file arrived incomplete (1200 "
+                                                      "of 5000 bytes); nothing was kept. Please "
+                                                      "try again."});
+}
+
 // A setup file of a few bytes is a document like any other (its status line is in the buffer
 // even though the received count is of the body only).
 TEST_P(DownloadTest, FileIsNamedAsTheWizardIsTold) {
