@@ -14,6 +14,7 @@
 
 #include "platform/qt/qt_text.h"
 #include "ui/dialogs/export_dialog.h"
+#include "ui/dialogs/ok_cancel_buttons.h"
 
 namespace tarnvelox::ui {
 
@@ -76,14 +77,7 @@ ImportDialog::ImportDialog(const exchange::ItemFilter& filter, QWidget* parent) 
 
     tabs_->addTab(options, "Import Options");
 
-    auto* buttons = new QDialogButtonBox(this);
-    ok_ = buttons->addButton("OK", QDialogButtonBox::AcceptRole);
-    cancel_ = buttons->addButton("Cancel", QDialogButtonBox::RejectRole);
-    ok_->setAccessibleName(ok_->text());
-    cancel_->setAccessibleName(cancel_->text());
-    ok_->setDefault(true);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* buttons = ok_cancel_buttons(this, ok_, cancel_);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tabs_);

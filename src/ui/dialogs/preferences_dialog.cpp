@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include "platform/qt/qt_text.h"
+#include "ui/dialogs/ok_cancel_buttons.h"
 
 namespace tarnvelox::ui {
 
@@ -120,14 +121,7 @@ PreferencesDialog::PreferencesDialog(const app::Preferences& prefs,
     modern_ =
         add_check(results_layout, "Read pages as today's bro&wsers do", prefs.modern, results);
 
-    auto* buttons = new QDialogButtonBox(this);
-    ok_ = buttons->addButton("OK", QDialogButtonBox::AcceptRole);
-    cancel_ = buttons->addButton("Cancel", QDialogButtonBox::RejectRole);
-    ok_->setAccessibleName(ok_->text());
-    cancel_->setAccessibleName(cancel_->text());
-    ok_->setDefault(true);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* buttons = ok_cancel_buttons(this, ok_, cancel_);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
