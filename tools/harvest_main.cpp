@@ -103,7 +103,13 @@ const char* const kUsage =
     "                 pages it forbids are not fetched, its Crawl-delay is kept\n"
     "--modern         read pages as today's browsers do (attributes in any order, character\n"
     "                 references, links with fragments or ending in /, addresses hidden in\n"
-    "                 markup or spelled out); modern=1 in tarnv.ini does it for every run\n"
+    "                 markup or spelled out); modern=1 in tarnv.ini does it for every run.\n"
+    "                 On the wire: HTTP/1.1 requests that keep the connection open for the\n"
+    "                 next page of the same host, gzip and deflate (and br when built with\n"
+    "                 Brotli) answers decoded, and whole pages up to the page limit\n"
+    "--page-limit BYTES\n"
+    "                 the modern way reads a page up to this many decoded bytes (a number,\n"
+    "                 or with K or M: 16M is the default); a longer page is cut there\n"
     "--export FORMAT:FILE\n"
     "                 FORMAT: addresses-txt, urls-txt, addressbook, bookmarks,\n"
     "                 addresses-html, urls-html; written when the run ends. FILE - is\n"
@@ -174,6 +180,7 @@ struct Options {
     bool quiet = false;
     bool verbose = false;
     bool modern = false;
+    std::optional<int32_t> page_limit;  // --page-limit, bytes
     bool export_to_stdout = false;  // an export goes to standard output ("-")
     std::optional<std::string> url;
     std::optional<std::string> web_search;   // the addresses a web search looks for
@@ -282,6 +289,16 @@ Options parse_options(int argc, char** argv) {
             const std::string s = value();
             o.connections = parse_int(s, 1, net::kMaxSlots);
             if (!o.connections) usage_error("--connections takes a number from 1 to 20");
+        } else if (arg == "--page-limit") {
+            std::string s = value();
+            int32_t unit = 1;
+            if (!s.empty() && (s.back() == 'K' || s.back() == 'k')) unit = 1024;
+            if (!s.empty() && (s.back() == 'M' || s.back() == 'm')) unit = 1024 * 1024;
+            if (unit != 1) s.pop_back();
+            constexpr auto kMost = static_cast<int32_t>(harvest::kMaxPageLimit);
+            const std::optional<int32_t> n = parse_int(s, 1, kMost / unit);
+            if (!n) usage_error("--page-limit takes a size from 1 byte to 1024M");
+            o.page_limit = *n * unit;
         } else if (arg == "--timeout") {
             const std::string s = value();
             o.timeout = parse_int(s, 1, 64000);
@@ -522,6 +539,7 @@ struct StoredValues {
     int32_t port = 0;
     int32_t start = 0;
     int32_t modern = 0;
+    int32_t pagelimit = 0;
     int32_t start2 = 0;
     int32_t crawl_scope = 0;
     std::optional<std::string> crawl_keywords;
@@ -534,7 +552,8 @@ struct StoredValues {
     explicit StoredValues(const app::Context& ctx)
         : packcount(ctx.settings.packcount), timeout(ctx.settings.timeout),
           proxy(ctx.settings.proxy), port(ctx.settings.port), start(ctx.settings.start),
-          modern(ctx.settings.modern), start2(ctx.settings.start2),
+          modern(ctx.settings.modern), pagelimit(ctx.settings.pagelimit),
+          start2(ctx.settings.start2),
           crawl_scope(ctx.search.crawl_scope), crawl_keywords(ctx.search.crawl_keywords),
           extract_keywords(ctx.search.extract_keywords), robots(ctx.settings.robots),
           sought_addresses(ctx.search.sought_addresses), person_name(ctx.search.person_name) {
@@ -551,6 +570,7 @@ struct StoredValues {
         ctx.settings.port = port;
         ctx.settings.start = start;
         ctx.settings.modern = modern;
+        ctx.settings.pagelimit = pagelimit;
         ctx.settings.start2 = start2;
         ctx.search.crawl_scope = crawl_scope;
         ctx.search.crawl_keywords = crawl_keywords;
@@ -622,6 +642,10 @@ int32_t apply_options(app::Context& ctx, const Options& opt) {
     if (opt.no_proxy) settings.proxy.reset();
     if (opt.robots) settings.robots = 1;
     if (opt.modern) settings.modern = 1;
+    if (opt.page_limit) {
+        settings.pagelimit =
+            *opt.page_limit == harvest::kDefaultPageLimit ? 0 : *opt.page_limit;
+    }
     return mode;
 }
 
@@ -680,6 +704,9 @@ void tell_start(std::FILE* out, const app::Context& ctx, const Options& opt,
     }
     if (!opt.robots && ctx.settings.robots != 0) notes.push_back("robots.txt obeyed");
     if (!opt.modern && ctx.settings.modern != 0) notes.push_back("pages read the modern way");
+    if (!opt.page_limit && ctx.settings.pagelimit != 0) {
+        notes.push_back("page limit " + std::to_string(ctx.settings.pagelimit) + " bytes");
+    }
     if (notes.empty()) return;
     std::string text;
     for (const std::string& n : notes) text += (text.empty() ? "" : ", ") + n;

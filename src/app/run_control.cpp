@@ -148,6 +148,7 @@ int HarvestRun::start_harvest(int32_t visible_tab) {
     ctx_.settings.start = visible_tab;
     ctx_.settings.start2 = search.crawl_scope;
     run.modern_reader = ctx_.settings.modern != 0;
+    run.page_limit = harvest::page_limit_of(ctx_.settings.pagelimit);
     configure_engine();
     harvest::compute_scope_base(search, run.search_mode);
 
@@ -426,6 +427,7 @@ void HarvestRun::stop_all() {
     }
     env_.lists.links.status_changed();
     engine_->release_held();
+    engine_->close_idle_connections();
 
     // The setup file downloaded is deleted at the next start; the name is known once the file
     // exists (a name taken already gets a number).

@@ -70,6 +70,7 @@ constexpr Field kFields[] = {
     {"robots=", Kind::Switch, 23, &Settings::robots, nullptr},
     {"modern=", Kind::Switch, 24, &Settings::modern, nullptr},
     text("columns=", 25, &Settings::columns),
+    {"pagelimit=", Kind::Switch, 26, &Settings::pagelimit, nullptr},
 };
 constexpr std::size_t kFieldCount = std::size(kFields);
 

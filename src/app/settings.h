@@ -68,6 +68,9 @@ struct Settings {
     // (links: title, URL; addresses: e-mail), "200,340,220". Written only when set, last: the
     // window sets it when the widths differ from what it starts with.
     OptText columns = std::nullopt;
+    // "pagelimit=": the most bytes of a page the modern way reads (harvest::page_limit_of);
+    // 0 for the default. Written only when set, last, so older files read as the default.
+    int32_t pagelimit = 0;
 
     bool operator==(const Settings&) const = default;
 };
@@ -86,8 +89,8 @@ struct Settings {
 [[nodiscard]] bool read_settings(Settings& settings, const std::string& path);
 
 // The bytes write_settings puts in the file: every key in the file's order, numbers as signed
-// decimal, text lines only for the texts that are set, "robots=" and "modern="
-// only when they are not 0.
+// decimal, text lines only for the texts that are set, "robots=", "modern="
+// and "pagelimit=" only when they are not 0.
 [[nodiscard]] std::string settings_text(const Settings& settings);
 
 // The widths of a "columns=" value: decimal numbers separated by ",". Empty when the text holds

@@ -27,6 +27,19 @@ inline constexpr int32_t kDefaultConnections = 10;
     return packcount >= 1 && packcount <= kMaxConnections ? packcount : kDefaultConnections;
 }
 
+// The modern way reads a page up to this many decoded body bytes by default (the setting
+// "pagelimit=" changes it): whole pages of today's web, manuals and lists of several megabytes
+// included, while a page without end cannot fill the memory.
+inline constexpr int64_t kDefaultPageLimit = 16 * 1024 * 1024;
+inline constexpr int64_t kMaxPageLimit = 1024 * 1024 * 1024;
+
+// The page limit a setting gives: its value in bytes, the default for 0 or less, never more
+// than kMaxPageLimit.
+[[nodiscard]] constexpr int64_t page_limit_of(int64_t setting) {
+    if (setting <= 0) return kDefaultPageLimit;
+    return setting < kMaxPageLimit ? setting : kMaxPageLimit;
+}
+
 struct RunState {
     int32_t harvest_running = 0;
     int32_t stop_requested = 0;  // non-zero once the user cancelled or quit
@@ -40,6 +53,8 @@ struct RunState {
     // Pages are read as today's browsers read them (the modern reader) instead of by the
     // classic scanner's rules. Set from the settings at every Start.
     bool modern_reader = false;
+    // The modern way's page limit (page_limit_of the setting). Set at every Start.
+    int64_t page_limit = kDefaultPageLimit;
     int32_t links_found_on_page = 0;  // stored since the scanner started the current page
     int32_t addresses_found_on_page = 0;
     int32_t visited_links = 0;

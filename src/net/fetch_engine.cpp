@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <limits>
 #include <new>
 #include <utility>
 
+#include "net/http_reader.h"
 #include "net/http_text.h"
 #include "net/vendor.h"
 #include "store/item_record.h"
@@ -69,6 +72,7 @@ void FetchEngine::configure(RequestOptions options, std::string person_name, int
     tick_ms_ = timeout_ms;
     deadline_ticks_ = response_deadline_ticks(timeout_ms);
     dead_hosts_.clear();
+    close_idle_connections();
 }
 
 int FetchEngine::set_packcount(int32_t packcount) {
@@ -113,6 +117,7 @@ int FetchEngine::start_sockets() {
 }
 
 void FetchEngine::shutdown() {
+    close_idle_connections();
     for (Slot& s : env_.slots.slots) {
         if (has_socket(s)) {
             network_.close(s.socket);
@@ -230,6 +235,15 @@ void FetchEngine::drive_idle(int slot) {
         host_not_found(slot);
         return;
     }
+    s.reused = false;
+    s.retried = false;
+    if (goes_modern(slot) && take_kept_connection(slot)) {
+        s.reused = true;
+        s.tls = uses_tls(store::url_text(s.item.item), options_of(slot));
+        enter_state(s, SlotState::Sending);
+        send_request(slot);
+        return;
+    }
     s.socket = network_.open_socket();
     if (s.socket == -1 || s.socket == 0) {
         s.socket = -1;
@@ -238,6 +252,94 @@ void FetchEngine::drive_idle(int slot) {
     }
     enter_state(s, SlotState::LookingUp);
     start_lookup(slot);
+}
+
+bool FetchEngine::goes_modern(int slot) const {
+    const Slot& s = env_.slots.slots[static_cast<std::size_t>(slot)];
+    const store::ItemRecord* item = s.item.item;
+    if (!env_.harvest.run.modern_reader || item == nullptr || (item->kind & store::KIND_VENDOR) != 0 ||
+        is_download(env_, item)) {
+        return false;
+    }
+    return !build_modern_request(*item, options_of(slot)).empty();
+}
+
+std::string FetchEngine::connection_key(int slot) const {
+    const std::string_view url = store::url_text(slot_at_const(slot).item.item);
+    const RequestOptions& options = options_of(slot);
+    std::string key = connect_host(url, options);
+    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    });
+    key += ':' + std::to_string(connect_port(url, options));
+    if (uses_tls(url, options)) key += "/tls";
+    return key;
+}
+
+bool FetchEngine::take_kept_connection(int slot) {
+    if (idle_.empty()) return false;
+    const std::string key = connection_key(slot);
+    // The most recently used first: the one least likely to have been closed by its server.
+    for (auto it = idle_.rbegin(); it != idle_.rend();) {
+        if (it->key != key) {
+            ++it;
+            continue;
+        }
+        const int socket = it->socket;
+        it = decltype(it)(idle_.erase(std::next(it).base()));
+        // A connection still good has nothing to read: a read that gets bytes or the close
+        // means the server ended it, or sent what was never asked for.
+        char probe = 0;
+        int error = 0;
+        if (network_.receive(socket, &probe, 1, error) < 0 && error == platform::kWouldBlock) {
+            slot_at(slot).socket = socket;
+            return true;
+        }
+        network_.close(socket);
+    }
+    return false;
+}
+
+void FetchEngine::keep_connection(int slot) {
+    Slot& s = slot_at(slot);
+    if (!has_socket(s)) return;
+    const std::string key = connection_key(slot);
+    const auto same = std::count_if(idle_.begin(), idle_.end(),
+                                    [&](const IdleConnection& c) { return c.key == key; });
+    if (same >= packcount_ || idle_.size() >= static_cast<std::size_t>(kMaxSlots)) {
+        network_.close(s.socket);
+    } else {
+        idle_.push_back({s.socket, key, ticks_});
+    }
+    s.socket = 0;
+}
+
+bool FetchEngine::drop_idle_connection(int socket) {
+    const auto it = std::find_if(idle_.begin(), idle_.end(),
+                                 [&](const IdleConnection& c) { return c.socket == socket; });
+    if (it == idle_.end()) return false;
+    network_.close(socket);
+    idle_.erase(it);
+    return true;
+}
+
+void FetchEngine::close_idle_connections() {
+    for (const IdleConnection& c : idle_) network_.close(c.socket);
+    idle_.clear();
+}
+
+int64_t FetchEngine::body_room(int slot) const {
+    if (fetching_robots(slot)) return kMaxRobotsResponse;
+    const int64_t limit = env_.harvest.run.page_limit;
+    int64_t held = 0;
+    for (int i = 0; i < kMaxSlots; ++i) {
+        const Slot& other = env_.slots.slots[static_cast<std::size_t>(i)];
+        if (i != slot && other.reader != nullptr) {
+            held += static_cast<int64_t>(other.reader->output().capacity());
+        }
+    }
+    const int64_t budget = std::max(kPagesBudget, limit);
+    return std::min(limit, std::max<int64_t>(kMaxPageBytes, budget - held));
 }
 
 void FetchEngine::start_lookup(int slot) {
@@ -316,10 +418,23 @@ void FetchEngine::send_request(int slot) {
     // the visited mark; only the request carries the filled-in placeholders.
     store::ItemRecord filled;
     filled.url = std::move(expanded.url);
-    const std::string request = build_request(filled, options_of(slot));
+    s.reader.reset();
+    std::string request;
+    if (goes_modern(slot)) request = build_modern_request(filled, options_of(slot));
+    if (request.empty()) {
+        request = build_request(filled, options_of(slot));
+    } else {
+        // A kept connection may hold the tail of an earlier answer: what comes must begin
+        // with a status line.
+        s.reader = std::make_unique<HttpReader>(body_room(slot), s.reused);
+    }
     status(slot, "Requesting Object Header");
     int error = 0;
     const int sent = network_.send(s.socket, request, error);
+    if (sent < 0 && s.reused && !s.retried) {
+        retry_on_fresh_connection(slot);
+        return;
+    }
     if (sent < 0) {
         status(slot, "Request send Failed (" + std::to_string(sent) + ")");
         enter_state(s, SlotState::Idle);
@@ -337,6 +452,10 @@ void FetchEngine::send_request(int slot) {
 
 void FetchEngine::receive(int slot) {
     Slot& s = slot_at(slot);
+    if (s.reader != nullptr) {
+        receive_modern(slot);
+        return;
+    }
     store::ItemRecord* item = s.item.item;
     const bool download = is_download(env_, item);
     const bool to_file = download && env_.download.open();
@@ -400,6 +519,136 @@ void FetchEngine::receive(int slot) {
     } else if (s.received > 0) {
         status(slot, "Reading: " + std::to_string(s.received));
     }
+}
+
+void FetchEngine::receive_modern(int slot) {
+    Slot& s = slot_at(slot);
+    HttpReader& reader = *s.reader;
+    int error = 0;
+    const int count = network_.receive(s.socket, chunk_.data(), kReadChunk, error);
+    if (count < 0 && error == platform::kWouldBlock) return;
+    if (count < 0) status(slot, "Winsock Error (" + std::to_string(error) + ")");
+    if (count <= 0) {
+        reader.end_of_stream();
+        end_modern(slot, false, false);
+        return;
+    }
+    s.ticks = 0;
+    if (s.item.item != nullptr) s.item.item->status &= ~store::STATUS_TIMEOUT;
+    env_.harvest.run.total_bytes += count;
+    hooks_.show_total_bytes(env_.harvest.run.total_bytes);
+    reader.set_body_limit(body_room(slot));
+    const std::size_t taken = reader.feed(std::string_view(chunk_.data(), static_cast<std::size_t>(count)));
+    s.received = static_cast<int32_t>(
+        std::min<std::size_t>(reader.text().size(), std::numeric_limits<int32_t>::max()));
+    if (reader.state() == ReadState::Done || reader.state() == ReadState::Failed) {
+        end_modern(slot, taken == static_cast<std::size_t>(count), false);
+    } else if (s.received > 0) {
+        status(slot, "Reading: " + std::to_string(s.received));
+    }
+}
+
+void FetchEngine::retry_on_fresh_connection(int slot) {
+    Slot& s = slot_at(slot);
+    if (has_socket(s)) network_.close(s.socket);
+    s.socket = 0;
+    s.reader.reset();
+    s.response.clear();
+    s.received = 0;
+    s.reused = false;
+    s.retried = true;
+    enter_state(s, SlotState::Idle);
+    s.socket = network_.open_socket();
+    if (s.socket == -1 || s.socket == 0) {
+        s.socket = 0;
+        status(slot, "Unable to get socket (waiting)");
+        hooks_.link_unanswered(slot);
+        post_drive(slot);
+        return;
+    }
+    enter_state(s, SlotState::LookingUp);
+    start_lookup(slot);
+}
+
+namespace {
+
+std::string_view read_error_text(ReadError error) {
+    switch (error) {
+        case ReadError::None:
+            return "no error";
+        case ReadError::HeaderTooLong:
+            return "header too long";
+        case ReadError::NotHttp:
+            return "no status line";
+        case ReadError::BadLength:
+            return "bad Content-Length";
+        case ReadError::BadChunk:
+            return "bad chunk";
+        case ReadError::TooManyInterim:
+            return "too many interim answers";
+        case ReadError::BadEncoding:
+            return "damaged compressed body";
+        case ReadError::EndedEarly:
+            return "ended early";
+    }
+    return "unknown";
+}
+
+}  // namespace
+
+void FetchEngine::end_modern(int slot, bool clean, bool stalled) {
+    Slot& s = slot_at(slot);
+    HttpReader& reader = *s.reader;
+    store::ItemRecord* item = s.item.item;
+    const bool robots = fetching_robots(slot);
+    if (reader.state() != ReadState::Done) {
+        const bool answered = reader.state() == ReadState::Body || !reader.text().empty();
+        if (s.reused && !s.retried && !answered &&
+            (stalled || reader.error() == ReadError::EndedEarly ||
+             reader.error() == ReadError::NotHttp)) {
+            // The server closed the kept connection (or left it silent, or an earlier answer's
+            // tail was on it) before it answered this request: no fault of the link's.
+            retry_on_fresh_connection(slot);
+            return;
+        }
+        if (!answered && !robots) {
+            // Nothing came: as the classic way, the link waits for a later run.
+            if (stalled && item != nullptr) item->status |= store::STATUS_TIMEOUT;
+            hooks_.link_unanswered(slot);
+            close_slot(env_, slot);
+        } else if (reader.error() == ReadError::EndedEarly && !robots) {
+            // Shown as a link that timed out; its line in the links file is not rewritten,
+            // so the next run asks for it again.
+            const int64_t missing = reader.bytes_missing();
+            status(slot, missing > 0 ? "Response cut short (" + std::to_string(missing) +
+                                           " bytes missing): left for a later run"
+                                     : std::string("Response cut short: left for a later run"));
+            item->status |= store::STATUS_TIMEOUT;
+            hooks_.link_unanswered(slot);
+            harvest::HarvestEnv& h = env_.harvest;
+            if (h.lists.links.contains(*item)) h.shell.link_row_changed(*item);
+            close_slot(env_, slot);
+        } else {
+            status(slot, "Bad Response (" + std::string(read_error_text(reader.error())) + ")");
+            close_slot(env_, slot);
+            fail_item(env_, slot);
+        }
+        after_response(slot);
+        return;
+    }
+    s.response = std::move(reader.output());
+    s.received = static_cast<int32_t>(
+        std::min<std::size_t>(s.response.size(), std::numeric_limits<int32_t>::max()));
+    s.page_cut = reader.cut();
+    if (clean && !stalled && reader.reusable()) {
+        keep_connection(slot);
+    } else if (has_socket(s)) {
+        network_.close(s.socket);
+        s.socket = 0;
+    }
+    status(slot, "Transferred " + std::to_string(s.received) + " Bytes");
+    complete_response(env_, slot);
+    after_response(slot);
 }
 
 void FetchEngine::end_of_response(int slot) {
@@ -522,7 +771,10 @@ void FetchEngine::on_connect_done(int socket, int error) {
 
 void FetchEngine::on_data_ready(int socket, int error) {
     const int slot = slot_of_socket(socket);
-    if (slot < 0) return;
+    if (slot < 0) {
+        (void)drop_idle_connection(socket);
+        return;
+    }
     Slot& s = slot_at(slot);
     // The response of this socket has already been handled.
     if (s.state == SlotState::Idle || s.state == SlotState::LookingUp ||
@@ -541,6 +793,12 @@ void FetchEngine::on_data_ready(int socket, int error) {
 
 void FetchEngine::on_tick() {
     ++ticks_;
+    const int64_t idle_ticks = std::max<int64_t>(kIdleKeepMs / std::max<int32_t>(tick_ms_, 1), 1);
+    std::erase_if(idle_, [&](const IdleConnection& c) {
+        if (ticks_ - c.since < idle_ticks) return false;
+        network_.close(c.socket);
+        return true;
+    });
     if (env_.politeness != nullptr) politeness_.on_tick();
     for (int slot = 0; slot < packcount_; ++slot) {
         Slot& s = slot_at(slot);
@@ -565,6 +823,11 @@ void FetchEngine::on_tick() {
         if (s.ticks > kAbortTicks) {
             s.ticks = 0;
             status(slot, "Timeout Error...(Abort)");
+            if (s.reader != nullptr && s.state == SlotState::Receiving) {
+                s.reader->end_of_stream();
+                end_modern(slot, false, true);
+                continue;
+            }
             // A robots.txt cut short goes as if nothing had come (see receive).
             if (s.received > 0 && !fetching_robots(slot)) {
                 finish_response(slot);

@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "harvest/frontier.h"
 #include "net/download.h"
@@ -57,6 +58,16 @@ inline constexpr std::size_t kMaxTitle = 50;  // an item's title is cut to this 
 // ticks, at least one): pages link the same dead host over and over, and every look-up of it
 // costs a resolver round trip that finds nothing new.
 inline constexpr int32_t kDeadHostMs = 60 * 1000;
+
+// The modern way keeps connections open for the next link of the same host (and port and
+// scheme). An idle one is closed after this long: servers close theirs after 5 to 75 seconds,
+// and one closed under us costs a request sent for nothing (and its retry).
+inline constexpr int32_t kIdleKeepMs = 15 * 1000;
+// The decoded pages the slots hold in all, the modern way: a slot's page may grow past the
+// classic cut only while the slots together hold less (or while it is the only large one:
+// the budget is never below one page limit). The memory of a run stays bounded whatever
+// twenty servers send; a page that meets the budget is cut there, as at its limit.
+inline constexpr int64_t kPagesBudget = 64 * 1024 * 1024;
 
 // What run control owns and the engine calls.
 // The line shown on every connection when a harvest stops because its files cannot be written.
@@ -134,6 +145,10 @@ public:
 
     // Socket-layer end at program exit: every socket closed, every buffer freed.
     void shutdown();
+    // Closes the connections kept open for later requests (the modern way). At a run's end.
+    void close_idle_connections();
+    // Connections kept open and idle now.
+    [[nodiscard]] std::size_t idle_connections() const { return idle_.size(); }
 
     void close_socket(int socket) override;
 
@@ -159,6 +174,28 @@ private:
     // is read, and the link is left unvisited in the links file for a later run.
     void finish_response(int slot);
     void completion_check();
+    // The modern way (harvest::RunState::modern_reader): the request of `item` goes as
+    // HTTP/1.1 over a connection that may be kept. Never for the vendor's requests, a download
+    // or a form.
+    [[nodiscard]] bool goes_modern(int slot) const;
+    // Where a connection of `slot`'s link goes: host (or proxy), port and scheme.
+    [[nodiscard]] std::string connection_key(int slot) const;
+    // Takes an idle kept connection to the slot's host into the slot; false when there is
+    // none that is still open and quiet.
+    bool take_kept_connection(int slot);
+    // Keeps the slot's connection for a later request, or closes it when the pool is full.
+    void keep_connection(int slot);
+    // A kept idle connection that becomes readable was closed by its server, or sends what
+    // nobody asked for: it is closed. False when `socket` is not a kept one.
+    bool drop_idle_connection(int socket);
+    void receive_modern(int slot);
+    // The modern response ended: `clean` when the last read took no byte beyond it, `stalled`
+    // when the abort tick ended it.
+    void end_modern(int slot, bool clean, bool stalled);
+    // A kept connection closed before it answered: the request goes again, once, on a fresh one.
+    void retry_on_fresh_connection(int slot);
+    // The decoded body bytes the slot's page may hold now (its limit, within kPagesBudget).
+    [[nodiscard]] int64_t body_room(int slot) const;
     // Whether `slot` fetches a robots.txt: its response is capped differently, and one that
     // does not end cleanly (an abort, a read error) fails instead of being read.
     [[nodiscard]] bool fetching_robots(int slot) const;
@@ -170,6 +207,9 @@ private:
     void after_response(int slot);
     [[nodiscard]] int slot_of_socket(int socket) const;
     [[nodiscard]] Slot& slot_at(int slot) { return env_.slots.slots[static_cast<std::size_t>(slot)]; }
+    [[nodiscard]] const Slot& slot_at_const(int slot) const {
+        return env_.slots.slots[static_cast<std::size_t>(slot)];
+    }
     [[nodiscard]] const RequestOptions& options_of(int slot) const {
         return slot_options_[static_cast<std::size_t>(slot)];
     }
@@ -197,6 +237,14 @@ private:
     // Host names that did not resolve, each with the tick from which it is looked up again.
     // Forgotten at every configure (a new run).
     std::unordered_map<std::string, int64_t> dead_hosts_;
+    // Connections kept open after a modern response, oldest first, each with its key and the
+    // tick it became idle.
+    struct IdleConnection {
+        int socket = 0;
+        std::string key;
+        int64_t since = 0;
+    };
+    std::vector<IdleConnection> idle_;
 };
 
 }  // namespace tarnvelox::net

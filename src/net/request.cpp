@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "base/text_util.h"
+#include "net/content_decoder.h"
 #include "net/vendor.h"
 
 namespace tarnvelox::net {
@@ -214,6 +215,33 @@ std::string build_request(const store::ItemRecord& item, const RequestOptions& o
          at = request.find(kWideFormMarker, at)) {
         request.erase(at + kFormMarker.size(), 1);
     }
+    return request;
+}
+
+std::string build_modern_request(const store::ItemRecord& item, const RequestOptions& options) {
+    const std::string_view url = c_text(store::url_text(item));
+    const std::size_t start = path_start(url);
+    const std::size_t slashes = url.find("//");
+    if (url.empty() || slashes == kNotFound ||
+        (start != kNotFound && url.substr(start).starts_with(kFormMarker))) {
+        return {};
+    }
+    const std::string target =
+        proxy_of(options).empty() ? request_target(url) : std::string(url);
+    std::string request = "GET ";
+    request += base::copy_until(target, '#');
+    // The authority without user-info, up to the path, query or fragment.
+    std::string_view host = url.substr(slashes + 2);
+    host = host.substr(0, host.find_first_of("/?#"));
+    if (const std::size_t at = host.rfind('@'); at != kNotFound) host.remove_prefix(at + 1);
+    request += " HTTP/1.1\r\nHost: ";
+    request += host;
+    request += kLineEnd;
+    request += "User-Agent: Tarnvelox 1.00\r\nAccept: */*\r\nAccept-Encoding: ";
+    request += accept_encoding();
+    request += "\r\nConnection: keep-alive\r\n";
+    if (options.cache == 1) request += kNoCache;
+    request += kLineEnd;
     return request;
 }
 

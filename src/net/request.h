@@ -78,6 +78,14 @@ struct Expansion {
 [[nodiscard]] std::string build_request(const store::ItemRecord& item,
                                         const RequestOptions& options);
 
+// The request text of the modern way for `item.url` (already expanded): "GET" with the same
+// target as build_request, over HTTP/1.1 with a Host line, keep-alive asked for, and the content
+// codings this build decodes offered (content_decoder.h's accept_encoding). Empty when the URL
+// is empty, is a form, or has no "//" to take the Host from: such a request goes the classic
+// way (build_request), connection closed after it.
+[[nodiscard]] std::string build_modern_request(const store::ItemRecord& item,
+                                               const RequestOptions& options);
+
 // The host name or dotted address to look up: the proxy when one is set; otherwise the URL's
 // host (user-info before "@" and port after ":" dropped), or the whole URL when it has no "//".
 [[nodiscard]] std::string connect_host(std::string_view url, const RequestOptions& options);

@@ -224,12 +224,23 @@ void take_document(NetEnv& env, int slot, std::string_view text) {
         item->size = header_value(headers, "Content-Length:", 16);
     }
     // A page read up to the size limit was cut there, unless a NUL ended its text before.
-    const auto received = static_cast<std::size_t>(std::max(env.slots.slots[slot].received, 0));
-    const harvest::PageEnd end = received > static_cast<std::size_t>(kMaxPageBytes) &&
-                                         text.size() == received
-                                     ? harvest::PageEnd::Cut
-                                     : harvest::PageEnd::Whole;
+    // The modern way knows: its reader cut the page at its limit, or read it whole.
+    const Slot& s = env.slots.slots[slot];
+    const auto received = static_cast<std::size_t>(std::max(s.received, 0));
+    const bool modern = s.reader != nullptr;
+    const bool cut = modern ? s.page_cut
+                            : received > static_cast<std::size_t>(kMaxPageBytes) &&
+                                  text.size() == received;
+    const harvest::PageEnd end = cut ? harvest::PageEnd::Cut : harvest::PageEnd::Whole;
     if (harvest::scan_page(h, slot, item, text, end) != 0) h.shell.refresh_status_counters();
+    if (modern && cut && !h.run.import_in_progress) {
+        const std::optional<std::string_view> body = body_of(text);
+        harvest::slot_status(h, slot,
+                             "Found " + base::number_text(h.run.links_found_on_page) +
+                                 " links, " + base::number_text(h.run.addresses_found_on_page) +
+                                 " emails; page cut at " +
+                                 std::to_string(body ? body->size() : text.size()) + " bytes");
+    }
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 //   Connecting  the connect completion of its socket    Sending (connected); Receiving (data came
 //                                                       first); Idle (refused, failed)
 //   Sending     a drive: the request is sent            Receiving (data ready); Idle (failed)
+//               (the modern way enters it from Idle when a kept connection to the link's host
+//               was idle: no look-up, no connect)
 //   Receiving   data ready on its socket, or the tick   Finishing (the server closed, the page
 //               (retry after 10, give up after 20)      is long enough, or a read failed after
 //                                                       bytes came); Idle (nothing came)
@@ -24,10 +26,12 @@
 #include <array>
 #include <cassert>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "harvest/frontier.h"
+#include "net/http_reader.h"
 
 namespace tarnvelox::net {
 
@@ -57,7 +61,7 @@ enum class SlotState : uint32_t {
     if (to == SlotState::Idle || from == to) return true;
     switch (from) {
         case SlotState::Idle:
-            return to == SlotState::LookingUp;
+            return to == SlotState::LookingUp || to == SlotState::Sending;
         case SlotState::LookingUp:
             return to == SlotState::Connecting;
         case SlotState::Connecting:
@@ -83,6 +87,13 @@ struct Slot {
     int32_t received = 0;        // bytes of response received (a download: body bytes written)
     std::string address;         // dotted IPv4 address of the host to connect to
     bool tls = false;            // the connection is made over TLS
+    // The modern way: the response is read as HTTP/1.1 (chunks, compressed bodies, a page
+    // limit of its own) by this reader, made when the request is sent; null the classic way.
+    // Its output becomes `response` when the response ends.
+    std::unique_ptr<HttpReader> reader;
+    bool reused = false;    // the connection was kept from an earlier response
+    bool retried = false;   // the fetch already went again on a fresh connection
+    bool page_cut = false;  // the modern way: the page went past its limit and was cut there
 
     // The response as received (the buffer up to the received count).
     // During a download the count is of body bytes written to the file, and the buffer holds
@@ -94,6 +105,8 @@ struct Slot {
     // No buffer any more (its size is 0). The memory of an ordinary page is kept for the
     // slot's next response, so that a crawl does not allocate and fault in a buffer per page.
     void free_response() {
+        reader.reset();
+        page_cut = false;
         response.clear();
         if (response.capacity() > kKeptBufferBytes) response.shrink_to_fit();
         received = 0;

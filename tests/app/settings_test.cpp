@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fakes/recording_shell.h"
+#include "harvest/run_state.h"
 #include "store/temp_dir.h"
 
 namespace tarnvelox::app {
@@ -191,6 +192,12 @@ TEST(SettingsTest, ModernKeyGoesLastOnlyWhenOnAndLeavesTheOtherKeysAsTheyWere) {
          }()},
         {"modern=1\r\nmodern=0\n", {}},
         {"modern=7", {.modern = 7}},
+        {old_layout + "modern=1\npagelimit=1048576\n", [&] {
+             Settings s = old_settings;
+             s.modern = 1;
+             s.pagelimit = 1048576;
+             return s;
+         }()},
     };
     for (const auto& row : reads) {
         SCOPED_TRACE(row.file);
@@ -208,6 +215,14 @@ TEST(SettingsTest, ModernKeyGoesLastOnlyWhenOnAndLeavesTheOtherKeysAsTheyWere) {
     EXPECT_EQ(settings_text(on), old_layout + "delete=x.exe\nmodern=1\n");
     on.robots = 1;
     EXPECT_EQ(settings_text(on), old_layout + "delete=x.exe\nrobots=1\nmodern=1\n");
+    on.pagelimit = 1048576;
+    EXPECT_EQ(settings_text(on),
+              old_layout + "delete=x.exe\nrobots=1\nmodern=1\npagelimit=1048576\n");
+    // The modern way's page limit: the setting's bytes, or the default for none.
+    EXPECT_EQ(harvest::page_limit_of(0), harvest::kDefaultPageLimit);
+    EXPECT_EQ(harvest::page_limit_of(-5), harvest::kDefaultPageLimit);
+    EXPECT_EQ(harvest::page_limit_of(1048576), 1048576);
+    EXPECT_EQ(harvest::page_limit_of(int64_t{1} << 40), harvest::kMaxPageLimit);
 }
 
 // "columns=" goes after every other key, only when set; a value that is not a list of widths

@@ -37,6 +37,11 @@ public:
         // Replies by request target ("/robots.txt"): the n-th request for a target gets its
         // n-th reply, the last one again after that; targets not named here get `reply`.
         std::map<std::string, std::vector<std::string>> by_target = {};
+        // Answers request after request on one connection: once a reply is read the
+        // connection waits quietly for the next request. After `keep_requests` replies (0: no
+        // limit) it has gone without a sign: the next request reads the end, or `end`.
+        bool keep_alive = false;
+        int keep_requests = 0;
     };
 
     struct Socket {
@@ -53,6 +58,8 @@ public:
         bool ready_queued = false;
         std::size_t released = 0;  // a trickling server's bytes the test has let through
         std::optional<std::string> reply;  // chosen by the request target (Server::by_target)
+        std::size_t request_start = 0;     // where the current request begins in `sent`
+        int exchanges = 0;                 // requests begun on this connection
     };
 
     // ---- script ---------------------------------------------------------------------------
@@ -167,6 +174,14 @@ public:
             error = 10038;
             return -1;
         }
+        const Server* server = server_of(*s);
+        if (server != nullptr && server->keep_alive && !s->sent.empty() &&
+            s->read_pos >= reply_of(*s, *server).size()) {
+            // The earlier exchange is over: this is the next request on the connection.
+            s->request_start = s->sent.size();
+            s->reply.reset();
+            s->read_pos = 0;
+        }
         s->sent.append(bytes);
         choose_reply(*s);
         signal_ready(*s);
@@ -188,6 +203,13 @@ public:
                 error = platform::kWouldBlock;
                 return -1;
             }
+        }
+        const bool gone = server->keep_alive && server->keep_requests != 0 &&
+                          s->exchanges > server->keep_requests;
+        if (gone) left = 0;
+        if (server->keep_alive && left == 0 && !gone) {
+            error = platform::kWouldBlock;
+            return -1;
         }
         if (s->sent.empty() || (left == 0 && server->end == End::Stall)) {
             error = platform::kWouldBlock;
@@ -250,12 +272,14 @@ private:
     }
     // Once the request line has come: the reply its target gets, and the request recorded.
     void choose_reply(Socket& s) {
-        if (s.reply || s.sent.find("\r\n") == std::string::npos) return;
-        const std::size_t start = s.sent.find(' ');
-        const std::size_t end = s.sent.find(' ', start + 1);
+        const std::string request = s.sent.substr(s.request_start);
+        if (s.reply || request.find("\r\n") == std::string::npos) return;
+        const std::size_t start = request.find(' ');
+        const std::size_t end = request.find(' ', start + 1);
         const std::string target =
-            start == std::string::npos ? std::string() : s.sent.substr(start + 1, end - start - 1);
+            start == std::string::npos ? std::string() : request.substr(start + 1, end - start - 1);
         requests.push_back({s.address, target});
+        ++s.exchanges;
         const auto server = servers_.find(s.address);
         if (server == servers_.end()) return;
         const auto replies = server->second.by_target.find(target);
@@ -275,6 +299,9 @@ private:
         const Server* server = server_of(s);
         if (server == nullptr || s.ready_queued || s.eof_read) return;
         const bool bytes_left = s.read_pos < reply_of(s, *server).size();
+        const bool gone = server->keep_alive && server->keep_requests != 0 &&
+                          s.exchanges > server->keep_requests;
+        if (!bytes_left && server->keep_alive && !gone) return;
         if (!bytes_left && server->end == End::Stall) return;
         if (bytes_left && server->trickle && s.released <= s.read_pos) return;
         s.ready_queued = true;

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "fakes/scripted_network.h"
+#include "net/content_decoder.h"
 #include "harvest/harvest_fixture.h"
 
 namespace tarnvelox::net {
@@ -154,6 +155,7 @@ protected:
     // Checked after every event: buffers grow in whole steps and keep the margin.
     std::function<void()> watch_ = [this] {
         for (const Slot& s : slots_.slots) {
+            if (s.reader != nullptr) continue;  // the modern way's reader holds the page
             ASSERT_EQ(s.response.size() % kBufferStep, 0u);
             if (s.state == SlotState::Receiving) {
                 ASSERT_LE(s.received, static_cast<int32_t>(s.response.size()));
@@ -680,40 +682,43 @@ TEST_P(FetchEngineTest, BodyShortOfItsContentLengthIsLeftForALaterRun) {
         {"no length", -1, ScriptedNetwork::End::Close, 0, true},
     };
     int n = 0;
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        const std::string address = "127.0.0." + std::to_string(++n);
-        const std::string url = "http://" + address + "/page.html";
-        const std::string body =
-            "<a href=\"mailto:cut" + std::to_string(n) + "@mail.example\">w</a>";
-        std::string reply = "HTTP/1.0 200 OK\r\n";
-        if (row.length_over >= 0) {
-            reply += "Content-Length: " + std::to_string(body.size() + row.length_over) + "\r\n";
+    for (const bool modern : {false, true}) {
+        run_.modern_reader = modern;
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(row.name) + (modern ? ", the modern way" : ""));
+            const std::string address = "127.0.0." + std::to_string(++n);
+            const std::string url = "http://" + address + "/page.html";
+            const std::string body =
+                "<a href=\"mailto:cut" + std::to_string(n) + "@mail.example\">w</a>";
+            std::string reply = "HTTP/1.0 200 OK\r\n";
+            if (row.length_over >= 0) {
+                reply += "Content-Length: " + std::to_string(body.size() + row.length_over) + "\r\n";
+            }
+            reply += "\r\n" + body;
+            add(url);
+            ScriptedNetwork::Server server;
+            server.reply = reply;
+            server.end = row.end;
+            network_.serve(address, server);
+            shell_.address_rows.clear();
+            shell_.statuses.clear();
+            run_hooks_.stops = 0;
+            start(1);
+            ticks(row.ticks);
+            EXPECT_EQ(run_hooks_.stops, 1);
+            EXPECT_EQ(shell_.address_rows.size(), row.fetched ? 1u : 0u);
+            ItemRecord* item = listed(url);
+            ASSERT_NE(item, nullptr);
+            EXPECT_EQ((item->status & store::STATUS_TIMEOUT) != 0, !row.fetched);
+            EXPECT_EQ(item->status & store::STATUS_BAD, 0);
+            EXPECT_EQ(saw("Response cut short (900 bytes missing): left for a later run", 0),
+                      !row.fetched);
+            int32_t on_disk = -1;
+            for (const auto& rec : stored(TreeFile::Links)) {
+                if (*rec->url == url) on_disk = rec->status;
+            }
+            EXPECT_EQ((on_disk & store::STATUS_VISITED) != 0, row.fetched) << on_disk;
         }
-        reply += "\r\n" + body;
-        add(url);
-        ScriptedNetwork::Server server;
-        server.reply = reply;
-        server.end = row.end;
-        network_.serve(address, server);
-        shell_.address_rows.clear();
-        shell_.statuses.clear();
-        run_hooks_.stops = 0;
-        start(1);
-        ticks(row.ticks);
-        EXPECT_EQ(run_hooks_.stops, 1);
-        EXPECT_EQ(shell_.address_rows.size(), row.fetched ? 1u : 0u);
-        ItemRecord* item = listed(url);
-        ASSERT_NE(item, nullptr);
-        EXPECT_EQ((item->status & store::STATUS_TIMEOUT) != 0, !row.fetched);
-        EXPECT_EQ(item->status & store::STATUS_BAD, 0);
-        EXPECT_EQ(saw("Response cut short (900 bytes missing): left for a later run", 0),
-                  !row.fetched);
-        int32_t on_disk = -1;
-        for (const auto& rec : stored(TreeFile::Links)) {
-            if (*rec->url == url) on_disk = rec->status;
-        }
-        EXPECT_EQ((on_disk & store::STATUS_VISITED) != 0, row.fetched) << on_disk;
     }
 }
 
@@ -895,6 +900,134 @@ TEST_P(FetchEngineTest, VendorHostFailsWithoutLookUpOrBadLink) {
     EXPECT_TRUE(network_.lookups.empty());
     EXPECT_TRUE(saw("Host Not Found", 0));
     EXPECT_EQ(run_.bad_links, 0);
+}
+
+// ---- the modern way: HTTP/1.1, kept connections, whole pages -------------------------------
+
+std::string kept_reply(const std::string& body, const std::string& extra = "") {
+    return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\n" + extra + "\r\n" + body;
+}
+
+TEST_P(FetchEngineTest, TheModernWayKeepsAConnectionForTheNextLinkOfItsHost) {
+    run_.modern_reader = true;
+    for (const char* path : {"/a", "/b", "/c"}) add(std::string("http://127.0.0.1") + path);
+    add("http://10.0.0.2/d");
+    ScriptedNetwork::Server server;
+    server.reply = kept_reply("<a href=\"mailto:kept@mail.example\">w</a>");
+    server.keep_alive = true;
+    network_.serve("127.0.0.1", server);
+    network_.serve("10.0.0.2", server);
+    start(1);
+
+    // One connection per host, each link asked for once, as HTTP/1.1 with keep-alive.
+    ASSERT_EQ(network_.sockets.size(), 2u);
+    EXPECT_EQ(network_.requests.size(), 4u);
+    EXPECT_EQ(network_.sockets[0].sent.substr(0, network_.sockets[0].sent.find("\r\n\r\n") + 4),
+              "GET /a HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: Tarnvelox 1.00\r\n"
+              "Accept: */*\r\nAccept-Encoding: " + std::string(accept_encoding()) +
+                  "\r\nConnection: keep-alive\r\n\r\n");
+    for (const char* url : {"http://127.0.0.1/a", "http://127.0.0.1/b", "http://127.0.0.1/c",
+                            "http://10.0.0.2/d"}) {
+        SCOPED_TRACE(url);
+        ItemRecord* item = listed(url);
+        ASSERT_NE(item, nullptr);
+        EXPECT_NE(item->status & store::STATUS_VISITED, 0);
+        EXPECT_EQ(item->status & (store::STATUS_BAD | store::STATUS_TIMEOUT), 0);
+    }
+    EXPECT_EQ(run_hooks_.stops, 1);
+    // Kept until the run's end lets them go.
+    EXPECT_EQ(engine_->idle_connections(), 2u);
+    engine_->close_idle_connections();
+    EXPECT_EQ(network_.open_count(), 0u);
+}
+
+// Whatever a server sends beyond its answer, or sends unasked on an idle connection, ends the
+// connection: it is never read as the answer to a later request. A kept connection that its
+// server closed before answering is asked again once, on a fresh connection.
+TEST_P(FetchEngineTest, AKeptConnectionCarriesNothingButTheAnswerAskedFor) {
+    run_.modern_reader = true;
+    struct Row {
+        const char* name;
+        std::string reply;
+        int keep_requests;
+        std::size_t sockets;  // opened for the two links
+        int asked_b;          // requests for /b
+    };
+    const std::string body = "<a href=\"mailto:kept@mail.example\">w</a>";
+    const Row rows[] = {
+        {"kept", kept_reply(body), 0, 1, 1},
+        {"a second answer follows", kept_reply(body) + kept_reply(body), 0, 2, 1},
+        {"a body past its length", kept_reply(body) + "tail", 0, 2, 1},
+        {"closed before the second answer", kept_reply(body), 1, 2, 2},
+        {"asked to close", kept_reply(body, "Connection: close\r\n"), 0, 2, 1},
+        {"HTTP/1.0", "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                         "\r\n\r\n" + body, 0, 2, 1},
+    };
+    int n = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string address = "127.0.1." + std::to_string(++n);
+        add("http://" + address + "/a");
+        add("http://" + address + "/b");
+        ScriptedNetwork::Server server;
+        server.reply = row.reply;
+        server.keep_alive = true;
+        server.keep_requests = row.keep_requests;
+        network_.serve(address, server);
+        const std::size_t sockets_before = network_.sockets.size();
+        const int asked_before = network_.requests_for("/b");
+        run_hooks_.stops = 0;
+        start(1);
+        EXPECT_EQ(run_hooks_.stops, 1);
+        EXPECT_EQ(network_.sockets.size() - sockets_before, row.sockets);
+        EXPECT_EQ(network_.requests_for("/b") - asked_before, row.asked_b);
+        for (const char* path : {"/a", "/b"}) {
+            ItemRecord* item = listed("http://" + address + path);
+            ASSERT_NE(item, nullptr);
+            EXPECT_NE(item->status & store::STATUS_VISITED, 0) << path;
+            EXPECT_EQ(item->status & (store::STATUS_BAD | store::STATUS_TIMEOUT), 0) << path;
+        }
+        engine_->close_idle_connections();
+    }
+
+    // An idle kept connection that becomes readable is closed at once.
+    add("http://127.0.2.1/a");
+    ScriptedNetwork::Server server;
+    server.reply = kept_reply(body);
+    server.keep_alive = true;
+    network_.serve("127.0.2.1", server);
+    start(1);
+    ASSERT_EQ(engine_->idle_connections(), 1u);
+    network_.data_error(network_.sockets.back().id, 0);
+    network_.run(sink_);
+    EXPECT_EQ(engine_->idle_connections(), 0u);
+    EXPECT_TRUE(network_.sockets.back().closed);
+}
+
+// The modern way reads a page whole up to its limit; a longer one is cut there, and its status
+// line says so.
+TEST_P(FetchEngineTest, TheModernWayReadsWholePagesUpToTheLimit) {
+    run_.modern_reader = true;
+    std::string body(kMaxPageBytes + 100000, ' ');
+    body += "<a href=\"mailto:late@mail.example\">w</a>";
+    add("http://127.0.0.1/long");
+    ScriptedNetwork::Server server;
+    server.reply = kept_reply(body);
+    network_.serve("127.0.0.1", server);
+    start(1);
+    EXPECT_EQ(shell_.address_rows, std::vector<std::string>{"mailto:late@mail.example"});
+    EXPECT_TRUE(saw("Transferred " + std::to_string(server.reply.size()) + " Bytes", 0));
+    EXPECT_EQ(last_status(0).find("page cut"), std::string::npos);
+
+    shell_.address_rows.clear();
+    add("http://127.0.0.1/cut");
+    run_.page_limit = kMaxPageBytes;
+    start(1);
+    EXPECT_TRUE(shell_.address_rows.empty());
+    EXPECT_EQ(last_status(0), "Found 0 links, 0 emails; page cut at " +
+                                  std::to_string(kMaxPageBytes) + " bytes");
+    EXPECT_LT(run_.total_bytes, static_cast<int64_t>(2 * server.reply.size()));
 }
 
 TEST(FetchEngineIds, LookupIdsMapBackToTheirSlots) {

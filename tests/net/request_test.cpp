@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "net/content_decoder.h"
+
 namespace tarnvelox::net {
 namespace {
 
@@ -88,6 +90,23 @@ TEST(RequestTest, PageRequestsMatchTheWireFormatByteForByte) {
     }
     EXPECT_EQ(build_request(item_for(std::nullopt), {}), "");
     EXPECT_EQ(build_request(item_for(""), {}), "");
+}
+
+// The modern way's request: HTTP/1.1 with the Host the classic request names, keep-alive and
+// the codings decoded. Forms, and URLs without a Host to name, go the classic way.
+TEST(RequestTest, ModernRequestsAreHttp11AndLeaveFormsToTheClassicWay) {
+    const std::string tail = "User-Agent: Tarnvelox 1.00\r\nAccept: */*\r\nAccept-Encoding: " +
+                             std::string(accept_encoding()) + "\r\nConnection: keep-alive\r\n";
+    EXPECT_EQ(build_modern_request(item_for("http://u@www.a.example:81/x/y.html#top"), {}),
+              "GET /x/y.html HTTP/1.1\r\nHost: www.a.example:81\r\n" + tail + "\r\n");
+    EXPECT_EQ(build_modern_request(item_for("http://www.a.example?q"), options_with("px", 1)),
+              "GET http://www.a.example?q HTTP/1.1\r\nHost: www.a.example\r\n" + tail +
+                  "Pragma: no-cache\r\n\r\n");
+    for (const char* url : {"", "www.a.example/x", "http://www.a.example/POST /f HTTP/1.0\r\n"}) {
+        SCOPED_TRACE(url);
+        EXPECT_EQ(build_modern_request(item_for(url), {}), "");
+    }
+    EXPECT_EQ(build_modern_request(item_for(std::nullopt), {}), "");
 }
 
 TEST(RequestTest, FormRequestsCarryTheirHeaderBlockAndBodyByteForByte) {
