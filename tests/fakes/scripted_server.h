@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <atomic>
 #include <chrono>
@@ -34,7 +35,26 @@ struct Route {
     std::string body;
     std::string type = "text/html";
     std::chrono::milliseconds delay{0};  // before a canned answer is sent
+    bool gzip = false;     // a canned body goes gzip-coded when the request accepts gzip
+    bool chunked = false;  // a canned body goes in chunks (with keep_alive only: HTTP/1.1)
 };
+
+// The gzip coding of `text`, as a server compresses a page.
+inline std::string gzip_text(const std::string& text) {
+    z_stream z{};
+    if (deflateInit2(&z, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+        return {};
+    }
+    std::string out(deflateBound(&z, static_cast<uLong>(text.size())) + 32, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    z.avail_in = static_cast<uInt>(text.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
 
 // A socket listening on 127.0.0.1 at a free port, which goes to `port`; -1 on failure.
 inline int listen_on_loopback(int& port) {
@@ -74,6 +94,11 @@ class ScriptedServer {
     void start() {
         acceptor_ = std::thread([this] { accept_loop(); });
     }
+    // Before start(): canned answers go as HTTP/1.1 and the connection stays open for the
+    // client's next request, as today's servers keep it.
+    void keep_alive() { keep_alive_ = true; }
+    // Connections accepted so far.
+    int connections() const { return accepted_.load(); }
 
     void stop() {
         if (stopping_.exchange(true)) return;
@@ -113,6 +138,7 @@ class ScriptedServer {
             if (::poll(&p, 1, 20) <= 0) continue;
             const int fd = ::accept(listen_fd_, nullptr, nullptr);
             if (fd < 0) continue;
+            ++accepted_;
             std::lock_guard<std::mutex> g(mu_);
             workers_.emplace_back([this, fd] { serve(fd); });
         }
@@ -149,6 +175,28 @@ class ScriptedServer {
         return out.str();
     }
 
+    // A canned answer that keeps the connection: HTTP/1.1, the body gzip-coded and in chunks
+    // when the route says so.
+    static std::string kept_answer(const Route& r, bool accepts_gzip) {
+        const bool gzip = r.gzip && accepts_gzip;
+        const std::string body = gzip ? gzip_text(r.body) : r.body;
+        std::ostringstream out;
+        out << "HTTP/1.1 " << r.code << ' ' << r.reason << "\r\n"
+            << "Content-Type: " << r.type << "\r\n" << r.headers;
+        if (gzip) out << "Content-Encoding: gzip\r\n";
+        if (!r.chunked) {
+            out << "Content-Length: " << body.size() << "\r\n\r\n" << body;
+            return out.str();
+        }
+        out << "Transfer-Encoding: chunked\r\n\r\n";
+        for (std::size_t at = 0; at < body.size(); at += 1000) {
+            const std::size_t n = std::min<std::size_t>(1000, body.size() - at);
+            out << std::hex << n << ";ext=1\r\n" << body.substr(at, n) << "\r\n";
+        }
+        out << "0\r\nX-Trailer: 1\r\n\r\n";
+        return out.str();
+    }
+
     void serve(int fd) {
         {
             const int open = ++open_;
@@ -156,12 +204,14 @@ class ScriptedServer {
             while (open > most && !max_open_.compare_exchange_weak(most, open)) {
             }
         }
-        answer(fd);
+        while (answer(fd) && keep_alive_) {
+        }
         --open_;
         ::close(fd);
     }
 
-    void answer(int fd) {
+    // One request and its answer; true when the connection may carry the next one.
+    bool answer(int fd) {
         timeval tv{2, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
         std::string req;
@@ -182,7 +232,7 @@ class ScriptedServer {
         }
         // A connection closed before its request line came (a client that gave up while
         // connecting) asked for nothing: it is not counted as a request.
-        if (path.empty()) return;
+        if (path.empty()) return false;
         if (path.rfind("http://", 0) == 0) {  // absolute form: keep the path only
             const auto slash = path.find('/', 7);
             path = slash == std::string::npos ? "/" : path.substr(slash);
@@ -211,9 +261,12 @@ class ScriptedServer {
         switch (r.kind) {
             case Route::Kind::Canned: {
                 if (r.delay.count() > 0) hold(fd, r.delay);
-                const std::string all = head(r, r.body.size()) + r.body;
-                if (send_all(fd, all.data(), all.size())) ++answered_;
-                break;
+                const bool gzip = req.find("Accept-Encoding: gzip") != std::string::npos;
+                const std::string all =
+                    keep_alive_ ? kept_answer(r, gzip) : head(r, r.body.size()) + r.body;
+                if (!send_all(fd, all.data(), all.size())) return false;
+                ++answered_;
+                return true;
             }
             case Route::Kind::NeverAnswer:
                 hold(fd, std::chrono::seconds(20));
@@ -250,11 +303,14 @@ class ScriptedServer {
                 break;
             }
         }
+        return false;
     }
 
     int listen_fd_ = -1;
     int port_ = 0;
     std::atomic<bool> stopping_{false};
+    bool keep_alive_ = false;
+    std::atomic<int> accepted_{0};
     std::atomic<int> answered_{0};
     std::atomic<int> open_{0};
     std::atomic<int> max_open_{0};

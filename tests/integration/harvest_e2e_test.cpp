@@ -283,7 +283,7 @@ protected:
         return a;
     }
 
-    void run_fault_harvest();
+    void run_fault_harvest(bool modern = false);
     fs::path dir_;
     fs::path lin_;
     fs::path mai_;
@@ -337,7 +337,7 @@ TEST_F(HarvestE2E, HarvestsLinksAndAddressesFollowingRedirects) {
     }
 }
 
-void HarvestE2E::run_fault_harvest() {
+void HarvestE2E::run_fault_harvest(bool modern) {
     ScriptedServer server;
     const std::string b = server.base();
     const int dead = refused_port();
@@ -362,8 +362,10 @@ void HarvestE2E::run_fault_harvest() {
     server.route("/garbage.html", behaviour(Route::Kind::Garbage));
     server.start();
 
-    Harvester h(dir_, args({"--timeout", "100", "--scope", "nolimit", "--connections", "4",
-                            "--verbose", b + "/"}));
+    std::vector<std::string> options{"--timeout", "100", "--scope", "nolimit", "--connections",
+                                     "4", "--verbose", b + "/"};
+    if (modern) options.insert(options.begin(), "--modern");
+    Harvester h(dir_, args(options));
     const RunResult r = h.wait(60s);
     server.stop();
     ASSERT_TRUE(r.finished) << "harvester did not finish in time\n" << r.out;
@@ -417,7 +419,8 @@ void HarvestE2E::run_fault_harvest() {
     for (const std::string line :
          {"Bad Request", "Forbidden Territory", "File not found",
           "Request Error (HTTP/1.0 500 Internal Server E)", "Timeout Error...(Abort)",
-          "Connection Refused", "Transferred 250", "Hunt Complete"}) {
+          "Connection Refused", modern ? "Transferred 5242" : "Transferred 250",
+          "Hunt Complete"}) {
         EXPECT_NE(r.out.find("] " + line), std::string::npos) << "no status line " << line;
     }
 
@@ -427,6 +430,44 @@ void HarvestE2E::run_fault_harvest() {
 }
 
 TEST_F(HarvestE2E, FaultyServersEndAsBadLinksAndTheHuntCompletes) { run_fault_harvest(); }
+TEST_F(HarvestE2E, FaultyServersEndAsBadLinksTheModernWayToo) { run_fault_harvest(true); }
+
+// The modern way over a server that keeps its connections and sends compressed and chunked
+// pages: every page is read whole and asked for once, over a handful of connections.
+TEST_F(HarvestE2E, TheModernWayKeepsConnectionsAndReadsCompressedAndChunkedPages) {
+    ScriptedServer server;
+    server.keep_alive();
+    std::string links;
+    for (int i = 0; i < 24; ++i) {
+        const std::string name = "/p" + std::to_string(i) + ".html";
+        links += "<a href=\"" + name + "\">" + std::to_string(i) + "</a> ";
+        Route r = page("Write to p" + std::to_string(i) + "@kept.example.com");
+        r.gzip = i % 2 == 1;
+        r.chunked = i % 3 == 1;
+        server.route(name, r);
+    }
+    Route long_page = page(std::string(600000, ' ') + "late@kept.example.com");
+    long_page.gzip = true;
+    long_page.chunked = true;
+    server.route("/long.html", long_page);
+    server.route("/", page(links + "<a href=\"/long.html\">long</a> home@kept.example.com"));
+    server.start();
+
+    Harvester h(dir_, args({"--modern", "--timeout", "200", "--scope", "server",
+                            "--connections", "4", server.base() + "/"}));
+    const RunResult r = h.wait(30s);
+    server.stop();
+    ASSERT_TRUE(r.finished) << "harvester did not finish in time\n" << r.out;
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    const auto addresses = read_lines(dir_ / "addresses.txt");
+    EXPECT_EQ(addresses.size(), 26u) << r.out;
+    for (const char* a : {"home@kept.example.com", "p0@kept.example.com", "p23@kept.example.com",
+                          "late@kept.example.com"}) {
+        EXPECT_TRUE(addresses.count(a)) << "missing address " << a << "\n" << r.out;
+    }
+    for (const auto& [path, count] : server.requested()) EXPECT_EQ(count, 1) << path;
+    EXPECT_LE(server.connections(), 8);
+}
 
 // A run that could fetch nothing says why and fails; the proxy it was given is not kept, and
 // the link is left for the next run.
