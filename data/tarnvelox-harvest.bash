@@ -28,12 +28,12 @@ _tarnvelox_harvest() {
             return ;;
         --merge)
             COMPREPLY=($(compgen -W "skip delete delete-only" -- "$cur")); return ;;
-        --crawl-if|--extract-if|--connections|--timeout|--proxy|--web-search|--name-search|--engines)
+        --crawl-if|--extract-if|--connections|--timeout|--proxy|--web-search|--name-search|--engines|--page-limit)
             return ;;
     esac
     if [[ "$cur" == -* ]]; then
         COMPREPLY=($(compgen -W "--project --new --force --refetch --scope --crawl-if --extract-if
-            --connections --timeout --proxy --no-proxy --robots --modern --export --import
+            --connections --timeout --proxy --no-proxy --robots --modern --page-limit --export --import
             --merge --web-search --name-search --engines --quiet --verbose --help --version" -- "$cur"))
     fi
 }
