@@ -10,7 +10,7 @@ BUILD_DIR="${TARNVELOX_BUILD_DIR:-$TOP/build}"
 PACKAGES=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
-    ca-certificates xvfb xauth ccache
+    zlib1g-dev libbrotli-dev ca-certificates xvfb xauth ccache
 )
 
 missing_packages() {

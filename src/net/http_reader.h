@@ -109,12 +109,28 @@ public:
     [[nodiscard]] bool reusable() const;
 
 private:
-    // Implementation state; see http_reader.cpp.
+    // Where in the chunked grammar the reader stands.
+    enum class ChunkPhase {
+        SizeLine,  // a chunk-size line (hex size, extensions) up to its LF
+        Data,      // `remaining_` bytes of chunk data
+        DataCr,    // the CR LF (or bare LF) after the data
+        DataLf,    // the LF after that CR
+        Trailers,  // trailer fields after the last chunk, up to an empty line
+    };
+
     std::size_t take_header(std::string_view bytes);
     std::size_t take_body(std::string_view bytes);
     std::size_t take_chunked(std::string_view bytes);
+    bool header_line(std::string_view line);  // one complete line; false when it failed
+    bool status_line(std::string_view line);
+    void field_line(std::string_view line);
+    void start_plain_body();       // no status line: what was read so far is body
     bool start_body();             // the header ended: framing, decoder; false when it failed
-    bool emit(std::string_view decoded_input);  // through the decoder into out_, to the limit
+    // Body bytes as they came, through the decoder into out_, to the limit; the raw bytes
+    // taken (fewer when the limit cut them).
+    std::size_t emit(std::string_view raw);
+    void cut_if_full();            // no room left and raw body bytes known to follow
+    void append_line(std::string_view line);     // to out_, with CR LF
     void fail(ReadError error);
 
     int64_t body_limit_;
@@ -127,14 +143,30 @@ private:
     bool keep_alive_ = false;  // what the version and Connection header allow
     bool cut_ = false;
     std::vector<char> out_;
-    std::string line_;             // a header, chunk or trailer line not yet ended
+    std::string line_;             // a header or chunk-size line not yet ended (capped)
     std::size_t header_bytes_ = 0; // bytes of the current header so far
+    std::size_t header_size_ = 0;  // bytes of out_ before the body
     int64_t body_size_ = 0;        // decoded bytes in out_ after the header
     int64_t remaining_ = 0;        // raw bytes left of the Content-Length or current chunk
     int64_t bytes_missing_ = 0;
-    int chunk_phase_ = 0;          // where in the chunk grammar the reader stands
+    ChunkPhase chunk_phase_ = ChunkPhase::SizeLine;
     std::size_t trailer_bytes_ = 0;
+    bool trailer_line_empty_ = true;  // the trailer line so far holds nothing but CR
+
+    // What the fields of the current header said, gathered line by line.
+    bool status_seen_ = false;     // the current header's status line has ended
+    int minor_version_ = 0;        // the y of HTTP/1.y
+    bool connection_close_ = false;
+    bool connection_keep_alive_ = false;
+    bool has_length_ = false;
+    bool bad_length_ = false;
+    int64_t length_ = 0;
+    bool has_transfer_coding_ = false;
+    bool chunked_last_ = false;    // the last transfer coding named so far is "chunked"
+    std::string content_encoding_; // every Content-Encoding line's value, joined as a list
+
     std::unique_ptr<ContentDecoder> decoder_;  // null: the body is taken as it comes
+    bool decoder_ended_ = false;   // the coded stream ended: the rest of the body is ignored
 };
 
 }  // namespace tarnvelox::net
