@@ -823,7 +823,9 @@ void FetchEngine::on_tick() {
         if (s.ticks > kAbortTicks) {
             s.ticks = 0;
             status(slot, "Timeout Error...(Abort)");
-            if (s.reader != nullptr && s.state == SlotState::Receiving) {
+            // A kept connection that stays silent is judged as one its server closed.
+            if (s.reader != nullptr &&
+                (s.state == SlotState::Receiving || (s.state == SlotState::Sending && s.reused))) {
                 s.reader->end_of_stream();
                 end_modern(slot, false, true);
                 continue;

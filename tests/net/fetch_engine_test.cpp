@@ -953,6 +953,7 @@ TEST_P(FetchEngineTest, AKeptConnectionCarriesNothingButTheAnswerAskedFor) {
         int keep_requests;
         std::size_t sockets;  // opened for the two links
         int asked_b;          // requests for /b
+        ScriptedNetwork::End end = ScriptedNetwork::End::Close;  // after keep_requests
     };
     const std::string body = "<a href=\"mailto:kept@mail.example\">w</a>";
     const Row rows[] = {
@@ -960,6 +961,8 @@ TEST_P(FetchEngineTest, AKeptConnectionCarriesNothingButTheAnswerAskedFor) {
         {"a second answer follows", kept_reply(body) + kept_reply(body), 0, 2, 1},
         {"a body past its length", kept_reply(body) + "tail", 0, 2, 1},
         {"closed before the second answer", kept_reply(body), 1, 2, 2},
+        {"silent before the second answer", kept_reply(body), 1, 2, 2,
+         ScriptedNetwork::End::Stall},
         {"asked to close", kept_reply(body, "Connection: close\r\n"), 0, 2, 1},
         {"HTTP/1.0", "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
                          "\r\n\r\n" + body, 0, 2, 1},
@@ -974,11 +977,13 @@ TEST_P(FetchEngineTest, AKeptConnectionCarriesNothingButTheAnswerAskedFor) {
         server.reply = row.reply;
         server.keep_alive = true;
         server.keep_requests = row.keep_requests;
+        server.end = row.end;
         network_.serve(address, server);
         const std::size_t sockets_before = network_.sockets.size();
         const int asked_before = network_.requests_for("/b");
         run_hooks_.stops = 0;
         start(1);
+        if (row.end == ScriptedNetwork::End::Stall) ticks(kAbortTicks + 1);
         EXPECT_EQ(run_hooks_.stops, 1);
         EXPECT_EQ(network_.sockets.size() - sockets_before, row.sockets);
         EXPECT_EQ(network_.requests_for("/b") - asked_before, row.asked_b);
