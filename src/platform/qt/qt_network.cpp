@@ -179,8 +179,9 @@ int QtNetwork::on_new_session(SSL* ssl, SSL_SESSION* session) {
 }
 
 void QtNetwork::store_session(const std::string& key, SSL_SESSION* session) {
+    SessionPtr owned(session);
     auto it = sessions_.find(key);
-    if (it == sessions_.end() && sessions_.size() >= kMaxStoredSessions) {
+    if (it == sessions_.end() && sessions_.size() >= kMaxSessionServers) {
         auto oldest = sessions_.begin();
         for (auto at = sessions_.begin(); at != sessions_.end(); ++at) {
             if (at->second.stored_at < oldest->second.stored_at) {
@@ -189,9 +190,27 @@ void QtNetwork::store_session(const std::string& key, SSL_SESSION* session) {
         }
         sessions_.erase(oldest);
     }
-    StoredSession& stored = sessions_[key];
-    stored.session.reset(session);  // frees the one it replaces
-    stored.stored_at = next_session_stamp_++;
+    ServerSessions& server = sessions_[key];
+    if (server.sessions.size() >= kMaxSessionsPerServer) {
+        server.sessions.erase(server.sessions.begin());
+    }
+    server.sessions.push_back(std::move(owned));
+    server.stored_at = next_session_stamp_++;
+}
+
+void QtNetwork::offer_session(const std::string& key, SSL* ssl) {
+    auto it = sessions_.find(key);
+    if (it == sessions_.end() || it->second.sessions.empty()) {
+        return;
+    }
+    std::vector<SessionPtr>& sessions = it->second.sessions;
+    // The connection holds a reference of its own once it has been given the session.
+    if (SSL_set_session(ssl, sessions.back().get()) != 1) {
+        ERR_clear_error();
+    }
+    if (sessions.size() > 1) {
+        sessions.pop_back();
+    }
 }
 
 QtNetwork::Connection* QtNetwork::find(int socket) const {
@@ -268,11 +287,7 @@ int QtNetwork::connect(int socket, std::string_view address, int port, bool tls,
         // handshake).
         c->session_key = expected + ":" + std::to_string(port);
         SSL_set_app_data(c->ssl, c);
-        auto stored = sessions_.find(c->session_key);
-        if (stored != sessions_.end() &&
-            SSL_set_session(c->ssl, stored->second.session.get()) != 1) {
-            ERR_clear_error();
-        }
+        offer_session(c->session_key, c->ssl);
     }
 
     // Made disabled: a notifier made with its socket registers with the loop at once, only to

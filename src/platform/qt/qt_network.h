@@ -10,7 +10,7 @@
 // 0 once the peer has closed (for TLS: on close_notify, or on a bare end of stream).
 //
 // TLS sessions are kept per certificate name and port: a new connection to a server we already
-// talked to offers the latest session it gave us and skips the full handshake when the server
+// talked to offers the newest session it gave us and skips the full handshake when the server
 // takes it. Changing the trust store forgets them.
 
 #include <cstddef>
@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <QObject>
 
@@ -86,14 +87,20 @@ private:
     struct SessionFree {
         void operator()(SSL_SESSION* session) const;
     };
-    struct StoredSession {
-        std::unique_ptr<SSL_SESSION, SessionFree> session;
-        std::uint64_t stored_at = 0;  // order of storing: the lowest is dropped first
+    using SessionPtr = std::unique_ptr<SSL_SESSION, SessionFree>;
+    // The sessions of one server, oldest first.
+    struct ServerSessions {
+        std::vector<SessionPtr> sessions;
+        std::uint64_t stored_at = 0;  // order of the servers' latest storing: lowest dropped first
     };
 
-    // Sessions kept at most: one per server of a crawl that talks to many hosts; each is a
-    // few kilobytes, and a host dropped early only pays one full handshake again.
-    static constexpr std::size_t kMaxStoredSessions = 64;
+    // Servers whose sessions are kept: those of a crawl that talks to many hosts at once; a
+    // server dropped early only pays one full handshake again.
+    static constexpr std::size_t kMaxSessionServers = 64;
+    // Sessions kept per server. A TLS 1.3 server sends a ticket or two per connection, and
+    // some take each ticket once only: connections opened together each need one of their own.
+    // Each session is a few kilobytes.
+    static constexpr std::size_t kMaxSessionsPerServer = 4;
 
     [[nodiscard]] Connection* find(int socket) const;
     // The connection of `socket` when it is open; null with the error (kNotASocket,
@@ -113,6 +120,10 @@ private:
     // from the current context; 1 when it took OpenSSL's reference.
     static int on_new_session(SSL* ssl, SSL_SESSION* session);
     void store_session(const std::string& key, SSL_SESSION* session);
+    // Gives `ssl` the newest session of server `key`, if any. It is taken out of the store
+    // unless it is the last one: the server may take each only once (as TLS 1.3 advises),
+    // and a server that takes them again is still offered the last one by every connection.
+    void offer_session(const std::string& key, SSL* ssl);
 
     EventSink& sink_;
     // Parent of the notifiers and receiver of posted events and look-up answers: deleting it
@@ -121,9 +132,9 @@ private:
     std::map<int, std::unique_ptr<Connection>> connections_;
     SSL_CTX* tls_context_ = nullptr;  // owned; made at the first TLS connect
     std::string trust_file_;          // empty: the system trust store
-    // The latest session of each "certificate name:port", at most kMaxStoredSessions; all made
-    // by tls_context_ (and so verified against its trust store).
-    std::map<std::string, StoredSession> sessions_;
+    // The latest sessions of each "certificate name:port", at most kMaxSessionServers; all
+    // made by tls_context_ (and so verified against its trust store).
+    std::map<std::string, ServerSessions> sessions_;
     std::uint64_t next_session_stamp_ = 1;
     std::uint64_t next_serial_ = 1;   // tells a reused descriptor from the one an event was for
 };
