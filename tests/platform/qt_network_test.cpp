@@ -13,8 +13,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -92,16 +94,18 @@ struct RecordingSink : EventSink {
     }
 };
 
-// A one-connection server on 127.0.0.1 in a thread of its own, plain or TLS: it reads the
-// request up to the blank line, answers, and closes (after a close_notify for TLS, then waiting
-// for the client to close first, as servers that hold their FIN do).
+// A server on 127.0.0.1 in a thread of its own, plain or TLS, for `connections` connections
+// one after the other: it reads each request up to the blank line, answers, and closes (after
+// a close_notify for TLS, then waiting for the client to close first, as servers that hold
+// their FIN do).
 class LoopbackServer {
 public:
     // With `hold_end`, the server ends the response only once the test has set it (or its
     // wait has timed out), so the test can see what arrives before the end.
     explicit LoopbackServer(std::string response, SSL_CTX* tls = nullptr,
-                            const std::atomic<bool>* hold_end = nullptr)
-        : response_(std::move(response)), tls_(tls), hold_end_(hold_end) {
+                            const std::atomic<bool>* hold_end = nullptr, int connections = 1)
+        : response_(std::move(response)), tls_(tls), hold_end_(hold_end),
+          connections_(connections) {
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in at{};
         at.sin_family = AF_INET;
@@ -126,7 +130,7 @@ public:
     void join() {
         if (thread_.joinable()) thread_.join();
     }
-    // Valid after join().
+    // Valid after join(); the last connection's.
     const std::string& request() const { return request_; }
     bool client_closed_first() const { return client_closed_first_; }
 
@@ -137,9 +141,16 @@ private:
     }
 
     void serve() {
-        if (port_ == 0 || !wait_readable(listener_)) return;
+        for (int served = 0; served < connections_ && serve_one(); ++served) {
+        }
+    }
+
+    // Whether a connection was accepted.
+    bool serve_one() {
+        if (port_ == 0 || !wait_readable(listener_)) return false;
         int fd = ::accept(listener_, nullptr, nullptr);
-        if (fd < 0) return;
+        if (fd < 0) return false;
+        request_.clear();
         timeval limit{kServerWaitMs / 1000, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
         ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
@@ -150,7 +161,7 @@ private:
             if (SSL_accept(ssl) != 1) {  // the client refused our certificate
                 SSL_free(ssl);
                 ::close(fd);
-                return;
+                return true;
             }
         }
         char buffer[512];
@@ -178,11 +189,13 @@ private:
             ::send(fd, response_.data(), response_.size(), MSG_NOSIGNAL);
         }
         ::close(fd);
+        return true;
     }
 
     std::string response_;
     SSL_CTX* tls_;
     const std::atomic<bool>* hold_end_;
+    int connections_;
     int listener_ = -1;
     int port_ = 0;
     std::string request_;
@@ -388,6 +401,68 @@ TEST_F(QtTlsTest, CertificateFailuresAreConnectErrorsWithAText) {
         EXPECT_NE(network_.tls_error_text(socket).find(row.text), std::string::npos)
             << network_.tls_error_text(socket);
         network_.close(socket);
+    }
+}
+
+TEST_F(QtTlsTest, NewConnectionsResumeSessionsUntilTheTrustStoreChanges) {
+    const std::string response = canned_response(500);
+    // Fetches over `count` connections opened at once, each closed as a client keeping
+    // connections alive does it: as soon as the whole response is in, before the server's end
+    // of stream has been read. How many of them resumed a session.
+    auto fetch = [&](int port, int count) {
+        std::map<int, std::string> received;
+        int resumed = 0;
+        int done = 0;
+        sink_.connect_hook = [&](int s, int error) {
+            ASSERT_EQ(error, 0) << network_.tls_error_text(s);
+            resumed += network_.resumed(s) ? 1 : 0;
+            int send_error = 0;
+            EXPECT_EQ(network_.send(s, kRequest, send_error), static_cast<int>(kRequest.size()));
+        };
+        sink_.data_hook = [&](int s, int) {
+            char piece[100];
+            int read_error = 0;
+            int got = network_.receive(s, piece, sizeof piece, read_error);
+            if (got > 0) received[s].append(piece, static_cast<std::size_t>(got));
+            if (got == 0 || received[s].size() >= response.size() ||
+                (got < 0 && read_error != kWouldBlock)) {
+                EXPECT_EQ(received[s], response);
+                network_.close(s);
+                ++done;
+            }
+        };
+        for (int i = 0; i < count; ++i) {
+            int socket = network_.open_socket();
+            EXPECT_EQ(network_.connect(socket, "127.0.0.1", port, true, "localhost"), kWouldBlock);
+        }
+        EXPECT_TRUE(run_until([&] { return done == count; }));
+        sink_.connect_hook = nullptr;
+        sink_.data_hook = nullptr;
+        return resumed;
+    };
+    struct Case {
+        const char* name;
+        int version;
+        bool single_use_tickets;  // the server takes each ticket once (it keeps them itself)
+    };
+    const Case cases[] = {
+        {"TLS 1.3", TLS1_3_VERSION, false},
+        {"TLS 1.3, tickets taken once", TLS1_3_VERSION, true},
+        {"TLS 1.2", TLS1_2_VERSION, false},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        ASSERT_EQ(SSL_CTX_set_max_proto_version(server_context_.get(), row.version), 1);
+        // Early data on turns the server's replay protection on: each ticket works once.
+        const std::uint32_t early_data = row.single_use_tickets ? 1024 : 0;
+        ASSERT_EQ(SSL_CTX_set_max_early_data(server_context_.get(), early_data), 1);
+        trust_own_certificate();
+        LoopbackServer server(response, server_context_.get(), nullptr, 4);
+        EXPECT_EQ(fetch(server.port(), 1), 0);
+        EXPECT_EQ(fetch(server.port(), 2), 2) << "a later connection made a full handshake";
+        // A session verified against the old trust store must not skip the new one.
+        trust_own_certificate();
+        EXPECT_EQ(fetch(server.port(), 1), 0);
     }
 }
 

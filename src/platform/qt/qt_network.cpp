@@ -83,6 +83,7 @@ struct QtNetwork::Connection {
     QSocketNotifier* reader = nullptr;  // borrowed from context_
     QSocketNotifier* writer = nullptr;  // borrowed from context_
     std::string host_name;
+    std::string session_key;            // "certificate name:port", the key of sessions_
     std::string pending;                // bytes accepted by send() but not yet written
     std::string tls_error;
 };
@@ -94,9 +95,14 @@ QtNetwork::~QtNetwork() {
         close(connections_.begin()->first);
     }
     context_.reset();
+    sessions_.clear();
     if (tls_context_ != nullptr) {
         SSL_CTX_free(tls_context_);
     }
+}
+
+void QtNetwork::SessionFree::operator()(SSL_SESSION* session) const {
+    SSL_SESSION_free(session);
 }
 
 bool QtNetwork::start() {
@@ -124,6 +130,11 @@ bool QtNetwork::ensure_tls_context() {
     SSL_CTX_set_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
     SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+    // Sessions are kept by us, keyed by server (OpenSSL's own store is for servers): the
+    // callback sees each new one, including TLS 1.3 tickets that arrive after the handshake.
+    SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+    SSL_CTX_sess_set_new_cb(ctx, &QtNetwork::on_new_session);
+    SSL_CTX_set_app_data(ctx, this);
     int loaded = trust_file_.empty()
                      ? SSL_CTX_set_default_verify_paths(ctx)
                      : SSL_CTX_load_verify_locations(ctx, trust_file_.c_str(), nullptr);
@@ -146,11 +157,60 @@ bool QtNetwork::use_trust_file(const std::string& pem_path) {
         tls_context_ = previous_context;
         return false;
     }
-    // Connections made earlier keep a reference of their own to the old context.
+    // Connections made earlier keep a reference of their own to the old context; sessions
+    // they still receive are not kept (on_new_session), and those kept are forgotten: resuming
+    // one would skip checking the server against the new trust store.
     if (previous_context != nullptr) {
         SSL_CTX_free(previous_context);
     }
+    sessions_.clear();
     return true;
+}
+
+int QtNetwork::on_new_session(SSL* ssl, SSL_SESSION* session) {
+    auto* self = static_cast<QtNetwork*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
+    auto* c = static_cast<Connection*>(SSL_get_app_data(ssl));
+    if (self == nullptr || c == nullptr || SSL_get_SSL_CTX(ssl) != self->tls_context_ ||
+        SSL_SESSION_is_resumable(session) != 1) {
+        return 0;  // OpenSSL drops its reference
+    }
+    self->store_session(c->session_key, session);
+    return 1;
+}
+
+void QtNetwork::store_session(const std::string& key, SSL_SESSION* session) {
+    SessionPtr owned(session);
+    auto it = sessions_.find(key);
+    if (it == sessions_.end() && sessions_.size() >= kMaxSessionServers) {
+        auto oldest = sessions_.begin();
+        for (auto at = sessions_.begin(); at != sessions_.end(); ++at) {
+            if (at->second.stored_at < oldest->second.stored_at) {
+                oldest = at;
+            }
+        }
+        sessions_.erase(oldest);
+    }
+    ServerSessions& server = sessions_[key];
+    if (server.sessions.size() >= kMaxSessionsPerServer) {
+        server.sessions.erase(server.sessions.begin());
+    }
+    server.sessions.push_back(std::move(owned));
+    server.stored_at = next_session_stamp_++;
+}
+
+void QtNetwork::offer_session(const std::string& key, SSL* ssl) {
+    auto it = sessions_.find(key);
+    if (it == sessions_.end() || it->second.sessions.empty()) {
+        return;
+    }
+    std::vector<SessionPtr>& sessions = it->second.sessions;
+    // The connection holds a reference of its own once it has been given the session.
+    if (SSL_set_session(ssl, sessions.back().get()) != 1) {
+        ERR_clear_error();
+    }
+    if (sessions.size() > 1) {
+        sessions.pop_back();
+    }
 }
 
 QtNetwork::Connection* QtNetwork::find(int socket) const {
@@ -221,6 +281,13 @@ int QtNetwork::connect(int socket, std::string_view address, int port, bool tls,
             ERR_clear_error();
             return kTlsFailed;
         }
+        // A resumed handshake checks no certificate: a session may only be offered for the
+        // very name it was verified for. The address is no part of the key, so the addresses
+        // of one name share its session (a server that does not know it makes a full
+        // handshake).
+        c->session_key = expected + ":" + std::to_string(port);
+        SSL_set_app_data(c->ssl, c);
+        offer_session(c->session_key, c->ssl);
     }
 
     // Made disabled: a notifier made with its socket registers with the loop at once, only to
@@ -336,6 +403,9 @@ void QtNetwork::continue_handshake(Connection& c) {
         set_write_wanted(c, true);
         return;
     }
+    // The session kept for this server must not let the next connection skip the checks
+    // that this one failed (or resume what the server just refused).
+    sessions_.erase(c.session_key);
     long verify = SSL_get_verify_result(c.ssl);
     if (verify != X509_V_OK) {
         c.tls_error = X509_verify_cert_error_string(verify);
@@ -527,9 +597,24 @@ void QtNetwork::close(int socket) {
         }
     }
     if (c->ssl != nullptr) {
+        // OpenSSL marks the session of a connection freed without a close_notify sent as not
+        // to be resumed, which is how a kept-alive connection or one cut short ends. Say it
+        // (one non-blocking write, dropped when it does not fit); after a fatal error OpenSSL
+        // refuses, and that session stays unresumable as it should.
+        if (c->state == State::Open && (SSL_get_shutdown(c->ssl) & SSL_SENT_SHUTDOWN) == 0) {
+            ERR_clear_error();
+            SSL_shutdown(c->ssl);
+            ERR_clear_error();
+        }
         SSL_free(c->ssl);
     }
     ::close(c->fd);
+}
+
+bool QtNetwork::resumed(int socket) const {
+    Connection* c = find(socket);
+    return c != nullptr && c->ssl != nullptr && c->state == State::Open &&
+           SSL_session_reused(c->ssl) == 1;
 }
 
 std::string QtNetwork::tls_error_text(int socket) const {

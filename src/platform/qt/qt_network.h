@@ -8,12 +8,18 @@
 // Data-ready is level-triggered: one event per readable moment of the socket, re-posted while
 // OpenSSL holds decrypted bytes that the socket no longer signals, and an event whose read gives
 // 0 once the peer has closed (for TLS: on close_notify, or on a bare end of stream).
+//
+// TLS sessions are kept per certificate name and port: a new connection to a server we already
+// talked to offers the newest session it gave us and skips the full handshake when the server
+// takes it. Changing the trust store forgets them.
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <QObject>
 
@@ -22,6 +28,7 @@
 class QSocketNotifier;
 typedef struct ssl_ctx_st SSL_CTX;
 typedef struct ssl_st SSL;
+typedef struct ssl_session_st SSL_SESSION;
 
 namespace tarnvelox::platform::qt {
 
@@ -60,8 +67,13 @@ public:
     [[nodiscard]] std::string tls_error_text(int socket) const override;
 
     // Replaces the trust store with one PEM file (for tests with a certificate of their own);
-    // false when the file cannot be loaded. Only affects connects started afterwards.
+    // false when the file cannot be loaded. Only affects connects started afterwards, none of
+    // which resumes a session verified against the store replaced.
     [[nodiscard]] bool use_trust_file(const std::string& pem_path);
+
+    // Whether the TLS handshake of `socket` resumed an earlier session instead of a full
+    // handshake; false for plain sockets, unknown sockets and handshakes not done.
+    [[nodiscard]] bool resumed(int socket) const;
 
 private:
     enum class State {
@@ -72,6 +84,23 @@ private:
         Failed,       // connect or handshake failed; only close() is left
     };
     struct Connection;
+    struct SessionFree {
+        void operator()(SSL_SESSION* session) const;
+    };
+    using SessionPtr = std::unique_ptr<SSL_SESSION, SessionFree>;
+    // The sessions of one server, oldest first.
+    struct ServerSessions {
+        std::vector<SessionPtr> sessions;
+        std::uint64_t stored_at = 0;  // order of the servers' latest storing: lowest dropped first
+    };
+
+    // Servers whose sessions are kept: those of a crawl that talks to many hosts at once; a
+    // server dropped early only pays one full handshake again.
+    static constexpr std::size_t kMaxSessionServers = 64;
+    // Sessions kept per server. A TLS 1.3 server sends a ticket or two per connection, and
+    // some take each ticket once only: connections opened together each need one of their own.
+    // Each session is a few kilobytes.
+    static constexpr std::size_t kMaxSessionsPerServer = 4;
 
     [[nodiscard]] Connection* find(int socket) const;
     // The connection of `socket` when it is open; null with the error (kNotASocket,
@@ -87,6 +116,14 @@ private:
     void post_connect_done(Connection& c, int error);
     void set_write_wanted(Connection& c, bool wanted);
     [[nodiscard]] bool ensure_tls_context();
+    // OpenSSL's new-session callback: keeps `session` for the connection's server when it came
+    // from the current context; 1 when it took OpenSSL's reference.
+    static int on_new_session(SSL* ssl, SSL_SESSION* session);
+    void store_session(const std::string& key, SSL_SESSION* session);
+    // Gives `ssl` the newest session of server `key`, if any. It is taken out of the store
+    // unless it is the last one: the server may take each only once (as TLS 1.3 advises),
+    // and a server that takes them again is still offered the last one by every connection.
+    void offer_session(const std::string& key, SSL* ssl);
 
     EventSink& sink_;
     // Parent of the notifiers and receiver of posted events and look-up answers: deleting it
@@ -95,6 +132,10 @@ private:
     std::map<int, std::unique_ptr<Connection>> connections_;
     SSL_CTX* tls_context_ = nullptr;  // owned; made at the first TLS connect
     std::string trust_file_;          // empty: the system trust store
+    // The latest sessions of each "certificate name:port", at most kMaxSessionServers; all
+    // made by tls_context_ (and so verified against its trust store).
+    std::map<std::string, ServerSessions> sessions_;
+    std::uint64_t next_session_stamp_ = 1;
     std::uint64_t next_serial_ = 1;   // tells a reused descriptor from the one an event was for
 };
 
