@@ -11,13 +11,26 @@
 # index.html). On real sites most links of a page are already known, which the generated site
 # hides.
 #
-# Needs nginx (Debian: nginx-light or nginx) and the build in build/ (./test makes it); wget2
-# and wget are optional. Prints pages per second for every round and the best of each tool.
-# CRAWL_KEEPALIVE sets nginx's keepalive_timeout (default 0: one request per connection, as the
-# harvester asks for; wget2 keeps connections open when it may).
+# CORPUS=debian-docs serves the HTML manuals of Debian's linux-doc-6.1, postgresql-doc-15,
+# vim-doc and git-doc under one root, with a top page linking their index pages, and starts
+# there (install the four packages first; PAGES is then ignored):
+#
+#   unshare --net bash -c 'ip link set lo up; CORPUS=debian-docs bench/crawl_bench.sh 0 1'
+#
+# Needs nginx (Debian: nginx-light or nginx), GNU time (apt-get install time) and the build in
+# build/ (./test makes it); wget2 and wget are optional. Prints pages per second and the peak
+# resident memory for every round and the best of each tool.
+# KEEPALIVE=on lets nginx keep connections open (keepalive_timeout 65s, keepalive_requests
+# 10000); off, the default, closes each after one request, as the harvester's classic request
+# asks for (wget2 keeps connections open when it may). CRAWL_KEEPALIVE, when KEEPALIVE is
+# unset, sets nginx's keepalive_timeout in seconds (default 0).
+# TLS=1 serves the site over HTTPS with a self-signed certificate made in the working folder,
+# which the harvester trusts through SSL_CERT_FILE and wget2 and wget through their
+# --ca-certificate.
 # CRAWL_WRAP, when set, is put before the harvester's command (for example a profiler).
 # CRAWL_ARGS, when set, is added to the harvester's options (for example --modern).
-# CRAWL_SCOPE is the harvester's --scope (default server).
+# CRAWL_SCOPE is the harvester's --scope (default server). With nolimit, wget2 and wget span
+# hosts too (-H), so that they meet the same outside links.
 # CRAWL_COMMAND, when set, is run (by bash) instead of the rounds, with the site's URL in
 # CRAWL_URL, while nginx serves it (bench/window_bench.sh uses it).
 #
@@ -30,8 +43,8 @@
 #   unshare --net bash -c 'ip link set lo up; CRAWL_DEAD=2 bench/crawl_bench.sh 5000'
 #
 # The harvester's pages per second count the pages it fetched (its summary's pages less its bad
-# links), so the dead links cost it time but do not count as pages; wget2 and wget stay on the
-# site's host and never ask for them.
+# links), so the dead links cost it time but do not count as pages; wget2 and wget span hosts
+# with that scope and meet the same dead links.
 set -euo pipefail
 TOP="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 PAGES="${1:-5000}"
@@ -40,10 +53,12 @@ DEAD="${CRAWL_DEAD:-0}"
 SCOPE="${CRAWL_SCOPE:-$( [ "$DEAD" -gt 0 ] && echo nolimit || echo server)}"
 BUILD_DIR="${TARNVELOX_BUILD_DIR:-$TOP/build}"
 HARVEST="$BUILD_DIR/tools/tarnvelox-harvest"
-NGINX="$(command -v nginx || echo /usr/sbin/nginx)"
+# shellcheck source=bench/serve_site.sh
+. "$TOP/bench/serve_site.sh"
 
 [ -x "$HARVEST" ] || { echo "error: build first (./test); $HARVEST is missing" >&2; exit 1; }
-[ -x "$NGINX" ] || { echo "error: nginx is not installed (apt-get install nginx-light)" >&2; exit 1; }
+[ -n "$TIME_BIN" ] ||
+    echo "warning: GNU time is not installed (apt-get install time): no peak RSS" >&2
 
 # In memory when possible: the tools write every page, and a slow disk would time the disk.
 WORK="$(mktemp -d -p "$( [ -d /dev/shm ] && [ -w /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}")")"
@@ -60,7 +75,9 @@ trap cleanup EXIT
 # running text, a table and two addresses.
 SITE="$WORK/site"
 START="p0.html"
-if [ -n "${CRAWL_SITE:-}" ]; then
+if [ -n "${CORPUS:-}" ]; then
+    corpus_site
+elif [ -n "${CRAWL_SITE:-}" ]; then
     SITE="$(cd "$CRAWL_SITE" && pwd -P)"
     START="${CRAWL_START:-index.html}"
 else
@@ -98,50 +115,29 @@ awk -v pages="$PAGES" -v dir="$WORK/site" -v dead="$DEAD" 'BEGIN {
 }'
 fi
 
-PORT="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()')"
-mkdir -p "$WORK/nginx/logs" "$WORK/nginx/tmp"
-cat >"$WORK/nginx/nginx.conf" <<EOF
-daemon off;
-master_process off;
-worker_processes 1;
-pid $WORK/nginx/nginx.pid;
-error_log $WORK/nginx/logs/error.log warn;
-events { worker_connections 1024; }
-http {
-    access_log off;
-    keepalive_timeout ${CRAWL_KEEPALIVE:-0};
-    client_body_temp_path $WORK/nginx/tmp;
-    proxy_temp_path $WORK/nginx/tmp;
-    fastcgi_temp_path $WORK/nginx/tmp;
-    uwsgi_temp_path $WORK/nginx/tmp;
-    scgi_temp_path $WORK/nginx/tmp;
-    types { text/html html htm; text/css css; image/png png; image/gif gif; image/jpeg jpg;
-            application/javascript js; }
-    server {
-        listen 127.0.0.1:$PORT;
-        root $SITE;
-        index $START;
-    }
-}
-EOF
-"$NGINX" -p "$WORK/nginx" -c "$WORK/nginx/nginx.conf" 2>"$WORK/nginx/stderr" &
-NGINX_PID=$!
-for _ in $(seq 1 50); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null && break
-    sleep 0.1
-done
-URL="http://${CRAWL_HOST:-127.0.0.1}:$PORT/$START"
-echo "site: $(find "$SITE" -name '*.htm*' | wc -l) pages, $(du -sh "$SITE" | cut -f1), served by nginx at $URL"
-if [ "$DEAD" -gt 0 ]; then
-    echo "dead outside links: $DEAD a page, harvested with --scope $SCOPE"
-    if [ -n "$(ip route show default 2>/dev/null)" ]; then
-        echo "warning: this network has a default route: look-ups of the dead hosts leave the" \
-             "machine (run in unshare --net, see the top of this script)" >&2
-    fi
+serve_site
+URL="$BASE/$START"
+echo "site: $(find -L "$SITE" -name '*.htm*' | wc -l) pages, $(du -shL "$SITE" | cut -f1), served by nginx at $URL" \
+     "(keep-alive ${KEEPALIVE:-${CRAWL_KEEPALIVE:-off}}, scope $SCOPE)"
+[ "$DEAD" -gt 0 ] && echo "dead outside links: $DEAD a page, harvested with --scope $SCOPE"
+if [ "$SCOPE" = nolimit ] && [ -n "$(ip route show default 2>/dev/null)" ]; then
+    echo "warning: this network has a default route: look-ups of outside hosts leave the" \
+         "machine (run in unshare --net, see the top of this script)" >&2
+fi
+
+# The clients' options for the scope, the corpus and the certificate.
+declare -a TV_ENV=() W_OPTS=()
+[ "$SCOPE" = nolimit ] && W_OPTS+=(-H)
+# On the corpus, as on any real site, the wgets fetch only the pages: the harvester fetches
+# no images, styles or scripts either.
+[ -n "${CORPUS:-}" ] && W_OPTS+=(-A '*.html,*.htm')
+if [ -n "$CERT" ]; then
+    TV_ENV=(env "SSL_CERT_FILE=$CERT")
+    W_OPTS+=("--ca-certificate=$CERT")
 fi
 
 if [ -n "${CRAWL_COMMAND:-}" ]; then
-    CRAWL_URL="$URL" bash -c "$CRAWL_COMMAND"
+    CRAWL_URL="$URL" "${TV_ENV[@]}" bash -c "$CRAWL_COMMAND"
     exit
 fi
 
@@ -150,20 +146,12 @@ now() { date +%s.%N; }
 server_cpu() { awk -v hz="$(getconf CLK_TCK)" '{ printf "%.2f", ($14 + $15) / hz }' "/proc/$NGINX_PID/stat"; }
 rate() { awk -v n="$1" -v a="$2" -v b="$3" 'BEGIN { printf "%.0f", n / (b - a) }'; }
 best() { printf '%s\n' "$@" | sort -n | tail -n 1; }
-# Peak resident memory of a command, in MiB, written to the file given first (GNU time).
-TIME_BIN="$(command -v /usr/bin/time || true)"
-peak() {
-    local file="$1"; shift
-    if [ -n "$TIME_BIN" ]; then "$TIME_BIN" -o "$file" -f %M "$@"; else : >"$file"; "$@"; fi
-}
-rss() { [ -s "$1" ] && tail -n 1 "$1" | awk '{ printf "%.0f MiB", $1 / 1024 }' || echo "n/a"; }
-
 declare -a TV=() W2=() W1=()
 for round in $(seq 1 "$ROUNDS"); do
     rm -rf "$WORK/tv" && mkdir "$WORK/tv"
     c0="$(server_cpu)"
     t0="$(now)"
-    (cd "$WORK/tv" && peak "$WORK/tv.rss" ${CRAWL_WRAP:-} "$HARVEST" --quiet --connections ${CRAWL_CONNECTIONS:-20} --scope "$SCOPE" ${CRAWL_ARGS:-} "$URL" >"$WORK/tv.out")
+    (cd "$WORK/tv" && peak "$WORK/tv.rss" "${TV_ENV[@]}" ${CRAWL_WRAP:-} "$HARVEST" --quiet --connections ${CRAWL_CONNECTIONS:-20} --scope "$SCOPE" ${CRAWL_ARGS:-} "$URL" >"$WORK/tv.out")
     t1="$(now)"
     visited="$(sed -n 's/.*this run: \([0-9]*\) pages.*/\1/p' "$WORK/tv.out")"
     bad="$(sed -n 's/.*pages, \([0-9]*\) bad links.*/\1/p' "$WORK/tv.out")"
@@ -174,7 +162,7 @@ for round in $(seq 1 "$ROUNDS"); do
         rm -rf "$WORK/w2" && mkdir "$WORK/w2"
         c0="$(server_cpu)"
         t0="$(now)"
-        (cd "$WORK/w2" && peak "$WORK/w2.rss" wget2 -q -r -l inf -np --robots=off --max-threads=20 "$URL" || true)
+        (cd "$WORK/w2" && peak "$WORK/w2.rss" wget2 -q -r -l inf -np --robots=off --max-threads=20 "${W_OPTS[@]}" "$URL" || true)
         t1="$(now)"
         got="$(find "$WORK/w2" -name '*.html' | wc -l)"
         W2+=("$(rate "$got" "$t0" "$t1")")
@@ -183,7 +171,7 @@ for round in $(seq 1 "$ROUNDS"); do
     if command -v wget >/dev/null; then
         rm -rf "$WORK/w1" && mkdir "$WORK/w1"
         t0="$(now)"
-        (cd "$WORK/w1" && wget -q -r -l inf -np -e robots=off "$URL" || true)
+        (cd "$WORK/w1" && wget -q -r -l inf -np -e robots=off "${W_OPTS[@]}" "$URL" || true)
         t1="$(now)"
         got="$(find "$WORK/w1" -name '*.html' | wc -l)"
         W1+=("$(rate "$got" "$t0" "$t1")")

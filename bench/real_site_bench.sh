@@ -1,32 +1,68 @@
 #!/usr/bin/env bash
 # A crawl of a real site: serves an installed HTML manual (Debian's python3-doc, git-doc,
 # postgresql-doc-15 ... under /usr/share/doc) with nginx on 127.0.0.1, one request per
-# connection, and harvests it with tarnvelox-harvest read the classic way and the modern way
-# (--modern), 20 connections, scope "server", and with wget2 (20 threads, HTML pages only).
-# Prints for every round each tool's pages reached and pages per second, then the pages the
-# modern harvest and wget2 did not both reach, and the addresses each harvest found next to a
-# decode-then-search of the reached pages' text (bench/real_site_check.py), every difference
-# listed.
+# connection unless told, and harvests it with tarnvelox-harvest read the classic way and the
+# modern way (--modern), 20 connections, scope "server" unless told, and with wget2 (20
+# threads, HTML pages only). Prints for every round each tool's pages reached, pages per second
+# and peak resident memory, then the pages the modern harvest and wget2 did not both reach, and
+# the addresses each harvest found next to a decode-then-search of the text of the pages wget2
+# reached (bench/real_site_check.py), read whole from the files nginx serves: how many the
+# search decoded, how many the harvest found, how many of the decoded it found and how many
+# others (extra), the first differences listed.
 #
 #   bench/real_site_bench.sh [SITE_DIR] [START_PAGE] [ROUNDS]
 #       defaults: /usr/share/doc/python3-doc/html index.html 3
+#   CORPUS=debian-docs bench/real_site_bench.sh [ROUNDS]
 #
-# Needs nginx, wget2 and python3, and the build in build/ (./test makes it). KEEP=1 keeps the
-# working folder (its path is printed) for a closer look.
+# CORPUS=debian-docs serves the HTML manuals of Debian's linux-doc-6.1, postgresql-doc-15,
+# vim-doc and git-doc under one root, with a top page linking their index pages, and starts
+# there (install the four packages first). Other settings, all optional:
+#
+#   KEEPALIVE=off|on   off (the default): nginx closes each connection after one request, as
+#                      the classic request asks; on: keepalive_timeout 65s, keepalive_requests
+#                      10000, as busy sites serve today's browsers
+#   CRAWL_SCOPE=S      the harvester's --scope: server (the default, wget2 stays on the host)
+#                      or nolimit (wget2 spans hosts with -H); outside hosts are then looked up,
+#                      so run it in a private network namespace where each look-up fails at once
+#   TLS=1              HTTPS, with a self-signed certificate made in the working folder, which
+#                      the harvester trusts through SSL_CERT_FILE, wget2 through
+#                      --ca-certificate
+#   CRAWL_ARGS=...     added to the options of the --modern harvest (say, a page limit)
+#   CLASSIC=0          no classic harvest
+#   KEEP=1             keeps the working folder (its path is printed) for a closer look
+#
+#   unshare --net bash -c 'ip link set lo up; CORPUS=debian-docs KEEPALIVE=on bench/real_site_bench.sh 1'
+#
+# The harvester's pages per second count the pages it fetched (its summary's pages less its bad
+# links), wget2's the HTML pages it saved. Needs nginx, wget2, python3, GNU time (apt-get
+# install time) and the build in build/ (./test makes it).
 set -euo pipefail
 TOP="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-SITE="$(readlink -f "${1:-/usr/share/doc/python3-doc/html}")"
-START="${2:-index.html}"
-ROUNDS="${3:-3}"
+if [ -n "${CORPUS:-}" ]; then
+    ROUNDS="${1:-3}"
+else
+    SITE="$(readlink -f "${1:-/usr/share/doc/python3-doc/html}")"
+    START="${2:-index.html}"
+    ROUNDS="${3:-3}"
+fi
+SCOPE="${CRAWL_SCOPE:-server}"
 BUILD_DIR="${TARNVELOX_BUILD_DIR:-$TOP/build}"
 HARVEST="$BUILD_DIR/tools/tarnvelox-harvest"
 CHECK="$TOP/bench/real_site_check.py"
-NGINX="$(command -v nginx || echo /usr/sbin/nginx)"
+# The classic way keeps this much of a response; the search reads the pages as far for it.
+CLASSIC_CUT=250000
+# shellcheck source=bench/serve_site.sh
+. "$TOP/bench/serve_site.sh"
 
 [ -x "$HARVEST" ] || { echo "error: build first (./test); $HARVEST is missing" >&2; exit 1; }
-[ -x "$NGINX" ] || { echo "error: nginx is not installed (apt-get install nginx-light)" >&2; exit 1; }
 command -v wget2 >/dev/null || { echo "error: wget2 is not installed (apt-get install wget2)" >&2; exit 1; }
-[ -f "$SITE/$START" ] || { echo "error: no $SITE/$START (apt-get install python3-doc?)" >&2; exit 1; }
+[ -n "$TIME_BIN" ] || { echo "error: GNU time is not installed (apt-get install time)" >&2; exit 1; }
+[ -n "${CORPUS:-}" ] || [ -f "$SITE/$START" ] ||
+    { echo "error: no $SITE/$START (apt-get install python3-doc?)" >&2; exit 1; }
+case "$SCOPE" in
+    server | nolimit) ;;
+    *) echo "error: CRAWL_SCOPE is server or nolimit, not '$SCOPE'" >&2; exit 1 ;;
+esac
 
 WORK="$(mktemp -d -p "$( [ -d /dev/shm ] && [ -w /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}")")"
 chmod 755 "$WORK"
@@ -37,107 +73,103 @@ cleanup() {
 }
 trap cleanup EXIT
 
-PORT="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()')"
-mkdir -p "$WORK/nginx/logs" "$WORK/nginx/tmp"
-cat >"$WORK/nginx/nginx.conf" <<EOF
-daemon off;
-master_process off;
-worker_processes 1;
-pid $WORK/nginx/nginx.pid;
-error_log $WORK/nginx/logs/error.log warn;
-events { worker_connections 1024; }
-http {
-    access_log off;
-    keepalive_timeout 0;
-    client_body_temp_path $WORK/nginx/tmp;
-    proxy_temp_path $WORK/nginx/tmp;
-    fastcgi_temp_path $WORK/nginx/tmp;
-    uwsgi_temp_path $WORK/nginx/tmp;
-    scgi_temp_path $WORK/nginx/tmp;
-    types {
-        text/html html htm; text/plain txt; text/css css; application/javascript js;
-        image/png png; image/gif gif; image/jpeg jpg jpeg; image/svg+xml svg;
-    }
-    default_type application/octet-stream;
-    server {
-        listen 127.0.0.1:$PORT;
-        root $SITE;
-        index index.html;
-    }
-}
-EOF
-"$NGINX" -p "$WORK/nginx" -c "$WORK/nginx/nginx.conf" 2>"$WORK/nginx/stderr" &
-NGINX_PID=$!
-for _ in $(seq 1 50); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null && break
-    sleep 0.1
-done
-BASE="http://127.0.0.1:$PORT"
+[ -n "${CORPUS:-}" ] && corpus_site
+serve_site
 URL="$BASE/$START"
-echo "site: $SITE ($(find "$SITE" -name '*.html' | wc -l) HTML files), served by nginx at $URL"
+echo "site: ${CORPUS:-$SITE} ($(find -L "$SITE" -name '*.html' | wc -l) HTML files," \
+     "$(du -shL "$SITE" | cut -f1)), served by nginx at $URL" \
+     "(keep-alive ${KEEPALIVE:-off}, scope $SCOPE)"
+if [ "$SCOPE" = nolimit ] && [ -n "$(ip route show default 2>/dev/null)" ]; then
+    echo "warning: this network has a default route: look-ups of outside hosts leave the" \
+         "machine (run in unshare --net, see the top of this script)" >&2
+fi
+
+# The clients' options for the scope and the certificate.
+declare -a TV_ENV=() W2_OPTS=()
+[ "$SCOPE" = nolimit ] && W2_OPTS+=(-H)
+if [ -n "$CERT" ]; then
+    TV_ENV=(env "SSL_CERT_FILE=$CERT")
+    W2_OPTS+=("--ca-certificate=$CERT")
+fi
 
 now() { date +%s.%N; }
 rate() { awk -v n="$1" -v a="$2" -v b="$3" 'BEGIN { printf "%.0f", n / (b - a) }'; }
 best() { printf '%s\n' "$@" | sort -n | tail -n 1; }
 
-# harvest NAME [OPTION]...: one tarnvelox-harvest run in $WORK/NAME; sets PAGES and RATE.
+# harvest NAME [OPTION]...: one tarnvelox-harvest run in $WORK/NAME; sets PAGES, RATE and RSS.
 harvest() {
     local name="$1"
     shift
     rm -rf "${WORK:?}/$name" && mkdir "$WORK/$name"
-    local t0 t1
+    local t0 t1 visited bad
     t0="$(now)"
-    (cd "$WORK/$name" && "$HARVEST" --quiet --connections 20 --scope server --project site.tvp \
-        --export addresses-txt:addresses.txt --export urls-txt:urls.txt "$@" "$URL" >summary.txt)
+    (cd "$WORK/$name" && peak rss.txt "${TV_ENV[@]}" "$HARVEST" --quiet --connections 20 \
+        --scope "$SCOPE" --project site.tvp --export addresses-txt:addresses.txt \
+        --export urls-txt:urls.txt "$@" "$URL" >summary.txt)
     t1="$(now)"
     python3 "$CHECK" lin-pages "$WORK/$name/site.lin" | sort -u >"$WORK/$name/pages.txt"
     python3 "$CHECK" mai-addresses "$WORK/$name/site.mai" | sort -u >"$WORK/$name/addresses.sorted"
     PAGES="$(wc -l <"$WORK/$name/pages.txt")"
-    RATE="$(rate "$(sed -n 's/.*this run: \([0-9]*\) pages.*/\1/p' "$WORK/$name/summary.txt")" "$t0" "$t1")"
+    visited="$(sed -n 's/.*this run: \([0-9]*\) pages.*/\1/p' "$WORK/$name/summary.txt")"
+    bad="$(sed -n 's/.*pages, \([0-9]*\) bad links.*/\1/p' "$WORK/$name/summary.txt")"
+    RATE="$(rate "$((visited - ${bad:-0}))" "$t0" "$t1")"
+    RSS="$(rss "$WORK/$name/rss.txt")"
 }
 
-declare -a CLASSIC=() MODERN=() W2=()
+declare -a CLASSIC_RATES=() MODERN_RATES=() W2=()
 for round in $(seq 1 "$ROUNDS"); do
-    harvest classic
-    CLASSIC+=("$RATE")
-    echo "round $round: tarnvelox-harvest classic  $PAGES pages reached, $RATE pages/s ($(cat "$WORK/classic/summary.txt"))"
-    harvest modern --modern
-    MODERN+=("$RATE")
-    echo "round $round: tarnvelox-harvest --modern $PAGES pages reached, $RATE pages/s ($(cat "$WORK/modern/summary.txt"))"
+    if [ "${CLASSIC:-1}" != 0 ]; then
+        harvest classic
+        CLASSIC_RATES+=("$RATE")
+        echo "round $round: tarnvelox-harvest classic  $PAGES pages reached, $RATE pages/s, peak RSS $RSS ($(cat "$WORK/classic/summary.txt"))"
+    fi
+    # shellcheck disable=SC2086 # CRAWL_ARGS holds options, split on blanks
+    harvest modern --modern ${CRAWL_ARGS:-}
+    MODERN_RATES+=("$RATE")
+    echo "round $round: tarnvelox-harvest --modern $PAGES pages reached, $RATE pages/s, peak RSS $RSS ($(cat "$WORK/modern/summary.txt"))"
 
     rm -rf "$WORK/w2" && mkdir "$WORK/w2"
     t0="$(now)"
-    (cd "$WORK/w2" && wget2 -q -r -l inf --robots=off --max-threads=20 -A '*.html,*.htm' \
-        -nH -P mirror "$URL" || true)
+    (cd "$WORK/w2" && peak rss.txt wget2 -q -r -l inf --robots=off --max-threads=20 \
+        -A '*.html,*.htm' -nH -P mirror "${W2_OPTS[@]}" "$URL" || true)
     t1="$(now)"
     python3 "$CHECK" dir-pages "$WORK/w2/mirror" "$BASE" | sort -u >"$WORK/w2/pages.txt"
     cp "$WORK/w2/pages.txt" "$WORK/w2-pages-$round.txt"
     got="$(wc -l <"$WORK/w2/pages.txt")"
     W2+=("$(rate "$got" "$t0" "$t1")")
-    echo "round $round: wget2 (20 threads)         $got pages reached, ${W2[-1]} pages/s"
+    echo "round $round: wget2 (20 threads)         $got pages reached, ${W2[-1]} pages/s, peak RSS $(rss "$WORK/w2/rss.txt")"
 done
 
 echo
-echo "best of $ROUNDS: tarnvelox-harvest classic $(best "${CLASSIC[@]}") pages/s," \
-     "--modern $(best "${MODERN[@]}") pages/s, wget2 $(best "${W2[@]}") pages/s"
+echo "best of $ROUNDS:${CLASSIC_RATES[*]:+ tarnvelox-harvest classic $(best "${CLASSIC_RATES[@]}") pages/s,}" \
+     "--modern $(best "${MODERN_RATES[@]}") pages/s, wget2 $(best "${W2[@]}") pages/s"
+
+# differences NAME FILE: how many lines FILE has, and its first 20 (KEEP=1 keeps them all).
+differences() {
+    echo "$1: $(wc -l <"$2")"
+    head -n 20 "$2" | sed 's/^/    /'
+}
 
 echo
-echo "pages: --modern $(wc -l <"$WORK/modern/pages.txt"), wget2 $(wc -l <"$WORK/w2/pages.txt"), classic $(wc -l <"$WORK/classic/pages.txt")"
-echo "reached by --modern only: $(comm -23 "$WORK/modern/pages.txt" "$WORK/w2/pages.txt" | wc -l)"
-comm -23 "$WORK/modern/pages.txt" "$WORK/w2/pages.txt" | head -n 20 | sed 's/^/    /'
-echo "reached by wget2 only: $(comm -13 "$WORK/modern/pages.txt" "$WORK/w2/pages.txt" | wc -l)"
-comm -13 "$WORK/modern/pages.txt" "$WORK/w2/pages.txt" | head -n 20 | sed 's/^/    /'
+echo "pages: --modern $(wc -l <"$WORK/modern/pages.txt"), wget2 $(wc -l <"$WORK/w2/pages.txt")${CLASSIC_RATES[*]:+, classic $(wc -l <"$WORK/classic/pages.txt")}"
+comm -23 "$WORK/modern/pages.txt" "$WORK/w2/pages.txt" >"$WORK/pages-modern-only.txt"
+comm -13 "$WORK/modern/pages.txt" "$WORK/w2/pages.txt" >"$WORK/pages-wget2-only.txt"
+differences "reached by --modern only" "$WORK/pages-modern-only.txt"
+differences "reached by wget2 only" "$WORK/pages-wget2-only.txt"
 
-# The reference reads the pages as the harvester gets them: at most 250,000 bytes of each
-# response (the fetch engine's cut); what lies beyond it in longer pages is listed apart.
-python3 "$CHECK" served-addresses "$WORK/w2/pages.txt" 250000 | sort -u >"$WORK/reference.txt"
-python3 "$CHECK" addresses "$WORK/w2/mirror" | sort -u >"$WORK/whole-pages.txt"
+# The reference: the pages wget2 reached, read whole from the files nginx serves; for the
+# classic way, as far as it reads them.
+python3 "$CHECK" served-addresses "$WORK/w2/pages.txt" "$SITE" | sort -u >"$WORK/reference.txt"
+python3 "$CHECK" served-addresses "$WORK/w2/pages.txt" "$SITE" "$CLASSIC_CUT" |
+    sort -u >"$WORK/reference-cut.txt"
 echo
-echo "addresses: decode-then-search $(wc -l <"$WORK/reference.txt"), --modern $(wc -l <"$WORK/modern/addresses.sorted"), classic $(wc -l <"$WORK/classic/addresses.sorted")"
-echo "in the text of whole pages, beyond the first 250,000 bytes of a response: $(comm -13 "$WORK/reference.txt" "$WORK/whole-pages.txt" | wc -l)"
-comm -13 "$WORK/reference.txt" "$WORK/whole-pages.txt" | sed 's/^/    /'
-echo "found by the search, missed by --modern: $(comm -23 "$WORK/reference.txt" "$WORK/modern/addresses.sorted" | wc -l)"
-comm -23 "$WORK/reference.txt" "$WORK/modern/addresses.sorted" | sed 's/^/    /'
-echo "found by --modern, not by the search: $(comm -13 "$WORK/reference.txt" "$WORK/modern/addresses.sorted" | wc -l)"
-comm -13 "$WORK/reference.txt" "$WORK/modern/addresses.sorted" | sed 's/^/    /'
-echo "found by the search, missed by classic: $(comm -23 "$WORK/reference.txt" "$WORK/classic/addresses.sorted" | wc -l)"
+echo "addresses of the decode-then-search: $(wc -l <"$WORK/reference.txt") in whole pages," \
+     "$(wc -l <"$WORK/reference-cut.txt") in their first $CLASSIC_CUT bytes"
+echo "--modern, whole pages: $(python3 "$CHECK" compare "$WORK/reference.txt" "$WORK/modern/addresses.sorted")"
+if [ -n "${CLASSIC_RATES[*]}" ]; then
+    echo "classic, first $CLASSIC_CUT bytes: $(python3 "$CHECK" compare "$WORK/reference-cut.txt" "$WORK/classic/addresses.sorted")"
+fi
+comm -23 "$WORK/reference.txt" "$WORK/modern/addresses.sorted" >"$WORK/addresses-missed.txt"
+comm -13 "$WORK/reference.txt" "$WORK/modern/addresses.sorted" >"$WORK/addresses-extra.txt"
+differences "found by the search, missed by --modern" "$WORK/addresses-missed.txt"
+differences "found by --modern, not by the search" "$WORK/addresses-extra.txt"

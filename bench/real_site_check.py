@@ -6,23 +6,29 @@ holds, worked out independently of the harvester.
   real_site_check.py mai-addresses FILE.mai  the addresses the harvester stored (whole keys)
   real_site_check.py dir-pages DIR BASE      pages saved under DIR (a wget2 mirror), as URLs
   real_site_check.py addresses DIR           the addresses in the text of every page under DIR
-  real_site_check.py served-addresses FILE [BYTES]
-                                             the same for every URL listed in FILE, fetched
-                                             again over HTTP/1.0 and cut after BYTES bytes of
-                                             the response, as the harvester cuts it
+  real_site_check.py served-addresses FILE ROOT [BYTES]
+                                             the same for every URL listed in FILE, read whole
+                                             from the file nginx serves for it under ROOT (or
+                                             from its .gz beside it), or only its first BYTES
+  real_site_check.py compare REFERENCE FOUND the addresses listed in FOUND (one a line) against
+                                             those of REFERENCE: how many REFERENCE holds, how
+                                             many FOUND holds, how many of REFERENCE's it holds
+                                             and how many others, as a share of REFERENCE's
 
 Pages are printed one URL a line, a URL ending in "/" as its index.html. Addresses are found by
 decoding each page the standard way (Python's html.parser, character references included) into
 the text a browser shows, plus its mailto: links and the text of its scripts, styles and
 comments, and then searching that text around every "@" with the harvester's address rules:
-letters, digits and "_-~." on both sides, full stops at the ends dropped, something before the
-"@", a dot after it, and no ending of a web file (.png, .css ...). Written-out forms ("jo [at]
-example [dot] org") are not part of this search.
+letters, digits and "_-~." on both sides ("+" and "=" between two of them joining the local
+part, the value of "?to=" or "&to=" alone), full stops at the ends dropped, something before the
+"@", a dot after it, and no ending of a web file (.png, .css ...). The addresses of mailto:
+links, percent-decoded, pass the same checks once quotes and brackets around them are dropped.
+Written-out forms ("jo [at] example [dot] org") are not part of this search.
 """
+import gzip
 import html.parser
 import os
 import re
-import socket
 import sys
 import urllib.parse
 
@@ -37,6 +43,8 @@ INLINE = set("a abbr acronym b bdi bdo big blink cite code data del dfn em font 
              "var wbr".split())
 ADDRESS_CHAR = re.compile(r"[A-Za-z0-9_~.\-]")
 WEB_FILES = {"png", "jpg", "jpeg", "gif", "svg", "webp", "ico", "css", "js"}
+# Quotes and brackets around an address in a mailto: link, which are not part of it.
+ENCLOSING = "'\"`()[]{}<>"
 
 
 def page_url(url):
@@ -104,16 +112,35 @@ def addresses_around_at(text):
     found = []
     for at in (m.start() for m in re.finditer("@", text)):
         start = at
-        while start > 0 and ADDRESS_CHAR.match(text[start - 1]):
+        after_equals = None  # just after the first "=" the walk went past
+        while True:
+            while start > 0 and ADDRESS_CHAR.match(text[start - 1]):
+                start -= 1
+            # "+" and "=" between two address characters join one local part: "hana+bugs@x.org"
+            # names the mailbox "hana+bugs".
+            if (start < 2 or start == at or text[start - 1] not in "+=" or
+                    not ADDRESS_CHAR.match(text[start - 2])):
+                break
+            if text[start - 1] == "=" and after_equals is None:
+                after_equals = start
             start -= 1
+        # "?email=jo@x.org" and "&to=jo@x.org" are a query's name and value: the value counts.
+        if after_equals is not None and start > 0 and text[start - 1] in "?&":
+            start = after_equals
         end = at + 1
         while end < len(text) and ADDRESS_CHAR.match(text[end]):
             end += 1
         candidate = text[start:end].strip(".")
-        local, _, domain = candidate.partition("@")
-        if local and "." in domain and domain.rsplit(".", 1)[1].lower() not in WEB_FILES:
+        if acceptable(candidate):
             found.append(candidate.lower())
     return found
+
+
+def acceptable(address):
+    """Something before a single "@", a dot after it, and no ending of a web file."""
+    local, _, domain = address.partition("@")
+    return (local != "" and "@" not in domain and "." in domain and
+            domain.rsplit(".", 1)[1].lower() not in WEB_FILES)
 
 
 def charset_of(raw):
@@ -137,10 +164,13 @@ def text_addresses(raw):
     for chunk in parser.aside:
         found += addresses_around_at(chunk)
     for target in parser.mailto:
-        target = urllib.parse.unquote(target.split("?", 1)[0])
+        try:
+            target = urllib.parse.unquote(target.split("?", 1)[0], errors="strict")
+        except UnicodeDecodeError:
+            continue  # no address is stored that is not UTF-8
         for address in target.split(","):
-            address = address.strip()
-            if "@" in address and not re.search(r"[\s<>\"]", address):
+            address = address.strip().strip(ENCLOSING)
+            if acceptable(address) and not re.search(r"[\x00-\x20\x7f<>\"]", address):
                 found.append(address.lower())
     return found
 
@@ -155,29 +185,37 @@ def addresses(root):
         print(address)
 
 
-def served(url, limit):
-    """The body of `url` as a client that keeps `limit` bytes of the response sees it."""
-    parts = urllib.parse.urlsplit(url)
-    with socket.create_connection((parts.hostname, parts.port or 80), timeout=30) as conn:
-        conn.sendall(b"GET %s HTTP/1.0\r\nHost: %s\r\n\r\n" %
-                     ((parts.path or "/").encode(), parts.netloc.encode()))
-        response = b""
-        while len(response) < limit:
-            chunk = conn.recv(65536)
-            if not chunk:
-                break
-            response += chunk
-    response = response[:limit]
-    end = response.find(b"\r\n\r\n")
-    return response[end + 4:] if end >= 0 else b""
+def served_file(url, root):
+    """The bytes nginx serves for `url` from the folder `root`: the file at the URL's path, a
+    folder's index.html, or the file gzip'd beside it unpacked."""
+    path = urllib.parse.unquote(urllib.parse.urlsplit(url).path)
+    path = os.path.join(root, page_url(path).lstrip("/"))
+    if not os.path.exists(path) and os.path.exists(path + ".gz"):
+        with gzip.open(path + ".gz") as packed:
+            return packed.read()
+    with open(path, "rb") as page:
+        return page.read()
 
 
-def served_addresses(listing, limit):
+def served_addresses(listing, root, limit):
     seen = set()
     for url in open(listing).read().split():
-        seen.update(text_addresses(served(url, limit)))
+        seen.update(text_addresses(served_file(url, root)[:limit]))
     for address in sorted(seen):
         print(address)
+
+
+def compare(reference_path, found_path):
+    reference = set(open(reference_path).read().split())
+    found = set(open(found_path).read().split())
+    both = len(reference & found)
+    extra = len(found - reference)
+
+    def share(count):
+        return 100.0 * count / len(reference) if reference else 0.0
+
+    print("decoded %d, found %d: %d of the decoded (%.1f%%), %d extra (%.1f%%)" %
+          (len(reference), len(found), both, share(both), extra, share(extra)))
 
 
 if __name__ == "__main__":
@@ -190,7 +228,10 @@ if __name__ == "__main__":
         mai_addresses(sys.argv[2])
     elif command == "addresses" and len(sys.argv) == 3:
         addresses(sys.argv[2])
-    elif command == "served-addresses" and len(sys.argv) in (3, 4):
-        served_addresses(sys.argv[2], int(sys.argv[3]) if len(sys.argv) == 4 else 1 << 62)
+    elif command == "served-addresses" and len(sys.argv) in (4, 5):
+        limit = int(sys.argv[4]) if len(sys.argv) == 5 else None
+        served_addresses(sys.argv[2], sys.argv[3], limit)
+    elif command == "compare" and len(sys.argv) == 4:
+        compare(sys.argv[2], sys.argv[3])
     else:
         sys.exit(__doc__)
