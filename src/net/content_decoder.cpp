@@ -235,7 +235,11 @@ class BrotliDecoder final : public StreamDecoder {
                 s.status = StepStatus::End;
                 break;
             case BROTLI_DECODER_RESULT_NEEDS_MORE_INPUT:
-                s.status = StepStatus::NeedInput;
+                // It says so as soon as the input is used up, even with decoded bytes still
+                // waiting for room: those come out first.
+                s.status = avail_out == 0 && BrotliDecoderHasMoreOutput(state_) != 0
+                               ? StepStatus::Progress
+                               : StepStatus::NeedInput;
                 break;
             case BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT:
                 // Only a full output stops it; anything else would go round for ever.

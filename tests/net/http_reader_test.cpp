@@ -90,6 +90,19 @@ std::string deflated(std::string_view data, int window_bits) {
 }
 std::string gzipped(std::string_view data) { return deflated(data, 15 + 16); }
 
+#ifdef TARNVELOX_TEST_BROTLI
+std::string brotli_coded(std::string_view data) {
+    std::string coded(BrotliEncoderMaxCompressedSize(data.size()), '\0');
+    std::size_t size = coded.size();
+    EXPECT_TRUE(BrotliEncoderCompress(BROTLI_DEFAULT_QUALITY, BROTLI_DEFAULT_WINDOW,
+                                      BROTLI_MODE_TEXT, data.size(),
+                                      reinterpret_cast<const uint8_t*>(data.data()), &size,
+                                      reinterpret_cast<uint8_t*>(coded.data())));
+    coded.resize(size);
+    return coded;
+}
+#endif
+
 std::string chunked(std::string_view body, std::size_t piece) {
     static const char kHex[] = "0123456789abcdef";
     std::string out;
@@ -427,8 +440,10 @@ TEST(HttpReaderTest, DecompressionBombStopsExactlyAtTheLimit) {
     EXPECT_EQ(fits.body.size(), 8u << 20);
 }
 
-TEST(ContentDecoderTest, RoomOfExactlyTheDecodedSizeIsNotFull) {
-    const std::string text = "abcdefghij";
+// Every prefix of a coded stream decodes to some bytes; a room of exactly that many is not full,
+// one byte less is.
+TEST(ContentDecoderTest, RoomIsFullOnlyWhenMoreWouldComeOut) {
+    const std::string text = "abcdefghij, abcdefghij!";
     const struct {
         const char* name;
         ContentCoding coding;
@@ -437,17 +452,36 @@ TEST(ContentDecoderTest, RoomOfExactlyTheDecodedSizeIsNotFull) {
         {"gzip", ContentCoding::Gzip, gzipped(text)},
         {"zlib", ContentCoding::Deflate, deflated(text, 15)},
         {"raw deflate", ContentCoding::Deflate, deflated(text, -15)},
+#ifdef TARNVELOX_TEST_BROTLI
+        {"br", ContentCoding::Brotli, brotli_coded(text)},
+#endif
+    };
+    const auto decoded = [](ContentCoding coding, std::string_view coded, int64_t room,
+                            std::string& out_text) {
+        const std::unique_ptr<ContentDecoder> decoder = make_decoder(coding);
+        std::vector<char> out;
+        const DecodeResult result = decoder->decode(coded, out, room);
+        out_text.assign(out.begin(), out.end());
+        return result;
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        for (const int64_t room : {int64_t{9}, int64_t{10}}) {
-            const std::unique_ptr<ContentDecoder> decoder = make_decoder(row.coding);
-            ASSERT_NE(decoder, nullptr);
-            std::vector<char> out;
-            const DecodeResult result = decoder->decode(row.coded, out, room);
-            EXPECT_EQ(result == DecodeResult::Full, room < 10);
-            EXPECT_EQ(std::string(out.begin(), out.end()), text.substr(0, room));
+        for (std::size_t size = 1; size <= row.coded.size(); ++size) {
+            SCOPED_TRACE(std::string(row.name) + " prefix " + std::to_string(size));
+            const std::string_view prefix = std::string_view(row.coded).substr(0, size);
+            std::string all;
+            (void)decoded(row.coding, prefix, kRoomy, all);
+            const auto n = static_cast<int64_t>(all.size());
+            std::string out;
+            EXPECT_NE(decoded(row.coding, prefix, n, out), DecodeResult::Full);
+            EXPECT_EQ(out, all);
+            if (n > 0) {
+                EXPECT_EQ(decoded(row.coding, prefix, n - 1, out), DecodeResult::Full);
+                EXPECT_EQ(out, all.substr(0, all.size() - 1));
+            }
         }
+        std::string out;
+        (void)decoded(row.coding, row.coded, kRoomy, out);
+        EXPECT_EQ(out, text);
     }
 }
 
@@ -466,13 +500,7 @@ TEST(ContentDecoderTest, CodingNames) {
 TEST(HttpReaderTest, BrotliBodyIsDecoded) {
     ASSERT_TRUE(brotli_available());
     const std::string page = "<p>" + std::string(5000, 'b') + "</p>";
-    std::string coded(BrotliEncoderMaxCompressedSize(page.size()), '\0');
-    std::size_t size = coded.size();
-    ASSERT_TRUE(BrotliEncoderCompress(BROTLI_DEFAULT_QUALITY, BROTLI_DEFAULT_WINDOW,
-                                      BROTLI_MODE_TEXT, page.size(),
-                                      reinterpret_cast<const uint8_t*>(page.data()), &size,
-                                      reinterpret_cast<uint8_t*>(coded.data())));
-    coded.resize(size);
+    const std::string coded = brotli_coded(page);
     const Outcome whole = read_both_ways(with_length("Content-Encoding: br\r\n", coded));
     EXPECT_EQ(whole.body, page);
     const Outcome cut = read_both_ways(with_length("Content-Encoding: br\r\n", coded), 100);
