@@ -1,9 +1,10 @@
 // Arbitrary bytes as a compressed body, decoded by each content decoder with a small room, in
 // pieces whose sizes the fuzzer chooses. The output never passes the room, and it is the same
-// whether the body came whole or in pieces.
+// whether the body came whole or in pieces (on damaged data, the same as far as both go).
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -50,8 +51,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         DecodeResult split_end = DecodeResult::Ok;
         const std::vector<char> whole = decode(coding, body, body.size() + 1, room, whole_end);
         const std::vector<char> split = decode(coding, body, piece, room, split_end);
-        check(whole == split);
-        check(whole_end == split_end);
+        if (whole_end != DecodeResult::Damaged && split_end != DecodeResult::Damaged) {
+            check(whole_end == split_end);
+            check(whole == split);
+        } else {
+            // Whether damage shows before the room is full depends on how much input had come
+            // when it filled, and a decoder may hold back bytes decoded in the call that found
+            // the damage; but what came out begins alike.
+            const std::size_t n = std::min(whole.size(), split.size());
+            check(std::equal(whole.begin(), whole.begin() + n, split.begin()));
+        }
     }
     return 0;
 }

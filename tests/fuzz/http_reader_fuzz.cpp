@@ -1,8 +1,8 @@
 // Arbitrary bytes as the stream of one connection, fed to the HTTP/1.1 response reader in
 // pieces whose sizes the fuzzer chooses, with a small body limit. The reading must not depend
-// on where the stream was split, and the reader's figures must hold together: the body within
-// its limit, the output no larger than a header and that body, feed never taking more than it
-// was given nor anything once the response is over.
+// on where the stream was split (short of damage in a coded body), and the reader's figures
+// must hold together: the body within its limit, the output no larger than a header and that
+// body, feed never taking more than it was given nor anything once the response is over.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -83,12 +83,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     check_figures(whole, limit);
     check_figures(split, limit);
-    check(whole.state() == split.state());
-    check(whole.error() == split.error());
-    check(whole.text() == split.text());
-    check(whole.cut() == split.cut());
-    check(whole.reusable() == split.reusable());
     check(whole.status_code() == split.status_code());
+    if (whole.error() != ReadError::BadEncoding && split.error() != ReadError::BadEncoding) {
+        check(whole.state() == split.state());
+        check(whole.error() == split.error());
+        check(whole.text() == split.text());
+        check(whole.cut() == split.cut());
+        check(whole.reusable() == split.reusable());
+    } else {
+        // Whether damage in a coded body shows before the limit is reached depends on how much
+        // of it had come; what was read still begins alike.
+        const std::size_t n = std::min(whole.text().size(), split.text().size());
+        check(whole.text().substr(0, n) == split.text().substr(0, n));
+    }
 
     if (lowered >= 0) {
         HttpReader lowering(limit, expect);
