@@ -15,9 +15,13 @@ namespace tarnvelox::net {
 
 namespace {
 
-// Most output asked of the library in one call. The output vector grows by this much at a time
-// (never past the room), so a small body does not make it reserve the whole room up front.
-constexpr std::size_t kDecodeStep = 64 * 1024;
+// Output asked of the library in one call: first a few times the input (what text usually
+// expands to), doubled while the output keeps filling, up to the most. The output vector grows
+// by that much (and is cleared) before each call, never past the room, so that small pieces of
+// input do not each cost the largest step.
+constexpr std::size_t kExpansionGuess = 8;
+constexpr std::size_t kMinDecodeStep = 4 * 1024;
+constexpr std::size_t kMaxDecodeStep = 64 * 1024;
 // zlib's largest window (32 KiB). Adding 32 lets inflate take a gzip or a zlib header alike;
 // negating it reads raw deflate with no header at all.
 constexpr int kWindowBits = 15;
@@ -54,6 +58,8 @@ class StreamDecoder : public ContentDecoder {
             has_held_ = false;
             --left;
         }
+        std::size_t step_size =
+            std::clamp(input.size() * kExpansionGuess, kMinDecodeStep, kMaxDecodeStep);
         for (;;) {
             Step s;
             if (left == 0) {
@@ -66,11 +72,12 @@ class StreamDecoder : public ContentDecoder {
                 }
             } else {
                 const std::size_t old = out.size();
-                const std::size_t ask = std::min(left, kDecodeStep);
+                const std::size_t ask = std::min(left, step_size);
                 out.resize(old + ask);
                 s = step(input, out.data() + old, ask);
                 out.resize(old + s.produced);
                 left -= s.produced;
+                if (s.produced == ask) step_size = std::min(step_size * 2, kMaxDecodeStep);
             }
             input.remove_prefix(s.consumed);
             switch (s.status) {
@@ -235,7 +242,11 @@ class BrotliDecoder final : public StreamDecoder {
                 s.status = StepStatus::End;
                 break;
             case BROTLI_DECODER_RESULT_NEEDS_MORE_INPUT:
-                s.status = StepStatus::NeedInput;
+                // It says so as soon as the input is used up, even with decoded bytes still
+                // waiting for room: those come out first.
+                s.status = avail_out == 0 && BrotliDecoderHasMoreOutput(state_) != 0
+                               ? StepStatus::Progress
+                               : StepStatus::NeedInput;
                 break;
             case BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT:
                 // Only a full output stops it; anything else would go round for ever.

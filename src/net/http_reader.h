@@ -42,7 +42,8 @@ enum class ReadState {
 enum class ReadError {
     None,
     HeaderTooLong,   // kMaxResponseHeader passed before the blank line
-    NotHttp,         // `expect_status_line` was set and the bytes do not begin "HTTP/1."
+    NotHttp,         // `expect_status_line` was set and the bytes do not begin "HTTP/1.",
+                     // or a status line is not "HTTP/1.x" and a three-digit code
     BadLength,       // a Content-Length that is no number, is negative, overflows, or two
                      // different ones
     BadChunk,        // a chunk-size that is no hex number or overflows, a chunk not followed

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -90,14 +91,26 @@ std::string deflated(std::string_view data, int window_bits) {
 }
 std::string gzipped(std::string_view data) { return deflated(data, 15 + 16); }
 
+#ifdef TARNVELOX_TEST_BROTLI
+std::string brotli_coded(std::string_view data) {
+    std::string coded(BrotliEncoderMaxCompressedSize(data.size()), '\0');
+    std::size_t size = coded.size();
+    EXPECT_TRUE(BrotliEncoderCompress(BROTLI_DEFAULT_QUALITY, BROTLI_DEFAULT_WINDOW,
+                                      BROTLI_MODE_TEXT, data.size(),
+                                      reinterpret_cast<const uint8_t*>(data.data()), &size,
+                                      reinterpret_cast<uint8_t*>(coded.data())));
+    coded.resize(size);
+    return coded;
+}
+#endif
+
 std::string chunked(std::string_view body, std::size_t piece) {
-    static const char kHex[] = "0123456789abcdef";
     std::string out;
     for (std::size_t at = 0; at < body.size(); at += piece) {
         const std::string_view part = body.substr(at, piece);
-        std::string size;
-        for (std::size_t n = part.size(); n > 0; n /= 16) size.insert(size.begin(), kHex[n % 16]);
-        out += size + "\r\n" + std::string(part) + "\r\n";
+        char size[24];
+        std::snprintf(size, sizeof size, "%zx\r\n", part.size());
+        out += size + std::string(part) + "\r\n";
     }
     return out + "0\r\n\r\n";
 }
@@ -107,179 +120,108 @@ std::string with_length(std::string_view fields, std::string_view body) {
            "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + std::string(body);
 }
 
-TEST(HttpReaderTest, FramingKeepAliveAndHostileAnswers) {
-    const std::string hello_then_next = with_length("", "hello") + "HTTP/1.1 200 OK\r\n\r\n";
-    std::string nine_interim;
-    for (int i = 0; i < 9; ++i) nine_interim += "HTTP/1.1 100 Continue\r\n\r\n";
+std::string head(std::string_view fields) { return std::string(kOk11) + std::string(fields); }
+const std::string kChunkedHead = head("Transfer-Encoding: chunked\r\n\r\n");
+
+TEST(HttpReaderTest, ResponsesAreFramedAndJudgedForReuse) {
+    std::string interim;
+    for (int i = 0; i < kMaxInterimResponses; ++i) interim += "HTTP/1.1 103 Early\r\nA: b\r\n\r\n";
     const struct {
         const char* name;
         std::string input;
-        bool close = false;
-        bool expect = false;
-        ReadState state = ReadState::Done;
-        ReadError error = ReadError::None;
-        std::string body = "";
-        bool reusable = false;
-        std::size_t surplus = 0;  // bytes after the response, left to the caller
-        int64_t missing = 0;
+        bool close;  // the connection ends after the input
+        std::string body;
+        bool reusable;
+        std::size_t surplus;  // bytes after the response, left to the caller
     } rows[] = {
-        {.name = "length", .input = with_length("", "hello"), .body = "hello", .reusable = true},
-        {.name = "surplus after a length body is not taken",
-         .input = hello_then_next,
-         .body = "hello",
-         .reusable = true,
-         .surplus = hello_then_next.size() - with_length("", "hello").size()},
-        {.name = "chunked with extensions and trailers",
-         .input = std::string(kOk11) +
-                  "Transfer-Encoding: Chunked\r\n\r\n5;name=\"v;x\"\r\nhello\r\n6 ; ext\r\n "
-                  "world\r\n0\r\nExpires: never\r\nX: y\r\n\r\nsurplus",
-         .body = "hello world",
-         .reusable = true,
-         .surplus = 7},
-        {.name = "chunked with bare line feeds",
-         .input = "HTTP/1.1 200 OK\nTransfer-Encoding: chunked\n\n3\nabc\n0\n\n",
-         .body = "abc",
-         .reusable = true},
-        {.name = "until close",
-         .input = std::string(kOk11) + "\r\nabc",
-         .close = true,
-         .body = "abc"},
-        {.name = "until close, still open",
-         .input = std::string(kOk11) + "\r\nabc",
-         .state = ReadState::Body,
-         .body = "abc"},
-        {.name = "another transfer coding reads until close",
-         .input = std::string(kOk11) + "Transfer-Encoding: chunked, gzip\r\n\r\n3\r\nabc",
-         .close = true,
-         .body = "3\r\nabc"},
-        {.name = "interim answers skipped",
-         .input = "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early\r\nLink: </a>\r\n\r\n" +
-                  with_length("", "ok"),
-         .body = "ok",
-         .reusable = true},
-        {.name = "too many interim answers",
-         .input = nine_interim + with_length("", "ok"),
-         .state = ReadState::Failed,
-         .error = ReadError::TooManyInterim},
-        {.name = "204 has no body",
-         .input = "HTTP/1.1 204 No Content\r\nContent-Length: 5\r\n\r\nhello",
-         .reusable = true,
-         .surplus = 5},
-        {.name = "304 has no body",
-         .input = "HTTP/1.1 304 Not Modified\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n",
-         .reusable = true,
-         .surplus = 5},
-        {.name = "close token in any case among others",
-         .input = with_length("Connection: Upgrade, CLOSE\r\n", "a"),
-         .body = "a"},
-        {.name = "1.0 without keep-alive",
-         .input = "HTTP/1.0 200 OK\r\nContent-Length: 1\r\n\r\na",
-         .body = "a"},
-        {.name = "1.0 with keep-alive",
-         .input = "HTTP/1.0 200 OK\r\nconnection: Keep-Alive\r\nContent-Length: 1\r\n\r\na",
-         .body = "a",
-         .reusable = true},
-        {.name = "transfer coding next to a length wins but forbids reuse",
-         .input = std::string(kOk11) +
-                  "Content-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nabcd\r\n0\r\n\r\n",
-         .body = "abcd"},
-        {.name = "same length repeated",
-         .input = with_length("Content-Length: 1, 1\r\n", "a"),
-         .body = "a",
-         .reusable = true},
-        {.name = "two lengths",
-         .input = with_length("Content-Length: 2\r\n", "a"),
-         .state = ReadState::Failed,
-         .error = ReadError::BadLength},
-        {.name = "length not a number",
-         .input = std::string(kOk11) + "Content-Length: 1x\r\n\r\na",
-         .state = ReadState::Failed,
-         .error = ReadError::BadLength},
-        {.name = "negative length",
-         .input = std::string(kOk11) + "Content-Length: -1\r\n\r\na",
-         .state = ReadState::Failed,
-         .error = ReadError::BadLength},
-        {.name = "length overflows",
-         .input = std::string(kOk11) + "Content-Length: 99999999999999999999\r\n\r\na",
-         .state = ReadState::Failed,
-         .error = ReadError::BadLength},
-        {.name = "chunk size overflows",
-         .input = std::string(kOk11) +
-                  "Transfer-Encoding: chunked\r\n\r\n100000000000000000001\r\na\r\n0\r\n\r\n",
-         .state = ReadState::Failed,
-         .error = ReadError::BadChunk},
-        {.name = "chunk size not hex",
-         .input = std::string(kOk11) + "Transfer-Encoding: chunked\r\n\r\nx1\r\na\r\n",
-         .state = ReadState::Failed,
-         .error = ReadError::BadChunk},
-        {.name = "chunk data longer than its size",
-         .input = std::string(kOk11) + "Transfer-Encoding: chunked\r\n\r\n1\r\nab\r\n",
-         .state = ReadState::Failed,
-         .error = ReadError::BadChunk,
-         .body = "a"},
-        {.name = "trailers too long",
-         .input = std::string(kOk11) + "Transfer-Encoding: chunked\r\n\r\n0\r\nX: " +
-                  std::string(kMaxTrailers, 'x') + "\r\n\r\n",
-         .state = ReadState::Failed,
-         .error = ReadError::BadChunk},
-        {.name = "header too long",
-         .input = std::string(kOk11) + "X: " + std::string(kMaxResponseHeader, 'x') + "\r\n\r\n",
-         .state = ReadState::Failed,
-         .error = ReadError::HeaderTooLong},
-        {.name = "not an answer where one is expected",
-         .input = "<html>hi</html>",
-         .expect = true,
-         .state = ReadState::Failed,
-         .error = ReadError::NotHttp},
-        {.name = "a plain old server's answer is all body",
-         .input = "<html>hi</html>",
-         .close = true,
-         .body = "<html>hi</html>"},
-        {.name = "a bad status line",
-         .input = "HTTP/1.1 2x0 OK\r\n\r\n",
-         .state = ReadState::Failed,
-         .error = ReadError::NotHttp},
-        {.name = "length ended early",
-         .input = std::string(kOk11) + "Content-Length: 10\r\n\r\nabc",
-         .close = true,
-         .state = ReadState::Failed,
-         .error = ReadError::EndedEarly,
-         .body = "abc",
-         .missing = 7},
-        {.name = "chunks ended early",
-         .input = std::string(kOk11) + "Transfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n",
-         .close = true,
-         .state = ReadState::Failed,
-         .error = ReadError::EndedEarly,
-         .body = "abc"},
-        {.name = "header ended early",
-         .input = std::string(kOk11) + "Content-Le",
-         .close = true,
-         .state = ReadState::Failed,
-         .error = ReadError::EndedEarly},
-        {.name = "nothing at all",
-         .input = "",
-         .close = true,
-         .state = ReadState::Failed,
-         .error = ReadError::EndedEarly},
-        {.name = "a stream too short to be an answer",
-         .input = "HTT",
-         .close = true,
-         .body = "HTT"},
+        {"length", with_length("", "hello"), false, "hello", true, 0},
+        {"a second answer after a length body", with_length("", "hi") + "HTTP/1.1 200 OK\r\n",
+         false, "hi", true, 17},
+        {"body longer than its length", with_length("", "hi") + "there", false, "hi", true, 5},
+        {"chunks with extensions and trailers",
+         kChunkedHead +
+             "5;a=\"b;c\"\r\nhello\r\n6 ; x\r\n world\r\n0\r\nExpires: 0\r\nX: y\r\n\r\nZ",
+         false, "hello world", true, 1},
+        {"chunks with bare line feeds",
+         "HTTP/1.1 200 OK\nTransfer-Encoding: chunked\n\n3\nabc\n0\n\n", false, "abc", true, 0},
+        {"until close", head("\r\nabc"), true, "abc", false, 0},
+        {"another last transfer coding reads until close",
+         head("Transfer-Encoding: chunked, gzip\r\n\r\n3\r\nabc"), true, "3\r\nabc", false, 0},
+        {"interim answers skipped", interim + with_length("", "ok"), false, "ok", true, 0},
+        {"204 has no body", "HTTP/1.1 204 No\r\nContent-Length: 2\r\n\r\nhi", false, "", true, 2},
+        {"304 has no body", "HTTP/1.1 304 Same\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n",
+         false, "", true, 5},
+        {"close token among others", with_length("Connection: Upgrade, CLOSE\r\n", "a"), false, "a",
+         false, 0},
+        {"1.0 without keep-alive", "HTTP/1.0 200 OK\r\nContent-Length: 1\r\n\r\na", false, "a",
+         false, 0},
+        {"1.0 with keep-alive",
+         "HTTP/1.0 200 OK\r\nconnection: Keep-Alive\r\nContent-Length: 1\r\n\r\na", false, "a",
+         true, 0},
+        {"chunks beside a length win but forbid reuse",
+         head("Content-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nabcd\r\n0\r\n\r\n"),
+         false, "abcd", false, 0},
+        {"the same length repeated", with_length("Content-Length: 1, 1\r\n", "a"), false, "a", true,
+         0},
+        {"a plain old server's answer is all body", "<html>hi</html>", true, "<html>hi</html>",
+         false, 0},
+        {"a stream too short to be an answer", "HTT", true, "HTT", false, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Outcome o = read_both_ways(row.input, kRoomy, false, row.close);
+        EXPECT_EQ(o.state, ReadState::Done);
+        EXPECT_EQ(o.body, row.body);
+        EXPECT_EQ(o.reusable, row.reusable);
+        EXPECT_FALSE(o.cut);
+        EXPECT_EQ(o.taken, row.input.size() - row.surplus);
+    }
+}
+
+TEST(HttpReaderTest, BrokenAndHostileResponsesFail) {
+    std::string interim;
+    for (int i = 0; i <= kMaxInterimResponses; ++i) interim += "HTTP/1.1 100 Continue\r\n\r\n";
+    const struct {
+        const char* name;
+        std::string input;
+        bool close;
+        bool expect;  // a status line is expected
+        ReadError error;
+    } rows[] = {
+        {"too many interim answers", interim + with_length("", "ok"), false, false,
+         ReadError::TooManyInterim},
+        {"two lengths", with_length("Content-Length: 2\r\n", "a"), false, false,
+         ReadError::BadLength},
+        {"length not a number", head("Content-Length: 1x\r\n\r\na"), false, false,
+         ReadError::BadLength},
+        {"length overflows", head("Content-Length: 99999999999999999999\r\n\r\n"), false, false,
+         ReadError::BadLength},
+        {"chunk size overflows", kChunkedHead + "100000000000000001\r\na\r\n0\r\n\r\n", false,
+         false, ReadError::BadChunk},
+        {"chunk size not hex", kChunkedHead + "x1\r\na\r\n", false, false, ReadError::BadChunk},
+        {"chunk longer than its size", kChunkedHead + "1\r\nab\r\n", false, false,
+         ReadError::BadChunk},
+        {"trailers too long",
+         kChunkedHead + "0\r\nX: " + std::string(kMaxTrailers, 'x') + "\r\n\r\n", false, false,
+         ReadError::BadChunk},
+        {"header too long", head("X: " + std::string(kMaxResponseHeader, 'x') + "\r\n\r\n"), false,
+         false, ReadError::HeaderTooLong},
+        {"no answer where one is expected", "<html>hi</html>", false, true, ReadError::NotHttp},
+        {"a bad status line", "HTTP/1.1 2x0 OK\r\n\r\n", false, false, ReadError::NotHttp},
+        {"chunks ended early", kChunkedHead + "3\r\nabc\r\n", true, false, ReadError::EndedEarly},
+        {"header ended early", head("Content-Le"), true, false, ReadError::EndedEarly},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const Outcome o = read_both_ways(row.input, kRoomy, row.expect, row.close);
-        EXPECT_EQ(o.state, row.state);
+        EXPECT_EQ(o.state, ReadState::Failed);
         EXPECT_EQ(o.error, row.error);
-        EXPECT_EQ(o.body, row.body);
-        EXPECT_EQ(o.reusable, row.reusable);
-        EXPECT_FALSE(o.cut);
-        EXPECT_EQ(o.missing, row.missing);
-        if (row.state == ReadState::Done) {
-            EXPECT_EQ(o.taken, row.input.size() - row.surplus);
-        }
+        EXPECT_FALSE(o.reusable);
     }
+    const Outcome short_body =
+        read_both_ways(head("Content-Length: 10\r\n\r\nabc"), kRoomy, false, true);
+    EXPECT_EQ(short_body.error, ReadError::EndedEarly);
+    EXPECT_EQ(short_body.missing, 7);
 }
 
 TEST(HttpReaderTest, HeaderIsKeptWithCrLfLineEnds) {
@@ -290,18 +232,22 @@ TEST(HttpReaderTest, HeaderIsKeptWithCrLfLineEnds) {
 }
 
 TEST(HttpReaderTest, HugeChunkExtensionFailsWithinTheLineCap) {
-    const std::string head = std::string(kOk11) + "Transfer-Encoding: chunked\r\n\r\n";
-    const std::string input = head + "1;" + std::string(1 << 20, 'x') + "\r\na\r\n0\r\n\r\n";
+    const std::string input = kChunkedHead + "1;" + std::string(1 << 20, 'x') + "\r\na\r\n";
     for (const std::size_t piece : {input.size(), std::size_t{1}, std::size_t{16384}}) {
         SCOPED_TRACE(piece);
         const Outcome o = read_in_pieces(input, piece, kRoomy, true, false);
         EXPECT_EQ(o.error, ReadError::BadChunk);
-        EXPECT_LE(o.taken, head.size() + kMaxChunkLine);
+        EXPECT_LE(o.taken, kChunkedHead.size() + kMaxChunkLine);
     }
 }
 
+// A decompression bomb among them: a few KB of gzip that would expand to 8 MB.
 TEST(HttpReaderTest, BodyIsCutAtTheLimit) {
     const std::string ten = "0123456789";
+    const std::string bomb = gzipped(std::string(8 << 20, '\0'));
+    ASSERT_LT(bomb.size(), 16u * 1024);
+    const std::string gzip_chunked_head =
+        head("Content-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n\r\n");
     const struct {
         const char* name;
         std::string input;
@@ -313,22 +259,23 @@ TEST(HttpReaderTest, BodyIsCutAtTheLimit) {
     } rows[] = {
         {"length over the limit", with_length("", ten), 4, false, "0123", true, false},
         {"length at the limit", with_length("", ten), 10, false, ten, false, true},
-        {"chunks over the limit",
-         std::string(kOk11) + "Transfer-Encoding: chunked\r\n\r\n" + chunked(ten, 5), 7, false,
-         "0123456", true, false},
-        {"chunks ending at the limit",
-         std::string(kOk11) + "Transfer-Encoding: chunked\r\n\r\n" + chunked(ten, 5), 10, false,
-         ten, false, true},
-        {"until close over the limit", std::string(kOk11) + "\r\n" + ten, 9, true, "012345678",
-         true, false},
-        {"until close at the limit", std::string(kOk11) + "\r\n" + ten, 10, true, ten, false,
-         false},
+        {"chunks over the limit", kChunkedHead + chunked(ten, 5), 7, false, "0123456", true, false},
+        {"chunks ending at the limit", kChunkedHead + chunked(ten, 5), 10, false, ten, false, true},
+        {"until close over the limit", head("\r\n" + ten), 9, true, "012345678", true, false},
+        {"until close at the limit", head("\r\n" + ten), 10, true, ten, false, false},
+        {"bomb in a length body", with_length("Content-Encoding: gzip\r\n", bomb), 100000, false,
+         std::string(100000, '\0'), true, false},
+        {"bomb in chunks", gzip_chunked_head + chunked(bomb, 1000), 100000, false,
+         std::string(100000, '\0'), true, false},
+        {"bomb with room for all of it", gzip_chunked_head + chunked(bomb, 1000), 8 << 20, false,
+         std::string(8 << 20, '\0'), false, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const Outcome o = read_both_ways(row.input, row.limit, false, row.close);
         EXPECT_EQ(o.state, ReadState::Done);
-        EXPECT_EQ(o.body, row.body);
+        EXPECT_TRUE(o.body == row.body);  // no megabytes of zeros printed on failure
+        EXPECT_EQ(o.body.size(), row.body.size());
         EXPECT_EQ(o.cut, row.cut);
         EXPECT_EQ(o.reusable, row.reusable);
     }
@@ -354,32 +301,31 @@ TEST(HttpReaderTest, CompressedBodiesAreDecoded) {
     damaged.back() = static_cast<char>(damaged.back() ^ 1);  // the length in gzip's trailer
     const struct {
         const char* name;
-        std::string fields;
+        std::string coding;
         std::string body;
         bool chunks;
         ReadError error;
         std::string decoded;
     } rows[] = {
-        {"gzip", "Content-Encoding: gzip\r\n", gz, false, ReadError::None, page},
-        {"gzip in chunks", "Content-Encoding: x-gzip\r\n", gz, true, ReadError::None, page},
-        {"deflate, zlib format", "Content-Encoding: Deflate\r\n", deflated(page, 15), false,
-         ReadError::None, page},
-        {"deflate, raw", "Content-Encoding: deflate\r\n", deflated(page, -15), true,
-         ReadError::None, page},
-        {"gzip of two members", "Content-Encoding: gzip\r\n", gzipped("one, ") + gzipped("two"),
-         false, ReadError::None, "one, two"},
-        {"junk after the coded stream is ignored", "Content-Encoding: gzip\r\n", gz + "junk!", true,
-         ReadError::None, page},
-        {"damaged", "Content-Encoding: gzip\r\n", damaged, false, ReadError::BadEncoding, ""},
-        {"two codings are left as they are", "Content-Encoding: gzip, gzip\r\n", "abc", false,
-         ReadError::None, "abc"},
+        {"gzip", "gzip", gz, false, ReadError::None, page},
+        {"gzip in chunks", "x-gzip", gz, true, ReadError::None, page},
+        {"deflate, zlib format", "Deflate", deflated(page, 15), false, ReadError::None, page},
+        {"deflate, raw", "deflate", deflated(page, -15), true, ReadError::None, page},
+        {"gzip of two members", "gzip", gzipped("one, ") + gzipped("two"), false, ReadError::None,
+         "one, two"},
+        {"junk after the coded stream", "gzip", gz + "junk!", true, ReadError::None, page},
+        {"damaged", "gzip", damaged, false, ReadError::BadEncoding, ""},
+        {"two codings are left as they are", "gzip, gzip", "abc", false, ReadError::None, "abc"},
+#ifdef TARNVELOX_TEST_BROTLI
+        {"br", "br", brotli_coded(page), true, ReadError::None, page},
+#endif
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        const std::string input = row.chunks ? std::string(kOk11) + row.fields +
-                                                   "Transfer-Encoding: chunked\r\n\r\n" +
-                                                   chunked(row.body, 7)
-                                             : with_length(row.fields, row.body);
+        const std::string fields = "Content-Encoding: " + row.coding + "\r\n";
+        const std::string input =
+            row.chunks ? head(fields + "Transfer-Encoding: chunked\r\n\r\n") + chunked(row.body, 7)
+                       : with_length(fields, row.body);
         const Outcome o = read_both_ways(input);
         EXPECT_EQ(o.error, row.error);
         if (row.error == ReadError::None) {
@@ -394,41 +340,16 @@ TEST(HttpReaderTest, CodedStreamCutShortKeepsWhatWasDecoded) {
     const std::string page(100000, 'z');
     const std::string gz = gzipped(page);
     const Outcome o = read_both_ways(
-        std::string(kOk11) + "Content-Encoding: gzip\r\n\r\n" + gz.substr(0, gz.size() / 2), kRoomy,
-        false, true);
+        head("Content-Encoding: gzip\r\n\r\n" + gz.substr(0, gz.size() / 2)), kRoomy, false, true);
     EXPECT_EQ(o.state, ReadState::Done);
     EXPECT_GT(o.body.size(), 0u);
     EXPECT_EQ(o.body, page.substr(0, o.body.size()));
 }
 
-TEST(HttpReaderTest, DecompressionBombStopsExactlyAtTheLimit) {
-    const std::string bomb = gzipped(std::string(8 << 20, '\0'));
-    ASSERT_LT(bomb.size(), 16u * 1024);
-    const struct {
-        const char* name;
-        std::string input;
-    } rows[] = {
-        {"length", with_length("Content-Encoding: gzip\r\n", bomb)},
-        {"chunks", std::string(kOk11) +
-                       "Content-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n\r\n" +
-                       chunked(bomb, 1000)},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        const Outcome o = read_both_ways(row.input, 100000);
-        EXPECT_EQ(o.state, ReadState::Done);
-        EXPECT_TRUE(o.cut);
-        EXPECT_EQ(o.body, std::string(100000, '\0'));
-    }
-    // The same stream with room for all of it is not cut.
-    const Outcome fits = read_both_ways(with_length("Content-Encoding: gzip\r\n", bomb), 8 << 20);
-    EXPECT_FALSE(fits.cut);
-    EXPECT_TRUE(fits.reusable);
-    EXPECT_EQ(fits.body.size(), 8u << 20);
-}
-
-TEST(ContentDecoderTest, RoomOfExactlyTheDecodedSizeIsNotFull) {
-    const std::string text = "abcdefghij";
+// Every prefix of a coded stream decodes to some bytes; a room of exactly that many is not full,
+// one byte less is.
+TEST(ContentDecoderTest, RoomIsFullOnlyWhenMoreWouldComeOut) {
+    const std::string text = "abcdefghij, abcdefghij!";
     const struct {
         const char* name;
         ContentCoding coding;
@@ -437,49 +358,38 @@ TEST(ContentDecoderTest, RoomOfExactlyTheDecodedSizeIsNotFull) {
         {"gzip", ContentCoding::Gzip, gzipped(text)},
         {"zlib", ContentCoding::Deflate, deflated(text, 15)},
         {"raw deflate", ContentCoding::Deflate, deflated(text, -15)},
+#ifdef TARNVELOX_TEST_BROTLI
+        {"br", ContentCoding::Brotli, brotli_coded(text)},
+#endif
+    };
+    const auto decoded = [](ContentCoding coding, std::string_view coded, int64_t room,
+                            std::string& out_text) {
+        const std::unique_ptr<ContentDecoder> decoder = make_decoder(coding);
+        std::vector<char> out;
+        const DecodeResult result = decoder->decode(coded, out, room);
+        out_text.assign(out.begin(), out.end());
+        return result;
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        for (const int64_t room : {int64_t{9}, int64_t{10}}) {
-            const std::unique_ptr<ContentDecoder> decoder = make_decoder(row.coding);
-            ASSERT_NE(decoder, nullptr);
-            std::vector<char> out;
-            const DecodeResult result = decoder->decode(row.coded, out, room);
-            EXPECT_EQ(result == DecodeResult::Full, room < 10);
-            EXPECT_EQ(std::string(out.begin(), out.end()), text.substr(0, room));
+        for (std::size_t size = 1; size <= row.coded.size(); ++size) {
+            SCOPED_TRACE(std::string(row.name) + " prefix " + std::to_string(size));
+            const std::string_view prefix = std::string_view(row.coded).substr(0, size);
+            std::string all;
+            (void)decoded(row.coding, prefix, kRoomy, all);
+            const auto n = static_cast<int64_t>(all.size());
+            std::string out;
+            EXPECT_NE(decoded(row.coding, prefix, n, out), DecodeResult::Full);
+            EXPECT_EQ(out, all);
+            if (n > 0) {
+                EXPECT_EQ(decoded(row.coding, prefix, n - 1, out), DecodeResult::Full);
+                EXPECT_EQ(out, all.substr(0, all.size() - 1));
+            }
         }
+        std::string out;
+        (void)decoded(row.coding, row.coded, kRoomy, out);
+        EXPECT_EQ(out, text);
     }
 }
-
-TEST(ContentDecoderTest, CodingNames) {
-    EXPECT_EQ(coding_named(" GZip "), ContentCoding::Gzip);
-    EXPECT_EQ(coding_named("x-gzip"), ContentCoding::Gzip);
-    EXPECT_EQ(coding_named("deflate"), ContentCoding::Deflate);
-    EXPECT_EQ(coding_named("identity"), ContentCoding::Identity);
-    EXPECT_EQ(coding_named("gzip, br"), ContentCoding::Identity);
-    EXPECT_EQ(coding_named("br"),
-              brotli_available() ? ContentCoding::Brotli : ContentCoding::Identity);
-    EXPECT_EQ(accept_encoding(), brotli_available() ? "gzip, deflate, br" : "gzip, deflate");
-}
-
-#ifdef TARNVELOX_TEST_BROTLI
-TEST(HttpReaderTest, BrotliBodyIsDecoded) {
-    ASSERT_TRUE(brotli_available());
-    const std::string page = "<p>" + std::string(5000, 'b') + "</p>";
-    std::string coded(BrotliEncoderMaxCompressedSize(page.size()), '\0');
-    std::size_t size = coded.size();
-    ASSERT_TRUE(BrotliEncoderCompress(BROTLI_DEFAULT_QUALITY, BROTLI_DEFAULT_WINDOW,
-                                      BROTLI_MODE_TEXT, page.size(),
-                                      reinterpret_cast<const uint8_t*>(page.data()), &size,
-                                      reinterpret_cast<uint8_t*>(coded.data())));
-    coded.resize(size);
-    const Outcome whole = read_both_ways(with_length("Content-Encoding: br\r\n", coded));
-    EXPECT_EQ(whole.body, page);
-    const Outcome cut = read_both_ways(with_length("Content-Encoding: br\r\n", coded), 100);
-    EXPECT_TRUE(cut.cut);
-    EXPECT_EQ(cut.body, page.substr(0, 100));
-}
-#endif
 
 }  // namespace
 }  // namespace tarnvelox::net
