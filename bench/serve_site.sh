@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034 # sets variables for the script that sources it
 # Serving a site with nginx on 127.0.0.1, shared by bench/crawl_bench.sh and
 # bench/real_site_bench.sh (sourced, not run). The caller has made its working folder $WORK,
 # kills $NGINX_PID when it ends, and may set these before calling serve_site:
@@ -27,6 +28,7 @@ run_offline() {
     local nsswitch
     nsswitch="$(mktemp)"
     printf 'hosts: files\n' >"$nsswitch"
+    # shellcheck disable=SC2016 # expanded by the inner shell
     OFFLINE=in exec unshare --net --mount --propagation private bash -c \
         'ip link set lo up && mount --bind "$0" /etc/nsswitch.conf && rm -f "$0" && exec "$@"' \
         "$nsswitch" "$@"
