@@ -15,7 +15,7 @@
 # vim-doc and git-doc under one root, with a top page linking their index pages, and starts
 # there (install the four packages first; PAGES is then ignored):
 #
-#   unshare --net bash -c 'ip link set lo up; CORPUS=debian-docs bench/crawl_bench.sh 0 1'
+#   OFFLINE=1 CORPUS=debian-docs bench/crawl_bench.sh 0 1
 #
 # Needs nginx (Debian: nginx-light or nginx), GNU time (apt-get install time) and the build in
 # build/ (./test makes it); wget2 and wget are optional. Prints pages per second and the peak
@@ -30,7 +30,7 @@
 # CRAWL_WRAP, when set, is put before the harvester's command (for example a profiler).
 # CRAWL_ARGS, when set, is added to the harvester's options (for example --modern).
 # CRAWL_SCOPE is the harvester's --scope (default server). With nolimit, wget2 and wget span
-# hosts too (-H), so that they meet the same outside links.
+# hosts too (-H, with --tries=1), so that they meet the same outside links.
 # CRAWL_COMMAND, when set, is run (by bash) instead of the rounds, with the site's URL in
 # CRAWL_URL, while nginx serves it (bench/window_bench.sh uses it).
 #
@@ -38,9 +38,12 @@
 # names never resolve (40 of them, http://www.nohostK.example.org/x.html), as real sites link
 # to hosts that are gone, and crawls with --scope nolimit (unless CRAWL_SCOPE says otherwise),
 # so that the harvester asks for every one of them. Run it in a private network namespace, where no look-up
-# leaves the machine and each fails at once:
+# leaves the machine and each fails at once: OFFLINE=1 (as root) runs the script in one of its
+# own, with only the loopback interface and host names looked up in /etc/hosts alone, so that
+# every outside name is unknown at once to every client (in a bare `unshare --net` the look-ups
+# fail as temporary failures, which wget2 retries after a pause):
 #
-#   unshare --net bash -c 'ip link set lo up; CRAWL_DEAD=2 bench/crawl_bench.sh 5000'
+#   OFFLINE=1 CRAWL_DEAD=2 bench/crawl_bench.sh 5000
 #
 # The harvester's pages per second count the pages it fetched (its summary's pages less its bad
 # links), so the dead links cost it time but do not count as pages; wget2 and wget span hosts
@@ -55,6 +58,7 @@ BUILD_DIR="${TARNVELOX_BUILD_DIR:-$TOP/build}"
 HARVEST="$BUILD_DIR/tools/tarnvelox-harvest"
 # shellcheck source=bench/serve_site.sh
 . "$TOP/bench/serve_site.sh"
+run_offline "${BASH_SOURCE[0]}" "$@"
 
 [ -x "$HARVEST" ] || { echo "error: build first (./test); $HARVEST is missing" >&2; exit 1; }
 [ -n "$TIME_BIN" ] ||
@@ -122,12 +126,15 @@ echo "site: $(find -L "$SITE" -name '*.htm*' | wc -l) pages, $(du -shL "$SITE" |
 [ "$DEAD" -gt 0 ] && echo "dead outside links: $DEAD a page, harvested with --scope $SCOPE"
 if [ "$SCOPE" = nolimit ] && [ -n "$(ip route show default 2>/dev/null)" ]; then
     echo "warning: this network has a default route: look-ups of outside hosts leave the" \
-         "machine (run in unshare --net, see the top of this script)" >&2
+         "machine (run with OFFLINE=1, see the top of this script)" >&2
 fi
 
 # The clients' options for the scope, the corpus and the certificate.
 declare -a TV_ENV=() W_OPTS=()
-[ "$SCOPE" = nolimit ] && W_OPTS+=(-H)
+# With nolimit the wgets span hosts as the harvester does; an outside host's look-up then
+# fails, which they would retry for minutes as a temporary failure where the harvester
+# gives the link up: one try each.
+[ "$SCOPE" = nolimit ] && W_OPTS+=(-H --tries=1)
 # On the corpus, as on any real site, the wgets fetch only the pages: the harvester fetches
 # no images, styles or scripts either.
 [ -n "${CORPUS:-}" ] && W_OPTS+=(-A '*.html,*.htm')

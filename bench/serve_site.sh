@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034 # sets variables for the script that sources it
 # Serving a site with nginx on 127.0.0.1, shared by bench/crawl_bench.sh and
 # bench/real_site_bench.sh (sourced, not run). The caller has made its working folder $WORK,
 # kills $NGINX_PID when it ends, and may set these before calling serve_site:
@@ -10,6 +11,28 @@
 #                      openssl in $WORK/tls; $CERT names it, for the clients to trust
 #   CORPUS=debian-docs the HTML manuals of four Debian packages under one root (see
 #                      corpus_site below)
+#
+# The caller may first call run_offline (with its own path and arguments), which runs it again
+# with OFFLINE=1 in a private network (see there).
+
+# run_offline SCRIPT [ARGUMENT]...: with OFFLINE=1, runs SCRIPT again (and does not return) in
+# a private network and mount namespace: only the loopback interface, and host names looked up
+# in /etc/hosts alone. Every outside host then fails its look-up at once as an unknown name, for
+# every client alike; in a namespace that only lacks a route, the look-ups fail as "temporary
+# failure" instead, which wget2 retries after a pause. Needs root (util-linux's unshare); the
+# host's own files are not touched.
+run_offline() {
+    [ "${OFFLINE:-}" = 1 ] || return 0
+    command -v unshare >/dev/null || {
+        echo "error: OFFLINE=1 needs unshare (apt-get install util-linux)" >&2; exit 1; }
+    local nsswitch
+    nsswitch="$(mktemp)"
+    printf 'hosts: files\n' >"$nsswitch"
+    # shellcheck disable=SC2016 # expanded by the inner shell
+    OFFLINE=in exec unshare --net --mount --propagation private bash -c \
+        'ip link set lo up && mount --bind "$0" /etc/nsswitch.conf && rm -f "$0" && exec "$@"' \
+        "$nsswitch" "$@"
+}
 
 # The manuals of CORPUS=debian-docs: the name each gets under the corpus root, its package,
 # and the folder that holds its index.html.
