@@ -407,6 +407,9 @@ void FetchEngine::send_request(int slot) {
         enter_state(s, SlotState::Idle);
         return;
     }
+    // The modern request went already: on a connection that stays open the server would answer
+    // a second one too, and that answer would be read as the next link's. The abort judges it.
+    if (s.reader != nullptr) return;
     Expansion expanded = expand_request_url(*item, person_name_, options_of(slot));
     if (expanded.error != ExpandError::None) {
         status(slot, expand_error_text(expanded.error));

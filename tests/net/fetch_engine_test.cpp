@@ -1010,6 +1010,27 @@ TEST_P(FetchEngineTest, AKeptConnectionCarriesNothingButTheAnswerAskedFor) {
     EXPECT_TRUE(network_.sockets.back().closed);
 }
 
+// The classic retry sends the request again; on a connection that stays open, a server
+// answers both, and the second answer would be read as the next link's. One request, one answer.
+TEST_P(FetchEngineTest, TheModernWayAsksOncePerLinkWhenTheServerIsSlow) {
+    run_.modern_reader = true;
+    add("http://127.0.0.1/a");
+    add("http://127.0.0.1/b");
+    ScriptedNetwork::Server server;
+    server.reply = kept_reply("<a href=\"mailto:kept@mail.example\">w</a>");
+    server.keep_alive = true;
+    server.trickle = true;
+    network_.serve("127.0.0.1", server);
+    start(1);
+    ticks(kRetryTicks);
+    EXPECT_TRUE(saw("Timeout Error...(Retry)", 0));
+    network_.release(network_.sockets[0].id, 2 * server.reply.size());
+    network_.run(sink_);
+    EXPECT_EQ(network_.requests_for("/a"), 1);
+    EXPECT_EQ(network_.requests_for("/b"), 1);
+    EXPECT_EQ(run_hooks_.stops, 1);
+}
+
 // The modern way reads a page whole up to its limit; a longer one is cut there, and its status
 // line says so.
 TEST_P(FetchEngineTest, TheModernWayReadsWholePagesUpToTheLimit) {
