@@ -560,6 +560,8 @@ void FetchEngine::retry_on_fresh_connection(int slot) {
     s.received = 0;
     s.reused = false;
     s.retried = true;
+    // A new request: its deadline counts from here, as on any fresh connection.
+    s.fetch_ticks = 0;
     enter_state(s, SlotState::Idle);
     s.socket = network_.open_socket();
     if (s.socket == -1 || s.socket == 0) {
