@@ -407,6 +407,9 @@ void FetchEngine::send_request(int slot) {
         enter_state(s, SlotState::Idle);
         return;
     }
+    // The modern request went already: on a connection that stays open the server would answer
+    // a second one too, and that answer would be read as the next link's. The abort judges it.
+    if (s.reader != nullptr) return;
     Expansion expanded = expand_request_url(*item, person_name_, options_of(slot));
     if (expanded.error != ExpandError::None) {
         status(slot, expand_error_text(expanded.error));
@@ -530,7 +533,7 @@ void FetchEngine::receive_modern(int slot) {
     if (count < 0) status(slot, "Winsock Error (" + std::to_string(error) + ")");
     if (count <= 0) {
         reader.end_of_stream();
-        end_modern(slot, false, false);
+        end_modern(slot, false, false, count < 0);
         return;
     }
     s.ticks = 0;
@@ -542,7 +545,7 @@ void FetchEngine::receive_modern(int slot) {
     s.received = static_cast<int32_t>(
         std::min<std::size_t>(reader.text().size(), std::numeric_limits<int32_t>::max()));
     if (reader.state() == ReadState::Done || reader.state() == ReadState::Failed) {
-        end_modern(slot, taken == static_cast<std::size_t>(count), false);
+        end_modern(slot, taken == static_cast<std::size_t>(count), false, false);
     } else if (s.received > 0) {
         status(slot, "Reading: " + std::to_string(s.received));
     }
@@ -557,6 +560,8 @@ void FetchEngine::retry_on_fresh_connection(int slot) {
     s.received = 0;
     s.reused = false;
     s.retried = true;
+    // A new request: its deadline counts from here, as on any fresh connection.
+    s.fetch_ticks = 0;
     enter_state(s, SlotState::Idle);
     s.socket = network_.open_socket();
     if (s.socket == -1 || s.socket == 0) {
@@ -596,21 +601,30 @@ std::string_view read_error_text(ReadError error) {
 
 }  // namespace
 
-void FetchEngine::end_modern(int slot, bool clean, bool stalled) {
+void FetchEngine::end_modern(int slot, bool clean, bool stalled, bool read_failed) {
     Slot& s = slot_at(slot);
     HttpReader& reader = *s.reader;
     store::ItemRecord* item = s.item.item;
     const bool robots = fetching_robots(slot);
+    const bool answered = reader.state() == ReadState::Body || !reader.text().empty();
+    if (reader.state() != ReadState::Done && s.reused && !s.retried && !answered &&
+        (stalled || reader.error() == ReadError::EndedEarly ||
+         reader.error() == ReadError::NotHttp)) {
+        // The server closed the kept connection (or left it silent, or an earlier answer's
+        // tail was on it) before it answered this request: no fault of the link's.
+        retry_on_fresh_connection(slot);
+        return;
+    }
+    if (robots && (stalled || read_failed)) {
+        // A robots.txt whose connection failed may have lost its end, and with it rules that
+        // forbid, also when its body runs to the end of the connection: no answer, however
+        // much came. The status line keeps the cause.
+        close_slot(env_, slot);
+        fail_item(env_, slot);
+        after_response(slot);
+        return;
+    }
     if (reader.state() != ReadState::Done) {
-        const bool answered = reader.state() == ReadState::Body || !reader.text().empty();
-        if (s.reused && !s.retried && !answered &&
-            (stalled || reader.error() == ReadError::EndedEarly ||
-             reader.error() == ReadError::NotHttp)) {
-            // The server closed the kept connection (or left it silent, or an earlier answer's
-            // tail was on it) before it answered this request: no fault of the link's.
-            retry_on_fresh_connection(slot);
-            return;
-        }
         if (!answered && !robots) {
             // Nothing came: as the classic way, the link waits for a later run.
             if (stalled && item != nullptr) item->status |= store::STATUS_TIMEOUT;
@@ -827,7 +841,7 @@ void FetchEngine::on_tick() {
             if (s.reader != nullptr &&
                 (s.state == SlotState::Receiving || (s.state == SlotState::Sending && s.reused))) {
                 s.reader->end_of_stream();
-                end_modern(slot, false, true);
+                end_modern(slot, false, true, false);
                 continue;
             }
             // A robots.txt cut short goes as if nothing had come (see receive).

@@ -190,8 +190,8 @@ private:
     bool drop_idle_connection(int socket);
     void receive_modern(int slot);
     // The modern response ended: `clean` when the last read took no byte beyond it, `stalled`
-    // when the abort tick ended it.
-    void end_modern(int slot, bool clean, bool stalled);
+    // when the abort tick ended it, `read_failed` when a read error did.
+    void end_modern(int slot, bool clean, bool stalled, bool read_failed);
     // A kept connection closed before it answered: the request goes again, once, on a fresh one.
     void retry_on_fresh_connection(int slot);
     // The decoded body bytes the slot's page may hold now (its limit, within kPagesBudget).

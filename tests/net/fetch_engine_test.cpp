@@ -1010,6 +1010,58 @@ TEST_P(FetchEngineTest, AKeptConnectionCarriesNothingButTheAnswerAskedFor) {
     EXPECT_TRUE(network_.sockets.back().closed);
 }
 
+// The classic retry sends the request again; on a connection that stays open, a server
+// answers both, and the second answer would be read as the next link's. One request, one answer.
+TEST_P(FetchEngineTest, TheModernWayAsksOncePerLinkWhenTheServerIsSlow) {
+    run_.modern_reader = true;
+    add("http://127.0.0.1/a");
+    add("http://127.0.0.1/b");
+    ScriptedNetwork::Server server;
+    server.reply = kept_reply("<a href=\"mailto:kept@mail.example\">w</a>");
+    server.keep_alive = true;
+    server.trickle = true;
+    network_.serve("127.0.0.1", server);
+    start(1);
+    ticks(kRetryTicks);
+    EXPECT_TRUE(saw("Timeout Error...(Retry)", 0));
+    network_.release(network_.sockets[0].id, 2 * server.reply.size());
+    network_.run(sink_);
+    EXPECT_EQ(network_.requests_for("/a"), 1);
+    EXPECT_EQ(network_.requests_for("/b"), 1);
+    EXPECT_EQ(run_hooks_.stops, 1);
+}
+
+// A kept connection that stays silent until the abort is asked again on a fresh one, which
+// gets a deadline of its own: with long ticks the deadline is the abort time itself.
+TEST_P(FetchEngineTest, ARetryOnAFreshConnectionHasADeadlineOfItsOwn) {
+    run_.modern_reader = true;
+    add("http://127.0.0.1/a");
+    add("http://127.0.0.1/b");
+    ScriptedNetwork::Server server;
+    server.reply = kept_reply("<a href=\"mailto:kept@mail.example\">w</a>");
+    server.keep_alive = true;
+    server.keep_requests = 1;
+    server.end = ScriptedNetwork::End::Stall;
+    server.trickle = true;
+    network_.serve("127.0.0.1", server);
+    make(1);
+    engine_->configure({}, "", 1, 20000);
+    ASSERT_EQ(response_deadline_ticks(20000), kAbortTicks + 1);
+    start(1);
+    network_.release(network_.sockets[0].id, server.reply.size());
+    network_.run(sink_);
+    ASSERT_EQ(network_.requests_for("/b"), 1);
+    ticks(kAbortTicks + 2);
+    ASSERT_EQ(network_.sockets.size(), 2u);
+    network_.release(network_.sockets[1].id, server.reply.size());
+    network_.run(sink_);
+    ItemRecord* item = listed("http://127.0.0.1/b");
+    ASSERT_NE(item, nullptr);
+    EXPECT_NE(item->status & store::STATUS_VISITED, 0);
+    EXPECT_EQ(item->status & (store::STATUS_BAD | store::STATUS_TIMEOUT), 0);
+    EXPECT_EQ(network_.requests_for("/b"), 2);
+}
+
 // The modern way reads a page whole up to its limit; a longer one is cut there, and its status
 // line says so.
 TEST_P(FetchEngineTest, TheModernWayReadsWholePagesUpToTheLimit) {

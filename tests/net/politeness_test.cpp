@@ -496,20 +496,27 @@ class UncleanEndTest : public PolitenessTest,
                        public ::testing::WithParamInterface<ScriptedNetwork::End> {};
 
 // A robots.txt whose connection fails after some bytes (a read error, or silence until the
-// abort) may have lost its end: it is no answer, however much came.
+// abort) may have lost its end: it is no answer, however much came. The classic way, then the
+// modern way, where a body without a length is read until the connection ends.
 TEST_P(UncleanEndTest, RobotsTxtThatDoesNotEndCleanlyIsNoAnswer) {
     serve("10.0.0.1",
           {{"/robots.txt", {robots("User-agent: *\nAllow: /index.html\n")}},  // Disallow lost
            {"/index.html", {links_page({"/private/x.html"})}},
            {"/private/x.html", {links_page({})}}},
           GetParam());
-    run();
+    for (const int32_t modern : {0, 1}) {
+        SCOPED_TRACE(modern != 0 ? "modern" : "classic");
+        settings_.modern = modern;
+        shell_.statuses.clear();
+        const int asked = network_.requests_for("/robots.txt");
+        run();
 
-    EXPECT_EQ(network_.requests_for("/robots.txt"), kMaxRobotsAttempts);
-    EXPECT_EQ(network_.requests_for("/index.html"), 0);
-    EXPECT_EQ(network_.requests_for("/private/x.html"), 0);
-    EXPECT_TRUE(saw("robots.txt unreachable: site skipped"));
-    EXPECT_EQ(run_.bad_links, 0);
+        EXPECT_EQ(network_.requests_for("/robots.txt") - asked, kMaxRobotsAttempts);
+        EXPECT_EQ(network_.requests_for("/index.html"), 0);
+        EXPECT_EQ(network_.requests_for("/private/x.html"), 0);
+        EXPECT_TRUE(saw("robots.txt unreachable: site skipped"));
+        EXPECT_EQ(run_.bad_links, 0);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(ReadErrorOrAbort, UncleanEndTest,
