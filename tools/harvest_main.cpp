@@ -704,7 +704,8 @@ void tell_start(std::FILE* out, const app::Context& ctx, const Options& opt,
     }
     if (!opt.robots && ctx.settings.robots != 0) notes.push_back("robots.txt obeyed");
     if (!opt.modern && ctx.settings.modern != 0) notes.push_back("pages read the modern way");
-    if (!opt.page_limit && ctx.settings.pagelimit != 0) {
+    if (!opt.page_limit && ctx.settings.pagelimit != 0 &&
+        (opt.modern || ctx.settings.modern != 0)) {
         notes.push_back("page limit " + std::to_string(ctx.settings.pagelimit) + " bytes");
     }
     if (notes.empty()) return;

@@ -52,6 +52,7 @@ enum class Element {
     Area,         // <area href alt>
     Frame,        // <frame src>
     InlineFrame,  // <iframe src>, whose content is not markup
+    Link,         // <link rel href>: a page when its relation is one of the site's pages
     Base,         // <base href>: what relative links are resolved against
     Title,        // the page title: text up to </title>, no markup in it
     TextArea,     // shown text up to </textarea>, no markup in it
@@ -77,7 +78,8 @@ constexpr NamedElement kElements[] = {
     {"font", Element::Inline},       {"frame", Element::Frame},
     {"i", Element::Inline},          {"iframe", Element::InlineFrame},
     {"ins", Element::Inline},        {"kbd", Element::Inline},
-    {"label", Element::Inline},      {"mark", Element::Inline},
+    {"label", Element::Inline},      {"link", Element::Link},
+    {"mark", Element::Inline},
     {"nobr", Element::Inline},       {"noembed", Element::RawText},
     {"noframes", Element::RawText},  {"plaintext", Element::PlainText},
     {"q", Element::Inline},          {"rb", Element::Inline},
@@ -161,6 +163,30 @@ struct Tag {
         return nullptr;
     }
 };
+
+// Relations of a <link> that name another page of the site (the next, the contents, the search
+// page ...); style sheets, icons, feeds and the like are no pages.
+constexpr std::string_view kPageRelations[] = {
+    "appendix", "chapter", "contents", "first", "glossary", "help",    "index", "last",
+    "next",     "prev",    "previous", "search", "section", "start", "subsection", "top", "up"};
+
+// Whether a <link> tag leads to a page: one of its "rel" words (any case) is a page relation.
+bool leads_to_page(const Tag& tag) {
+    const Attribute* rel = tag.find("rel");
+    if (rel == nullptr) return false;
+    std::string_view words = rel->value;
+    while (!words.empty()) {
+        const std::size_t start = words.find_first_not_of(" \t\n\r\f");
+        if (start == std::string_view::npos) break;
+        words.remove_prefix(start);
+        const std::string_view word = words.substr(0, words.find_first_of(" \t\n\r\f"));
+        for (const std::string_view page : kPageRelations) {
+            if (equal_nocase(word, page)) return true;
+        }
+        words.remove_prefix(word.size());
+    }
+    return false;
+}
 
 // Reads the tag whose "<" is at `lt` in `text` ("<" and a letter, or "</" and a letter).
 // Returns the position after its ">", or kNone when the text ends inside the tag (the tag then
@@ -490,6 +516,14 @@ std::size_t ModernReader::start_tag(std::size_t lt) {
                                          : std::optional<std::string>(attribute_text(alt->value)));
             }
             return after;
+        case Element::Link:
+            if (const Attribute* href = tag_.find("href"); href != nullptr && leads_to_page(tag_)) {
+                const Attribute* title = tag_.find("title");
+                take_link(attribute_text(href->value),
+                          title == nullptr ? std::nullopt
+                                           : std::optional<std::string>(attribute_text(title->value)));
+            }
+            return after;
         case Element::Frame:
         case Element::InlineFrame:
             word_break();
@@ -525,6 +559,8 @@ std::size_t ModernReader::end_tag(std::size_t lt) {
             break;
         case Element::Inline:
             inline_edge_ = true;
+            break;
+        case Element::Link:
             break;
         case Element::Area:
         case Element::Frame:

@@ -87,6 +87,10 @@ TEST_F(ModernReaderTest, EachRuleUnderBothWaysOfReading) {
          "http://o.test/b/q.html|Q; "},
         {"<area alt=\"Map\" shape=rect href='m.html#x'>", "http://h.test/d/'m.html|Map; ",
          "http://h.test/d/m.html|Map; "},
+        // A <link> to another page of the site is a link; style sheets and icons are not.
+        {"<link rel=\"Next\" href=\"n.html\" title=\"On\"><link rel=stylesheet href=s.html>"
+         "<link rel=\"icon search\" href='find.html'>",
+         "", "http://h.test/d/n.html|On; http://h.test/d/find.html|find.html; "},
         {"<iframe width=1 src=\"f.html\">fallback</iframe><frame name=a src=g.html>",
          "http://h.test/d/g.html|g.html; ",
          "http://h.test/d/f.html|f.html; http://h.test/d/g.html|g.html; "},
