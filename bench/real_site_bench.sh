@@ -32,6 +32,7 @@
 #   TLS=1              HTTPS, with a self-signed certificate made in the working folder, which
 #                      the harvester trusts through SSL_CERT_FILE, wget2 through
 #                      --ca-certificate
+#   GZIP=1             nginx sends pages gzip-coded to clients that ask for it
 #   CRAWL_ARGS=...     added to the options of the --modern harvest (say, a page limit)
 #   CLASSIC=0          no classic harvest
 #   KEEP=1             keeps the working folder (its path is printed) for a closer look

@@ -93,6 +93,11 @@ serve_site() {
         on) keepalive="keepalive_timeout 65s; keepalive_requests 10000;" ;;
         *) echo "error: KEEPALIVE is on or off, not '$KEEPALIVE'" >&2; exit 1 ;;
     esac
+    # GZIP=1: pages go gzip-coded to clients that accept it, as most sites send them.
+    local gzip=""
+    if [ -n "${GZIP:-}" ] && [ "$GZIP" != 0 ]; then
+        gzip="gzip on; gzip_comp_level 1; gzip_types text/plain text/css;"
+    fi
     local scheme="http" listen tls=""
     PORT="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()')"
     listen="listen 127.0.0.1:$PORT;"
@@ -127,6 +132,7 @@ events { worker_connections 1024; }
 http {
     access_log off;
     $keepalive
+    $gzip
     client_body_temp_path $WORK/nginx/tmp;
     proxy_temp_path $WORK/nginx/tmp;
     fastcgi_temp_path $WORK/nginx/tmp;
