@@ -431,10 +431,12 @@ void Politeness::robots_answer(int slot, int id, std::string_view response) {
     // A file or a move cut short could say other than was meant (lost Disallow lines, an
     // Allow cut to a shorter path, a Location cut to another file): no answer. A header must
     // end, and a file's body be as long as its Content-Length, unless it reaches the most of
-    // a robots.txt that is read.
+    // a robots.txt that is read. The modern way's reader has judged that already, on a body
+    // whose Content-Length may count coded bytes (more than the decoded ones, for a short file).
+    const bool framed = env_.slots.slots[static_cast<std::size_t>(slot)].reader != nullptr;
     const bool header_cut = !parts && code >= 200 && code < 400;
     bool body_cut = false;
-    if (parts && code >= 200 && code < 300) {
+    if (parts && !framed && code >= 200 && code < 300) {
         const std::optional<int64_t> length = content_length(parts->headers);
         body_cut = length && static_cast<int64_t>(parts->body.size()) < *length &&
                    parts->body.size() < kMaxRobotsBytes;

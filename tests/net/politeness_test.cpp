@@ -492,6 +492,29 @@ TEST_F(PolitenessTest, RobotsTxtWithBareLineFeedsIsRead) {
     EXPECT_EQ(network_.requests_for("/private/x.html"), 0);
 }
 
+// The modern way decodes a gzip-coded robots.txt: its Content-Length counts the coded bytes,
+// which for a short file are more than the decoded ones, and the file came whole all the same.
+TEST_F(PolitenessTest, ShortGzipCodedRobotsTxtIsReadTheModernWay) {
+    // "User-agent: *\nDisallow: /private/\n" (34 bytes) gzip-coded in 54.
+    const std::string coded(
+        "\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\x03\x0b\x2d\x4e\x2d\xd2\x4d\x4c\x4f\xcd\x2b\xb1"
+        "\x52\xd0\xe2\x72\xc9\x2c\x4e\xcc\xc9\xc9\x2f\xb7\x52\xd0\x2f\x28\xca\x2c\x4b\x2c\x49"
+        "\xd5\xe7\x02\x00\x61\x29\x8f\x77\x22\x00\x00\x00",
+        54);
+    settings_.modern = 1;
+    serve("10.0.0.1",
+          {{"/robots.txt",
+            {"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Encoding: gzip\r\n"
+             "Content-Length: 54\r\n\r\n" + coded}},
+           {"/index.html", {links_page({"/private/x.html", "/yes.html"})}},
+           {"/yes.html", {links_page({})}}});
+    run();
+
+    EXPECT_EQ(network_.requests_for("/robots.txt"), 1);
+    EXPECT_EQ(network_.requests_for("/yes.html"), 1);
+    EXPECT_EQ(network_.requests_for("/private/x.html"), 0);
+}
+
 class UncleanEndTest : public PolitenessTest,
                        public ::testing::WithParamInterface<ScriptedNetwork::End> {};
 
