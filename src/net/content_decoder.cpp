@@ -95,9 +95,13 @@ class StreamDecoder : public ContentDecoder {
         }
     }
 
+    bool at_stream_end() const final { return ended_ || between_streams(); }
+
   protected:
     // Decodes from the front of `input` into `out` (`out_size` > 0 bytes free).
     virtual Step step(std::string_view input, char* out, std::size_t out_size) = 0;
+    // A coded stream ended and the coding lets another follow (gzip members).
+    [[nodiscard]] virtual bool between_streams() const { return false; }
 
   private:
     bool damaged_ = false;
@@ -120,6 +124,8 @@ class ZlibDecoder final : public StreamDecoder {
     ZlibDecoder& operator=(const ZlibDecoder&) = delete;
 
   protected:
+    bool between_streams() const override { return phase_ == Phase::BetweenMembers; }
+
     Step step(std::string_view input, char* out, std::size_t out_size) override {
         std::size_t taken = 0;
         if (phase_ != Phase::Stream) {

@@ -45,6 +45,9 @@ public:
     // Decodes `input`, appending to `out` at most `room` bytes.
     [[nodiscard]] virtual DecodeResult decode(std::string_view input, std::vector<char>& out,
                                               int64_t room) = 0;
+    // Whether the coded data taken so far ends where a coded stream may end (for gzip: after a
+    // whole member, its check sum read). A body that stops anywhere else lost its end.
+    [[nodiscard]] virtual bool at_stream_end() const = 0;
 };
 
 // A decoder for `coding`; null for Identity (the bytes are the body).

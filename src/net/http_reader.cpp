@@ -127,7 +127,13 @@ void HttpReader::end_of_stream() {
             switch (framing_) {
                 case Framing::UntilClose:
                 case Framing::None:
-                    state_ = ReadState::Done;
+                    // The close is all that ends such a body: a coded stream cut before its
+                    // end shows that the connection ended early.
+                    if (coded_stream_cut()) {
+                        fail(ReadError::EndedEarly);
+                    } else {
+                        state_ = ReadState::Done;
+                    }
                     return;
                 case Framing::Length:
                     bytes_missing_ = remaining_;
@@ -323,7 +329,7 @@ std::size_t HttpReader::take_body(std::string_view bytes) {
         remaining_ -= static_cast<int64_t>(took);
         if (state_ == ReadState::Body) {
             if (remaining_ == 0) {
-                state_ = ReadState::Done;
+                end_framed_body();
             } else {
                 cut_if_full();
             }
@@ -407,7 +413,7 @@ std::size_t HttpReader::take_chunked(std::string_view bytes) {
                     trailer_line_empty_ = false;
                 }
                 if (lf != std::string_view::npos) {
-                    if (trailer_line_empty_) state_ = ReadState::Done;
+                    if (trailer_line_empty_) end_framed_body();
                     trailer_line_empty_ = true;
                 }
                 break;
@@ -419,6 +425,7 @@ std::size_t HttpReader::take_chunked(std::string_view bytes) {
 
 std::size_t HttpReader::emit(std::string_view raw) {
     if (decoder_ended_) return raw.size();
+    if (!raw.empty()) coded_input_ = true;
     const int64_t room = body_limit_ - body_size_;
     if (decoder_ == nullptr) {
         const std::size_t take = room <= 0 ? 0
@@ -449,6 +456,20 @@ std::size_t HttpReader::emit(std::string_view raw) {
             break;
     }
     return raw.size();
+}
+
+bool HttpReader::coded_stream_cut() const {
+    return decoder_ != nullptr && coded_input_ && !decoder_->at_stream_end();
+}
+
+void HttpReader::end_framed_body() {
+    // The framing says the body is whole; a coded stream that stops short of its end is
+    // damaged all the same, and what it decoded to is no whole page.
+    if (coded_stream_cut()) {
+        fail(ReadError::BadEncoding);
+    } else {
+        state_ = ReadState::Done;
+    }
 }
 
 void HttpReader::cut_if_full() {

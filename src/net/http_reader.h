@@ -49,8 +49,10 @@ enum class ReadError {
     BadChunk,        // a chunk-size that is no hex number or overflows, a chunk not followed
                      // by CR LF, a chunk line past kMaxChunkLine, trailers past kMaxTrailers
     TooManyInterim,  // more than kMaxInterimResponses 1xx answers
-    BadEncoding,     // the content coding's data is damaged (content_decoder.h)
-    EndedEarly,      // the connection ended before the body its framing announced
+    BadEncoding,     // the content coding's data is damaged (content_decoder.h), or its
+                     // stream stops short of its end where the framing ends the body
+    EndedEarly,      // the connection ended before the body its framing announced, or
+                     // inside the coded stream of a body read until the close
 };
 
 // How the body of the final response is delimited.
@@ -78,7 +80,8 @@ public:
     // a body longer than announced) or Failed.
     std::size_t feed(std::string_view bytes);
     // The connection ended (the peer closed, or a read failed). A body read until the close is
-    // Done; a header or a body that had not ended fails with EndedEarly.
+    // Done (unless its coded stream stops short of its end); a header or a body that had not
+    // ended fails with EndedEarly.
     void end_of_stream();
 
     // Lowers (or raises) the decoded body limit for the bytes still to come; never below what
@@ -131,6 +134,9 @@ private:
     // taken (fewer when the limit cut them).
     std::size_t emit(std::string_view raw);
     void cut_if_full();            // no room left and raw body bytes known to follow
+    // Some of a coded body came, and its coded stream has not reached its end.
+    [[nodiscard]] bool coded_stream_cut() const;
+    void end_framed_body();        // the length or the last chunk was read: Done, or Failed
     void append_line(std::string_view line);     // to out_, with CR LF
     void fail(ReadError error);
 
@@ -168,6 +174,7 @@ private:
 
     std::unique_ptr<ContentDecoder> decoder_;  // null: the body is taken as it comes
     bool decoder_ended_ = false;   // the coded stream ended: the rest of the body is ignored
+    bool coded_input_ = false;     // body bytes went to the decoder
 };
 
 }  // namespace tarnvelox::net
