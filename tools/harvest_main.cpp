@@ -196,14 +196,16 @@ struct Options {
 }
 
 std::optional<int32_t> parse_int(std::string_view text, int32_t low, int32_t high) {
-    if (text.empty() || text.size() > 9) return std::nullopt;
-    int32_t v = 0;
+    // Ten digits hold every 32-bit value (a page limit of 1024M in bytes is one); added up in
+    // 64 bits, they never overflow.
+    if (text.empty() || text.size() > 10) return std::nullopt;
+    int64_t v = 0;
     for (char c : text) {
         if (c < '0' || c > '9') return std::nullopt;
         v = v * 10 + (c - '0');
     }
     if (v < low || v > high) return std::nullopt;
-    return v;
+    return static_cast<int32_t>(v);
 }
 
 int export_format(std::string_view name) {

@@ -29,6 +29,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -786,6 +787,16 @@ TEST_F(HarvestE2E, CommandLineConventionsAndSigterm) {
         const RunResult r = h.wait(10s);
         ASSERT_TRUE(r.finished);
         EXPECT_EQ(r.exit_code, 2) << r.out;
+    }
+    // A page limit from one byte to 1024M, in bytes or with K or M.
+    const std::pair<const char*, int> page_limits[] = {
+        {"1073741824", 0}, {"1024M", 0}, {"7k", 0}, {"1073741825", 2}, {"1025M", 2}, {"0", 2}};
+    for (const auto& [limit, code] : page_limits) {
+        SCOPED_TRACE(limit);
+        Harvester h(dir_, {"--page-limit", limit, "--help"});
+        const RunResult r = h.wait(10s);
+        ASSERT_TRUE(r.finished);
+        EXPECT_EQ(r.exit_code, code) << r.out;
     }
 
     ScriptedServer server;
