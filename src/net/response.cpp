@@ -229,12 +229,13 @@ void take_document(NetEnv& env, int slot, std::string_view text) {
     const auto received = static_cast<std::size_t>(std::max(s.received, 0));
     const bool modern = s.reader != nullptr;
     const bool cut = modern ? s.page_cut
-                            : received > static_cast<std::size_t>(kMaxPageBytes) &&
-                                  text.size() == received;
-    const harvest::PageEnd end = cut ? harvest::PageEnd::Cut : harvest::PageEnd::Whole;
+                            : received > static_cast<std::size_t>(kMaxPageBytes);
+    const harvest::PageEnd end =
+        cut && text.size() == received ? harvest::PageEnd::Cut : harvest::PageEnd::Whole;
     if (harvest::scan_page(h, slot, item, text, end) != 0) h.shell.refresh_status_counters();
     if (modern && cut && !h.run.import_in_progress) {
-        const std::optional<std::string_view> body = body_of(text);
+        // The bytes read, also when a NUL ended the text scanned before them.
+        const std::optional<std::string_view> body = body_of(s.response_text());
         harvest::slot_status(h, slot,
                              "Found " + base::number_text(h.run.links_found_on_page) +
                                  " links, " + base::number_text(h.run.addresses_found_on_page) +

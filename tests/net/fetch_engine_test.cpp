@@ -1085,6 +1085,15 @@ TEST_P(FetchEngineTest, TheModernWayReadsWholePagesUpToTheLimit) {
     EXPECT_EQ(last_status(0), "Found 0 links, 0 emails; page cut at " +
                                   std::to_string(kMaxPageBytes) + " bytes");
     EXPECT_LT(run_.total_bytes, static_cast<int64_t>(2 * server.reply.size()));
+
+    // A NUL ends the page's text before the cut: what runs up to it was not cut.
+    add("http://127.0.0.1/nul");
+    server.reply = kept_reply("<p>nul@mail.example" + std::string(1, '\0') + body);
+    network_.serve("127.0.0.1", server);
+    start(1);
+    EXPECT_EQ(shell_.address_rows, std::vector<std::string>{"mailto:nul@mail.example"});
+    EXPECT_EQ(last_status(0), "Found 0 links, 1 emails; page cut at " +
+                                  std::to_string(kMaxPageBytes) + " bytes");
 }
 
 TEST(FetchEngineIds, LookupIdsMapBackToTheirSlots) {
