@@ -429,7 +429,10 @@ void FetchEngine::send_request(int slot) {
     } else {
         // A kept connection may hold the tail of an earlier answer: what comes must begin
         // with a status line.
-        s.reader = std::make_unique<HttpReader>(body_room(slot), s.reused);
+        // The slot's buffer (the memory of its last page, up to kKeptBufferBytes) is reused:
+        // a crawl does not allocate and fault in a buffer per page.
+        s.reader = std::make_unique<HttpReader>(body_room(slot), s.reused, std::move(s.response));
+        s.response.clear();
     }
     status(slot, "Requesting Object Header");
     int error = 0;

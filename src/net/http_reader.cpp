@@ -1,6 +1,7 @@
 #include "net/http_reader.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "base/text_util.h"
 #include "net/content_decoder.h"
@@ -87,8 +88,12 @@ void for_each_item(std::string_view list, Each each) {
 
 }  // namespace
 
-HttpReader::HttpReader(int64_t body_limit, bool expect_status_line)
-    : body_limit_(std::max<int64_t>(body_limit, 0)), expect_status_line_(expect_status_line) {}
+HttpReader::HttpReader(int64_t body_limit, bool expect_status_line, std::vector<char> buffer)
+    : body_limit_(std::max<int64_t>(body_limit, 0)),
+      expect_status_line_(expect_status_line),
+      out_(std::move(buffer)) {
+    out_.clear();
+}
 
 HttpReader::~HttpReader() = default;
 

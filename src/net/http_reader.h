@@ -69,8 +69,9 @@ public:
     // `body_limit`: most decoded body bytes kept (the page limit). `expect_status_line`: bytes
     // that do not begin "HTTP/1." fail with NotHttp (set on a reused connection, where anything
     // else is left over from an earlier answer); when clear, such bytes are taken as they come:
-    // no header, the whole stream is the body, read until the connection ends.
-    HttpReader(int64_t body_limit, bool expect_status_line);
+    // no header, the whole stream is the body, read until the connection ends. `buffer`: memory
+    // the output may take over (its bytes are dropped), so that a connection's pages reuse it.
+    HttpReader(int64_t body_limit, bool expect_status_line, std::vector<char> buffer = {});
     ~HttpReader();
     HttpReader(const HttpReader&) = delete;
     HttpReader& operator=(const HttpReader&) = delete;
