@@ -167,8 +167,8 @@ struct Tag {
 // Relations of a <link> that name another page of the site (the next, the contents, the search
 // page ...); style sheets, icons, feeds and the like are no pages.
 constexpr std::string_view kPageRelations[] = {
-    "appendix", "chapter", "contents", "first", "glossary", "help",    "index", "last",
-    "next",     "prev",    "previous", "search", "section", "start", "subsection", "top", "up"};
+    "appendix", "chapter", "contents", "first",   "glossary",   "help", "index", "last", "next",
+    "prev",     "previous", "search",  "section", "subsection", "start", "top",  "up"};
 
 // Whether a <link> tag leads to a page: one of its "rel" words (any case) is a page relation.
 bool leads_to_page(const Tag& tag) {
@@ -519,9 +519,9 @@ std::size_t ModernReader::start_tag(std::size_t lt) {
         case Element::Link:
             if (const Attribute* href = tag_.find("href"); href != nullptr && leads_to_page(tag_)) {
                 const Attribute* title = tag_.find("title");
-                take_link(attribute_text(href->value),
-                          title == nullptr ? std::nullopt
-                                           : std::optional<std::string>(attribute_text(title->value)));
+                std::optional<std::string> text;
+                if (title != nullptr) text = attribute_text(title->value);
+                take_link(attribute_text(href->value), std::move(text));
             }
             return after;
         case Element::Frame:

@@ -257,8 +257,8 @@ void FetchEngine::drive_idle(int slot) {
 bool FetchEngine::goes_modern(int slot) const {
     const Slot& s = env_.slots.slots[static_cast<std::size_t>(slot)];
     const store::ItemRecord* item = s.item.item;
-    if (!env_.harvest.run.modern_reader || item == nullptr || (item->kind & store::KIND_VENDOR) != 0 ||
-        is_download(env_, item)) {
+    if (!env_.harvest.run.modern_reader || item == nullptr ||
+        (item->kind & store::KIND_VENDOR) != 0 || is_download(env_, item)) {
         return false;
     }
     return !build_modern_request(*item, options_of(slot)).empty();
@@ -544,7 +544,8 @@ void FetchEngine::receive_modern(int slot) {
     env_.harvest.run.total_bytes += count;
     hooks_.show_total_bytes(env_.harvest.run.total_bytes);
     reader.set_body_limit(body_room(slot));
-    const std::size_t taken = reader.feed(std::string_view(chunk_.data(), static_cast<std::size_t>(count)));
+    const std::string_view bytes(chunk_.data(), static_cast<std::size_t>(count));
+    const std::size_t taken = reader.feed(bytes);
     s.received = static_cast<int32_t>(
         std::min<std::size_t>(reader.text().size(), std::numeric_limits<int32_t>::max()));
     if (reader.state() == ReadState::Done || reader.state() == ReadState::Failed) {

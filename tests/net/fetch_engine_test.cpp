@@ -692,7 +692,8 @@ TEST_P(FetchEngineTest, BodyShortOfItsContentLengthIsLeftForALaterRun) {
                 "<a href=\"mailto:cut" + std::to_string(n) + "@mail.example\">w</a>";
             std::string reply = "HTTP/1.0 200 OK\r\n";
             if (row.length_over >= 0) {
-                reply += "Content-Length: " + std::to_string(body.size() + row.length_over) + "\r\n";
+                reply += "Content-Length: " + std::to_string(body.size() + row.length_over) +
+                         "\r\n";
             }
             reply += "\r\n" + body;
             add(url);
