@@ -254,14 +254,14 @@ void FetchEngine::drive_idle(int slot) {
     start_lookup(slot);
 }
 
+bool FetchEngine::modern_run_for(const store::ItemRecord* item) const {
+    return env_.harvest.run.modern_reader && item != nullptr &&
+           (item->kind & store::KIND_VENDOR) == 0 && !is_download(env_, item);
+}
+
 bool FetchEngine::goes_modern(int slot) const {
-    const Slot& s = env_.slots.slots[static_cast<std::size_t>(slot)];
-    const store::ItemRecord* item = s.item.item;
-    if (!env_.harvest.run.modern_reader || item == nullptr ||
-        (item->kind & store::KIND_VENDOR) != 0 || is_download(env_, item)) {
-        return false;
-    }
-    return !build_modern_request(*item, options_of(slot)).empty();
+    const store::ItemRecord* item = slot_at_const(slot).item.item;
+    return modern_run_for(item) && !build_modern_request(*item, options_of(slot)).empty();
 }
 
 std::string FetchEngine::connection_key(int slot) const {
@@ -423,7 +423,8 @@ void FetchEngine::send_request(int slot) {
     filled.url = std::move(expanded.url);
     s.reader.reset();
     std::string request;
-    if (goes_modern(slot)) request = build_modern_request(filled, options_of(slot));
+    // The request is built once, from the filled-in URL; empty: it goes the classic way.
+    if (modern_run_for(item)) request = build_modern_request(filled, options_of(slot));
     if (request.empty()) {
         request = build_request(filled, options_of(slot));
     } else {

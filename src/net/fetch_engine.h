@@ -178,6 +178,9 @@ private:
     // HTTP/1.1 over a connection that may be kept. Never for the vendor's requests, a download
     // or a form.
     [[nodiscard]] bool goes_modern(int slot) const;
+    // The run reads the modern way and `item` is one of its pages (no vendor request, no
+    // download): whether its request may go as HTTP/1.1, before the request is built.
+    [[nodiscard]] bool modern_run_for(const store::ItemRecord* item) const;
     // Where a connection of `slot`'s link goes: host (or proxy), port and scheme.
     [[nodiscard]] std::string connection_key(int slot) const;
     // Takes an idle kept connection to the slot's host into the slot; false when there is
